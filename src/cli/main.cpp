@@ -1,0 +1,2 @@
+// PLACEHOLDER: replaced by the headless front end.
+int main() { return 0; }

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+
+#include "app/context.h"
+
+namespace dbsetup {
+
+// Detection of the installed SQL Server of the given edition ("mss7" or
+// "mss2000", any letter case). Fills the edition's path fields and, for SQL
+// Server 2000, the instance list and the settings read from dbinstall.ini.
+// Returns 1, or -1 to -5 after telling the operator why.
+int wf_check_dbsetup(SetupContext& ctx, const std::string& as_dbtype);
+
+// Selection handler of ddplb_mss2000_instances: records the chosen instance
+// and fills the SQL Server 2000 data folder fields from its registry entries.
+// `index` is not used.
+void ddplb_mss2000_instances_selectionchanged(SetupContext& ctx, int index);
+
+}  // namespace dbsetup

@@ -1,0 +1,185 @@
+#include "platform/codepage.h"
+
+#include <cstdint>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <iconv.h>
+
+#include <cerrno>
+#endif
+
+namespace dbsetup {
+
+namespace {
+
+void append_utf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+// Decodes one UTF-8 sequence at `i`; returns U+FFFD and advances one byte on
+// malformed input.
+char32_t next_utf8(std::string_view s, std::size_t& i) {
+  const auto b0 = static_cast<unsigned char>(s[i]);
+  auto cont = [&](std::size_t k) {
+    return i + k < s.size() && (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
+  };
+  auto at = [&](std::size_t k) { return static_cast<char32_t>(s[i + k] & 0x3F); };
+  if (b0 < 0x80) {
+    ++i;
+    return b0;
+  }
+  if (b0 >= 0xC2 && b0 < 0xE0 && cont(1)) {
+    char32_t cp = ((b0 & 0x1F) << 6) | at(1);
+    i += 2;
+    return cp;
+  }
+  if (b0 >= 0xE0 && b0 < 0xF0 && cont(1) && cont(2)) {
+    char32_t cp = ((b0 & 0x0F) << 12) | (at(1) << 6) | at(2);
+    if (cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF)) {
+      i += 3;
+      return cp;
+    }
+  }
+  if (b0 >= 0xF0 && b0 < 0xF5 && cont(1) && cont(2) && cont(3)) {
+    char32_t cp = ((b0 & 0x07) << 18) | (at(1) << 12) | (at(2) << 6) | at(3);
+    if (cp >= 0x10000 && cp <= 0x10FFFF) {
+      i += 4;
+      return cp;
+    }
+  }
+  ++i;
+  return 0xFFFD;
+}
+
+#ifndef _WIN32
+std::string convert(std::string_view in, const char* to, const char* from, const char* bad) {
+  std::string out;
+  if (in.empty()) return out;
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(in);
+  out.reserve(in.size() * 2);
+  char* src = const_cast<char*>(in.data());
+  std::size_t src_left = in.size();
+  char buffer[1024];
+  while (src_left > 0) {
+    char* dst = buffer;
+    std::size_t dst_left = sizeof buffer;
+    std::size_t rc = iconv(cd, &src, &src_left, &dst, &dst_left);
+    out.append(buffer, static_cast<std::size_t>(dst - buffer));
+    if (rc == static_cast<std::size_t>(-1)) {
+      if (errno == E2BIG) continue;
+      // EILSEQ or EINVAL: replace the offending character and go on.
+      out.append(bad);
+      if (std::string_view(from) == "UTF-8") {
+        std::size_t pos = static_cast<std::size_t>(src - in.data());
+        std::size_t next = pos;
+        next_utf8(in, next);
+        src += next - pos;
+        src_left -= next - pos;
+      } else {
+        // GBK: skip a lead byte with its trail byte when there is one.
+        std::size_t step = (static_cast<unsigned char>(*src) >= 0x81 && src_left > 1) ? 2 : 1;
+        if (errno == EINVAL) step = src_left;
+        src += step;
+        src_left -= step;
+      }
+      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+  }
+  iconv_close(cd);
+  return out;
+}
+#endif
+
+}  // namespace
+
+std::string cp936_to_utf8(std::string_view bytes) {
+#ifdef _WIN32
+  if (bytes.empty()) return {};
+  int n = MultiByteToWideChar(936, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(936, 0, bytes.data(), static_cast<int>(bytes.size()), wide.data(), n);
+  return utf16_to_utf8(
+      std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size()));
+#else
+  return convert(bytes, "UTF-8", "GBK", "\xEF\xBF\xBD");
+#endif
+}
+
+std::string utf8_to_cp936(std::string_view text) {
+#ifdef _WIN32
+  if (text.empty()) return {};
+  std::u16string wide = utf8_to_utf16(text);
+  const auto* w = reinterpret_cast<const wchar_t*>(wide.data());
+  int n =
+      WideCharToMultiByte(936, 0, w, static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(936, 0, w, static_cast<int>(wide.size()), out.data(), n, nullptr, nullptr);
+  return out;
+#else
+  return convert(text, "GBK", "UTF-8", "?");
+#endif
+}
+
+std::u16string utf8_to_utf16(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    char32_t cp = next_utf8(text, i);
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+  }
+  return out;
+}
+
+std::string utf16_to_utf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size() * 3);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t cp = text[i];
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+      cp = 0xFFFD;
+    }
+    append_utf8(out, cp);
+  }
+  return out;
+}
+
+bool is_valid_utf8(std::string_view bytes) {
+  for (std::size_t i = 0; i < bytes.size();) {
+    std::size_t before = i;
+    char32_t cp = next_utf8(bytes, i);
+    if (cp == 0xFFFD) {
+      // A genuine U+FFFD is three bytes; a replacement for bad input is one.
+      if (i - before != 3) return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace dbsetup

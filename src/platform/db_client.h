@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace dbsetup {
+
+// What a logon needs. `driver_name` is the connection's driver setting
+// ("MSS Microsoft SQL Server", ...); the backend maps it to a real driver.
+struct DbLogon {
+  std::string driver_name;
+  std::string server;  // host, host,port or host\instance
+  std::string database;
+  std::string login;
+  std::string password;
+  bool autocommit = true;
+  std::string parameters;  // extra driver options, usually empty
+};
+
+// Outcome of one operation on the connection.
+//   code: 0 success, -1 failure, 100 no row (single-row query only)
+//   native_error: the server's message number of the first error, 0 if none
+//   text: the server's error messages without driver prefixes, one a line
+struct DbResult {
+  int32_t code = 0;
+  int32_t native_error = 0;
+  std::string text;
+
+  static DbResult ok() { return {}; }
+  static DbResult failure(int32_t native, std::string message) {
+    return {-1, native, std::move(message)};
+  }
+};
+
+// An informational message from the server (class 10 and below), delivered
+// in the order it arrives, possibly on the thread that runs the statement.
+struct DbMessage {
+  int32_t number = 0;
+  int32_t severity = 0;
+  std::string text;
+};
+using DbMessageHandler = std::function<void(const DbMessage&)>;
+
+// A connection to Microsoft SQL Server. One object holds at most one
+// connection; every call blocks until the server has answered.
+class DbClient {
+ public:
+  virtual ~DbClient() = default;
+
+  virtual DbResult connect(const DbLogon& logon) = 0;
+  // Harmless when not connected.
+  virtual DbResult disconnect() = 0;
+  // Sends one statement text as it stands and drains every result and message.
+  virtual DbResult execute(const std::string& sql) = 0;
+  // Runs `sql`, which holds exactly one `?` marker bound to `param` as a
+  // wide-string parameter, and fetches the first column of the first row.
+  // code 100 and an empty `value` when no row comes back.
+  virtual DbResult query_one(const std::string& sql, const std::string& param,
+                             std::string& value) = 0;
+  virtual void set_message_handler(DbMessageHandler handler) = 0;
+};
+
+using DbClientFactory = std::function<std::unique_ptr<DbClient>()>;
+
+// The ODBC backend (wide-character API). Defined in odbc_client.cpp.
+std::unique_ptr<DbClient> make_odbc_client();
+
+}  // namespace dbsetup

@@ -1,0 +1,2 @@
+// PLACEHOLDER: replaced by the Qt entry point.
+int main() { return 0; }

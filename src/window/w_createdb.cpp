@@ -1,0 +1,2 @@
+// PLACEHOLDER: replaced by the Qt window.
+#include "window/w_createdb.h"

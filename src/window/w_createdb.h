@@ -1,0 +1,2 @@
+#pragma once
+// PLACEHOLDER: replaced by the Qt window.

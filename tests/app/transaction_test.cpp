@@ -1,0 +1,74 @@
+#include "app/transaction.h"
+
+#include <gtest/gtest.h>
+
+#include "app/application.h"
+#include "support/fake_platform.h"
+
+namespace dbsetup {
+namespace {
+
+using testing::FakePlatform;
+
+TEST(Transaction, PassesItsSettingsToTheLogonAndKeepsTheLastResults) {
+  FakePlatform fake;
+  fake.on("^CONNECT bad$", DbResult::failure(18456, "Login failed for user 'bad'."));
+  fake.on("^oops", DbResult::failure(102, "Incorrect syntax near 'oops'."));
+  Transaction sqlca(fake.platform.make_db_client());
+  sqlca.dbms = "MSS Microsoft SQL Server";
+  sqlca.servername = "127.0.0.1,1433";
+  sqlca.database = "master";
+  sqlca.logid = "bad";
+  sqlca.logpass = "pw";
+  sqlca.autocommit = true;
+  sqlca.connect();
+  EXPECT_EQ(sqlca.sqlcode, -1);
+  EXPECT_EQ(sqlca.sqldbcode, 18456);
+  EXPECT_EQ(sqlca.sqlerrtext, "Login failed for user 'bad'.");
+  const DbLogon& logon = fake.script->calls.at(0).logon;
+  EXPECT_EQ(logon.server, "127.0.0.1,1433");
+  EXPECT_EQ(logon.database, "master");
+  EXPECT_EQ(logon.password, "pw");
+  EXPECT_TRUE(logon.autocommit);
+
+  sqlca.logid = "sa";
+  sqlca.connect();
+  EXPECT_EQ(sqlca.sqlcode, 0);
+  EXPECT_EQ(sqlca.sqlerrtext, "");
+  sqlca.execute_immediate("oops");
+  EXPECT_EQ(sqlca.sqlcode, -1);
+  EXPECT_EQ(sqlca.sqldbcode, 102);
+
+  std::string value = "kept";
+  sqlca.select_one("SELECT name FROM x WHERE y = ?", "p", value);
+  EXPECT_EQ(sqlca.sqlcode, 100);
+  EXPECT_EQ(value, "kept");  // no row leaves the target alone
+}
+
+TEST(Transaction, WithoutABackendEveryOperationFails) {
+  Transaction sqlca;
+  sqlca.connect();
+  EXPECT_EQ(sqlca.sqlcode, -1);
+  EXPECT_FALSE(sqlca.sqlerrtext.empty());
+  sqlca.disconnect();  // harmless
+  EXPECT_EQ(sqlca.sqlcode, 0);
+}
+
+TEST(Application, CreateSetsInitialSettingsAndOpenIgnoresTheCommandLine) {
+  FakePlatform fake;
+  Application app(fake.platform);
+  app.create();
+  EXPECT_EQ(app.appname(), "db_setup");
+  EXPECT_EQ(app.settings().gs_appname, "Marlox");
+  EXPECT_EQ(app.settings().gs_logid, "zq");
+  EXPECT_EQ(app.settings().gs_password, "zq");
+  EXPECT_TRUE(app.settings().gs_database_name.empty());
+  ASSERT_TRUE(app.has_sqlca());
+  int seen = 0;
+  EXPECT_EQ(app.open({"--edition", "mss7", "junk"}, [&](Application&) { return ++seen; }), 1);
+  app.destroy();
+  EXPECT_FALSE(app.has_sqlca());
+}
+
+}  // namespace
+}  // namespace dbsetup

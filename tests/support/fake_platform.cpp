@@ -1,0 +1,115 @@
+#include "support/fake_platform.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace dbsetup::testing {
+
+std::string FakeRegistry::fold(const std::string& s) {
+  std::string out = s;
+  std::transform(out.begin(), out.end(), out.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return out;
+}
+
+void FakeRegistry::set_string(const std::string& key, const std::string& name,
+                              const std::string& value) {
+  strings_[fold(key) + "|" + fold(name)] = value;
+}
+
+void FakeRegistry::set_multi(const std::string& key, const std::string& name,
+                             std::vector<std::string> values) {
+  multis_[fold(key) + "|" + fold(name)] = std::move(values);
+}
+
+bool FakeRegistry::get_string(const std::string& key, const std::string& name, std::string& value) {
+  reads.emplace_back(key, name);
+  auto it = strings_.find(fold(key) + "|" + fold(name));
+  if (it == strings_.end()) {
+    value.clear();
+    return false;
+  }
+  value = it->second;
+  return true;
+}
+
+bool FakeRegistry::get_multi_string(const std::string& key, const std::string& name,
+                                    std::vector<std::string>& values) {
+  reads.emplace_back(key, name);
+  auto it = multis_.find(fold(key) + "|" + fold(name));
+  if (it == multis_.end()) {
+    values.clear();
+    return false;
+  }
+  values = it->second;
+  return true;
+}
+
+bool FakeFiles::remove(const std::string& path) {
+  removed.push_back(path);
+  return existing.erase(path) > 0;
+}
+
+std::string FakeProfile::read(const std::string& file, const std::string& section,
+                              const std::string& key, const std::string& default_value) {
+  auto f = files.find(file);
+  if (f == files.end()) return default_value;
+  auto v = f->second.find(section + "/" + key);
+  return v == f->second.end() ? default_value : v->second;
+}
+
+FakeDbClient::Rule* FakeDbClient::match(const std::string& subject) {
+  for (auto& rule : script_->rules) {
+    if (rule.once && rule.used) continue;
+    if (std::regex_search(subject, rule.pattern)) {
+      rule.used = true;
+      return &rule;
+    }
+  }
+  return nullptr;
+}
+
+DbResult FakeDbClient::connect(const DbLogon& logon) {
+  script_->calls.push_back({DbCall::Connect, "", "", logon});
+  Rule* rule = match("CONNECT " + logon.login);
+  return rule ? rule->result : DbResult::ok();
+}
+
+DbResult FakeDbClient::disconnect() {
+  script_->calls.push_back({DbCall::Disconnect, "", "", {}});
+  return DbResult::ok();
+}
+
+DbResult FakeDbClient::execute(const std::string& sql) {
+  script_->calls.push_back({DbCall::Execute, sql, "", {}});
+  Rule* rule = match(sql);
+  if (!rule) return DbResult::ok();
+  if (handler_)
+    for (const auto& m : rule->messages) handler_(m);
+  return rule->result;
+}
+
+DbResult FakeDbClient::query_one(const std::string& sql, const std::string& param,
+                                 std::string& value) {
+  script_->calls.push_back({DbCall::Query, sql, param, {}});
+  Rule* rule = match(sql);
+  if (!rule) return {100, 0, ""};
+  if (rule->result.code == 0) value = rule->value;
+  return rule->result;
+}
+
+FakeDbClient::Rule& FakePlatform::on(const std::string& pattern, DbResult result, bool once,
+                                     std::string value) {
+  script->rules.push_back(
+      {std::regex(pattern), std::move(result), std::move(value), once, false, {}});
+  return script->rules.back();
+}
+
+std::vector<std::string> FakePlatform::statements() const {
+  std::vector<std::string> out;
+  for (const auto& c : script->calls)
+    if (c.kind == DbCall::Execute || c.kind == DbCall::Query) out.push_back(c.text);
+  return out;
+}
+
+}  // namespace dbsetup::testing

@@ -1,0 +1,110 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace dbsetup::testing {
+
+// Registry held in a map; key and value names compare without letter case.
+class FakeRegistry : public Registry {
+ public:
+  void set_string(const std::string& key, const std::string& name, const std::string& value);
+  void set_multi(const std::string& key, const std::string& name, std::vector<std::string> values);
+  bool get_string(const std::string& key, const std::string& name, std::string& value) override;
+  bool get_multi_string(const std::string& key, const std::string& name,
+                        std::vector<std::string>& values) override;
+  // Every (key, name) read, in order.
+  std::vector<std::pair<std::string, std::string>> reads;
+
+ private:
+  static std::string fold(const std::string& s);
+  std::map<std::string, std::string> strings_;
+  std::map<std::string, std::vector<std::string>> multis_;
+};
+
+class FakeFiles : public FileSystem {
+ public:
+  std::string cwd = "C:\\setup";
+  std::set<std::string> existing;
+  std::vector<std::string> removed;
+  std::string current_directory() override { return cwd; }
+  bool exists(const std::string& path) override { return existing.count(path) > 0; }
+  bool remove(const std::string& path) override;
+};
+
+// Profile values keyed by file, section and key (compared as given).
+class FakeProfile : public ProfileReader {
+ public:
+  std::map<std::string, std::map<std::string, std::string>>
+      files;  // file -> "section/key" -> value
+  void set(const std::string& file, const std::string& section, const std::string& key,
+           const std::string& value) {
+    files[file][section + "/" + key] = value;
+  }
+  std::string read(const std::string& file, const std::string& section, const std::string& key,
+                   const std::string& default_value) override;
+};
+
+// One call the fake client received.
+struct DbCall {
+  enum Kind { Connect, Disconnect, Execute, Query } kind;
+  std::string text;   // statement text (Execute, Query)
+  std::string param;  // Query parameter
+  DbLogon logon;      // Connect
+};
+
+// A scripted database client: every call is recorded; the answer comes from
+// the first rule whose pattern matches ("CONNECT <login>" for a logon, the
+// statement text otherwise), else success. Rules may fire once or always.
+class FakeDbClient : public DbClient {
+ public:
+  struct Rule {
+    std::regex pattern;
+    DbResult result;
+    std::string value;  // for queries: the fetched column
+    bool once = false;
+    bool used = false;
+    std::vector<DbMessage> messages;  // sent to the handler before answering
+  };
+  struct Script {
+    std::vector<Rule> rules;
+    std::vector<DbCall> calls;
+  };
+
+  explicit FakeDbClient(std::shared_ptr<Script> script) : script_(std::move(script)) {}
+
+  DbResult connect(const DbLogon& logon) override;
+  DbResult disconnect() override;
+  DbResult execute(const std::string& sql) override;
+  DbResult query_one(const std::string& sql, const std::string& param, std::string& value) override;
+  void set_message_handler(DbMessageHandler handler) override { handler_ = std::move(handler); }
+
+ private:
+  Rule* match(const std::string& subject);
+  std::shared_ptr<Script> script_;
+  DbMessageHandler handler_;
+};
+
+// A platform made of fakes, with a shared script for every client it makes.
+struct FakePlatform {
+  FakeRegistry registry;
+  FakeFiles files;
+  FakeProfile profile;
+  std::shared_ptr<FakeDbClient::Script> script = std::make_shared<FakeDbClient::Script>();
+  Platform platform{&registry, &files, &profile,
+                    [s = script] { return std::make_unique<FakeDbClient>(s); }};
+
+  // Adds a rule: `pattern` is an ECMAScript regex searched in the subject.
+  FakeDbClient::Rule& on(const std::string& pattern, DbResult result, bool once = false,
+                         std::string value = {});
+  std::vector<std::string> statements() const;  // Execute and Query texts, in order
+};
+
+}  // namespace dbsetup::testing
