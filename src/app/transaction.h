@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/db_client.h"
 
@@ -37,6 +38,9 @@ class Transaction {
   // `sql` holds one `?` marker for `param`; the first column of the first row
   // goes into `value` (left as it was when no row comes back).
   void select_one(const std::string& sql, const std::string& param, std::string& value);
+
+  // Every row of the first result set, each column as text.
+  void select_rows(const std::string& sql, std::vector<std::vector<std::string>>& rows);
 
   void set_message_handler(DbMessageHandler handler);
   void set_backend(std::unique_ptr<DbClient> backend);

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace dbsetup {
 
@@ -59,6 +60,10 @@ class DbClient {
   // code 100 and an empty `value` when no row comes back.
   virtual DbResult query_one(const std::string& sql, const std::string& param,
                              std::string& value) = 0;
+  // Runs `sql` (no parameters) and fetches every row of its first result set,
+  // each column as text (NULL as the empty string). code 100 when no row.
+  virtual DbResult query_rows(const std::string& sql,
+                              std::vector<std::vector<std::string>>& rows) = 0;
   virtual void set_message_handler(DbMessageHandler handler) = 0;
 };
 

@@ -98,17 +98,26 @@ DbResult FakeDbClient::query_one(const std::string& sql, const std::string& para
   return rule->result;
 }
 
+DbResult FakeDbClient::query_rows(const std::string& sql,
+                                  std::vector<std::vector<std::string>>& rows) {
+  script_->calls.push_back({DbCall::QueryRows, sql, "", {}});
+  Rule* rule = match(sql);
+  if (!rule) return {100, 0, ""};
+  if (rule->result.code == 0) rows = rule->rows;
+  return rule->result;
+}
+
 FakeDbClient::Rule& FakePlatform::on(const std::string& pattern, DbResult result, bool once,
                                      std::string value) {
   script->rules.push_back(
-      {std::regex(pattern), std::move(result), std::move(value), once, false, {}});
+      {std::regex(pattern), std::move(result), std::move(value), once, false, {}, {}});
   return script->rules.back();
 }
 
 std::vector<std::string> FakePlatform::statements() const {
   std::vector<std::string> out;
   for (const auto& c : script->calls)
-    if (c.kind == DbCall::Execute || c.kind == DbCall::Query) out.push_back(c.text);
+    if (c.kind != DbCall::Connect && c.kind != DbCall::Disconnect) out.push_back(c.text);
   return out;
 }
 

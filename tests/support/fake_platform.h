@@ -54,7 +54,7 @@ class FakeProfile : public ProfileReader {
 
 // One call the fake client received.
 struct DbCall {
-  enum Kind { Connect, Disconnect, Execute, Query } kind;
+  enum Kind { Connect, Disconnect, Execute, Query, QueryRows } kind;
   std::string text;   // statement text (Execute, Query)
   std::string param;  // Query parameter
   DbLogon logon;      // Connect
@@ -72,6 +72,7 @@ class FakeDbClient : public DbClient {
     bool once = false;
     bool used = false;
     std::vector<DbMessage> messages;  // sent to the handler before answering
+    std::vector<std::vector<std::string>> rows;  // for query_rows
   };
   struct Script {
     std::vector<Rule> rules;
@@ -84,6 +85,7 @@ class FakeDbClient : public DbClient {
   DbResult disconnect() override;
   DbResult execute(const std::string& sql) override;
   DbResult query_one(const std::string& sql, const std::string& param, std::string& value) override;
+  DbResult query_rows(const std::string& sql, std::vector<std::vector<std::string>>& rows) override;
   void set_message_handler(DbMessageHandler handler) override { handler_ = std::move(handler); }
 
  private:
