@@ -1,0 +1,49 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace dbsetup::testing {
+
+// Runs the SQL Server stand-in (tools/sqlserver_standin) as a child process
+// for the length of a test. Each instance gets a fresh temporary folder:
+//   dir()/disk/       the server's --files-root
+//   dir()/log.jsonl   one JSON line per request (--log)
+//   dir()/state.json  the server state after each change (--state)
+// The server listens on 127.0.0.1 on a free port and is logged on to with
+// `sa` / `SECRET` (role sysadmin) unless extra_args hold a --login of their own.
+class StandinServer {
+ public:
+  explicit StandinServer(std::vector<std::string> extra_args = {});
+  ~StandinServer();  // stops the server and removes dir()
+
+  StandinServer(const StandinServer&) = delete;
+  StandinServer& operator=(const StandinServer&) = delete;
+
+  int port() const;
+  std::string address() const;  // "127.0.0.1,PORT"
+  std::string dir() const;
+  std::string files_root() const;  // dir() + "/disk"
+
+  // The request log, one object per line, in order.
+  std::vector<nlohmann::json> log() const;
+  // Statement texts from the log (SQL batches and the statement of each
+  // sp_executesql), in order.
+  std::vector<std::string> statements() const;
+  // The last state the server wrote (empty object before the first write).
+  nlohmann::json state() const;
+
+  // Writes a backup file under files_root() that records the two logical
+  // file names; returns its local path.
+  std::string make_backup(const std::string& name, const std::string& dataname,
+                          const std::string& logname);
+
+ private:
+  std::string dir_;
+  int pid_ = -1;
+  int port_ = 0;
+};
+
+}  // namespace dbsetup::testing
