@@ -18,14 +18,17 @@ std::string display_name() {
   return cp936_to_utf8(gf_str_xor(std::string_view(kScrambledAppName, 22)));
 }
 
-bool w_createdb_open(SetupContext& ctx, const std::string& edition) {
+bool w_createdb_open(SetupContext& ctx, const std::string& edition, int* detection) {
   WindowUi& ui = ctx.ui;
+  if (detection) *detection = 0;
   ctx.gs.gs_appname = display_name();
   ui.set_title(ctx.gs.gs_appname);
   ctx.state.is_dbtype = edition;
   if (ctx.state.is_dbtype.empty()) return false;
 
-  if (wf_check_dbsetup(ctx, ctx.state.is_dbtype) < 0) return false;
+  const int detected = wf_check_dbsetup(ctx, ctx.state.is_dbtype);
+  if (detection) *detection = detected;
+  if (detected < 0) return false;
 
   if (ctx.state.is_dbtype == "mss7") {
     ui.show_page("tabpage_mss7");

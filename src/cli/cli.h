@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace dbsetup::cli {
+
+// Exit statuses of the headless front end.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitUsage = 64;
+inline constexpr int kExitDetectionBase = 32;  // + the detection's code without its sign
+
+struct Options {
+  std::string edition = "mss2000";
+  std::optional<std::string> server, login, instance, data_folder, backup, database;
+  std::optional<bool> answer;  // --yes / --no
+  bool help = false;
+};
+
+// Parses the command line (without the program name). Returns an error text
+// when it cannot be used.
+std::optional<std::string> parse(const std::vector<std::string>& args, Options& options);
+
+std::string usage();
+
+// Where the front end talks to the operator. The defaults use the process's
+// standard streams and terminal; tests replace them.
+struct Console {
+  std::function<void(const std::string&)> out;  // a status line
+  std::function<void(const std::string&)> err;  // a message box, progress, errors
+  // Asks a Yes/No question on the terminal; nullopt when there is none.
+  std::function<std::optional<bool>(const std::string& question)> ask;
+  // Reads the administrator password without echo; nullopt without a terminal.
+  std::function<std::optional<std::string>(const std::string& prompt)> read_password;
+  std::function<std::optional<std::string>(const char* name)> getenv;
+};
+
+Console system_console();
+
+// Runs the opening step and the install procedure of `options.edition`
+// headlessly and returns the exit status.
+int run(const Options& options, Platform& platform, Console& console);
+
+}  // namespace dbsetup::cli
