@@ -1,0 +1,49 @@
+#include "install/edition.h"
+
+#include "install/statements.h"
+
+namespace dbsetup {
+
+const Edition& mss2000_edition() {
+  static const Edition edition{
+      "mss2000",
+      "sle_dbname_2000",
+      "sle_mss2000_servername",
+      "sle_mss2000_userid",
+      "sle_mss2000_password",
+      "sle_mss2000data_setuppath",
+      "sle_mss2000data_backupfile",
+      "MSS Microsoft SQL Server",
+      /*confirm_name=*/false,
+      /*logon_failure_box=*/false,
+      /*drop_tolerated_error=*/0,
+      /*check_leftover_files=*/false,
+      /*password_from_settings=*/false,
+      /*logical_names_from_backup=*/false,
+      sql::kRestoreOptions2000,
+  };
+  return edition;
+}
+
+const Edition& mss7_edition() {
+  static const Edition edition{
+      "mss7",
+      "sle_dbname",
+      "sle_mss7_servername",
+      "sle_mss7_userid",
+      "sle_mss7_password",
+      "sle_mss7data_setuppath",
+      "sle_mss7data_backupfile",
+      "MSS Microsoft SQL Server 6.x",
+      /*confirm_name=*/true,
+      /*logon_failure_box=*/true,
+      /*drop_tolerated_error=*/5105,  // device activation error: a file could not be opened
+      /*check_leftover_files=*/true,
+      /*password_from_settings=*/true,
+      /*logical_names_from_backup=*/true,
+      sql::kRestoreOptions7,
+  };
+  return edition;
+}
+
+}  // namespace dbsetup

@@ -1,0 +1,37 @@
+#pragma once
+
+namespace dbsetup {
+
+// What sets the two editions' install procedures apart: the tab page's
+// fields, the driver name, a few checks, and the restore statement's options.
+struct Edition {
+  const char* dbtype;  // "mss2000" or "mss7"
+
+  // Fields of the edition's tab page.
+  const char* field_dbname;
+  const char* field_servername;
+  const char* field_userid;
+  const char* field_password;
+  const char* field_datapath;
+  const char* field_backupfile;
+
+  const char* driver_name;
+  // Ask the operator to confirm the database name before anything else.
+  bool confirm_name;
+  // Show the server's error in a box when the first logon fails.
+  bool logon_failure_box;
+  // A drop failing with this server error still counts as done (0: none).
+  int drop_tolerated_error;
+  // Offer to delete database files left in the data folder.
+  bool check_leftover_files;
+  // The install login's password: gs_password, or the fixed "zq".
+  bool password_from_settings;
+  // Take the logical file names from the backup instead of dbinstall.ini.
+  bool logical_names_from_backup;
+  const char* restore_options;
+};
+
+const Edition& mss2000_edition();
+const Edition& mss7_edition();
+
+}  // namespace dbsetup
