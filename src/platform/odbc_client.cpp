@@ -1,5 +1,372 @@
-// PLACEHOLDER: replaced by the ODBC backend.
+// The ODBC backend of the connection `sqlca`. Only the wide-character entry
+// points are called: SQLWCHAR is a 16-bit unit on every platform we build for
+// (wchar_t on Windows, unsigned short under unixODBC), so texts travel as
+// UTF-16 and are UTF-8 everywhere else in the program.
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/codepage.h"
 #include "platform/db_client.h"
+#include "platform/odbc_text.h"
+
 namespace dbsetup {
-std::unique_ptr<DbClient> make_odbc_client() { return nullptr; }
+
+namespace {
+
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "SQLWCHAR must be a 16-bit unit");
+
+// The server's severity class of a diagnostic record (SQL Server drivers'
+// own field; FreeTDS knows it too).
+constexpr SQLSMALLINT kDiagSeverity = -1151;
+
+// Safety net against a driver that never stops offering results.
+constexpr int kMaxResultSteps = 1'000'000;
+
+constexpr const char* kNotConnected = "Transaction not connected";
+
+std::u16string wide(std::string_view text) { return utf8_to_utf16(text); }
+
+SQLWCHAR* wptr(std::u16string& s) { return reinterpret_cast<SQLWCHAR*>(s.data()); }
+
+std::string narrow(const SQLWCHAR* text, std::size_t units) {
+  return utf16_to_utf8(std::u16string_view(reinterpret_cast<const char16_t*>(text), units));
+}
+
+bool driver_error(SQLRETURN rc) { return rc == SQL_ERROR || rc == SQL_INVALID_HANDLE; }
+
+// Every diagnostic record the handle holds now, in order.
+std::vector<odbc::Diagnostic> read_diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
+  std::vector<odbc::Diagnostic> out;
+  if (!handle) return out;
+  std::vector<SQLWCHAR> buffer(1024);
+  for (SQLSMALLINT record = 1; record < 10'000; ++record) {
+    SQLWCHAR state[6] = {};
+    SQLINTEGER native = 0;
+    SQLSMALLINT length = 0;
+    SQLRETURN rc = SQLGetDiagRecW(type, handle, record, state, &native, buffer.data(),
+                                  static_cast<SQLSMALLINT>(buffer.size()), &length);
+    if (rc == SQL_SUCCESS_WITH_INFO && length >= static_cast<SQLSMALLINT>(buffer.size()) &&
+        length < 32'000) {
+      buffer.resize(static_cast<std::size_t>(length) + 1);
+      rc = SQLGetDiagRecW(type, handle, record, state, &native, buffer.data(),
+                          static_cast<SQLSMALLINT>(buffer.size()), &length);
+    }
+    if (!SQL_SUCCEEDED(rc)) break;
+    const std::size_t units =
+        std::min<std::size_t>(length < 0 ? 0 : static_cast<std::size_t>(length), buffer.size() - 1);
+
+    odbc::Diagnostic diag;
+    diag.state = narrow(state, 5);
+    diag.native = native;
+    diag.text = odbc::strip_driver_prefixes(narrow(buffer.data(), units));
+    while (!diag.text.empty() && (diag.text.back() == '\n' || diag.text.back() == '\r'))
+      diag.text.pop_back();
+    SQLINTEGER severity = -1;
+    if (SQL_SUCCEEDED(SQLGetDiagFieldW(type, handle, record, kDiagSeverity, &severity,
+                                       SQL_IS_INTEGER, nullptr)))
+      diag.severity = severity;
+    out.push_back(std::move(diag));
+  }
+  return out;
+}
+
+// Frees an ODBC handle when it goes out of scope.
+struct HandleGuard {
+  SQLSMALLINT type;
+  SQLHANDLE handle = SQL_NULL_HANDLE;
+  ~HandleGuard() {
+    if (handle) SQLFreeHandle(type, handle);
+  }
+};
+
+// What to keep of the first result set that has columns.
+enum class Keep { nothing, first_value, all_rows };
+
+class OdbcClient final : public DbClient {
+ public:
+  ~OdbcClient() override {
+    disconnect();
+    if (env_) SQLFreeHandle(SQL_HANDLE_ENV, env_);
+  }
+
+  DbResult connect(const DbLogon& logon) override;
+  DbResult disconnect() override;
+  DbResult execute(const std::string& sql) override;
+  DbResult query_one(const std::string& sql, const std::string& param, std::string& value) override;
+  DbResult query_rows(const std::string& sql, std::vector<std::vector<std::string>>& rows) override;
+  void set_message_handler(DbMessageHandler handler) override { handler_ = std::move(handler); }
+
+ private:
+  bool ensure_environment(odbc::Outcome& outcome);
+  std::string driver_for();
+  // Runs `sql` on a fresh statement (with `param` bound to its one marker
+  // when given) and drains every result and message it produces.
+  DbResult run(const std::string& sql, const std::string* param, Keep keep,
+               std::vector<std::vector<std::string>>* rows);
+  void drain(SQLHSTMT stmt, SQLRETURN rc, odbc::Outcome& outcome, Keep keep,
+             std::vector<std::vector<std::string>>* rows, bool& got_rows);
+  bool read_column(SQLHSTMT stmt, SQLUSMALLINT column, std::string& out, odbc::Outcome& outcome);
+  void drop_connection();
+
+  SQLHENV env_ = SQL_NULL_HANDLE;
+  SQLHDBC dbc_ = SQL_NULL_HANDLE;
+  bool autocommit_ = true;
+  DbMessageHandler handler_;
+};
+
+bool OdbcClient::ensure_environment(odbc::Outcome& outcome) {
+  if (env_) return true;
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_))) {
+    env_ = SQL_NULL_HANDLE;
+    outcome.fail("Cannot allocate an ODBC environment.");
+    return false;
+  }
+  // ODBC 3 (not 3.80): FreeTDS reports messages between results only then.
+  SQLRETURN rc =
+      SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION,
+                    reinterpret_cast<SQLPOINTER>(static_cast<intptr_t>(SQL_OV_ODBC3)), 0);
+  if (!SQL_SUCCEEDED(rc)) {
+    outcome.step(true, read_diagnostics(SQL_HANDLE_ENV, env_));
+    SQLFreeHandle(SQL_HANDLE_ENV, env_);
+    env_ = SQL_NULL_HANDLE;
+    return false;
+  }
+  return true;
+}
+
+std::string OdbcClient::driver_for() {
+  const char* override_value = std::getenv(odbc::kDriverOverrideVariable);
+  std::vector<std::string> installed;
+#ifdef _WIN32
+  if (!override_value || !*override_value) {
+    SQLWCHAR name[256];
+    SQLWCHAR attributes[1024];
+    SQLSMALLINT name_length = 0;
+    SQLSMALLINT attributes_length = 0;
+    SQLUSMALLINT direction = SQL_FETCH_FIRST;
+    while (SQL_SUCCEEDED(SQLDriversW(env_, direction, name, 256, &name_length, attributes, 1024,
+                                     &attributes_length))) {
+      installed.push_back(narrow(name, std::min<std::size_t>(name_length, 255)));
+      direction = SQL_FETCH_NEXT;
+    }
+  }
+  constexpr bool windows = true;
+#else
+  constexpr bool windows = false;
+#endif
+  return odbc::choose_driver(override_value ? override_value : "", installed, windows);
+}
+
+DbResult OdbcClient::connect(const DbLogon& logon) {
+  if (dbc_) disconnect();
+  odbc::Outcome outcome(&handler_);
+  if (!ensure_environment(outcome)) return outcome.result();
+
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_))) {
+    outcome.step(true, read_diagnostics(SQL_HANDLE_ENV, env_));
+    dbc_ = SQL_NULL_HANDLE;
+    return outcome.result();
+  }
+  autocommit_ = logon.autocommit;
+  // Attributes a driver does not know come back as warnings (IM006); they
+  // never stop the logon.
+  SQLSetConnectAttrW(
+      dbc_, SQL_ATTR_LOGIN_TIMEOUT,
+      reinterpret_cast<SQLPOINTER>(static_cast<intptr_t>(odbc::kLoginTimeoutSeconds)), 0);
+  SQLSetConnectAttrW(dbc_, SQL_ATTR_AUTOCOMMIT,
+                     reinterpret_cast<SQLPOINTER>(static_cast<intptr_t>(
+                         logon.autocommit ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF)),
+                     0);
+
+  std::u16string text = wide(odbc::connection_string(logon, driver_for()));
+  SQLRETURN rc = SQLDriverConnectW(dbc_, nullptr, wptr(text), SQL_NTS, nullptr, 0, nullptr,
+                                   SQL_DRIVER_NOPROMPT);
+  outcome.step(driver_error(rc), read_diagnostics(SQL_HANDLE_DBC, dbc_));
+  if (rc == SQL_NO_DATA && !outcome.failed()) outcome.fail("The logon was cancelled.");
+  if (outcome.failed()) {
+    // A driver that reported an error yet connected is logged off again.
+    if (SQL_SUCCEEDED(rc)) SQLDisconnect(dbc_);
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+    dbc_ = SQL_NULL_HANDLE;
+  }
+  return outcome.result();
+}
+
+void OdbcClient::drop_connection() {
+  if (!dbc_) return;
+  if (!SQL_SUCCEEDED(SQLDisconnect(dbc_))) {
+    SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
+    SQLDisconnect(dbc_);
+  }
+  SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+  dbc_ = SQL_NULL_HANDLE;
+}
+
+DbResult OdbcClient::disconnect() {
+  if (!dbc_) return DbResult::ok();
+  odbc::Outcome outcome(&handler_);
+  // Work done without automatic commit is kept, as a logoff commits.
+  if (!autocommit_) {
+    SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_COMMIT);
+    outcome.step(driver_error(rc), read_diagnostics(SQL_HANDLE_DBC, dbc_));
+  }
+  SQLRETURN rc = SQLDisconnect(dbc_);
+  std::vector<odbc::Diagnostic> diags = read_diagnostics(SQL_HANDLE_DBC, dbc_);
+  // A connection the server already closed is gone all the same.
+  bool lost = false;
+  for (const odbc::Diagnostic& d : diags) lost = lost || odbc::is_connection_failure(d);
+  if (!lost) outcome.step(driver_error(rc), diags);
+  drop_connection();
+  return outcome.result();
+}
+
+DbResult OdbcClient::execute(const std::string& sql) {
+  return run(sql, nullptr, Keep::nothing, nullptr);
+}
+
+DbResult OdbcClient::query_one(const std::string& sql, const std::string& param,
+                               std::string& value) {
+  value.clear();
+  std::vector<std::vector<std::string>> rows;
+  DbResult result = run(sql, &param, Keep::first_value, &rows);
+  if (result.code == 0 && !rows.empty() && !rows.front().empty()) value = rows.front().front();
+  return result;
+}
+
+DbResult OdbcClient::query_rows(const std::string& sql,
+                                std::vector<std::vector<std::string>>& rows) {
+  rows.clear();
+  DbResult result = run(sql, nullptr, Keep::all_rows, &rows);
+  if (result.code != 0) rows.clear();
+  return result;
+}
+
+DbResult OdbcClient::run(const std::string& sql, const std::string* param, Keep keep,
+                         std::vector<std::vector<std::string>>* rows) {
+  if (!dbc_) return DbResult::failure(0, kNotConnected);
+  odbc::Outcome outcome(&handler_);
+
+  HandleGuard stmt{SQL_HANDLE_STMT};
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt.handle))) {
+    stmt.handle = SQL_NULL_HANDLE;
+    outcome.step(true, read_diagnostics(SQL_HANDLE_DBC, dbc_));
+    return outcome.result();
+  }
+
+  // Both buffers must outlive the execution.
+  std::u16string param_text;
+  SQLLEN param_length = 0;
+  if (param) {
+    param_text = wide(*param);
+    param_length = static_cast<SQLLEN>(param_text.size() * sizeof(char16_t));
+    const SQLULEN units = param_text.empty() ? 1 : param_text.size();
+    // nvarchar(4000) is the longest ordinary Unicode parameter.
+    const SQLSMALLINT sql_type = units > 4000 ? SQL_WLONGVARCHAR : SQL_WVARCHAR;
+    SQLRETURN rc = SQLBindParameter(stmt.handle, 1, SQL_PARAM_INPUT, SQL_C_WCHAR, sql_type, units,
+                                    0, wptr(param_text), param_length, &param_length);
+    outcome.step(driver_error(rc), read_diagnostics(SQL_HANDLE_STMT, stmt.handle));
+    if (outcome.failed()) return outcome.result();
+  }
+
+  std::u16string text = wide(sql);
+  SQLRETURN rc = SQLExecDirectW(stmt.handle, wptr(text), static_cast<SQLINTEGER>(text.size()));
+  bool got_rows = false;
+  drain(stmt.handle, rc, outcome, keep, rows, got_rows);
+  if (outcome.connection_lost()) {
+    SQLFreeHandle(SQL_HANDLE_STMT, stmt.handle);
+    stmt.handle = SQL_NULL_HANDLE;
+  } else {
+    SQLFreeStmt(stmt.handle, SQL_CLOSE);
+  }
+  if (keep == Keep::nothing) return outcome.result(0);
+  return outcome.result(got_rows ? 0 : 100);
+}
+
+void OdbcClient::drain(SQLHSTMT stmt, SQLRETURN rc, odbc::Outcome& outcome, Keep keep,
+                       std::vector<std::vector<std::string>>* rows, bool& got_rows) {
+  bool first_set_seen = false;
+  for (int steps = 0; steps < kMaxResultSteps; ++steps) {
+    std::vector<odbc::Diagnostic> diags = read_diagnostics(SQL_HANDLE_STMT, stmt);
+    const bool no_news = diags.empty();
+    outcome.step(driver_error(rc), diags);
+    if (rc == SQL_INVALID_HANDLE || outcome.connection_lost()) return;
+    // A step that failed without saying anything will not say more later.
+    if (rc == SQL_ERROR && no_news) return;
+    // SQL_NO_DATA from the execution itself only means "no result set"
+    // (FreeTDS answers CREATE, DROP and procedure calls that way); further
+    // results may still follow, so only SQLMoreResults' SQL_NO_DATA ends it.
+    if (SQL_SUCCEEDED(rc)) {
+      SQLSMALLINT columns = 0;
+      if (SQL_SUCCEEDED(SQLNumResultCols(stmt, &columns)) && columns > 0) {
+        const bool keep_this = keep != Keep::nothing && !first_set_seen;
+        first_set_seen = true;
+        for (;;) {
+          SQLRETURN fetched = SQLFetch(stmt);
+          if (fetched == SQL_NO_DATA) break;
+          outcome.step(driver_error(fetched), read_diagnostics(SQL_HANDLE_STMT, stmt));
+          if (!SQL_SUCCEEDED(fetched) || outcome.connection_lost()) break;
+          if (!keep_this) continue;
+          if (keep == Keep::first_value && got_rows) continue;
+          got_rows = true;
+          std::vector<std::string> row;
+          const SQLSMALLINT wanted = keep == Keep::first_value ? 1 : columns;
+          for (SQLSMALLINT c = 1; c <= wanted; ++c) {
+            std::string value;
+            if (!read_column(stmt, static_cast<SQLUSMALLINT>(c), value, outcome)) break;
+            row.push_back(std::move(value));
+          }
+          rows->push_back(std::move(row));
+        }
+        if (outcome.connection_lost()) return;
+      }
+    }
+    rc = SQLMoreResults(stmt);
+    if (rc == SQL_NO_DATA) {
+      outcome.step(false, read_diagnostics(SQL_HANDLE_STMT, stmt));
+      return;
+    }
+  }
+  outcome.fail("Too many results from one statement.");
+}
+
+bool OdbcClient::read_column(SQLHSTMT stmt, SQLUSMALLINT column, std::string& out,
+                             odbc::Outcome& outcome) {
+  std::u16string collected;
+  std::vector<SQLWCHAR> buffer(2048);
+  const SQLLEN bytes = static_cast<SQLLEN>(buffer.size() * sizeof(SQLWCHAR));
+  for (;;) {
+    SQLLEN indicator = 0;
+    SQLRETURN rc = SQLGetData(stmt, column, SQL_C_WCHAR, buffer.data(), bytes, &indicator);
+    if (rc == SQL_NO_DATA) break;
+    if (!SQL_SUCCEEDED(rc)) {
+      outcome.step(true, read_diagnostics(SQL_HANDLE_STMT, stmt));
+      return false;
+    }
+    if (indicator == SQL_NULL_DATA) break;
+    // A piece fills the buffer but for its terminator when more follows
+    // (01004) or when the length is unknown.
+    std::size_t units = buffer.size() - 1;
+    if (indicator != SQL_NO_TOTAL && indicator >= 0)
+      units = std::min<std::size_t>(units, static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR));
+    collected.append(reinterpret_cast<const char16_t*>(buffer.data()), units);
+    if (rc == SQL_SUCCESS) break;
+  }
+  out = utf16_to_utf8(collected);
+  return true;
+}
+
+}  // namespace
+
+std::unique_ptr<DbClient> make_odbc_client() { return std::make_unique<OdbcClient>(); }
+
 }  // namespace dbsetup

@@ -1,0 +1,194 @@
+#include "platform/odbc_text.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace dbsetup::odbc {
+
+const std::vector<std::string> kWindowsDriverPreference = {
+    "ODBC Driver 18 for SQL Server",
+    "ODBC Driver 17 for SQL Server",
+    "SQL Server Native Client 11.0",
+    "SQL Server",
+};
+
+namespace {
+
+std::string lower(std::string_view s) {
+  std::string out(s);
+  std::transform(out.begin(), out.end(), out.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return out;
+}
+
+bool all_digits(std::string_view s) {
+  return !s.empty() &&
+         std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
+}
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+void add(std::string& out, std::string_view key, std::string_view value) {
+  out.append(key);
+  out.push_back('=');
+  out.append(brace(value));
+  out.push_back(';');
+}
+
+}  // namespace
+
+std::string choose_driver(std::string_view override_value,
+                          const std::vector<std::string>& installed, bool windows) {
+  if (!override_value.empty()) return std::string(override_value);
+  if (!windows) return kFreeTdsDriver;
+  for (const std::string& wanted : kWindowsDriverPreference) {
+    const std::string key = lower(wanted);
+    for (const std::string& have : installed)
+      if (lower(have) == key) return wanted;
+  }
+  return kWindowsDriverPreference.back();
+}
+
+bool is_freetds(std::string_view driver) {
+  const std::string d = lower(driver);
+  return d.find("freetds") != std::string::npos || d.find("tdsodbc") != std::string::npos;
+}
+
+std::string brace(std::string_view value) {
+  std::string out = "{";
+  for (char c : value) {
+    out.push_back(c);
+    if (c == '}') out.push_back('}');
+  }
+  out.push_back('}');
+  return out;
+}
+
+ServerAddress parse_server(std::string_view server) {
+  std::string_view rest = trim(server);
+  if (rest.size() >= 4 && lower(rest.substr(0, 4)) == "tcp:") rest = trim(rest.substr(4));
+
+  ServerAddress out;
+  std::string_view port;
+  if (auto comma = rest.rfind(','); comma != std::string_view::npos) {
+    port = trim(rest.substr(comma + 1));
+    if (!all_digits(port)) {
+      out.host = std::string(rest);
+      return out;
+    }
+    rest = trim(rest.substr(0, comma));
+  }
+  out.port = std::string(port);
+  if (auto slash = rest.find('\\'); slash != std::string_view::npos) {
+    out.instance = std::string(trim(rest.substr(slash + 1)));
+    rest = trim(rest.substr(0, slash));
+  }
+  out.host = std::string(rest);
+  return out;
+}
+
+std::string connection_string(const DbLogon& logon, const std::string& driver) {
+  std::string out;
+  add(out, "DRIVER", driver);
+  if (is_freetds(driver)) {
+    ServerAddress address = parse_server(logon.server);
+    // SQL Server's tools read "." and "(local)" as this machine; FreeTDS
+    // would look them up as host names.
+    if (address.host == "." || lower(address.host) == "(local)") address.host = "127.0.0.1";
+    // A port given beside an instance wins, as it does for SQL Server's tools;
+    // only an instance alone is looked up through the SQL Server Browser.
+    if (!address.instance.empty() && address.port.empty())
+      add(out, "Server", address.host + "\\" + address.instance);
+    else
+      add(out, "Server", address.host);
+    if (!address.port.empty()) add(out, "Port", address.port);
+    // The wide API hands FreeTDS UTF-16; UTF-8 as its client character set
+    // keeps every character, whatever the process locale is.
+    add(out, "ClientCharset", "UTF-8");
+    add(out, "Encryption", "request");
+  } else {
+    add(out, "Server", logon.server);
+    // Driver 18 would insist on encryption; "Optional" restores the older
+    // drivers' behaviour, and a self-signed certificate is accepted when the
+    // server asks for encryption itself.
+    const std::string d = lower(driver);
+    add(out, "Encrypt", d.find("driver 18") != std::string::npos ? "Optional" : "no");
+    add(out, "TrustServerCertificate", "yes");
+  }
+  add(out, "Database", logon.database);
+  add(out, "UID", logon.login);
+  add(out, "PWD", logon.password);
+  add(out, "APP", kApplicationName);
+  std::string_view extra = trim(logon.parameters);
+  while (!extra.empty() && extra.front() == ';') extra.remove_prefix(1);
+  out.append(extra);
+  return out;
+}
+
+std::string strip_driver_prefixes(std::string_view text) {
+  std::string_view rest = text;
+  while (!rest.empty() && rest.front() == '[') {
+    const auto close = rest.find(']');
+    if (close == std::string_view::npos) break;
+    const std::string_view group = rest.substr(0, close + 1);
+    rest.remove_prefix(close + 1);
+    if (group == "[SQL Server]") break;
+  }
+  return std::string(rest);
+}
+
+bool is_informational(const Diagnostic& diag) {
+  return diag.state.rfind("01", 0) == 0 || diag.state == "00000" || diag.state == "IM006";
+}
+
+bool is_connection_failure(const Diagnostic& diag) {
+  return diag.state.rfind("08", 0) == 0 || diag.state == "HYT01";
+}
+
+void Outcome::step(bool driver_error, const std::vector<Diagnostic>& diags) {
+  if (driver_error) failed_ = true;
+  for (const Diagnostic& d : diags) {
+    if (is_informational(d)) {
+      if (handler_ && *handler_ && !d.text.empty()) {
+        DbMessage message;
+        message.number = d.native;
+        message.severity = d.severity >= 0 ? d.severity : (d.native != 0 ? 10 : 0);
+        message.text = d.text;
+        (*handler_)(message);
+      }
+      infos_.push_back(d.text);
+      continue;
+    }
+    failed_ = true;
+    if (is_connection_failure(d)) connection_lost_ = true;
+    if (!have_native_ && d.native != 0) {
+      native_ = d.native;
+      have_native_ = true;
+    }
+    errors_.push_back(d.text);
+  }
+}
+
+void Outcome::fail(std::string text) {
+  failed_ = true;
+  errors_.push_back(std::move(text));
+}
+
+DbResult Outcome::result(int32_t success_code) const {
+  if (!failed_) return {success_code, 0, {}};
+  const std::vector<std::string>& lines = errors_.empty() ? infos_ : errors_;
+  std::string text;
+  for (const std::string& line : lines) {
+    if (line.empty()) continue;
+    if (!text.empty()) text.push_back('\n');
+    text += line;
+  }
+  if (text.empty()) text = "The ODBC driver reported a failure without a message.";
+  return DbResult::failure(native_, std::move(text));
+}
+
+}  // namespace dbsetup::odbc

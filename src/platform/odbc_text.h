@@ -1,0 +1,99 @@
+#pragma once
+
+// Text-level pieces of the ODBC client that need no driver: choosing the
+// driver, building the connection string, reading the server field, cleaning
+// message texts and turning a statement's diagnostics into one result.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/db_client.h"
+
+namespace dbsetup::odbc {
+
+// Microsoft's drivers in order of preference, newest first.
+extern const std::vector<std::string> kWindowsDriverPreference;
+// The driver used where Microsoft's are not available.
+inline constexpr const char* kFreeTdsDriver = "FreeTDS";
+// Environment variable that names the ODBC driver to use, overriding the choice.
+inline constexpr const char* kDriverOverrideVariable = "DB_SETUP_ODBC_DRIVER";
+inline constexpr const char* kApplicationName = "db_setup";
+inline constexpr long kLoginTimeoutSeconds = 15;
+
+// The ODBC driver for a SQL Server connection. A non-empty `override_value`
+// wins. On Windows the first preferred driver found in `installed` (compared
+// without letter case) is taken, "SQL Server" when none is; elsewhere FreeTDS.
+std::string choose_driver(std::string_view override_value,
+                          const std::vector<std::string>& installed, bool windows);
+
+// True when `driver` names the FreeTDS driver (by name or library path).
+bool is_freetds(std::string_view driver);
+
+// A value in ODBC connection-string syntax: braced, with '}' doubled.
+std::string brace(std::string_view value);
+
+// The server field as SQL Server's tools read it: "host", "host,port",
+// "host\instance" (optionally "tcp:" in front). A port that is not a number
+// leaves the whole text as the host, for the driver to reject.
+struct ServerAddress {
+  std::string host;
+  std::string port;  // digits, or empty
+  std::string instance;
+};
+ServerAddress parse_server(std::string_view server);
+
+// The full connection string for SQLDriverConnectW.
+std::string connection_string(const DbLogon& logon, const std::string& driver);
+
+// Removes the "[vendor][driver][SQL Server]" prefix that drivers put in front
+// of message texts. A server message that itself begins with a bracket keeps
+// it: stripping stops after the "[SQL Server]" group.
+std::string strip_driver_prefixes(std::string_view text);
+
+// One diagnostic record, as read with SQLGetDiagRecW.
+struct Diagnostic {
+  std::string state;  // five-character SQLSTATE
+  int32_t native = 0;
+  int32_t severity = -1;  // the server's severity class, -1 when unknown
+  std::string text;       // prefixes already stripped
+};
+
+// Informational: SQLSTATE class 01, "00000", and the driver manager's
+// "IM006" (an attribute the driver refused, reported as a warning).
+bool is_informational(const Diagnostic& diag);
+
+// A connection that is gone: SQLSTATE class 08 or "HYT01".
+bool is_connection_failure(const Diagnostic& diag);
+
+// Collects what the steps of one operation report: informational records
+// go to the handler at once, in order; errors are kept for the result. A
+// step counts as failed when the driver said SQL_ERROR or when any record
+// outside class 01 came with it, whatever the return code was.
+class Outcome {
+ public:
+  explicit Outcome(const DbMessageHandler* handler) : handler_(handler) {}
+
+  // `driver_error` is true for SQL_ERROR and SQL_INVALID_HANDLE.
+  void step(bool driver_error, const std::vector<Diagnostic>& diags);
+  // A failure of our own, not reported through a diagnostic.
+  void fail(std::string text);
+
+  bool failed() const { return failed_; }
+  bool connection_lost() const { return connection_lost_; }
+  // code -1 on failure (native number of the first error, every error text
+  // one a line), otherwise `success_code` with no text.
+  DbResult result(int32_t success_code = 0) const;
+
+ private:
+  const DbMessageHandler* handler_;
+  bool failed_ = false;
+  bool connection_lost_ = false;
+  bool have_native_ = false;
+  int32_t native_ = 0;
+  std::vector<std::string> errors_;
+  std::vector<std::string> infos_;  // used only when a failure has no error text
+};
+
+}  // namespace dbsetup::odbc

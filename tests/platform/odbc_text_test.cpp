@@ -1,0 +1,253 @@
+#include "platform/odbc_text.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace dbsetup::odbc {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+// Splits a connection string the way ODBC reads it: key=value pairs separated
+// by ';', a value in braces running to the first '}' not doubled.
+std::map<std::string, std::string> parse_connection_string(const std::string& s) {
+  std::map<std::string, std::string> out;
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const std::size_t eq = s.find('=', i);
+    if (eq == std::string::npos) break;
+    const std::string key = s.substr(i, eq - i);
+    std::string value;
+    i = eq + 1;
+    if (i < s.size() && s[i] == '{') {
+      ++i;
+      for (;;) {
+        if (i >= s.size()) throw std::runtime_error("unterminated brace in " + s);
+        if (s[i] == '}') {
+          if (i + 1 < s.size() && s[i + 1] == '}') {
+            value.push_back('}');
+            i += 2;
+            continue;
+          }
+          ++i;
+          break;
+        }
+        value.push_back(s[i++]);
+      }
+    } else {
+      const std::size_t end = s.find(';', i);
+      value = s.substr(i, end == std::string::npos ? std::string::npos : end - i);
+      i = end == std::string::npos ? s.size() : end;
+    }
+    out[key] = value;
+    if (i < s.size() && s[i] == ';') ++i;
+  }
+  return out;
+}
+
+TEST(OdbcDriver, PicksThePreferredInstalledDriverOnWindowsAndFreeTdsElsewhere) {
+  EXPECT_EQ(choose_driver("", {"SQL Server", "ODBC Driver 17 for SQL Server"}, true),
+            "ODBC Driver 17 for SQL Server");
+  EXPECT_EQ(choose_driver("", {"sql server native client 11.0", "SQL Server"}, true),
+            "SQL Server Native Client 11.0");
+  EXPECT_EQ(
+      choose_driver("", {"ODBC Driver 17 for SQL Server", "ODBC Driver 18 for SQL Server"}, true),
+      "ODBC Driver 18 for SQL Server");
+  EXPECT_EQ(choose_driver("", {"Microsoft Access Driver (*.mdb)"}, true), "SQL Server");
+  EXPECT_EQ(choose_driver("", {}, false), "FreeTDS");
+  // The override wins everywhere, installed or not.
+  EXPECT_EQ(choose_driver("My Driver", {"ODBC Driver 18 for SQL Server"}, true), "My Driver");
+  EXPECT_EQ(choose_driver("/usr/lib/libtdsodbc.so", {}, false), "/usr/lib/libtdsodbc.so");
+
+  EXPECT_TRUE(is_freetds("FreeTDS"));
+  EXPECT_TRUE(is_freetds("/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so"));
+  EXPECT_FALSE(is_freetds("ODBC Driver 18 for SQL Server"));
+}
+
+TEST(OdbcConnectionString, BracesValuesSoThatSeparatorsAndBracesSurvive) {
+  EXPECT_EQ(brace(""), "{}");
+  EXPECT_EQ(brace("a}b"), "{a}}b}");
+  EXPECT_EQ(brace("}}"), "{}}}}}");
+
+  DbLogon logon;
+  logon.server = "127.0.0.1,1433";
+  logon.database = "master";
+  logon.login = "s;a";
+  logon.password = "p;w}d={x}";
+  const auto parts = parse_connection_string(connection_string(logon, "FreeTDS"));
+  EXPECT_EQ(parts.at("UID"), "s;a");
+  EXPECT_EQ(parts.at("PWD"), "p;w}d={x}");
+  EXPECT_EQ(parts.at("Database"), "master");
+  EXPECT_EQ(parts.at("DRIVER"), "FreeTDS");
+  EXPECT_EQ(parts.at("APP"), "db_setup");
+}
+
+TEST(OdbcConnectionString, FreeTdsGetsHostPortAndInstanceAsItsKeywordsWantThem) {
+  DbLogon logon;
+  logon.server = "dbhost,1500";
+  auto parts = parse_connection_string(connection_string(logon, "FreeTDS"));
+  EXPECT_EQ(parts.at("Server"), "dbhost");
+  EXPECT_EQ(parts.at("Port"), "1500");
+  EXPECT_EQ(parts.at("Encryption"), "request");
+  EXPECT_EQ(parts.at("ClientCharset"), "UTF-8");
+
+  logon.server = "dbhost\\SQL2000";
+  parts = parse_connection_string(connection_string(logon, "FreeTDS"));
+  EXPECT_EQ(parts.at("Server"), "dbhost\\SQL2000");
+  EXPECT_EQ(parts.count("Port"), 0u);
+
+  // A port beside the instance makes the instance lookup unnecessary.
+  logon.server = "dbhost\\SQL2000,1500";
+  parts = parse_connection_string(connection_string(logon, "FreeTDS"));
+  EXPECT_EQ(parts.at("Server"), "dbhost");
+  EXPECT_EQ(parts.at("Port"), "1500");
+
+  logon.server = "(local)";
+  parts = parse_connection_string(connection_string(logon, "FreeTDS"));
+  EXPECT_EQ(parts.at("Server"), "127.0.0.1");
+}
+
+TEST(OdbcConnectionString, MicrosoftDriversTakeTheServerFieldAsItStands) {
+  DbLogon logon;
+  logon.server = "dbhost\\SQL2000,1500";
+  logon.parameters = ";MultiSubnetFailover=Yes";
+  const std::string s18 = connection_string(logon, "ODBC Driver 18 for SQL Server");
+  auto parts = parse_connection_string(s18);
+  EXPECT_EQ(parts.at("Server"), "dbhost\\SQL2000,1500");
+  EXPECT_EQ(parts.at("Encrypt"), "Optional");
+  EXPECT_EQ(parts.at("TrustServerCertificate"), "yes");
+  EXPECT_EQ(parts.at("MultiSubnetFailover"), "Yes");
+  EXPECT_EQ(parts.count("Encryption"), 0u);
+
+  parts = parse_connection_string(connection_string(logon, "ODBC Driver 17 for SQL Server"));
+  EXPECT_EQ(parts.at("Encrypt"), "no");
+}
+
+TEST(OdbcServerField, ReadsHostPortAndInstance) {
+  auto check = [](const char* text, const char* host, const char* port, const char* instance) {
+    const ServerAddress a = parse_server(text);
+    EXPECT_EQ(a.host, host) << text;
+    EXPECT_EQ(a.port, port) << text;
+    EXPECT_EQ(a.instance, instance) << text;
+  };
+  check("127.0.0.1", "127.0.0.1", "", "");
+  check("db.example.com,1433", "db.example.com", "1433", "");
+  check(" dbhost , 1433 ", "dbhost", "1433", "");
+  check("tcp:dbhost,1433", "dbhost", "1433", "");
+  check("DBHOST\\SHOP", "DBHOST", "", "SHOP");
+  check("dbhost\\shop,2000", "dbhost", "2000", "shop");
+  check("dbhost,abc", "dbhost,abc", "", "");
+  check("", "", "", "");
+}
+
+TEST(OdbcMessages, StripsDriverPrefixesButKeepsTheServersOwnBrackets) {
+  EXPECT_EQ(strip_driver_prefixes("[FreeTDS][SQL Server]Login failed for user 'sa'."),
+            "Login failed for user 'sa'.");
+  EXPECT_EQ(strip_driver_prefixes(
+                "[Microsoft][ODBC Driver 18 for SQL Server][SQL Server]Cannot open database."),
+            "Cannot open database.");
+  EXPECT_EQ(strip_driver_prefixes("[unixODBC][FreeTDS][SQL Server]x"), "x");
+  EXPECT_EQ(strip_driver_prefixes("[FreeTDS][SQL Server][dbo].[t] is missing"),
+            "[dbo].[t] is missing");
+  // Messages of the driver itself have no [SQL Server] group.
+  EXPECT_EQ(strip_driver_prefixes("[unixODBC][Driver Manager]Data source name not found"),
+            "Data source name not found");
+  EXPECT_EQ(strip_driver_prefixes("Plain text"), "Plain text");
+  EXPECT_EQ(strip_driver_prefixes("[unclosed"), "[unclosed");
+  EXPECT_EQ(strip_driver_prefixes("数据库[中文]"), "数据库[中文]");
+}
+
+Diagnostic diag(const char* state, int32_t native, const char* text, int32_t severity = -1) {
+  return Diagnostic{state, native, severity, text};
+}
+
+TEST(OdbcOutcome, ErrorsDecideTheResultWhateverTheDriverReturned) {
+  std::vector<DbMessage> messages;
+  DbMessageHandler handler = [&](const DbMessage& m) { messages.push_back(m); };
+
+  // Informational records only: success, each message delivered in order.
+  {
+    Outcome o(&handler);
+    o.step(false, {diag("01000", 5701, "Changed database context to 'master'.", 0)});
+    o.step(false, {diag("01000", 3211, "10 percent processed."),
+                   diag("01000", 3211, "20 percent processed.")});
+    const DbResult r = o.result();
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.native_error, 0);
+    EXPECT_EQ(r.text, "");
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[0].severity, 0);  // as reported
+    EXPECT_EQ(messages[1].number, 3211);
+    EXPECT_EQ(messages[1].severity, 10);  // server message of unknown class
+    EXPECT_EQ(messages[2].text, "20 percent processed.");
+  }
+
+  // An error record on a step the driver called a success still fails, and
+  // the errors after informational messages are all kept, first number wins.
+  {
+    messages.clear();
+    Outcome o(&handler);
+    o.step(false, {diag("01000", 3211, "50 percent processed.")});
+    o.step(false,
+           {diag("42000", 3201, "Cannot open backup device 'x'."), diag("01000", 0, "between"),
+            diag("42000", 3013, "RESTORE DATABASE is terminating abnormally.")});
+    const DbResult r = o.result(100);
+    EXPECT_EQ(r.code, -1);
+    EXPECT_EQ(r.native_error, 3201);
+    EXPECT_EQ(r.text,
+              "Cannot open backup device 'x'.\nRESTORE DATABASE is terminating abnormally.");
+    EXPECT_EQ(messages.size(), 2u);
+    EXPECT_FALSE(o.connection_lost());
+  }
+
+  // The first error that carries a server number gives the number.
+  {
+    Outcome o(nullptr);
+    o.step(true, {diag("08001", 0, "Unable to connect to data source"),
+                  diag("42000", 18456, "Login failed for user 'sa'.")});
+    const DbResult r = o.result();
+    EXPECT_EQ(r.native_error, 18456);
+    EXPECT_EQ(r.text, "Unable to connect to data source\nLogin failed for user 'sa'.");
+    EXPECT_TRUE(o.connection_lost());
+  }
+
+  // SQL_ERROR without any error record still fails, with whatever was said.
+  {
+    Outcome o(nullptr);
+    o.step(true, {});
+    EXPECT_EQ(o.result().code, -1);
+    EXPECT_THAT(o.result().text, Not(""));
+    Outcome p(nullptr);
+    p.step(true, {diag("01000", 0, "only a warning")});
+    EXPECT_EQ(p.result().text, "only a warning");
+  }
+
+  // The driver manager's warnings do not fail a step; a success code passes through.
+  {
+    Outcome o(nullptr);
+    o.step(false, {diag("IM006", 0, "Driver's SQLSetConnectAttr failed"),
+                   diag("01S00", 0, "Invalid connection string attribute")});
+    EXPECT_EQ(o.result(100).code, 100);
+  }
+}
+
+TEST(OdbcOutcome, ClassifiesStates) {
+  EXPECT_TRUE(is_informational(diag("01000", 0, "")));
+  EXPECT_TRUE(is_informational(diag("01004", 0, "")));
+  EXPECT_TRUE(is_informational(diag("00000", 0, "")));
+  EXPECT_FALSE(is_informational(diag("42000", 0, "")));
+  EXPECT_FALSE(is_informational(diag("HY000", 0, "")));
+  EXPECT_FALSE(is_informational(diag("IM002", 0, "")));
+  EXPECT_TRUE(is_connection_failure(diag("08S01", 0, "")));
+  EXPECT_TRUE(is_connection_failure(diag("HYT01", 0, "")));
+  EXPECT_FALSE(is_connection_failure(diag("42000", 0, "")));
+}
+
+}  // namespace
+}  // namespace dbsetup::odbc
