@@ -1,0 +1,719 @@
+#include "install/install.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/memory_ui.h"
+#include "support/fake_platform.h"
+
+namespace dbsetup {
+namespace {
+
+using testing::DbCall;
+using testing::FakePlatform;
+using Event = MemoryUi::Event;
+
+constexpr const char* kAppName = "Marlox零售管理系统安装";
+constexpr const char* kWarning = "系统严重警告";
+
+// Runs every blocking call on a worker thread, as the Qt window does, and
+// checks that each run carries exactly one call on the connection.
+class ThreadedUi : public MemoryUi {
+ public:
+  std::function<size_t()> call_count;
+  int blocking_runs = 0;
+  bool one_call_per_run = true;
+
+  void run_blocking(const std::function<void()>& work) override {
+    const size_t before = call_count();
+    std::thread worker(work);
+    worker.join();
+    ++blocking_runs;
+    if (call_count() != before + 1) one_call_per_run = false;
+  }
+};
+
+// One window with its fields filled for an edition, on a scripted server.
+struct Rig {
+  explicit Rig(bool mss7) : seven(mss7) {
+    ui.call_count = [this] { return fake.script->calls.size(); };
+    gs.gs_appname = kAppName;
+    if (seven) {
+      ui.set_text("sle_dbname", "tavox");
+      ui.set_text("sle_mss7_servername", "127.0.0.1,1433");
+      ui.set_text("sle_mss7_userid", "sa");
+      ui.set_text("sle_mss7_password", "SECRET");
+      ui.set_text("sle_mss7data_setuppath", "C:\\MSSQL7\\Data");
+      ui.set_text("sle_mss7data_backupfile", "C:\\MSSQL7\\Backup\\tavox.bak");
+    } else {
+      gs.gs_database_data = "nuvex_Data";
+      gs.gs_database_log = "nuvex_Log";
+      ui.set_text("sle_dbname_2000", "nuvex");
+      ui.set_text("sle_mss2000_servername", "127.0.0.1,1433");
+      ui.set_text("sle_mss2000_userid", "sa");
+      ui.set_text("sle_mss2000_password", "SECRET");
+      ui.set_text("sle_mss2000data_setuppath", "D:\\Data");
+      ui.set_text("sle_mss2000data_backupfile", "D:\\bak\\nuvex.bak");
+    }
+  }
+
+  // The backup's file list as a 7.0 server reports it; rules that a test adds
+  // before running come first.
+  std::vector<std::vector<std::string>> file_list = {
+      {"tavox_dat", "C:\\orig\\tavox.mdf", "D", "PRIMARY"},
+      {"tavox_lg", "C:\\orig\\tavox.ldf", "L", ""},
+  };
+
+  int run() {
+    if (seven) fake.on("^RESTORE FILELISTONLY", DbResult::ok()).rows = file_list;
+    events_before = ui.events().size();
+    return seven ? wf_mss7_setup(ctx) : wf_mss2000_setup(ctx);
+  }
+
+  void answer_all(int answer) {
+    ui.answer = [answer](const std::string&, const std::string&, int) { return answer; };
+  }
+  // Makes the existence query find `name`.
+  void database_found(const std::string& name) {
+    fake.on("^SELECT name FROM sysdatabases", DbResult::ok(), false, name);
+  }
+
+  // Every call as one line: logons with all their settings.
+  std::vector<std::string> trace() const {
+    std::vector<std::string> out;
+    for (const DbCall& c : fake.script->calls) {
+      switch (c.kind) {
+        case DbCall::Connect:
+          out.push_back("CONNECT " + c.logon.driver_name + "|" + c.logon.server + "|" +
+                        c.logon.database + "|" + c.logon.login + "|" + c.logon.password + "|" +
+                        (c.logon.autocommit ? "autocommit" : "manual") + "|" + c.logon.parameters);
+          break;
+        case DbCall::Disconnect:
+          out.push_back("DISCONNECT");
+          break;
+        case DbCall::Execute:
+          out.push_back(c.text);
+          break;
+        case DbCall::Query:
+          out.push_back("QUERY " + c.text + " <- " + c.param);
+          break;
+        case DbCall::QueryRows:
+          out.push_back("ROWS " + c.text);
+          break;
+      }
+    }
+    return out;
+  }
+
+  // Events of the run itself (without the fields the rig filled).
+  std::vector<Event> run_events() const {
+    auto all = ui.events();
+    return {all.begin() + static_cast<long>(events_before), all.end()};
+  }
+  std::vector<int> progress() const {
+    std::vector<int> out;
+    for (const auto& e : run_events())
+      if (e.kind == Event::Progress) out.push_back(e.number);
+    return out;
+  }
+  std::vector<Event> boxes(MsgButtons buttons) const {
+    std::vector<Event> out;
+    for (const auto& e : ui.message_boxes())
+      if (e.buttons == buttons) out.push_back(e);
+    return out;
+  }
+  size_t count_prefix(const std::string& prefix) const {
+    size_t n = 0;
+    for (const auto& line : trace())
+      if (line.rfind(prefix, 0) == 0) ++n;
+    return n;
+  }
+
+  bool seven;
+  FakePlatform fake;
+  ThreadedUi ui;
+  Settings gs;
+  Transaction sqlca{fake.platform.make_db_client()};
+  WindowState state;
+  SetupContext ctx{gs, sqlca, ui, state, fake.platform};
+  size_t events_before = 0;
+};
+
+// The hourglass came on first and went last, whatever the outcome.
+void expect_busy_bracket(const Rig& rig) {
+  auto events = rig.run_events();
+  ASSERT_GE(events.size(), 2u);
+  EXPECT_EQ(events.front().kind, Event::Busy);
+  EXPECT_EQ(events.front().number, 1);
+  EXPECT_EQ(events.back().kind, Event::Busy);
+  EXPECT_EQ(events.back().number, 0);
+  EXPECT_FALSE(rig.ui.busy());
+}
+
+TEST(Install2000, FullInstallSendsExactlyTheseCallsAndTexts) {
+  Rig rig(false);
+  rig.gs.gs_password = "Zq7";  // the 2000 procedure uses the fixed "zq" regardless
+  EXPECT_EQ(rig.run(), 0);
+
+  const std::vector<std::string> expected = {
+      "CONNECT MSS Microsoft SQL Server|127.0.0.1,1433|master|sa|SECRET|autocommit|",
+      "QUERY SELECT name FROM sysdatabases WHERE LOWER ( name ) = ? <- nuvex",
+      "sp_droplogin zq",
+      "sp_addlogin 'zq','zq'",
+      "sp_addsrvrolemember N'zq', sysadmin",
+      "sp_addsrvrolemember N'zq', securityadmin",
+      "sp_addsrvrolemember N'zq', serveradmin",
+      "DISCONNECT",
+      "CONNECT MSS Microsoft SQL Server|127.0.0.1,1433|master|zq|zq|autocommit|",
+      "CREATE DATABASE [nuvex]  ON PRIMARY (NAME = N'nuvex_Data', FILENAME = "
+      "N'D:\\Data\\nuvex_Data.MDF' , SIZE = 1, FILEGROWTH = 10%) LOG ON (NAME = N'nuvex_Log', "
+      "FILENAME = N'D:\\Data\\nuvex_Log.LDF' , SIZE = 1, FILEGROWTH = 10%)",
+      "exec sp_defaultdb N'zq', N'nuvex'",
+      "RESTORE DATABASE [nuvex] FROM  DISK = N'D:\\bak\\nuvex.bak' WITH  FILE = 1,  NOUNLOAD ,  "
+      "STATS = 10,  RECOVERY ,  REPLACE  , MOVE N'nuvex_Data' TO N'D:\\Data\\nuvex_Data.MDF', "
+      "MOVE N'nuvex_Log' TO N'D:\\Data\\nuvex_Log.LDF'",
+      "sp_configure 'allow updates',1",
+      "RECONFIGURE WITH OVERRIDE",
+      "sp_configure 'allow updates',0",
+      "RECONFIGURE WITH OVERRIDE",
+      "DISCONNECT",
+  };
+  EXPECT_EQ(rig.trace(), expected);
+
+  const std::vector<std::string> statuses = {
+      "准备连接数据库...", "数据库连接成功!", "检测旧用户...",     "检测旧用户完毕!",
+      "创建新用户...",     "创建新用户完毕!", "准备重新登录...",   "重新登录成功!",
+      "开始创建数据库...", "创建数据库成功!", "更改数据库权限...", "装载数据...",
+      "装载数据成功!",     "配置数据库...",   "数据库安装成功!",
+  };
+  EXPECT_EQ(rig.ui.statuses(), statuses);
+
+  auto boxes = rig.ui.message_boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].control, kAppName);
+  EXPECT_EQ(boxes[0].value, "数据库安装成功!");
+  EXPECT_EQ(boxes[0].icon, MsgIcon::Information);
+  EXPECT_EQ(boxes[0].buttons, MsgButtons::Ok);
+  EXPECT_FALSE(rig.ui.install_enabled());
+  EXPECT_FALSE(rig.sqlca.connected());  // logged off before the success box
+  EXPECT_EQ(rig.ui.text("sle_mss2000data_setuppath"), "D:\\Data\\");
+  EXPECT_EQ(rig.progress(), (std::vector<int>{0, -1}));
+
+  EXPECT_TRUE(rig.ui.one_call_per_run);
+  EXPECT_EQ(static_cast<size_t>(rig.ui.blocking_runs), expected.size());
+  expect_busy_bracket(rig);
+}
+
+TEST(Install7, FullInstallOverAnExistingDatabaseSendsExactlyTheseCallsAndTexts) {
+  Rig rig(true);
+  rig.gs.gs_password = "Zq7";  // the 7.0 procedure takes the login's password from here
+  rig.database_found("tavox");
+  rig.answer_all(kYes);
+  EXPECT_EQ(rig.run(), 0);
+
+  const std::vector<std::string> expected = {
+      "CONNECT MSS Microsoft SQL Server 6.x|127.0.0.1,1433|master|sa|SECRET|autocommit|",
+      "QUERY SELECT name FROM sysdatabases WHERE LOWER ( name ) = ? <- tavox",
+      "Drop DATABASE [tavox]",
+      "sp_droplogin zq",
+      "sp_addlogin 'zq','Zq7'",
+      "sp_addsrvrolemember N'zq', sysadmin",
+      "sp_addsrvrolemember N'zq', securityadmin",
+      "sp_addsrvrolemember N'zq', serveradmin",
+      "DISCONNECT",
+      "CONNECT MSS Microsoft SQL Server 6.x|127.0.0.1,1433|master|zq|Zq7|autocommit|",
+      "ROWS RESTORE FILELISTONLY FROM DISK = N'C:\\MSSQL7\\Backup\\tavox.bak'",
+      "CREATE DATABASE [tavox]  ON PRIMARY (NAME = N'tavox_dat', FILENAME = "
+      "N'C:\\MSSQL7\\Data\\tavox_Data.MDF' , SIZE = 1, FILEGROWTH = 10%) LOG ON (NAME = "
+      "N'tavox_lg', FILENAME = N'C:\\MSSQL7\\Data\\tavox_Log.LDF' , SIZE = 1, FILEGROWTH = 10%)",
+      "exec sp_defaultdb N'zq', N'tavox'",
+      "RESTORE DATABASE [tavox] FROM  DISK = N'C:\\MSSQL7\\Backup\\tavox.bak' WITH  FILE = 1,  "
+      "NOUNLOAD ,  STATS = 10,  RECOVERY ,  REPLACE , MOVE N'tavox_dat' TO "
+      "N'C:\\MSSQL7\\Data\\tavox_Data.MDF', MOVE N'tavox_lg' TO N'C:\\MSSQL7\\Data\\tavox_Log.LDF'",
+      "sp_configure 'allow updates',1",
+      "RECONFIGURE WITH OVERRIDE",
+      "sp_configure 'allow updates',0",
+      "RECONFIGURE WITH OVERRIDE",
+      "DISCONNECT",
+  };
+  EXPECT_EQ(rig.trace(), expected);
+  EXPECT_EQ(rig.gs.gs_database_data, "tavox_dat");
+  EXPECT_EQ(rig.gs.gs_database_log, "tavox_lg");
+
+  const std::vector<std::string> statuses = {
+      "准备连接数据库...", "数据库连接成功!", "检测旧数据...",     "检测旧数据完毕!",
+      "检测旧用户...",     "检测旧用户完毕!", "创建新用户...",     "创建新用户完毕!",
+      "准备重新登录...",   "重新登录成功!",   "开始创建数据库...", "创建数据库成功!",
+      "更改数据库权限...", "装载数据...",     "装载数据成功!",     "配置数据库...",
+      "数据库安装成功!",
+  };
+  EXPECT_EQ(rig.ui.statuses(), statuses);
+
+  auto boxes = rig.ui.message_boxes();
+  ASSERT_EQ(boxes.size(), 3u);
+  EXPECT_EQ(boxes[0].control, kAppName);
+  EXPECT_EQ(boxes[0].value,
+            "是否确认本次安装的数据库名称为“tavox”？\n\n系统提示：系统允许安装多个数据库，"
+            "但需要和程序安装向导一致，否则可能造成数据库连接错误！");
+  EXPECT_EQ(boxes[0].buttons, MsgButtons::YesNo);
+  EXPECT_EQ(boxes[0].default_button, kYes);
+  EXPECT_EQ(boxes[1].control, kWarning);
+  EXPECT_EQ(boxes[1].value,
+            "数据库(tavox)，已安装到此机器上，\n请确认是否继续安装，覆盖其数据？\n\n"
+            "注意：此举可能造成系统原来数据物理丢失，不能恢复。请\n在确认之前和系统管理员联系！");
+  EXPECT_EQ(boxes[1].buttons, MsgButtons::YesNo);
+  EXPECT_EQ(boxes[1].default_button, kNo);
+  EXPECT_EQ(boxes[2].control, kAppName);
+  EXPECT_EQ(boxes[2].value, "数据库安装成功!");
+  EXPECT_EQ(boxes[2].buttons, MsgButtons::Ok);
+  EXPECT_FALSE(rig.ui.install_enabled());
+
+  EXPECT_TRUE(rig.ui.one_call_per_run);
+  EXPECT_EQ(static_cast<size_t>(rig.ui.blocking_runs), expected.size());
+  expect_busy_bracket(rig);
+}
+
+struct FailureCase {
+  const char* name;
+  bool seven;
+  std::function<void(Rig&)> arrange;
+  int code;
+  std::string box_title;     // empty: no failure box
+  std::string box_text;      // the failure box's text
+  std::string shown_during;  // the status line while the box is open
+  std::string final_status;
+  std::string last_call;  // prefix of the call before the closing logoff
+};
+
+TEST(Install, EveryFailureShowsItsBoxThenItsStatusThenLogsOff) {
+  const DbResult login_failed = DbResult::failure(18456, "Login failed for user 'sa'.");
+  const DbResult denied =
+      DbResult::failure(15247, "User does not have permission to perform this action.");
+  const DbResult in_use =
+      DbResult::failure(3702, "Cannot drop database \"nuvex\" because it is currently in use.");
+  const DbResult no_device = DbResult::failure(
+      3201,
+      "Cannot open backup device 'D:\\bak\\nuvex.bak'. Operating system error 2.\n"
+      "RESTORE DATABASE is terminating abnormally.");
+  const DbResult too_small = DbResult::failure(
+      1803, "The CREATE DATABASE statement failed. The primary file must be at least 8 MB.");
+  auto on = [](const char* pattern, DbResult result, bool once = false) {
+    return [=](Rig& rig) { rig.fake.on(pattern, result, once); };
+  };
+  auto overwrite = [](const std::string& name) {
+    return [=](Rig& rig) {
+      rig.database_found(name);
+      rig.answer_all(kYes);
+    };
+  };
+  auto then = [](std::function<void(Rig&)> a, std::function<void(Rig&)> b) {
+    return [=](Rig& rig) {
+      a(rig);
+      b(rig);
+    };
+  };
+  const std::string err = "\r\n\n错误信息:";
+  const std::string app = kAppName;
+  const std::string create_with_size = "CREATE DATABASE [nuvex]  ON PRIMARY";
+  const std::string create_without_size =
+      "CREATE DATABASE [nuvex]  ON PRIMARY (NAME = N'nuvex_Data', FILENAME = "
+      "N'D:\\Data\\nuvex_Data.MDF' , FILEGROWTH = 10%)";
+
+  const std::vector<FailureCase> cases = {
+      {"2000 first logon", false, on("^CONNECT sa$", login_failed), -1, "", "", "准备连接数据库...",
+       "连接数据库失败!", "CONNECT"},
+      {"7.0 first logon", true, on("^CONNECT sa$", login_failed), -1, app,
+       "连接数据库失败!" + err + login_failed.text, "准备连接数据库...", "连接数据库失败!",
+       "CONNECT"},
+      {"2000 overwrite refused", false, [](Rig& r) { r.database_found("nuvex"); }, -2, "", "",
+       "数据库连接成功!", "取消数据库安装!", "QUERY"},
+      {"7.0 overwrite refused", true, [](Rig& r) { r.database_found("tavox"); }, -2, "", "",
+       "数据库连接成功!", "取消数据库安装!", "QUERY"},
+      {"7.0 leftover files refused", true,
+       [](Rig& r) { r.fake.files.existing.insert("C:\\MSSQL7\\Data\\tavox_Data.MDF"); }, -2, "", "",
+       "数据库连接成功!", "", "QUERY"},  // the status line ends up empty
+      {"2000 drop", false, then(overwrite("nuvex"), on("^Drop DATABASE", in_use)), -3,
+       "检测旧数据失败!", "检测旧数据失败!" + err + in_use.text, "检测旧数据...", "检测旧数据失败!",
+       "Drop DATABASE [nuvex]"},
+      {"2000 drop with 5105", false,
+       then(overwrite("nuvex"), on("^Drop DATABASE", DbResult::failure(5105, "Device error"))), -3,
+       "检测旧数据失败!", "检测旧数据失败!" + err + "Device error", "检测旧数据...",
+       "检测旧数据失败!", "Drop DATABASE [nuvex]"},
+      {"7.0 drop", true, then(overwrite("tavox"), on("^Drop DATABASE", in_use)), -3,
+       "检测旧数据失败!", "检测旧数据失败!" + err + in_use.text, "检测旧数据...", "检测旧数据失败!",
+       "Drop DATABASE [tavox]"},
+      {"2000 role grant", false, on("serveradmin$", denied), -6, app,
+       "创建新用户失败!" + err + denied.text, "创建新用户...", "创建新用户失败!",
+       "sp_addsrvrolemember N'zq', serveradmin"},
+      {"7.0 second logon", true,
+       on("^CONNECT zq$", DbResult::failure(18456, "Login failed for user 'zq'.")), -7, app,
+       "重新登录数据库失败!" + err + "Login failed for user 'zq'.", "准备重新登录...",
+       "重新登录数据库失败!", "CONNECT MSS Microsoft SQL Server 6.x|127.0.0.1,1433|master|zq|zq"},
+      {"2000 create", false, on("^CREATE DATABASE", DbResult::failure(1802, "Create failed.")), -8,
+       app, "创建数据库失败!" + err + "Create failed.", "开始创建数据库...", "创建数据库失败!",
+       create_with_size},
+      {"2000 create, 1803 twice", false, on("^CREATE DATABASE", too_small), -8, app,
+       "创建数据库失败!" + err + too_small.text, "开始创建数据库...", "创建数据库失败!",
+       create_without_size},
+      {"2000 create, 1803 then another error", false,
+       then(on("^CREATE DATABASE", too_small, true),
+            on("^CREATE DATABASE", DbResult::failure(5173, "Files do not match."))),
+       -8, app, "创建数据库失败!" + err + "Files do not match.", "开始创建数据库...",
+       "创建数据库失败!", create_without_size},
+      {"2000 default database", false,
+       on("^exec sp_defaultdb", DbResult::failure(15007, "'zq' is not a valid login.")), -9, app,
+       "更改数据库权限失败!" + err + "'zq' is not a valid login.", "更改数据库权限...",
+       "更改数据库权限失败!", "exec sp_defaultdb"},
+      {"2000 restore", false, on("^RESTORE DATABASE", no_device), -10, app,
+       "装载数据失败!" + err + no_device.text, "装载数据...", "装载数据失败!",
+       "RESTORE DATABASE [nuvex]"},
+      {"7.0 file list", true, on("^RESTORE FILELISTONLY", no_device), -10, app,
+       "装载数据失败!" + err + no_device.text, "重新登录成功!", "装载数据失败!",
+       "ROWS RESTORE FILELISTONLY"},
+      {"7.0 file list without a log file", true, [](Rig& r) { r.file_list.pop_back(); }, -10, app,
+       "装载数据失败!" + err + "备份文件中没有数据文件或日志文件。", "重新登录成功!",
+       "装载数据失败!", "ROWS RESTORE FILELISTONLY"},
+      {"2000 configuration 1", false, on("^sp_configure 'allow updates',1$", denied), -11, app,
+       "修改数据配置1失败!" + err + denied.text, "配置数据库...", "修改数据配置1失败!",
+       "sp_configure 'allow updates',1"},
+      {"7.0 configuration 2", true, on("^RECONFIGURE", denied), -12, app,
+       "修改数据配置2失败!" + err + denied.text, "配置数据库...", "修改数据配置2失败!",
+       "RECONFIGURE WITH OVERRIDE"},
+      {"2000 configuration 5", false, on("^sp_configure 'allow updates',0$", denied), -15, app,
+       "修改数据配置5失败!" + err + denied.text, "配置数据库...", "修改数据配置5失败!",
+       "sp_configure 'allow updates',0"},
+      {"2000 configuration 6", false,
+       then(on("^RECONFIGURE", DbResult::ok(), true), on("^RECONFIGURE", denied)), -16, app,
+       "修改数据配置6失败!" + err + denied.text, "配置数据库...", "修改数据配置6失败!",
+       "RECONFIGURE WITH OVERRIDE"},
+  };
+
+  for (const FailureCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig(c.seven);
+    c.arrange(rig);
+    EXPECT_EQ(rig.run(), c.code);
+
+    auto trace = rig.trace();
+    ASSERT_GE(trace.size(), 2u);
+    EXPECT_EQ(trace.back(), "DISCONNECT");
+    EXPECT_EQ(trace[trace.size() - 2].rfind(c.last_call, 0), 0u) << trace[trace.size() - 2];
+    EXPECT_FALSE(rig.sqlca.connected());
+
+    // The failure box first, then the short text; until then the stage's
+    // progress text stays.
+    auto events = rig.run_events();
+    std::vector<size_t> ok_boxes;
+    std::vector<size_t> statuses;
+    for (size_t i = 0; i < events.size(); ++i) {
+      if (events[i].kind == Event::MessageBox && events[i].buttons == MsgButtons::Ok)
+        ok_boxes.push_back(i);
+      if (events[i].kind == Event::Status) statuses.push_back(i);
+    }
+    ASSERT_GE(statuses.size(), 2u);
+    EXPECT_EQ(events[statuses.back()].value, c.final_status);
+    EXPECT_EQ(events[statuses[statuses.size() - 2]].value, c.shown_during);
+    if (c.box_title.empty()) {
+      EXPECT_TRUE(ok_boxes.empty());
+    } else {
+      ASSERT_EQ(ok_boxes.size(), 1u);
+      const Event& box = events[ok_boxes[0]];
+      EXPECT_EQ(box.control, c.box_title);
+      EXPECT_EQ(box.value, c.box_text);
+      EXPECT_EQ(box.icon, MsgIcon::Information);
+      EXPECT_GT(ok_boxes[0], statuses[statuses.size() - 2]);
+      EXPECT_LT(ok_boxes[0], statuses.back());
+    }
+    EXPECT_TRUE(rig.ui.install_enabled());
+    EXPECT_TRUE(rig.ui.one_call_per_run);
+    EXPECT_EQ(static_cast<size_t>(rig.ui.blocking_runs), trace.size());
+    expect_busy_bracket(rig);
+  }
+}
+
+TEST(Install7, DecliningTheNameDoesNothingAndReturnsZero) {
+  Rig rig(true);
+  rig.ui.set_text("sle_dbname", "shop");
+  rig.answer_all(kNo);
+  EXPECT_EQ(rig.run(), 0);
+  EXPECT_TRUE(rig.fake.script->calls.empty());
+  EXPECT_TRUE(rig.ui.statuses().empty());
+  auto boxes = rig.ui.message_boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_NE(boxes[0].value.find("“shop”"), std::string::npos);
+  EXPECT_TRUE(rig.ui.install_enabled());
+  expect_busy_bracket(rig);
+}
+
+TEST(Install7, ADropFailingWithDeviceError5105CountsAsDone) {
+  Rig rig(true);
+  rig.database_found("tavox");
+  rig.answer_all(kYes);
+  rig.fake.on("^Drop DATABASE", DbResult::failure(5105, "Device activation error."));
+  EXPECT_EQ(rig.run(), 0);
+  auto statuses = rig.ui.statuses();
+  EXPECT_NE(std::find(statuses.begin(), statuses.end(), "检测旧数据完毕!"), statuses.end());
+  EXPECT_EQ(rig.boxes(MsgButtons::Ok).size(), 1u);  // only the success box
+}
+
+// The data folder's files on this machine (FakeFiles: the POSIX file system
+// is not available yet).
+TEST(Install7, LeftoverFilesAreDeletedOnlyAfterYes) {
+  const std::string data = "C:\\MSSQL7\\Data\\tavox_Data.MDF";
+  const std::string log = "C:\\MSSQL7\\Data\\tavox_Log.LDF";
+  {
+    SCOPED_TRACE("Yes deletes both, the log file even when it is missing");
+    Rig rig(true);
+    rig.fake.files.existing = {data};
+    rig.answer_all(kYes);
+    EXPECT_EQ(rig.run(), 0);
+    EXPECT_EQ(rig.fake.files.removed, (std::vector<std::string>{data, log}));
+    auto warnings = rig.boxes(MsgButtons::YesNo);
+    ASSERT_EQ(warnings.size(), 2u);  // the name, then the files
+    EXPECT_EQ(warnings[1].control, kWarning);
+    EXPECT_EQ(warnings[1].default_button, kNo);
+    EXPECT_EQ(warnings[1].value, "系统检测到在指定的目录下已有本数据库文件存在！\r\n\n" + data +
+                                     "\n\n警告：如果有必要，请备份目录\r\nC:\\MSSQL7\\Data\\\r\n"
+                                     "请确认是否继续安装，覆盖已存在的文件？\n\n"
+                                     "注意：此举可能造成系统原来数据物理丢失，不能恢复。"
+                                     "请在确认之前和系统管理员联系！");
+    // The deletion comes before the login stage.
+    EXPECT_EQ(rig.trace().at(2), "sp_droplogin zq");
+  }
+  {
+    SCOPED_TRACE("No keeps them");
+    Rig rig(true);
+    rig.fake.files.existing = {data, log};
+    EXPECT_EQ(rig.run(), -2);
+    EXPECT_TRUE(rig.fake.files.removed.empty());
+    EXPECT_EQ(rig.fake.files.existing.size(), 2u);
+  }
+  {
+    SCOPED_TRACE("only a log file: no question");
+    Rig rig(true);
+    rig.fake.files.existing = {log};
+    EXPECT_EQ(rig.run(), 0);
+    EXPECT_TRUE(rig.fake.files.removed.empty());
+    EXPECT_EQ(rig.boxes(MsgButtons::YesNo).size(), 1u);
+  }
+  {
+    SCOPED_TRACE("the 2000 procedure never looks");
+    Rig rig(false);
+    rig.fake.files.existing = {"D:\\Data\\nuvex_Data.MDF"};
+    EXPECT_EQ(rig.run(), 0);
+    EXPECT_TRUE(rig.fake.files.removed.empty());
+    EXPECT_TRUE(rig.boxes(MsgButtons::YesNo).empty());
+  }
+}
+
+TEST(Install, ExistenceCheckIgnoresLetterCaseAndAnEmptyNameIsNotFound) {
+  {
+    SCOPED_TRACE("typed with capitals, stored in lower case");
+    Rig rig(false);
+    rig.ui.set_text("sle_dbname_2000", "NuVex");
+    rig.database_found("nuvex");
+    EXPECT_EQ(rig.run(), -2);
+    EXPECT_EQ(rig.trace().at(1),
+              "QUERY SELECT name FROM sysdatabases WHERE LOWER ( name ) = ? <- nuvex");
+    auto warnings = rig.boxes(MsgButtons::YesNo);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].value.find("数据库(NuVex)"), std::string::npos);
+  }
+  {
+    SCOPED_TRACE("typed in lower case, stored with capitals");
+    Rig rig(true);
+    rig.database_found("TAVOX");
+    rig.answer_all(kYes);
+    EXPECT_EQ(rig.run(), 0);
+    EXPECT_EQ(rig.count_prefix("Drop DATABASE [tavox]"), 1u);
+  }
+  {
+    SCOPED_TRACE("no row");
+    Rig rig(false);
+    EXPECT_EQ(rig.run(), 0);
+    EXPECT_EQ(rig.count_prefix("Drop DATABASE"), 0u);
+  }
+  {
+    SCOPED_TRACE("a failing query counts as not found");
+    Rig rig(false);
+    rig.fake.on("^SELECT name", DbResult::failure(208, "Invalid object name 'sysdatabases'."));
+    EXPECT_EQ(rig.run(), 0);
+    EXPECT_TRUE(rig.boxes(MsgButtons::YesNo).empty());
+  }
+  {
+    SCOPED_TRACE("an empty name with no row is not found");
+    Rig rig(false);
+    rig.ui.set_text("sle_dbname_2000", "");
+    rig.answer_all(kYes);
+    rig.run();
+    EXPECT_EQ(rig.trace().at(1),
+              "QUERY SELECT name FROM sysdatabases WHERE LOWER ( name ) = ? <- ");
+    EXPECT_TRUE(rig.boxes(MsgButtons::YesNo).empty());
+    EXPECT_EQ(rig.count_prefix("Drop DATABASE"), 0u);
+  }
+}
+
+TEST(Install, DataFolderGainsOneTrailingBackslash) {
+  struct Case {
+    std::string typed, kept, datafile;
+  };
+  const std::vector<Case> cases = {
+      {"", "\\", "\\nuvex_Data.MDF"},
+      {"D:\\Data", "D:\\Data\\", "D:\\Data\\nuvex_Data.MDF"},
+      {"D:\\Data\\", "D:\\Data\\", "D:\\Data\\nuvex_Data.MDF"},
+      {"D:/data/", "D:/data/\\", "D:/data/\\nuvex_Data.MDF"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed);
+    Rig rig(false);
+    rig.ui.set_text("sle_mss2000data_setuppath", c.typed);
+    rig.fake.on("^exec sp_defaultdb", DbResult::failure(1, "stop"));  // enough for the paths
+    EXPECT_EQ(rig.run(), -9);
+    EXPECT_EQ(rig.ui.text("sle_mss2000data_setuppath"), c.kept);
+    size_t writes = 0;
+    for (const auto& e : rig.run_events())
+      if (e.kind == Event::Text && e.control == "sle_mss2000data_setuppath") ++writes;
+    EXPECT_EQ(writes, c.typed == c.kept ? 0u : 1u);
+    EXPECT_EQ(rig.count_prefix("CREATE DATABASE [nuvex]  ON PRIMARY (NAME = N'nuvex_Data', "
+                               "FILENAME = N'" +
+                               c.datafile + "'"),
+              1u);
+
+    // A second run starts from the field as the first left it.
+    rig.run();
+    EXPECT_EQ(rig.ui.text("sle_mss2000data_setuppath"), c.kept);
+  }
+}
+
+TEST(Install, ValuesReachTheServerAsOneValueEach) {
+  {
+    SCOPED_TRACE("7.0 with quotes and brackets everywhere");
+    Rig rig(true);
+    const std::string name = "x]; DROP DATABASE master --";
+    rig.ui.set_text("sle_dbname", name);
+    rig.ui.set_text("sle_mss7data_setuppath", "D:\\it's");
+    rig.ui.set_text("sle_mss7data_backupfile", "D:\\bak's\\a.bak");
+    rig.file_list = {{"d'ata", "x", "D", "PRIMARY"}, {"l'og", "y", "L", ""}};
+    rig.gs.gs_logid = "z'q";
+    rig.gs.gs_password = "p'w";
+    rig.database_found(name);
+    rig.answer_all(kYes);
+    EXPECT_EQ(rig.run(), 0);
+
+    const std::vector<std::string> expected = {
+        "CONNECT MSS Microsoft SQL Server 6.x|127.0.0.1,1433|master|sa|SECRET|autocommit|",
+        "QUERY SELECT name FROM sysdatabases WHERE LOWER ( name ) = ? <- x]; drop database "
+        "master --",
+        "Drop DATABASE [x]]; DROP DATABASE master --]",
+        "sp_droplogin [z'q]",
+        "sp_addlogin 'z''q','p''w'",
+        "sp_addsrvrolemember N'z''q', sysadmin",
+        "sp_addsrvrolemember N'z''q', securityadmin",
+        "sp_addsrvrolemember N'z''q', serveradmin",
+        "DISCONNECT",
+        "CONNECT MSS Microsoft SQL Server 6.x|127.0.0.1,1433|master|z'q|p'w|autocommit|",
+        "ROWS RESTORE FILELISTONLY FROM DISK = N'D:\\bak''s\\a.bak'",
+        "CREATE DATABASE [x]]; DROP DATABASE master --]  ON PRIMARY (NAME = N'd''ata', FILENAME "
+        "= N'D:\\it''s\\x]; DROP DATABASE master --_Data.MDF' , SIZE = 1, FILEGROWTH = 10%) LOG "
+        "ON (NAME = N'l''og', FILENAME = N'D:\\it''s\\x]; DROP DATABASE master --_Log.LDF' , "
+        "SIZE = 1, FILEGROWTH = 10%)",
+        "exec sp_defaultdb N'z''q', N'x]; DROP DATABASE master --'",
+        "RESTORE DATABASE [x]]; DROP DATABASE master --] FROM  DISK = N'D:\\bak''s\\a.bak' WITH  "
+        "FILE = 1,  NOUNLOAD ,  STATS = 10,  RECOVERY ,  REPLACE , MOVE N'd''ata' TO "
+        "N'D:\\it''s\\x]; DROP DATABASE master --_Data.MDF', MOVE N'l''og' TO "
+        "N'D:\\it''s\\x]; DROP DATABASE master --_Log.LDF'",
+        "sp_configure 'allow updates',1",
+        "RECONFIGURE WITH OVERRIDE",
+        "sp_configure 'allow updates',0",
+        "RECONFIGURE WITH OVERRIDE",
+        "DISCONNECT",
+    };
+    EXPECT_EQ(rig.trace(), expected);
+    // The files are looked for under the name as typed.
+    EXPECT_EQ(rig.gs.gs_database_data, "d'ata");
+  }
+  {
+    SCOPED_TRACE("2000 keeps its fixed password literal");
+    Rig rig(false);
+    rig.gs.gs_logid = "o'hara";
+    rig.gs.gs_database_data = "da]ta'";
+    rig.run();
+    auto trace = rig.trace();
+    EXPECT_EQ(trace.at(2), "sp_droplogin [o'hara]");
+    EXPECT_EQ(trace.at(3), "sp_addlogin 'o''hara','zq'");
+    EXPECT_EQ(rig.count_prefix("CREATE DATABASE [nuvex]  ON PRIMARY (NAME = N'da]ta''', "), 1u);
+  }
+}
+
+TEST(Install, CreateRetriesWithoutSizeOnceAfterError1803) {
+  Rig rig(false);
+  rig.fake.on("^CREATE DATABASE", DbResult::failure(1803, "primary file too small"), true);
+  EXPECT_EQ(rig.run(), 0);
+  auto trace = rig.trace();
+  std::vector<std::string> creates;
+  for (const auto& line : trace)
+    if (line.rfind("CREATE DATABASE", 0) == 0) creates.push_back(line);
+  ASSERT_EQ(creates.size(), 2u);
+  EXPECT_NE(creates[0].find("SIZE = 1, "), std::string::npos);
+  EXPECT_EQ(creates[1],
+            "CREATE DATABASE [nuvex]  ON PRIMARY (NAME = N'nuvex_Data', FILENAME = "
+            "N'D:\\Data\\nuvex_Data.MDF' , FILEGROWTH = 10%) LOG ON (NAME = N'nuvex_Log', "
+            "FILENAME = N'D:\\Data\\nuvex_Log.LDF' , FILEGROWTH = 10%)");
+  EXPECT_EQ(rig.boxes(MsgButtons::Ok).size(), 1u);  // only the success box
+  auto statuses = rig.ui.statuses();
+  EXPECT_EQ(std::count(statuses.begin(), statuses.end(), "开始创建数据库..."), 1);
+
+  Rig other(false);  // any other error: no second attempt
+  other.fake.on("^CREATE DATABASE", DbResult::failure(1802, "no"));
+  EXPECT_EQ(other.run(), -8);
+  EXPECT_EQ(other.count_prefix("CREATE DATABASE"), 1u);
+}
+
+TEST(Install, RestoreProgressFollowsTheServersMessagesOnlyDuringTheRestore) {
+  auto progress_messages = std::vector<DbMessage>{
+      {3211, 10, "10 percent processed."},
+      {3211, 10, "50 percent processed."},
+      {4035, 10, "Processed 161 pages for database 'nuvex', file 'nuvex_Data' on file 1."},
+      {3211, 10, "100 percent processed."},
+  };
+  {
+    SCOPED_TRACE("success");
+    Rig rig(false);
+    rig.fake.on("^RESTORE DATABASE", DbResult::ok()).messages = progress_messages;
+    // A message after the restore no longer moves the bar.
+    rig.fake.on("^sp_configure 'allow updates',1", DbResult::ok()).messages = {
+        {3211, 10, "20 percent processed."}};
+    EXPECT_EQ(rig.run(), 0);
+    EXPECT_EQ(rig.progress(), (std::vector<int>{0, 10, 50, 100, -1}));
+  }
+  {
+    SCOPED_TRACE("failure midway: the bar goes before the box shows");
+    Rig rig(true);
+    rig.fake.on("^RESTORE DATABASE", DbResult::failure(3013, "terminating abnormally")).messages = {
+        {3211, 10, "10 percent processed."}};
+    EXPECT_EQ(rig.run(), -10);
+    EXPECT_EQ(rig.progress(), (std::vector<int>{0, 10, -1}));
+    auto events = rig.run_events();
+    auto hidden = std::find_if(events.begin(), events.end(), [](const Event& e) {
+      return e.kind == Event::Progress && e.number == -1;
+    });
+    auto box = std::find_if(events.begin(), events.end(), [](const Event& e) {
+      return e.kind == Event::MessageBox && e.buttons == MsgButtons::Ok;
+    });
+    EXPECT_LT(hidden, box);
+  }
+  {
+    SCOPED_TRACE("no restore, no bar");
+    Rig rig(false);
+    rig.fake.on("^exec sp_defaultdb", DbResult::failure(1, "x"));
+    rig.run();
+    EXPECT_TRUE(rig.progress().empty());
+  }
+}
+
+}  // namespace
+}  // namespace dbsetup

@@ -1,0 +1,65 @@
+#include "install/statements.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "install/progress.h"
+
+namespace dbsetup {
+namespace {
+
+TEST(Statements, LoginNameArgumentStaysBareOnlyForPlainIdentifiers) {
+  EXPECT_EQ(sql::drop_login("zq"), "sp_droplogin zq");
+  EXPECT_EQ(sql::drop_login("app_user2"), "sp_droplogin app_user2");
+  // Keywords would be read as such: NULL drops nothing, DEFAULT neither.
+  EXPECT_EQ(sql::drop_login("null"), "sp_droplogin [null]");
+  EXPECT_EQ(sql::drop_login("Default"), "sp_droplogin [Default]");
+  EXPECT_EQ(sql::drop_login("a b"), "sp_droplogin [a b]");
+  EXPECT_EQ(sql::drop_login("2fast"), "sp_droplogin [2fast]");
+  EXPECT_EQ(sql::drop_login("@v"), "sp_droplogin [@v]");
+  EXPECT_EQ(sql::drop_login("x]; shutdown --"), "sp_droplogin [x]]; shutdown --]");
+  EXPECT_EQ(sql::drop_login("收银"), "sp_droplogin [收银]");
+  EXPECT_EQ(sql::drop_login(""), "sp_droplogin []");
+}
+
+TEST(Statements, EveryQuoteAndBracketInAValueIsDoubled) {
+  EXPECT_EQ(sql::add_login("o'k", "''"), "sp_addlogin 'o''k',''''''");
+  EXPECT_EQ(sql::default_database("zq", "a'b]c"), "exec sp_defaultdb N'zq', N'a''b]c'");
+  EXPECT_EQ(sql::drop_database("a'b]]c"), "Drop DATABASE [a'b]]]]c]");
+  EXPECT_EQ(sql::file_list("C:\\it's.bak"), "RESTORE FILELISTONLY FROM DISK = N'C:\\it''s.bak'");
+}
+
+TEST(Statements, CreateWithoutSizeLeavesOutBothSizeClausesOnly) {
+  const std::string with = sql::create_database("d", "dd", "f.mdf", "ll", "f.ldf", true);
+  const std::string without = sql::create_database("d", "dd", "f.mdf", "ll", "f.ldf", false);
+  EXPECT_EQ(without,
+            "CREATE DATABASE [d]  ON PRIMARY (NAME = N'dd', FILENAME = N'f.mdf' , "
+            "FILEGROWTH = 10%) LOG ON (NAME = N'll', FILENAME = N'f.ldf' , FILEGROWTH = 10%)");
+  std::string stripped = with;
+  for (size_t at; (at = stripped.find("SIZE = 1, ")) != std::string::npos;) stripped.erase(at, 10);
+  EXPECT_EQ(stripped, without);
+}
+
+TEST(RestorePercent, ReadsTheServersProgressMessagesAndNothingElse) {
+  EXPECT_EQ(restore_percent("10 percent processed."), 10);
+  EXPECT_EQ(restore_percent("0 percent processed."), 0);
+  EXPECT_EQ(restore_percent("100 percent processed."), 100);
+  EXPECT_EQ(restore_percent("  7  percent processed"), 7);
+  EXPECT_EQ(restore_percent("007 percent processed."), 7);
+
+  EXPECT_EQ(restore_percent(""), std::nullopt);
+  EXPECT_EQ(restore_percent("101 percent processed."), std::nullopt);
+  EXPECT_EQ(restore_percent("1000 percent processed."), std::nullopt);
+  EXPECT_EQ(restore_percent("99999999999999999999 percent processed."), std::nullopt);
+  EXPECT_EQ(restore_percent("-5 percent processed."), std::nullopt);
+  EXPECT_EQ(restore_percent("10percent processed."), std::nullopt);
+  EXPECT_EQ(restore_percent("10 percent"), std::nullopt);
+  EXPECT_EQ(restore_percent("Processed 160 pages for database 'x', file 'x_Data'."), std::nullopt);
+  EXPECT_EQ(restore_percent("RESTORE DATABASE successfully processed 161 pages."), std::nullopt);
+  EXPECT_EQ(restore_percent("percent processed."), std::nullopt);
+  EXPECT_EQ(restore_percent(std::string_view("10", 2)), std::nullopt);
+}
+
+}  // namespace
+}  // namespace dbsetup
