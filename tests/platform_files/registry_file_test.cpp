@@ -1,0 +1,273 @@
+#include "platform/registry_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/codepage.h"
+#include "platform/platform.h"
+#include "support/temp_files.h"
+
+namespace dbsetup {
+namespace {
+
+using testing::reg_multi_sz;
+using testing::TempDir;
+using testing::utf16le_file;
+using Strings = std::vector<std::string>;
+
+constexpr const char* kSqlKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Microsoft SQL Server";
+constexpr const char* kSetupKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\MSSQLSERVER\\Setup";
+
+// Wraps a long hex value the way the registry editor does: ",\" at the end of
+// a line and two blanks at the start of the next.
+std::string wrap_hex(const std::string& line, std::size_t width = 40) {
+  std::string out;
+  std::size_t column = 0;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    out += line[i];
+    ++column;
+    if (line[i] == ',' && column >= width && i + 1 < line.size()) {
+      out += "\\\r\n  ";
+      column = 2;
+    }
+  }
+  return out;
+}
+
+std::string export_v5() {
+  return "Windows Registry Editor Version 5.00\r\n"
+         "\r\n"
+         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Microsoft SQL Server]\r\n" +
+         wrap_hex("\"InstalledInstances\"=" + reg_multi_sz({"MSSQLSERVER", "SHOP", "门店"})) +
+         "\r\n"
+         "\r\n"
+         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\MSSQLSERVER\\Setup]\r\n"
+         "\"SQLDataRoot\"=\"C:\\\\Program Files\\\\Microsoft SQL Server\\\\MSSQL\"\r\n"
+         "\"Quoted\"=\"say \\\"hi\\\"\"\r\n"
+         "@=\"the default\"\r\n"
+         "\"Name\"=\"数据库\"\r\n";
+}
+
+void expect_v5_contents(RegistryFile& reg) {
+  Strings list;
+  EXPECT_TRUE(reg.get_multi_string(kSqlKey, "InstalledInstances", list));
+  EXPECT_EQ(list, (Strings{"MSSQLSERVER", "SHOP", "门店"}));
+  std::string value;
+  EXPECT_TRUE(reg.get_string(kSetupKey, "SQLDataRoot", value));
+  EXPECT_EQ(value, "C:\\Program Files\\Microsoft SQL Server\\MSSQL");
+  EXPECT_TRUE(reg.get_string(kSetupKey, "Quoted", value));
+  EXPECT_EQ(value, "say \"hi\"");
+  EXPECT_TRUE(reg.get_string(kSetupKey, "", value));
+  EXPECT_EQ(value, "the default");
+  EXPECT_TRUE(reg.get_string(kSetupKey, "Name", value));
+  EXPECT_EQ(value, "数据库");
+  // Names in any letter case, and HKLM for the root.
+  EXPECT_TRUE(reg.get_string("hkey_local_machine\\software\\microsoft\\mssqlserver\\SETUP",
+                             "sqldataroot", value));
+  EXPECT_EQ(value, "C:\\Program Files\\Microsoft SQL Server\\MSSQL");
+  EXPECT_TRUE(reg.get_multi_string("HKLM\\Software\\Microsoft\\Microsoft SQL Server\\",
+                                   "INSTALLEDINSTANCES", list));
+  EXPECT_EQ(list.size(), 3u);
+}
+
+TEST(RegistryFile, ReadsAVersion5ExportInEachEncodingTheEditorWrites) {
+  {
+    SCOPED_TRACE("UTF-16LE with byte-order mark");
+    RegistryFile reg = RegistryFile::from_bytes(utf16le_file(export_v5()));
+    expect_v5_contents(reg);
+  }
+  {
+    SCOPED_TRACE("UTF-8 with byte-order mark");
+    RegistryFile reg = RegistryFile::from_bytes("\xEF\xBB\xBF" + export_v5());
+    expect_v5_contents(reg);
+  }
+  {
+    SCOPED_TRACE("UTF-8, LF line ends");
+    std::string text = export_v5();
+    std::string lf;
+    for (char c : text)
+      if (c != '\r') lf += c;
+    RegistryFile reg = RegistryFile::from_bytes(lf);
+    expect_v5_contents(reg);
+  }
+}
+
+TEST(RegistryFile, ReadsARegedit4ExportInCodePage936) {
+  // hex(7) and hex(2) data in a REGEDIT4 file are ANSI bytes, not UTF-16.
+  std::string instances = utf8_to_cp936("SHOP") + '\0' + utf8_to_cp936("门店") + '\0' + '\0';
+  std::string hex = "hex(7):";
+  char buf[4];
+  for (std::size_t i = 0; i < instances.size(); ++i) {
+    std::snprintf(buf, sizeof buf, "%02x", static_cast<unsigned char>(instances[i]));
+    hex += (i ? "," : "") + std::string(buf);
+  }
+  std::string text =
+      "REGEDIT4\r\n\r\n[HKLM\\SOFTWARE\\Microsoft\\Microsoft SQL Server]\r\n"
+      "\"InstalledInstances\"=" +
+      wrap_hex(hex, 12) +
+      "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\MSSQLSERVER\\Setup]\r\n"
+      "\"SQLDataRoot\"=\"D:\\\\数据库\\\\MSSQL\"\r\n"
+      "\"Expand\"=hex(2):25,53,59,53,25,00\r\n";
+  std::string bytes = utf8_to_cp936(text);
+  ASSERT_FALSE(is_valid_utf8(bytes));  // really code page 936 on disk
+  RegistryFile reg = RegistryFile::from_bytes(bytes);
+  std::string value;
+  EXPECT_TRUE(reg.get_string(kSetupKey, "SQLDataRoot", value));
+  EXPECT_EQ(value, "D:\\数据库\\MSSQL");
+  EXPECT_TRUE(reg.get_string(kSetupKey, "Expand", value));
+  EXPECT_EQ(value, "%SYS%");
+  Strings list;
+  EXPECT_TRUE(reg.get_multi_string(kSqlKey, "InstalledInstances", list));
+  EXPECT_EQ(list, (Strings{"SHOP", "门店"}));
+}
+
+TEST(RegistryFile, KindsDuplicatesRemovalsAndMalformedLines) {
+  std::string text =
+      "Windows Registry Editor Version 5.00\n"
+      "\"Orphan\"=\"before any key\"\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\T]\n"
+      "\"Number\"=dword:0000002a\n"
+      "\"Blob\"=hex:01,02,03\n"
+      "\"Expand\"=hex(2):25,00,50,00,25,00,00,00\n"
+      "\"Multi\"=hex(7):61,00,00,00,62,00,00,00,00,00\n"
+      "\"EmptyMulti\"=hex(7):00,00\n"
+      "\"Sz\"=\"first\"\n"
+      "\"sz\"=\"second\"\n"  // a later line overrides, whatever its case
+      "\"Gone\"=\"x\"\n"
+      "\"Gone\"=-\n"
+      "; a comment that ends in a backslash \\\n"
+      "\"AfterComment\"=\"kept\"\n"
+      "\"Unterminated=\"x\"\n"
+      "\"BadHex\"=hex:zz,01\n"
+      "\"BadDword\"=dword:123456789\n"
+      "\"Trailing\"=\"x\" junk\n"
+      "\"NoEquals\" \"x\"\n"
+      "garbage line\n"
+      "\"Path\"=\"C:\\\\\"\n"
+      "\"Raw\"=\"a\\b\"\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\T\\Sub]\n"
+      "\"V\"=\"sub\"\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tx]\n"
+      "\"V\"=\"sibling\"\n"
+      "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\T\\Sub]\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Bad\n"
+      "\"V\"=\"no key open\"\n"
+      "[NOWHERE\\SOFTWARE\\X]\n"
+      "\"V\"=\"unknown root\"\n";
+  RegistryFile reg = RegistryFile::from_bytes(text);
+  const std::string t = "HKEY_LOCAL_MACHINE\\SOFTWARE\\T";
+  std::string value = "stale";
+  Strings list{"stale"};
+
+  // A dword, binary data and a multi-string are not strings; the value comes
+  // back empty on a failed read.
+  EXPECT_FALSE(reg.get_string(t, "Number", value));
+  EXPECT_EQ(value, "");
+  EXPECT_FALSE(reg.get_string(t, "Blob", value));
+  EXPECT_FALSE(reg.get_string(t, "Multi", value));
+  EXPECT_FALSE(reg.get_multi_string(t, "Sz", list));
+  EXPECT_TRUE(list.empty());
+  EXPECT_TRUE(reg.get_string(t, "Expand", value));
+  EXPECT_EQ(value, "%P%");
+  EXPECT_TRUE(reg.get_multi_string(t, "Multi", list));
+  EXPECT_EQ(list, (Strings{"a", "b"}));
+  EXPECT_TRUE(reg.get_multi_string(t, "EmptyMulti", list));
+  EXPECT_TRUE(list.empty());
+
+  EXPECT_TRUE(reg.get_string(t, "SZ", value));
+  EXPECT_EQ(value, "second");
+  EXPECT_FALSE(reg.get_string(t, "Gone", value));
+  EXPECT_TRUE(reg.get_string(t, "AfterComment", value));
+  EXPECT_EQ(value, "kept");
+  EXPECT_TRUE(reg.get_string(t, "Path", value));
+  EXPECT_EQ(value, "C:\\");
+  EXPECT_TRUE(reg.get_string(t, "Raw", value));
+  EXPECT_EQ(value, "a\\b");
+  for (const char* bad :
+       {"Unterminated", "Unterminated=", "BadHex", "BadDword", "Trailing", "NoEquals", "Orphan"}) {
+    EXPECT_FALSE(reg.get_string(t, bad, value)) << bad;
+  }
+
+  // [-key] removes the key and what lies below, not a sibling with a longer
+  // name; a line after a broken [key line belongs to no key.
+  EXPECT_FALSE(reg.get_string(t + "\\Sub", "V", value));
+  EXPECT_TRUE(reg.get_string(t + "x", "V", value));
+  EXPECT_EQ(value, "sibling");
+  EXPECT_FALSE(reg.get_string("HKEY_LOCAL_MACHINE\\SOFTWARE\\Bad", "V", value));
+  EXPECT_FALSE(reg.get_string("NOWHERE\\SOFTWARE\\X", "V", value));
+
+  // A missing key and a missing value both fail.
+  EXPECT_FALSE(reg.get_string("HKEY_LOCAL_MACHINE\\SOFTWARE\\Nope", "Sz", value));
+  EXPECT_FALSE(reg.get_string(t, "Nope", value));
+  EXPECT_FALSE(reg.get_multi_string("HKEY_LOCAL_MACHINE\\SOFTWARE\\Nope", "Multi", list));
+  EXPECT_FALSE(reg.get_string("HKEY_LOCAL_MACHINE\\SOFTWARE\\\\T", "Sz", value));
+  EXPECT_FALSE(reg.get_string("SOFTWARE\\T", "Sz", value));
+}
+
+TEST(RegistryFile, ReadsItsFileFromThePathOrTheEnvironmentAndAMissingFileIsEmpty) {
+  TempDir dir;
+  std::string path = dir.write("registry.reg", utf16le_file(export_v5()));
+  RegistryFile from_path(path);
+  expect_v5_contents(from_path);
+
+  RegistryFile missing(dir.file("absent.reg"));
+  EXPECT_EQ(missing.key_count(), 0u);
+  std::string value = "stale";
+  EXPECT_FALSE(missing.get_string(kSetupKey, "SQLDataRoot", value));
+  EXPECT_EQ(value, "");
+
+  const char* old = std::getenv("DB_SETUP_REGISTRY");
+  std::string saved = old ? old : "";
+  ::setenv("DB_SETUP_REGISTRY", path.c_str(), 1);
+  EXPECT_EQ(system_registry_path(), path);
+  auto system = make_system_registry();
+  EXPECT_TRUE(system->get_string(kSetupKey, "SQLDataRoot", value));
+  ::setenv("DB_SETUP_REGISTRY", "", 1);
+  EXPECT_EQ(system_registry_path(), "/etc/db_setup/registry.reg");
+  if (old)
+    ::setenv("DB_SETUP_REGISTRY", saved.c_str(), 1);
+  else
+    ::unsetenv("DB_SETUP_REGISTRY");
+}
+
+// Cut-off and mangled files must read without fault (the sanitizers watch
+// this); whatever they read as, lookups stay well-defined.
+TEST(RegistryFile, SurvivesTruncatedAndMangledInput) {
+  const std::string whole = utf16le_file(export_v5());
+  const std::string utf8 = export_v5();
+  std::string value;
+  Strings list;
+  for (std::size_t n = 0; n <= whole.size(); n += 7) {
+    RegistryFile reg = RegistryFile::from_bytes(whole.substr(0, n));
+    reg.get_string(kSetupKey, "SQLDataRoot", value);
+    reg.get_multi_string(kSqlKey, "InstalledInstances", list);
+  }
+  unsigned seed = 12345;
+  for (int round = 0; round < 200; ++round) {
+    std::string mangled = utf8;
+    for (int k = 0; k < 8; ++k) {
+      seed = seed * 1103515245u + 12345u;
+      std::size_t at = (seed >> 8) % mangled.size();
+      mangled[at] = static_cast<char>(seed >> 24);
+    }
+    RegistryFile reg = RegistryFile::from_bytes(mangled);
+    reg.get_string(kSetupKey, "SQLDataRoot", value);
+    reg.get_multi_string(kSqlKey, "InstalledInstances", list);
+  }
+  for (const char* odd : {"\xFF\xFE", "\xFF\xFE\x41", "\xEF\xBB\xBF", "REGEDIT4", "[", "[]",
+                          "[HKLM\\]\n@=", "[HKLM]\n\"\\", "[HKLM]\n@=hex(", "[HKLM]\n@=hex(7):,",
+                          "[HKLM]\n@=hex(ffffffff):00", "[HKLM]\n@=\\\n\\"}) {
+    RegistryFile reg = RegistryFile::from_bytes(odd);
+    reg.get_string("HKLM", "", value);
+  }
+  RegistryFile last = RegistryFile::from_bytes("[HKLM\\X]\n@=hex(7):61,00");
+  EXPECT_TRUE(last.get_multi_string("HKLM\\X", "", list));
+  EXPECT_EQ(list, Strings{"a"});  // an unterminated last text still counts
+}
+
+}  // namespace
+}  // namespace dbsetup
