@@ -1,0 +1,399 @@
+#include "detect/detect.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/settings.h"
+#include "app/transaction.h"
+#include "platform/codepage.h"
+#include "platform/files_posix.h"
+#include "platform/memory_ui.h"
+#include "platform/profile_ini.h"
+#include "platform/registry_file.h"
+#include "support/fake_platform.h"
+#include "support/temp_files.h"
+
+namespace dbsetup {
+namespace {
+
+using testing::FakePlatform;
+using Strings = std::vector<std::string>;
+using Read = std::pair<std::string, std::string>;
+
+constexpr const char* kSql = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Microsoft SQL Server";
+constexpr const char* kDefault = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\MSSQLSERVER";
+constexpr const char* kMss7Setup = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\MSSQLServer\\Setup";
+constexpr const char* kMss7Server =
+    "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\MSSQLServer\\MSSQLServer";
+constexpr const char* kIni = "D:\\setup\\dbinstall.ini";
+
+const std::string kNoInstallation =
+    "不能获得SQL Server 2000 的安装参数，请检查是否正确的安装了MS SQL Server 2000！";
+const std::string kMissingIni =
+    "缺少文件【dbinstall.ini】，请将该文件与本程序放在同一目录中再次尝试运行！";
+
+std::string missing_key(const std::string& key) {
+  return "安装配置文件【dbinstall.ini】中缺少有效的【" + key + "】设置，请检查该文件后再次运行！";
+}
+std::string no_data_path(const std::string& name) {
+  return "不能获得SQL Server 2000 实例[" + name +
+         "]的数据安装路径，请检查是否正确的安装了SQL Server 2000 实例[" + name + "]！";
+}
+std::string no_server(const std::string& name) {
+  return "不能获得SQL Server 2000 实例[" + name +
+         "]的服务器名，请检查是否正确的安装了SQL Server 2000 实例[" + name + "]！";
+}
+
+struct Window {
+  explicit Window(Platform& platform) : ctx{gs, sqlca, ui, state, platform} {
+    gs.gs_appname = "零售安装";
+  }
+  Settings gs;
+  Transaction sqlca;
+  MemoryUi ui;
+  WindowState state;
+  SetupContext ctx;
+
+  // Message texts in order; every box must be the plain information box.
+  Strings messages() const {
+    Strings out;
+    for (const auto& e : ui.message_boxes()) {
+      EXPECT_EQ(e.control, "零售安装");  // the title
+      EXPECT_EQ(e.icon, MsgIcon::Information);
+      EXPECT_EQ(e.buttons, MsgButtons::Ok);
+      out.push_back(e.value);
+    }
+    return out;
+  }
+  std::string field(std::string_view name) { return ui.text(name); }
+  // Controls written, in order, with message boxes shown as "box".
+  Strings writes() const {
+    Strings out;
+    for (const auto& e : ui.events()) {
+      if (e.kind == MemoryUi::Event::Text) out.push_back(e.control);
+      if (e.kind == MemoryUi::Event::MessageBox) out.push_back("box");
+    }
+    return out;
+  }
+};
+
+class Detect : public ::testing::Test {
+ protected:
+  Detect() {
+    fake.files.cwd = "D:\\setup";
+    fake.files.existing.insert(kIni);
+    fake.profile.set(kIni, "database", "databasename", "SHOPDB");
+    fake.profile.set(kIni, "database", "dataname", "shop_Data");
+    fake.profile.set(kIni, "database", "logname", "shop_Log");
+  }
+  void install_2000(Strings instances) {
+    fake.registry.set_multi(kSql, "InstalledInstances", std::move(instances));
+    fake.registry.set_string(std::string(kDefault) + "\\Setup", "SQLDataRoot", "C:\\MSSQL");
+    fake.registry.set_string(std::string(kDefault) + "\\MSSQLServer", "DefaultDomain", "SHOPPC");
+    fake.registry.set_string(std::string(kSql) + "\\SHOP\\Setup", "SQLDataRoot", "D:\\MSSQL$SHOP");
+    fake.registry.set_string(std::string(kSql) + "\\SHOP\\MSSQLServer", "DefaultDomain", "SHOPPC");
+  }
+  FakePlatform fake;
+  Window w{fake.platform};
+};
+
+TEST_F(Detect, UnsupportedEditionCodesChangeNothing) {
+  for (const char* code : {"ORACLE", "", "mss2005", " mss7"}) {
+    Window win(fake.platform);
+    EXPECT_EQ(wf_check_dbsetup(win.ctx, code), -1) << code;
+    EXPECT_EQ(win.messages(), Strings{"不支持的数据库!"});
+    EXPECT_EQ(win.writes(), Strings{"box"});
+  }
+  EXPECT_TRUE(fake.registry.reads.empty());
+}
+
+TEST_F(Detect, SqlServer7ReadsItsTwoEntriesAndFillsThePathsInOrder) {
+  w.gs.gs_database_name = "SHOP7";
+  // No data root at all.
+  EXPECT_EQ(wf_check_dbsetup(w.ctx, "mss7"), -2);
+  EXPECT_EQ(
+      w.messages(),
+      Strings{"不能获得SQL Server 7.0 的数据安装路径，请检查是否正确的安装了MS SQL Server 7.0！"});
+  EXPECT_EQ(w.writes(), Strings{"box"});
+
+  // Data root but no server entry: the paths are already filled.
+  fake.registry.set_string(kMss7Setup, "SQLDataRoot", "C:\\MSSQL7");
+  Window second(fake.platform);
+  EXPECT_EQ(wf_check_dbsetup(second.ctx, "MsS7"), -3);
+  EXPECT_EQ(
+      second.messages(),
+      Strings{"不能获得SQL Server 7.0 的服务器名，请检查是否正确的安装了MS SQL Server 7.0！"});
+  EXPECT_EQ(second.writes(),
+            (Strings{"sle_mss7data_defaultpath", "sle_mss7data_setuppath", "box"}));
+  EXPECT_EQ(second.field("sle_mss7data_setuppath"), "C:\\MSSQL7\\Data");
+
+  fake.registry.set_string(kMss7Server, "DefaultDomain", "SHOPPC");
+  fake.registry.reads.clear();
+  Window third(fake.platform);
+  third.gs.gs_database_name = "SHOP7";
+  EXPECT_EQ(wf_check_dbsetup(third.ctx, "MSS7"), 1);
+  EXPECT_TRUE(third.messages().empty());
+  EXPECT_EQ(fake.registry.reads,
+            (std::vector<Read>{{kMss7Setup, "SQLDataRoot"}, {kMss7Server, "DefaultDomain"}}));
+  EXPECT_EQ(third.field("sle_mss7data_defaultpath"), "C:\\MSSQL7\\Data");
+  EXPECT_EQ(third.field("sle_mss7data_backupfile"), "D:\\setup\\SHOP7.dat");
+  // No settings file, no instance list, no server address on this branch.
+  EXPECT_EQ(third.gs.gs_database_data, "");
+  EXPECT_TRUE(third.ui.instances().empty());
+  EXPECT_EQ(third.writes(), (Strings{"sle_mss7data_defaultpath", "sle_mss7data_setuppath",
+                                     "sle_mss7data_backupfile"}));
+}
+
+TEST_F(Detect, SqlServer2000ListsInstancesPicksTheFirstAndReadsTheSettings) {
+  install_2000({"MSSQLSERVER", "SHOP"});
+  EXPECT_EQ(wf_check_dbsetup(w.ctx, "mss2000"), 1);
+  EXPECT_TRUE(w.messages().empty());
+  EXPECT_EQ(w.ui.instances(), (Strings{"默认实例", "SHOP"}));
+  EXPECT_EQ(w.ui.selected_instance(), 1);
+  EXPECT_EQ(w.state.is_mss2000_instance, "默认实例");
+  EXPECT_EQ(fake.registry.reads,
+            (std::vector<Read>{{kSql, "InstalledInstances"},
+                               {std::string(kDefault) + "\\Setup", "SQLDataRoot"},
+                               {std::string(kDefault) + "\\MSSQLServer", "DefaultDomain"}}));
+  EXPECT_EQ(w.gs.gs_database_name, "SHOPDB");
+  EXPECT_EQ(w.gs.gs_database_data, "shop_Data");
+  EXPECT_EQ(w.gs.gs_database_log, "shop_Log");
+  EXPECT_EQ(w.writes(), (Strings{"sle_mss2000data_defaultpath", "sle_mss2000data_setuppath",
+                                 "sle_mss2000data_backupfile", "sle_dbname_2000"}));
+  EXPECT_EQ(w.field("sle_mss2000data_defaultpath"), "C:\\MSSQL\\Data");
+  EXPECT_EQ(w.field("sle_mss2000data_setuppath"), "C:\\MSSQL\\Data");
+  EXPECT_EQ(w.field("sle_mss2000data_backupfile"), "D:\\setup\\SHOPDB.dat");
+  EXPECT_EQ(w.field("sle_dbname_2000"), "SHOPDB");
+
+  // The default instance's name in any letter case; a named instance alone.
+  fake.registry.set_multi(kSql, "InstalledInstances", {"MsSqlServer"});
+  Window lower(fake.platform);
+  EXPECT_EQ(wf_check_dbsetup(lower.ctx, "MSS2000"), 1);
+  EXPECT_EQ(lower.ui.instances(), Strings{"默认实例"});
+
+  fake.registry.set_multi(kSql, "InstalledInstances", {"SHOP"});
+  fake.registry.reads.clear();
+  Window named(fake.platform);
+  EXPECT_EQ(wf_check_dbsetup(named.ctx, "mss2000"), 1);
+  EXPECT_EQ(named.ui.instances(), Strings{"SHOP"});
+  EXPECT_EQ(named.state.is_mss2000_instance, "SHOP");
+  EXPECT_EQ(named.field("sle_mss2000data_setuppath"), "D:\\MSSQL$SHOP\\Data");
+  ASSERT_EQ(fake.registry.reads.size(), 3u);
+  EXPECT_EQ(fake.registry.reads[1], Read(std::string(kSql) + "\\SHOP\\Setup", "SQLDataRoot"));
+  EXPECT_EQ(fake.registry.reads[2],
+            Read(std::string(kSql) + "\\SHOP\\MSSQLServer", "DefaultDomain"));
+}
+
+TEST_F(Detect, SqlServer2000WithoutInstances) {
+  // No value at all, then an empty list: -4 either way, the list stays empty.
+  EXPECT_EQ(wf_check_dbsetup(w.ctx, "mss2000"), -4);
+  EXPECT_EQ(w.messages(), Strings{kNoInstallation});
+  fake.registry.set_multi(kSql, "InstalledInstances", {});
+  Window empty(fake.platform);
+  EXPECT_EQ(wf_check_dbsetup(empty.ctx, "mss2000"), -4);
+  EXPECT_EQ(empty.messages(), Strings{kNoInstallation});
+  EXPECT_TRUE(empty.ui.instances().empty());
+  EXPECT_EQ(empty.writes(), Strings{"box"});
+
+  // A drop-down that takes no entry.
+  struct RefusingUi : MemoryUi {
+    void instance_add(const std::string&) override {}
+  };
+  install_2000({"SHOP"});
+  Window refusing(fake.platform);
+  RefusingUi ui;
+  SetupContext ctx{refusing.gs, refusing.sqlca, ui, refusing.state, fake.platform};
+  EXPECT_EQ(wf_check_dbsetup(ctx, "mss2000"), -5);
+  ASSERT_EQ(ui.message_boxes().size(), 1u);
+  EXPECT_EQ(ui.message_boxes()[0].value,
+            "没有检测到SQL Server 2000 的安装实例，请检查是否正确的安装了MS SQL Server 2000！");
+  EXPECT_EQ(refusing.state.is_mss2000_instance, "");
+}
+
+TEST_F(Detect, MissingSettingsFileComesAfterTheInstanceIsFilledIn) {
+  install_2000({"MSSQLSERVER", "SHOP"});
+  fake.files.existing.clear();
+  EXPECT_EQ(wf_check_dbsetup(w.ctx, "mss2000"), -1);
+  EXPECT_EQ(w.messages(), Strings{kMissingIni});
+  EXPECT_EQ(w.writes(),
+            (Strings{"sle_mss2000data_defaultpath", "sle_mss2000data_setuppath", "box"}));
+  EXPECT_EQ(w.ui.instances().size(), 2u);
+  EXPECT_EQ(w.field("sle_mss2000data_defaultpath"), "C:\\MSSQL\\Data");
+  EXPECT_EQ(w.gs.gs_database_name, "");
+}
+
+TEST_F(Detect, UnusableSettingsKeysAreNamedInOrder) {
+  install_2000({"SHOP"});
+  struct Case {
+    const char* data;  // nullptr: key absent
+    const char* log;
+    const char* name;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"shop_Data", nullptr, "SHOPDB", missing_key("logname")},
+      {"shop_Data", "shop_Log", "None", missing_key("databasename")},
+      {"", "shop_Log", "SHOPDB", missing_key("dataname")},
+      {nullptr, nullptr, "SHOPDB", missing_key("dataname")},  // the first one only
+      {"None", "", "", missing_key("databasename")},
+  };
+  for (const Case& c : cases) {
+    FakePlatform f;
+    f.registry = fake.registry;
+    f.files.cwd = "D:\\setup";
+    f.files.existing.insert(kIni);
+    f.profile.set(kIni, "database", "databasename", c.name);
+    if (c.data) f.profile.set(kIni, "database", "dataname", c.data);
+    if (c.log) f.profile.set(kIni, "database", "logname", c.log);
+    Window win(f.platform);
+    EXPECT_EQ(wf_check_dbsetup(win.ctx, "mss2000"), -1) << c.message;
+    EXPECT_EQ(win.messages(), Strings{c.message});
+    // All three were read before any was judged.
+    EXPECT_EQ(win.gs.gs_database_name, c.name);
+    EXPECT_EQ(win.gs.gs_database_data, c.data ? c.data : "None");
+    EXPECT_EQ(win.gs.gs_database_log, c.log ? c.log : "None");
+    EXPECT_EQ(win.field("sle_mss2000data_backupfile"), "");
+    EXPECT_EQ(win.field("sle_dbname_2000"), "nuvex");  // the stored text stays
+  }
+}
+
+TEST_F(Detect, ADriveRootKeepsItsBackslashAndGetsAnother) {
+  install_2000({"SHOP"});
+  fake.files.cwd = "C:\\";
+  fake.files.existing = {"C:\\\\dbinstall.ini"};
+  fake.profile.files.clear();
+  fake.profile.set("C:\\\\dbinstall.ini", "database", "databasename", "SHOPDB");
+  fake.profile.set("C:\\\\dbinstall.ini", "database", "dataname", "d");
+  fake.profile.set("C:\\\\dbinstall.ini", "database", "logname", "l");
+  EXPECT_EQ(wf_check_dbsetup(w.ctx, "mss2000"), 1);
+  EXPECT_EQ(w.field("sle_mss2000data_backupfile"), "C:\\\\SHOPDB.dat");
+}
+
+TEST_F(Detect, HandlerReportsBothEntriesAndStillFillsTheDataFields) {
+  install_2000({"GHOST", "SHOP"});
+  w.ui.set_text("sle_mss2000_servername", "10.0.0.5");
+  EXPECT_EQ(wf_check_dbsetup(w.ctx, "mss2000"), 1);  // the handler's messages don't stop it
+  EXPECT_EQ(w.messages(), (Strings{no_data_path("GHOST"), no_server("GHOST")}));
+  EXPECT_EQ(w.field("sle_mss2000data_defaultpath"), "\\Data");
+  EXPECT_EQ(w.field("sle_mss2000data_setuppath"), "\\Data");
+  // The server entry is still read after the failed data root.
+  EXPECT_EQ(fake.registry.reads.back(),
+            Read(std::string(kSql) + "\\GHOST\\MSSQLServer", "DefaultDomain"));
+
+  // The operator picks a folder, then another instance: the pick is replaced.
+  w.ui.set_text("sle_mss2000data_setuppath", "E:\\picked");
+  w.ui.instance_select(2);
+  ddplb_mss2000_instances_selectionchanged(w.ctx, 2);
+  EXPECT_EQ(w.state.is_mss2000_instance, "SHOP");
+  EXPECT_EQ(w.field("sle_mss2000data_setuppath"), "D:\\MSSQL$SHOP\\Data");
+  EXPECT_EQ(w.field("sle_mss2000data_defaultpath"), "D:\\MSSQL$SHOP\\Data");
+  EXPECT_EQ(w.messages().size(), 2u);
+  EXPECT_EQ(w.field("sle_mss2000_servername"), "10.0.0.5");
+  EXPECT_EQ(w.field("sle_mss2000data_backupfile"), "D:\\setup\\SHOPDB.dat");
+  int address_writes = 0;
+  for (const auto& e : w.ui.events()) address_writes += e.control == "sle_mss2000_servername";
+  EXPECT_EQ(address_writes, 1);  // the test's own
+
+  // A default instance whose data root is there but not its server entry.
+  FakePlatform f;
+  f.registry.set_multi(kSql, "InstalledInstances", {"MSSQLSERVER"});
+  f.registry.set_string(std::string(kDefault) + "\\Setup", "SQLDataRoot", "C:\\MSSQL");
+  f.files = fake.files;
+  f.profile = fake.profile;
+  Window def(f.platform);
+  EXPECT_EQ(wf_check_dbsetup(def.ctx, "mss2000"), 1);
+  EXPECT_EQ(def.messages(), Strings{no_server("默认实例")});
+  EXPECT_EQ(def.field("sle_mss2000data_setuppath"), "C:\\MSSQL\\Data");
+}
+
+TEST_F(Detect, CurrentVersionsAreFoundThroughTheInstanceNameMapping) {
+  // SQL Server 2005 and later: nothing under the old keys.
+  fake.registry.set_multi(kSql, "InstalledInstances", {"MSSQLSERVER", "SHOP", "HALF"});
+  const std::string names = std::string(kSql) + "\\Instance Names\\SQL";
+  fake.registry.set_string(names, "MSSQLSERVER", "MSSQL15.MSSQLSERVER");
+  fake.registry.set_string(names, "SHOP", "MSSQL16.SHOP");
+  fake.registry.set_string(names, "HALF", "MSSQL16.HALF");
+  for (const char* id : {"MSSQL15.MSSQLSERVER", "MSSQL16.SHOP", "MSSQL16.HALF"}) {
+    std::string base = std::string(kSql) + "\\" + id;
+    fake.registry.set_string(base + "\\Setup", "SQLDataRoot", std::string("C:\\") + id);
+    if (std::string(id) != "MSSQL16.HALF")
+      fake.registry.set_string(base + "\\MSSQLServer\\CurrentVersion", "CurrentVersion",
+                               "15.0.2000.5");
+  }
+  EXPECT_EQ(wf_check_dbsetup(w.ctx, "mss2000"), 1);
+  EXPECT_TRUE(w.messages().empty());
+  EXPECT_EQ(w.field("sle_mss2000data_setuppath"), "C:\\MSSQL15.MSSQLSERVER\\Data");
+  EXPECT_EQ(
+      fake.registry.reads,
+      (std::vector<Read>{{kSql, "InstalledInstances"},
+                         {std::string(kDefault) + "\\Setup", "SQLDataRoot"},
+                         {names, "MSSQLSERVER"},
+                         {std::string(kSql) + "\\MSSQL15.MSSQLSERVER\\Setup", "SQLDataRoot"},
+                         {std::string(kSql) + "\\MSSQL15.MSSQLSERVER\\MSSQLServer\\CurrentVersion",
+                          "CurrentVersion"}}));
+
+  w.ui.instance_select(2);
+  ddplb_mss2000_instances_selectionchanged(w.ctx, 2);
+  EXPECT_TRUE(w.messages().empty());
+  EXPECT_EQ(w.field("sle_mss2000data_defaultpath"), "C:\\MSSQL16.SHOP\\Data");
+
+  // Mapped, with a data root, but without its server entry.
+  w.ui.instance_select(3);
+  ddplb_mss2000_instances_selectionchanged(w.ctx, 3);
+  EXPECT_EQ(w.messages(), Strings{no_server("HALF")});
+  EXPECT_EQ(w.field("sle_mss2000data_defaultpath"), "C:\\MSSQL16.HALF\\Data");
+}
+
+// The real backends: a registry export and dbinstall.ini in temporary folders,
+// the process's own current directory.
+TEST(DetectOnRealFiles, ReadsTheRegistryExportAndTheSettingsFileFromTheCurrentDirectory) {
+  testing::TempDir dir;
+  const std::string reg_path = dir.write(
+      "registry.reg",
+      testing::utf16le_file(
+          "Windows Registry Editor Version 5.00\r\n\r\n"
+          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Microsoft SQL Server]\r\n"
+          "\"InstalledInstances\"=" +
+          testing::reg_multi_sz({"门店", "MSSQLSERVER"}) +
+          "\r\n\r\n"
+          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Microsoft SQL Server\\门店\\Setup]\r\n"
+          "\"SQLDataRoot\"=\"D:\\\\MSSQL$门店\"\r\n"
+          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Microsoft SQL Server\\门店\\MSSQLServer]\r\n"
+          "\"DefaultDomain\"=\"SHOPPC\"\r\n"));
+  const std::string setup = dir.path() + "/setup";
+  std::filesystem::create_directories(setup);
+
+  RegistryFile registry(reg_path);
+  PosixFiles files;
+  IniProfileReader profile;
+  Platform platform{&registry, &files, &profile, {}};
+  testing::ScopedChdir in(setup);
+  {
+    Window win(platform);
+    EXPECT_EQ(wf_check_dbsetup(win.ctx, "mss2000"), -1);
+    EXPECT_EQ(win.messages(), Strings{kMissingIni});
+    EXPECT_EQ(win.ui.instances(), (Strings{"门店", "默认实例"}));
+    EXPECT_EQ(win.field("sle_mss2000data_setuppath"), "D:\\MSSQL$门店\\Data");
+  }
+
+  std::ofstream(setup + "/dbinstall.ini", std::ios::binary) << utf8_to_cp936(
+      "[Database]\r\nDatabaseName = 零售库\r\ndataname=ls_Data\r\n"
+      "logname=ls_Log\r\n");
+  Window win(platform);
+  EXPECT_EQ(wf_check_dbsetup(win.ctx, "mss2000"), 1);
+  EXPECT_TRUE(win.messages().empty());
+  EXPECT_EQ(win.gs.gs_database_name, "零售库");
+  EXPECT_EQ(win.gs.gs_database_data, "ls_Data");
+  EXPECT_EQ(win.gs.gs_database_log, "ls_Log");
+  const std::string cwd = std::filesystem::current_path().string();
+  EXPECT_EQ(win.field("sle_mss2000data_backupfile"), cwd + "\\零售库.dat");
+  EXPECT_EQ(win.field("sle_dbname_2000"), "零售库");
+}
+
+}  // namespace
+}  // namespace dbsetup
