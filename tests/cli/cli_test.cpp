@@ -1,0 +1,150 @@
+#include "cli/cli.h"
+
+#include <gtest/gtest.h>
+
+#include "support/fake_platform.h"
+
+namespace dbsetup::cli {
+namespace {
+
+using testing::DbCall;
+using testing::FakePlatform;
+
+TEST(CliOptions, RejectsWhatCannotBeUsed) {
+  Options o;
+  EXPECT_FALSE(parse({}, o));
+  EXPECT_EQ(o.edition, "mss2000");
+  EXPECT_FALSE(o.answer.has_value());
+
+  Options p;
+  EXPECT_FALSE(parse({"--edition", "mss7", "--database", "shop", "--no", "--server", "h,1"}, p));
+  EXPECT_EQ(p.edition, "mss7");
+  EXPECT_EQ(*p.database, "shop");
+  EXPECT_EQ(*p.server, "h,1");
+  EXPECT_FALSE(*p.answer);
+
+  const std::vector<std::vector<std::string>> bad = {{"--password", "x"},
+                                                     {"--password=x"},
+                                                     {"--edition", "oracle"},
+                                                     {"--server"},
+                                                     {"--yes", "--no"},
+                                                     {"--database", "x"},
+                                                     {"stray"}};
+  for (const auto& args : bad) {
+    Options q;
+    EXPECT_TRUE(parse(args, q).has_value()) << args.front();
+  }
+  EXPECT_NE(usage().find("DB_SETUP_PASSWORD"), std::string::npos);
+}
+
+// A machine with SQL Server 2000 (the default instance and SHOP) and a
+// dbinstall.ini in the current folder; the console is captured.
+struct CliRun : ::testing::Test {
+  FakePlatform fake;
+  std::vector<std::string> out, err;
+  std::optional<std::string> password = std::string("s3cret;}=");
+  Console console;
+
+  void SetUp() override {
+    const std::string base = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\";
+    fake.registry.set_multi(base + "Microsoft SQL Server", "InstalledInstances",
+                            {"MSSQLSERVER", "SHOP"});
+    fake.registry.set_string(base + "MSSQLSERVER\\Setup", "SQLDataRoot", "D:\\MSSQL");
+    fake.registry.set_string(base + "MSSQLSERVER\\MSSQLServer", "DefaultDomain", "WG");
+    fake.registry.set_string(base + "Microsoft SQL Server\\SHOP\\Setup", "SQLDataRoot",
+                             "E:\\MSSQL$SHOP");
+    fake.registry.set_string(base + "Microsoft SQL Server\\SHOP\\MSSQLServer", "DefaultDomain",
+                             "WG");
+    fake.registry.set_string(base + "MSSQLServer\\Setup", "SQLDataRoot", "D:\\MSSQL");
+    fake.files.cwd = "C:\\setup";
+    fake.files.existing.insert("C:\\setup\\dbinstall.ini");
+    fake.profile.set("C:\\setup\\dbinstall.ini", "database", "databasename", "shop");
+    fake.profile.set("C:\\setup\\dbinstall.ini", "database", "dataname", "shop_data");
+    fake.profile.set("C:\\setup\\dbinstall.ini", "database", "logname", "shop_log");
+    console.out = [this](const std::string& s) { out.push_back(s); };
+    console.err = [this](const std::string& s) { err.push_back(s); };
+    console.getenv = [this](const char* name) -> std::optional<std::string> {
+      if (std::string(name) == "DB_SETUP_PASSWORD") return password;
+      return std::nullopt;
+    };
+  }
+
+  int run(std::vector<std::string> args) {
+    Options o;
+    EXPECT_FALSE(parse(args, o));
+    return cli::run(o, fake.platform, console);
+  }
+
+  std::string all_output() const {
+    std::string s;
+    for (const auto& l : out) s += l + "\n";
+    for (const auto& l : err) s += l + "\n";
+    return s;
+  }
+};
+
+TEST_F(CliRun, InstallsWithTheFieldsTheOptionsGiveAndPrintsEveryStage) {
+  int status = run({"--instance", "SHOP", "--server", "db.example,1433", "--login", "admin",
+                    "--backup", "F:\\b\\shop.dat"});
+  EXPECT_EQ(status, 0) << all_output();
+  ASSERT_FALSE(out.empty());
+  EXPECT_EQ(out.front(), "准备连接数据库...");
+  EXPECT_EQ(out.back(), "数据库安装成功!");
+  EXPECT_EQ(err.back(), "Marlox零售管理系统安装: 数据库安装成功!");
+
+  const DbCall& logon = fake.script->calls.front();
+  ASSERT_EQ(logon.kind, DbCall::Connect);
+  EXPECT_EQ(logon.logon.server, "db.example,1433");
+  EXPECT_EQ(logon.logon.login, "admin");
+  EXPECT_EQ(logon.logon.password, "s3cret;}=");
+  // The chosen instance's data folder and the given backup reach the statements.
+  bool restore_seen = false;
+  for (const auto& s : fake.statements()) {
+    if (s.rfind("RESTORE DATABASE [shop] FROM  DISK = N'F:\\b\\shop.dat'", 0) == 0) {
+      restore_seen = true;
+      EXPECT_NE(s.find("E:\\MSSQL$SHOP\\Data\\shop_Data.MDF"), std::string::npos) << s;
+    }
+  }
+  EXPECT_TRUE(restore_seen);
+  EXPECT_EQ(all_output().find("s3cret"), std::string::npos);  // never printed
+}
+
+TEST_F(CliRun, ExitStatusCarriesTheInstallOrDetectionCode) {
+  fake.on("^CONNECT admin$", DbResult::failure(18456, "Login failed for user 'admin'."));
+  EXPECT_EQ(run({"--login", "admin"}), 1);
+  EXPECT_EQ(out.back(), "连接数据库失败!");
+
+  // An existing database and --no: the overwrite is refused.
+  out.clear();
+  fake.on("sysdatabases", DbResult::ok(), false, "shop");
+  EXPECT_EQ(run({"--no"}), 2);
+  EXPECT_EQ(out.back(), "取消数据库安装!");
+
+  // Without dbinstall.ini the detection fails with -1: 33, and nothing is
+  // asked or installed.
+  fake.files.existing.clear();
+  fake.script->calls.clear();
+  out.clear();
+  err.clear();
+  EXPECT_EQ(run({}), 33);
+  EXPECT_TRUE(out.empty());
+  ASSERT_EQ(err.size(), 1u);
+  EXPECT_NE(err[0].find("dbinstall.ini"), std::string::npos);
+  EXPECT_TRUE(fake.script->calls.empty());
+}
+
+TEST_F(CliRun, QuestionsTakeTheDefaultButtonWithoutATerminal) {
+  fake.on("sysdatabases", DbResult::ok(), false, "shop");
+  console.ask = [](const std::string&) { return std::nullopt; };
+  EXPECT_EQ(run({}), 2);  // the overwrite warning defaults to No
+  console.ask = [](const std::string&) { return std::optional<bool>(true); };
+  EXPECT_EQ(run({}), 0);
+}
+
+TEST_F(CliRun, UnknownInstanceIsAUsageError) {
+  EXPECT_EQ(run({"--instance", "NOPE"}), kExitUsage);
+  EXPECT_TRUE(fake.script->calls.empty());
+}
+
+}  // namespace
+}  // namespace dbsetup::cli
