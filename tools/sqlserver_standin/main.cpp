@@ -1,0 +1,253 @@
+// sqlserver_standin: a small TDS server that answers like Microsoft SQL Server
+// for the statements the installer sends. See --help.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "connection.h"
+#include "executor.h"
+#include "server_state.h"
+
+using namespace standin;
+
+namespace {
+
+const char* kHelp = R"(usage: sqlserver_standin [options]
+
+A stand-in for Microsoft SQL Server that speaks TDS 7.x on 127.0.0.1.
+
+Server:
+  --port N                 listen on port N (0: pick a free one); the port is
+                           printed first on stdout, as a line with the number
+  --idle-timeout SECONDS   exit after that long without any open connection (600)
+  --tds-version V          highest TDS version to accept: 7.0 7.1 7.2 7.3 7.4 (7.4)
+  --server-name NAME       the server's name in messages (STANDIN)
+State:
+  --login NAME:PASSWORD[:ROLE[,ROLE...]]   a login (repeatable), roles such as
+                           sysadmin, securityadmin, serveradmin, dbcreator
+  --database NAME[:OWNER]  a database with files in the default data folder (repeatable)
+  --in-use NAME            the database is in use (DROP fails with 3702)
+  --default-data PATH      the default data folder (a Windows path)
+  --files-root DIR         data files are created only under this local folder
+  --case-sensitive         names compare with letter case
+  --model-size-mb N        CREATE DATABASE needs a primary file of at least N MB
+  --make-backup PATH DATANAME LOGNAME   write a backup file (of the database
+                           named after the file) and exit unless --port is given
+Test controls:
+  --fail REGEX:NUMBER:TEXT the first statement matching REGEX (any letter case)
+                           fails with error NUMBER, class 16, TEXT (repeatable)
+  --drop-at REGEX          drop the connection when a matching statement arrives
+  --restore-seconds N      spread a restore's progress over N seconds
+  --restore-fail-at P      fail a restore after P percent (error 3203)
+  --log FILE               append one JSON line per request
+  --state FILE             rewrite the server state as JSON after each change
+  --help
+Windows paths map to local ones: backslashes become slashes and repeated
+separators collapse.
+)";
+
+[[noreturn]] void usage_error(const std::string& msg) {
+  std::cerr << "sqlserver_standin: " << msg << "\n(see --help)\n";
+  std::exit(2);
+}
+
+std::vector<std::string> split(const std::string& s, char sep) {
+  std::vector<std::string> out;
+  std::string cur;
+  std::istringstream in(s);
+  while (std::getline(in, cur, sep)) out.push_back(cur);
+  if (!s.empty() && s.back() == sep) out.emplace_back();
+  return out;
+}
+
+uint32_t parse_version(const std::string& v) {
+  if (v == "7.0") return kTds70;
+  if (v == "7.1") return kTds71;
+  if (v == "7.2") return kTds72;
+  if (v == "7.3") return kTds73;
+  if (v == "7.4") return kTds74;
+  usage_error("unknown TDS version " + v);
+}
+
+std::atomic<int> g_open{0};
+std::atomic<int64_t> g_last_change{0};
+
+int64_t now_ms() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  signal(SIGPIPE, SIG_IGN);
+  StateOptions so;
+  std::vector<std::string> logins, databases, in_use, fails, drops;
+  std::string log_file, backup_path, backup_data, backup_log, server_name = "STANDIN";
+  int port = -1;
+  double idle = 600, restore_seconds = 0;
+  std::optional<int> restore_fail_at;
+  uint32_t tds_cap = kTds74;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= args.size()) usage_error(a + " needs a value");
+      return args[++i];
+    };
+    try {
+      if (a == "--help" || a == "-h") {
+        std::cout << kHelp;
+        return 0;
+      } else if (a == "--port")
+        port = std::stoi(value());
+      else if (a == "--idle-timeout")
+        idle = std::stod(value());
+      else if (a == "--tds-version")
+        tds_cap = parse_version(value());
+      else if (a == "--server-name")
+        server_name = value();
+      else if (a == "--login")
+        logins.push_back(value());
+      else if (a == "--database")
+        databases.push_back(value());
+      else if (a == "--in-use")
+        in_use.push_back(value());
+      else if (a == "--default-data")
+        so.default_data_dir = value();
+      else if (a == "--files-root")
+        so.files_root = std::filesystem::absolute(value()).lexically_normal().string();
+      else if (a == "--case-sensitive")
+        so.case_sensitive = true;
+      else if (a == "--model-size-mb")
+        so.model_size_mb = std::stoi(value());
+      else if (a == "--make-backup") {
+        backup_path = value();
+        backup_data = value();
+        backup_log = value();
+      } else if (a == "--fail")
+        fails.push_back(value());
+      else if (a == "--drop-at")
+        drops.push_back(value());
+      else if (a == "--restore-seconds")
+        restore_seconds = std::stod(value());
+      else if (a == "--restore-fail-at")
+        restore_fail_at = std::stoi(value());
+      else if (a == "--log")
+        log_file = value();
+      else if (a == "--state")
+        so.state_file = value();
+      else
+        usage_error("unknown option " + a);
+    } catch (const std::invalid_argument&) {
+      usage_error("bad value for " + a);
+    } catch (const std::out_of_range&) {
+      usage_error("bad value for " + a);
+    }
+  }
+
+  if (!backup_path.empty()) {
+    std::string name = std::filesystem::path(ServerState::map_path(backup_path)).stem().string();
+    if (!write_backup_file(ServerState::map_path(backup_path),
+                           make_backup(name, backup_data, backup_log))) {
+      std::cerr << "sqlserver_standin: cannot write " << backup_path << "\n";
+      return 1;
+    }
+    if (port < 0) return 0;
+  }
+  if (port < 0) usage_error("--port is required");
+
+  ServerState state(so);
+  for (const auto& spec : logins) {
+    auto parts = split(spec, ':');
+    if (parts.size() < 2) usage_error("--login wants NAME:PASSWORD[:ROLES]");
+    std::set<std::string> roles;
+    std::string password = parts[1];
+    if (parts.size() >= 3) {
+      for (size_t k = 2; k + 1 < parts.size(); ++k) password += ":" + parts[k];
+      for (const auto& r : split(parts.back(), ','))
+        if (!r.empty()) roles.insert(sql_lower(r));
+    }
+    state.add_login(parts[0], password, roles);
+  }
+  for (const auto& spec : databases) {
+    auto colon = spec.find(':');
+    Database db;
+    db.name = spec.substr(0, colon);
+    db.owner = colon == std::string::npos ? "sa" : spec.substr(colon + 1);
+    db.files = state.default_files(db.name);
+    for (const auto& f : db.files) state.create_file(f.physical);
+    state.add_database(db);
+  }
+  for (const auto& n : in_use) state.marked_in_use.insert(n);
+  Controls controls;
+  controls.restore_seconds = restore_seconds;
+  controls.restore_fail_at = restore_fail_at;
+  try {
+    for (const auto& f : fails) controls.add_failure(f);
+    for (const auto& d : drops) controls.add_drop(d);
+  } catch (const std::exception& e) {
+    usage_error(std::string("bad --fail or --drop-at: ") + e.what());
+  }
+  state.save();
+
+  int lfd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int one = 1;
+  ::setsockopt(lfd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  if (::bind(lfd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(lfd, 64) != 0) {
+    std::perror("sqlserver_standin: listen");
+    return 1;
+  }
+  socklen_t len = sizeof addr;
+  ::getsockname(lfd, reinterpret_cast<sockaddr*>(&addr), &len);
+  std::cout << ntohs(addr.sin_port) << std::endl;
+
+  Executor executor(state, controls, server_name);
+  RequestLog log(log_file);
+  g_last_change = now_ms();
+  int next_id = 1;
+  for (;;) {
+    pollfd p{lfd, POLLIN, 0};
+    int r = ::poll(&p, 1, 200);
+    if (r > 0) {
+      int fd = ::accept4(lfd, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) continue;
+      ::setsockopt(fd, IPPROTO_TCP, 1 /* TCP_NODELAY */, &one, sizeof one);
+      ++g_open;
+      g_last_change = now_ms();
+      int id = next_id++;
+      std::thread([fd, id, &executor, &log, tds_cap] {
+        {
+          Connection c(fd, id, executor, log, tds_cap);
+          c.run();
+        }
+        g_last_change = now_ms();
+        --g_open;
+      }).detach();
+    }
+    if (g_open == 0 && now_ms() - g_last_change > static_cast<int64_t>(idle * 1000)) break;
+  }
+  ::close(lfd);
+  return 0;
+}

@@ -1,0 +1,154 @@
+#pragma once
+
+// What the stand-in server knows: logins with their roles, databases with
+// their files, configuration options, who is logged on; the server's disk
+// (Windows paths mapped to local ones) and the backup file format.
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace standin {
+
+struct DbFile {
+  std::string logical;
+  std::string physical;  // as the statement gave it (a Windows path)
+  char type = 'D';       // 'D' data, 'L' log
+  double size_mb = 1;
+};
+
+struct Database {
+  std::string name;
+  std::string owner;
+  std::vector<DbFile> files;
+  std::string status = "ONLINE";  // ONLINE, RESTORING
+};
+
+struct Login {
+  std::string name;
+  std::string password;
+  std::set<std::string> roles;  // lower case: sysadmin, securityadmin, serveradmin, dbcreator...
+  std::string default_database = "master";
+};
+
+struct ConfigOption {
+  std::string name;
+  int64_t minimum = 0, maximum = 1;
+  int64_t value = 0;    // config_value: set by sp_configure
+  int64_t running = 0;  // run_value: set by RECONFIGURE
+};
+
+// The server's fixed server roles.
+const std::vector<std::string>& fixed_server_roles();
+
+// SQL Server's LOWER for the characters that have case in the common scripts.
+std::string sql_lower(const std::string& utf8);
+// SQL Server's UPPER, likewise.
+std::string sql_upper(const std::string& utf8);
+
+struct StateOptions {
+  std::string files_root;  // local folder; empty: no files are ever created
+  std::string default_data_dir = "C:\\Program Files\\Microsoft SQL Server\\MSSQL\\Data";
+  bool case_sensitive = false;
+  int model_size_mb = 0;   // 0: no minimum
+  std::string state_file;  // empty: none written
+};
+
+class ServerState {
+ public:
+  explicit ServerState(StateOptions options);
+
+  std::mutex mutex;  // held by whoever reads or changes the state
+
+  // ---- names (the server's collation: case-insensitive unless configured,
+  //      trailing blanks ignored) ----
+  bool names_equal(const std::string& a, const std::string& b) const;
+  bool case_sensitive() const { return options_.case_sensitive; }
+
+  Login* find_login(const std::string& name);
+  Database* find_database(const std::string& name);
+  ConfigOption* find_option(const std::string& name);                // exact or unique prefix
+  bool has_role(const std::string& login, const std::string& role);  // sysadmin implies all
+
+  Login& add_login(const std::string& name, const std::string& password,
+                   std::set<std::string> roles = {});
+  void remove_login(const std::string& name);
+  Database& add_database(Database db);
+  void remove_database(const std::string& name);
+
+  std::vector<Login>& logins() { return logins_; }
+  std::vector<Database>& databases() { return databases_; }
+  std::vector<ConfigOption>& options() { return config_; }
+
+  // A database's default files in the default data folder.
+  std::vector<DbFile> default_files(const std::string& dbname) const;
+  const StateOptions& settings() const { return options_; }
+
+  // ---- in use and logged on ----
+  std::set<std::string> marked_in_use;
+  bool in_use(const std::string& dbname) const;
+  int open_session(const std::string& login, const std::string& database);
+  void set_session_database(int session, const std::string& database);
+  void close_session(int session);
+  bool logged_on(const std::string& login) const;
+
+  // ---- disk ----
+  // Backslashes become slashes and repeated separators collapse.
+  static std::string map_path(const std::string& windows_path);
+  bool under_root(const std::string& local_path) const;
+  // Whether a file exists at that path on the server: on the real disk, or
+  // recorded as a database file.
+  bool file_exists(const std::string& windows_path) const;
+  // Creates the (empty) file when the path lies under the files root.
+  void create_file(const std::string& windows_path) const;
+  void delete_file(const std::string& windows_path) const;
+  // Whether the folder that would hold the file exists (always true outside the root).
+  bool folder_exists(const std::string& windows_path) const;
+  // The database that records this file, if any.
+  const Database* database_with_file(const std::string& windows_path) const;
+
+  // ---- persistence ----
+  nlohmann::json to_json() const;
+  void save() const;  // rewrites the state file, when one is configured
+
+ private:
+  StateOptions options_;
+  std::vector<Login> logins_;
+  std::vector<Database> databases_;
+  std::vector<ConfigOption> config_;
+  std::map<int, std::pair<std::string, std::string>> sessions_;  // id -> login, database
+  int next_session_ = 51;
+};
+
+// ---- backup files ----
+
+struct BackupFile {
+  std::string logical;
+  std::string physical;
+  char type = 'D';
+  int64_t pages = 0;
+};
+
+struct Backup {
+  std::string database;
+  std::vector<BackupFile> files;
+};
+
+// A small text format:
+//   STANDIN-BACKUP 1
+//   database <name>
+//   file <D|L> <pages> <logical>\t<physical>
+std::string format_backup(const Backup& b);
+std::optional<Backup> parse_backup(const std::string& text);
+// The backup of a database `name` with a data file and a log file.
+Backup make_backup(const std::string& name, const std::string& dataname,
+                   const std::string& logname);
+bool write_backup_file(const std::string& local_path, const Backup& b);
+
+}  // namespace standin
