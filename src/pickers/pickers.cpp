@@ -1,8 +1,45 @@
-// PLACEHOLDER: replaced by the picker handlers.
 #include "pickers/pickers.h"
+
+#include <string>
+
 namespace dbsetup {
-void pb_mss7data_backupfile_clicked(SetupContext&) {}
-void pb_mss2000data_backupfile_clicked(SetupContext&) {}
-void pb_mss7data_setuppath_clicked(SetupContext&) {}
-void pb_mss2000data_setuppath_clicked(SetupContext&) {}
+
+namespace {
+
+// One filter choice described as "Data Files (*.*)" that matches every file.
+constexpr const char* kDataFileFilter = "Data Files (*.*),*.*";
+constexpr const char* kFolderCaption = "选择存放数据的目录：";
+
+// File-open dialog: a confirmed file replaces the field with its full path.
+void pick_file(SetupContext& ctx, const std::string& title, const char* field) {
+  std::string docname;
+  std::string named;
+  int value = ctx.ui.file_open_dialog(title, kDataFileFilter, docname, named);
+  if (value == 1) ctx.ui.set_text(field, docname);
+}
+
+// Folder browser owned by the window: an empty result means cancelled.
+void pick_folder(SetupContext& ctx, const char* field) {
+  std::string ls_a = ctx.ui.browse_for_folder(kFolderCaption);
+  if (!ls_a.empty()) ctx.ui.set_text(field, ls_a);
+}
+
+}  // namespace
+
+void pb_mss7data_backupfile_clicked(SetupContext& ctx) {
+  pick_file(ctx, "请选择需装载的数据文件", "sle_mss7data_backupfile");
+}
+
+void pb_mss2000data_backupfile_clicked(SetupContext& ctx) {
+  pick_file(ctx, "需装载的数据文件", "sle_mss2000data_backupfile");
+}
+
+void pb_mss7data_setuppath_clicked(SetupContext& ctx) {
+  pick_folder(ctx, "sle_mss7data_setuppath");
+}
+
+void pb_mss2000data_setuppath_clicked(SetupContext& ctx) {
+  pick_folder(ctx, "sle_mss2000data_setuppath");
+}
+
 }  // namespace dbsetup
