@@ -1,2 +1,66 @@
 #pragma once
-// PLACEHOLDER: replaced by the Qt window.
+
+#include <QDialog>
+#include <QRect>
+#include <memory>
+#include <string>
+
+#include "app/context.h"
+
+class QCloseEvent;
+
+namespace dbsetup {
+
+class QtWindowUi;
+
+// Layout units to pixels: about 4.57 horizontal and 4 vertical units make a
+// pixel at the design resolution.
+QRect layout_rect(int x, int y, int width, int height);
+
+// Client area of the window in pixels (the layout's 2368 x 1860 units are the
+// outer size, title bar and dialog frame included).
+inline constexpr int kClientWidth = 512;
+inline constexpr int kClientHeight = 440;
+
+// The setup window: banner, the tab control with one page per server edition,
+// the status line and the two command buttons. Every control carries its
+// layout name as object name. The window owns its state and the context that
+// the window functions receive; its WindowUi is the Qt one below.
+class w_createdb : public QDialog {
+  Q_OBJECT
+
+ public:
+  w_createdb(Settings& gs, Transaction& sqlca, Platform& platform, QWidget* parent = nullptr);
+  ~w_createdb() override;
+
+  // The opening step for `edition`. On false the window has closed itself
+  // (the detection has told the operator why) and must not be shown.
+  bool open(const std::string& edition);
+
+  SetupContext& context() { return ctx_; }
+  WindowState& state() { return state_; }
+  QtWindowUi& ui() { return *ui_; }
+  // True while the install procedure runs.
+  bool installing() const { return installing_; }
+
+ signals:
+  // The window has closed (exit button, Esc or the close box).
+  void closed();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  // Esc: presses the exit button.
+  void reject() override;
+
+ private:
+  void build();
+  void connect_handlers();
+  void install_clicked();
+
+  WindowState state_;
+  std::unique_ptr<QtWindowUi> ui_;
+  SetupContext ctx_;
+  bool installing_ = false;
+};
+
+}  // namespace dbsetup
