@@ -1,0 +1,291 @@
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <atomic>
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+#include "window_harness.h"
+
+namespace dbsetup {
+namespace {
+
+using testing::when_modal;
+using testing::WindowHarness;
+
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+ public:
+  explicit PaintCounter(QWidget* w) { w->installEventFilter(this); }
+  std::atomic<int> paints{0};
+
+ protected:
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Paint) ++paints;
+    return false;
+  }
+};
+
+TEST(QtWindowUi, TextsByControlName) {
+  WindowHarness h;
+  QtWindowUi& ui = h.window->ui();
+  ui.set_text("sle_mss2000_servername", "192.168.0.10,1433");
+  EXPECT_EQ(h.control<QLineEdit>("sle_mss2000_servername")->text(), "192.168.0.10,1433");
+  ui.set_text("st_status", "数据库连接成功!");
+  EXPECT_EQ(h.control<QLabel>("st_status")->text(), "数据库连接成功!");
+  EXPECT_EQ(ui.text("st_status"), "数据库连接成功!");
+  // The masked field hands back what was typed.
+  h.control<QLineEdit>("sle_mss2000_password")->setText("pa$$ 密码");
+  EXPECT_EQ(ui.text("sle_mss2000_password"), "pa$$ 密码");
+  EXPECT_EQ(ui.text("sle_mss2000_userid"), "sa");
+  EXPECT_EQ(ui.text("no_such_control"), "");
+  ui.set_text("no_such_control", "x");  // ignored
+
+  ui.set_title("标题");
+  EXPECT_EQ(h.window->windowTitle(), "标题");
+  ui.set_install_enabled(false);
+  EXPECT_FALSE(h.control("cb_dbsetup")->isEnabled());
+  EXPECT_FALSE(ui.install_enabled());
+  ui.set_install_enabled(true);
+  EXPECT_TRUE(ui.install_enabled());
+
+  // From another thread the call is carried over to the window's thread.
+  std::string seen;
+  ui.run_blocking([&] {
+    ui.set_text("sle_mss2000_userid", "admin");
+    seen = ui.text("sle_mss2000_userid");
+  });
+  EXPECT_EQ(seen, "admin");
+}
+
+TEST(QtWindowUi, StatusLineShowsAtOnce) {
+  WindowHarness h;
+  h.window->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(h.window.get()));
+  QCoreApplication::processEvents();
+  PaintCounter counter(h.control("st_status"));
+  h.window->ui().set_status("检测旧数据...");
+  // Painted before any event loop ran.
+  EXPECT_GE(counter.paints.load(), 1);
+  h.window->hide();
+}
+
+TEST(QtWindowUi, BusyPointerAndInstanceList) {
+  WindowHarness h;
+  QtWindowUi& ui = h.window->ui();
+  ui.set_busy(true);
+  ui.set_busy(true);
+  ASSERT_NE(QApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+  ui.set_busy(false);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+  // Filling and selecting through the interface raises no handler; the
+  // operator's choice does.
+  auto* combo = h.control<QComboBox>("ddplb_mss2000_instances");
+  int notified = 0;
+  QObject::connect(combo, &QComboBox::currentIndexChanged, [&](int) { ++notified; });
+  ui.instance_add("默认实例");
+  ui.instance_add("SHOP");
+  ui.instance_select(2);
+  EXPECT_EQ(ui.instance_count(), 2);
+  EXPECT_EQ(ui.instance_text(), "SHOP");
+  EXPECT_EQ(notified, 0);
+  ui.instance_select(3);  // out of range: unchanged
+  EXPECT_EQ(ui.instance_text(), "SHOP");
+  combo->setCurrentIndex(0);
+  EXPECT_EQ(notified, 1);
+  EXPECT_EQ(h.window->state().is_mss2000_instance, "默认实例");
+}
+
+TEST(QtWindowUi, MessageBoxesShowTitleTextIconAndButtons) {
+  WindowHarness h;
+  QtWindowUi& ui = h.window->ui();
+  ui.message_box_hook = nullptr;  // the real boxes
+
+  QString title, text;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  bool no_is_default = false;
+  when_modal<QMessageBox>([&](QMessageBox* box) {
+    title = box->windowTitle();
+    text = box->text();
+    icon = box->icon();
+    no_is_default = box->defaultButton() == box->button(QMessageBox::No);
+    box->button(QMessageBox::Yes)->click();
+  });
+  int answer = ui.message_box("系统严重警告", "数据库(shop)，已安装到此机器上，\n请确认",
+                              MsgIcon::Exclamation, MsgButtons::YesNo, kNo);
+  EXPECT_EQ(answer, kYes);
+  EXPECT_EQ(title, "系统严重警告");
+  EXPECT_EQ(text, "数据库(shop)，已安装到此机器上，\n请确认");
+  EXPECT_EQ(icon, QMessageBox::Warning);
+  EXPECT_TRUE(no_is_default);
+
+  // Enter takes the default button: Yes here.
+  when_modal<QMessageBox>([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); });
+  EXPECT_EQ(ui.message_box("t", "q", MsgIcon::Question, MsgButtons::YesNo, kYes), kYes);
+  when_modal<QMessageBox>([](QMessageBox* box) { box->button(QMessageBox::No)->click(); });
+  EXPECT_EQ(ui.message_box("t", "q", MsgIcon::Question, MsgButtons::YesNo, kYes), kNo);
+
+  // An information box with one OK button; the Windows line break shows as one.
+  bool only_ok = false;
+  when_modal<QMessageBox>([&](QMessageBox* box) {
+    text = box->text();
+    icon = box->icon();
+    only_ok = box->buttons().size() == 1 && box->button(QMessageBox::Ok);
+    box->button(QMessageBox::Ok)->click();
+  });
+  EXPECT_EQ(ui.message_box("db_setup", "连接数据库失败!\r\n\n错误信息:Login failed",
+                           MsgIcon::Information, MsgButtons::Ok, 1),
+            1);
+  EXPECT_EQ(text, "连接数据库失败!\n\n错误信息:Login failed");
+  EXPECT_EQ(icon, QMessageBox::Information);
+  EXPECT_TRUE(only_ok);
+
+  // Over a busy window the box shows the arrow; the busy pointer comes back.
+  ui.set_busy(true);
+  Qt::CursorShape during = Qt::WaitCursor;
+  when_modal<QMessageBox>([&](QMessageBox* box) {
+    during = QApplication::overrideCursor()->shape();
+    box->accept();
+  });
+  ui.message_box("t", "x", MsgIcon::Information, MsgButtons::Ok, 1);
+  EXPECT_EQ(during, Qt::ArrowCursor);
+  EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+  ui.set_busy(false);
+}
+
+TEST(QtWindowUi, FileDialogListsEveryFileAndReturnsTheFullPath) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  for (const char* name : {"shopbackup", "shop.dat", "shop.bak"}) {
+    QFile f(dir.filePath(QString::fromLatin1(name)));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  }
+
+  // The one filter shows as "Data Files (*.*)" and matches names without a dot.
+  QStringList filters = qt_name_filters("Data Files (*.*),*.*");
+  ASSERT_EQ(filters.size(), 1);
+  QString patterns = filters[0].mid(filters[0].lastIndexOf('(') + 1).chopped(1);
+  for (const char* name : {"shopbackup", "shop.dat", "SHOP.BAK"})
+    EXPECT_TRUE(QDir::match(patterns.split(' '), QString::fromLatin1(name))) << name;
+  EXPECT_EQ(qt_name_filters("Backups,*.bak;*.dat,All,*.*").size(), 2);
+
+  WindowHarness h;
+  h.window->show();
+  QString title, shown_filter;
+  QStringList listed;
+  when_modal<QFileDialog>([&](QFileDialog* d) {
+    title = d->windowTitle();
+    shown_filter = d->selectedNameFilter();
+    d->setDirectory(dir.path());
+    d->selectFile(dir.filePath("shopbackup"));
+    static_cast<QDialog*>(d)->accept();
+  });
+  // Through the SQL Server 2000 file picker button.
+  QTest::mouseClick(h.control("pb_mss2000data_backupfile"), Qt::LeftButton);
+  EXPECT_EQ(title, "需装载的数据文件");
+  EXPECT_TRUE(shown_filter.startsWith("Data Files (*.*)"));
+  EXPECT_EQ(h.text("sle_mss2000data_backupfile"),
+            QDir::toNativeSeparators(dir.filePath("shopbackup")).toStdString());
+
+  // Cancel leaves the field as typed, and the out values alone.
+  h.window->ui().set_text("sle_mss2000data_backupfile", "typed.dat");
+  when_modal<QFileDialog>([](QFileDialog* d) { d->reject(); });
+  QTest::mouseClick(h.control("pb_mss2000data_backupfile"), Qt::LeftButton);
+  EXPECT_EQ(h.text("sle_mss2000data_backupfile"), "typed.dat");
+
+  std::string docname = "keep", named = "keep";
+  when_modal<QFileDialog>([&](QFileDialog* d) {
+    d->setDirectory(dir.path());
+    d->selectFile(dir.filePath("shop.dat"));
+    static_cast<QDialog*>(d)->accept();
+  });
+  EXPECT_EQ(h.window->ui().file_open_dialog("请选择需装载的数据文件", "Data Files (*.*),*.*",
+                                            docname, named),
+            1);
+  EXPECT_EQ(named, "shop.dat");
+  EXPECT_EQ(docname, QDir::toNativeSeparators(dir.filePath("shop.dat")).toStdString());
+  h.window->hide();
+}
+
+TEST(QtWindowUi, FolderChooserShowsTheCaptionAndReturnsTheFolder) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(QDir(dir.path()).mkdir("数据"));
+  WindowHarness h;
+  h.window->ui().show_page("tabpage_mss7");
+  h.window->ui().set_text("sle_mss7data_defaultpath", "C:\\MSSQL7\\Data");
+  h.window->show();
+
+  QString title;
+  when_modal<QFileDialog>([&](QFileDialog* d) {
+    title = d->windowTitle();
+    d->setDirectory(dir.filePath("数据"));
+    static_cast<QDialog*>(d)->accept();
+  });
+  QTest::mouseClick(h.control("pb_mss7data_setuppath"), Qt::LeftButton);
+  EXPECT_EQ(title, "选择存放数据的目录：");
+  EXPECT_EQ(h.text("sle_mss7data_setuppath"),
+            QDir::toNativeSeparators(dir.filePath("数据")).toStdString());
+  EXPECT_EQ(h.text("sle_mss7data_defaultpath"), "C:\\MSSQL7\\Data");
+
+  when_modal<QFileDialog>([](QFileDialog* d) { d->reject(); });
+  EXPECT_EQ(h.window->ui().browse_for_folder("选择存放数据的目录："), "");
+  h.window->hide();
+}
+
+TEST(QtWindowUi, BlockingCallKeepsThePaintingAndTheProgressMoving) {
+  WindowHarness h;
+  h.window->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(h.window.get()));
+  QtWindowUi& ui = h.window->ui();
+  auto* bar = h.control<QProgressBar>("hpb_restore");
+  PaintCounter bar_paints(bar);
+
+  std::vector<int> values;
+  QTimer sampler;
+  QObject::connect(&sampler, &QTimer::timeout, [&] {
+    if (bar->isVisible()) values.push_back(bar->value());
+  });
+  sampler.start(10);
+
+  const std::thread::id gui = std::this_thread::get_id();
+  std::thread::id worker;
+  ui.set_progress(0);
+  ui.run_blocking([&] {
+    worker = std::this_thread::get_id();
+    for (int p = 10; p <= 100; p += 10) {
+      ui.set_progress(p);
+      std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    }
+  });
+  sampler.stop();
+  EXPECT_NE(worker, gui);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(bar->value(), 100);
+  EXPECT_GE(bar_paints.paints.load(), 3);
+  ASSERT_FALSE(values.empty());
+  EXPECT_LT(values.front(), values.back());  // seen moving while the call ran
+  ui.set_progress(-1);
+  EXPECT_FALSE(bar->isVisible());
+
+  // A failure inside the call comes back to the caller.
+  EXPECT_THROW(ui.run_blocking([] { throw std::runtime_error("lost"); }), std::runtime_error);
+  h.window->hide();
+}
+
+}  // namespace
+}  // namespace dbsetup

@@ -1,0 +1,132 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+#include "app/transaction.h"
+#include "support/fake_platform.h"
+#include "window/qt_window_ui.h"
+#include "window/w_createdb.h"
+
+namespace dbsetup::testing {
+
+// The Qt application every window test runs in (offscreen under ctest).
+class QtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    static int argc = 1;
+    static char name[] = "window_tests";
+    static char* argv[] = {name, nullptr};
+    app_ = std::make_unique<QApplication>(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+  }
+  void TearDown() override { app_.reset(); }
+
+ private:
+  std::unique_ptr<QApplication> app_;
+};
+
+// Registered once for the whole test binary.
+inline ::testing::Environment* const kQtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+// One message box the window showed.
+struct ShownBox {
+  std::string title;
+  std::string text;
+  MsgIcon icon;
+  MsgButtons buttons;
+  int default_button;
+};
+
+// A window on fakes: the settings, sqlca on the fake client, and message
+// boxes recorded and answered with their default button unless `answer`
+// says otherwise.
+struct WindowHarness {
+  FakePlatform fake;
+  Settings gs;
+  Transaction sqlca{fake.platform.make_db_client()};
+  std::unique_ptr<w_createdb> window;
+  std::vector<ShownBox> boxes;
+  std::function<int(const ShownBox&)> answer;
+
+  WindowHarness() {
+    window = std::make_unique<w_createdb>(gs, sqlca, fake.platform);
+    window->ui().message_box_hook = [this](const std::string& title, const std::string& text,
+                                           MsgIcon icon, MsgButtons buttons, int def) {
+      boxes.push_back({title, text, icon, buttons, def});
+      if (answer) return answer(boxes.back());
+      return buttons == MsgButtons::YesNo ? def : 1;
+    };
+  }
+
+  template <class T = QWidget>
+  T* control(const char* name) {
+    T* w = window->findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+  }
+  std::string text(const char* name) { return window->ui().text(name); }
+
+  // A SQL Server 2000 machine: the default instance and SHOP, dbinstall.ini
+  // in the current directory.
+  void install_mss2000(const std::string& dbname = "shopdb") {
+    const std::string root = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft";
+    fake.registry.set_multi(root + "\\Microsoft SQL Server", "InstalledInstances",
+                            {"MSSQLSERVER", "SHOP"});
+    fake.registry.set_string(root + "\\MSSQLSERVER\\Setup", "SQLDataRoot", "D:\\MSSQL");
+    fake.registry.set_string(root + "\\MSSQLSERVER\\MSSQLServer", "DefaultDomain", "WORKGROUP");
+    fake.registry.set_string(root + "\\Microsoft SQL Server\\SHOP\\Setup", "SQLDataRoot",
+                             "E:\\MSSQL$SHOP");
+    fake.registry.set_string(root + "\\Microsoft SQL Server\\SHOP\\MSSQLServer", "DefaultDomain",
+                             "WORKGROUP");
+    fake.files.cwd = "C:\\setup";
+    fake.files.existing.insert("C:\\setup\\dbinstall.ini");
+    fake.profile.set("C:\\setup\\dbinstall.ini", "database", "databasename", dbname);
+    fake.profile.set("C:\\setup\\dbinstall.ini", "database", "dataname", "shop_data");
+    fake.profile.set("C:\\setup\\dbinstall.ini", "database", "logname", "shop_log");
+  }
+
+  // A SQL Server 7.0 machine.
+  void install_mss7() {
+    fake.registry.set_string("HKEY_LOCAL_MACHINE\\Software\\Microsoft\\MSSQLServer\\Setup",
+                             "SQLDataRoot", "C:\\MSSQL7");
+    fake.registry.set_string("HKEY_LOCAL_MACHINE\\Software\\Microsoft\\MSSQLServer\\MSSQLServer",
+                             "DefaultDomain", "WORKGROUP");
+    fake.files.cwd = "C:\\setup";
+  }
+};
+
+// Waits for a modal widget of type T (a dialog the code under test opened)
+// and acts on it; gives up, closing whatever is modal, after `timeout_ms`.
+template <class T>
+void when_modal(std::function<void(T*)> act, int timeout_ms = 10000) {
+  auto* timer = new QTimer;
+  auto clock = std::make_shared<QElapsedTimer>();
+  clock->start();
+  QObject::connect(timer, &QTimer::timeout, [timer, clock, act, timeout_ms] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (T* found = qobject_cast<T*>(modal)) {
+      timer->stop();
+      timer->deleteLater();
+      act(found);
+    } else if (clock->elapsed() > timeout_ms) {
+      timer->stop();
+      timer->deleteLater();
+      ADD_FAILURE() << "no modal " << T::staticMetaObject.className() << " appeared";
+      if (modal) modal->close();
+    }
+  });
+  timer->start(20);
+}
+
+}  // namespace dbsetup::testing

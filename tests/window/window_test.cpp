@@ -1,0 +1,541 @@
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+#include <QToolButton>
+#include <cmath>
+#include <cstdlib>
+#include <set>
+
+#include "window/opening.h"
+#include "window_harness.h"
+
+namespace dbsetup {
+namespace {
+
+using testing::WindowHarness;
+
+enum class K { Static, Group, Picture, PicButton, Edit, DropDown, Tab, Button };
+
+// The stored layout as the operator sees it, top to bottom per parent.
+struct Expect {
+  const char* parent;  // "" = the window
+  const char* name;
+  K kind;
+  const char* text;
+  int x, y, w, h;
+  const char* face;  // nullptr: no font of its own
+  int points;
+  bool bold;
+};
+
+const char* const kSong = "宋体";
+const char* const kArial = "Arial";
+
+const Expect kLayout[] = {
+    {"", "st_12", K::Static, "", 0, 0, 2359, 236, kArial, 9, false},
+    {"", "p_2", K::Picture, nullptr, 1591, 16, 654, 200, nullptr, 0, false},
+    {"", "st_title1", K::Static, "", 78, 28, 1408, 60, kSong, 9, true},
+    {"", "st_title2", K::Static, "", 78, 88, 1408, 60, kSong, 9, true},
+    {"", "gb_1", K::Group, "", 0, 236, 2377, 8, kArial, 12, false},
+    {"", "tab_1", K::Tab, nullptr, 9, 132, 2345, 1472, kArial, 9, false},
+    {"", "st_status", K::Static, "", 59, 1460, 2235, 120, kSong, 12, false},
+    {"", "cb_dbsetup", K::Button, "安装(&S)", 1531, 1632, 384, 88, kSong, 9, false},
+    {"", "cb_exit", K::Button, "退出(&X)", 1961, 1632, 384, 88, kSong, 9, false},
+
+    {"tabpage_mss7", "gb_2", K::Group, "文件/目录选择", 23, 76, 2258, 644, kSong, 9, false},
+    {"tabpage_mss7", "st_7", K::Static, "数据库默认的数据存放目录：", 96, 204, 722, 56, kSong, 9,
+     false},
+    {"tabpage_mss7", "sle_mss7data_defaultpath", K::Edit, "", 805, 188, 1358, 88, kArial, 9, false},
+    {"tabpage_mss7", "st_8", K::Static, "请选择数据的存放目录：", 91, 324, 722, 56, kSong, 9,
+     false},
+    {"tabpage_mss7", "sle_mss7data_setuppath", K::Edit, "", 805, 304, 1358, 88, kArial, 9, false},
+    {"tabpage_mss7", "pb_mss7data_setuppath", K::PicButton, nullptr, 2167, 300, 91, 88, kArial, 9,
+     false},
+    {"tabpage_mss7", "st_9", K::Static, "本次需装载的数据文件：", 91, 444, 722, 56, kSong, 9,
+     false},
+    {"tabpage_mss7", "sle_mss7data_backupfile", K::Edit, "", 805, 424, 1358, 88, kArial, 9, false},
+    {"tabpage_mss7", "pb_mss7data_backupfile", K::PicButton, nullptr, 2167, 424, 91, 88, kArial, 9,
+     false},
+    {"tabpage_mss7", "st_dbname", K::Static, "本次装载的数据库名称：", 91, 560, 727, 56, kSong, 9,
+     false},
+    {"tabpage_mss7", "sle_dbname", K::Edit, "tavox", 805, 544, 1358, 88, kArial, 9, false},
+    {"tabpage_mss7", "st_message", K::Static, "注意修改OPEN事件的实例变量", 5, 656, 2382, 164,
+     kArial, 24, false},
+    {"tabpage_mss7", "gb_3", K::Group, "数据库服务器登录选项", 23, 812, 2258, 504, kSong, 9, false},
+    {"tabpage_mss7", "p_1", K::Picture, nullptr, 119, 1056, 165, 144, nullptr, 0, false},
+    {"tabpage_mss7", "st_10", K::Static, "MSS SQL 7.0 数据库服务器IP地址：", 91, 948, 901, 76,
+     kSong, 9, false},
+    {"tabpage_mss7", "sle_mss7_servername", K::Edit, "", 1006, 932, 1129, 88, kArial, 9, false},
+    {"tabpage_mss7", "st_11", K::Static, "系统管理员登录名：", 91, 1048, 901, 84, kSong, 9, false},
+    {"tabpage_mss7", "sle_mss7_userid", K::Edit, "sa", 1006, 1032, 1129, 88, kArial, 9, false},
+    {"tabpage_mss7", "st_17", K::Static, "登录密码：", 91, 1144, 901, 72, kSong, 9, false},
+    {"tabpage_mss7", "sle_mss7_password", K::Edit, "", 1006, 1132, 1129, 88, kArial, 9, false},
+
+    {"tabpage_mss2000", "st_1", K::Static, "本次将数据库装载到MS SQL Server 2000的哪一个 实例：",
+     32, 100, 1527, 76, kSong, 9, false},
+    // Height: the closed list; the dropped list is checked on its own.
+    {"tabpage_mss2000", "ddplb_mss2000_instances", K::DropDown, nullptr, 1568, 84, 713, -1, kArial,
+     9, false},
+    {"tabpage_mss2000", "gb_21", K::Group, "文件/目录选择", 23, 212, 2258, 616, kSong, 9, false},
+    {"tabpage_mss2000", "st_100", K::Static, "数据库默认的数据存放目录：", 91, 332, 713, 56, kSong,
+     9, false},
+    {"tabpage_mss2000", "sle_mss2000data_defaultpath", K::Edit, "", 786, 312, 1367, 88, kArial, 9,
+     false},
+    {"tabpage_mss2000", "st_29", K::Static, "请选择数据的存放目录：", 91, 452, 713, 56, kSong, 9,
+     false},
+    {"tabpage_mss2000", "sle_mss2000data_setuppath", K::Edit, "", 786, 436, 1367, 88, kArial, 9,
+     false},
+    {"tabpage_mss2000", "pb_mss2000data_setuppath", K::PicButton, nullptr, 2158, 432, 91, 88,
+     kArial, 9, false},
+    {"tabpage_mss2000", "st_30", K::Static, "本次需装载的数据文件：", 91, 572, 713, 56, kSong, 9,
+     false},
+    {"tabpage_mss2000", "sle_mss2000data_backupfile", K::Edit, "", 786, 560, 1367, 88, kArial, 9,
+     false},
+    {"tabpage_mss2000", "pb_mss2000data_backupfile", K::PicButton, nullptr, 2158, 560, 91, 88,
+     kArial, 9, false},
+    {"tabpage_mss2000", "st_2", K::Static, "本次装载的数据库名称：", 91, 700, 727, 56, kSong, 9,
+     false},
+    {"tabpage_mss2000", "sle_dbname_2000", K::Edit, "nuvex", 786, 684, 1367, 88, kArial, 9, false},
+    {"tabpage_mss2000", "gb_22", K::Group, "数据库服务器登录选项", 23, 860, 2258, 336, kSong, 9,
+     false},
+    {"tabpage_mss2000", "p_21", K::Picture, nullptr, 183, 1028, 165, 144, nullptr, 0, false},
+    {"tabpage_mss2000", "st_21", K::Static, "MSS SQL 2000 数据库服务器IP地址：", 91, 956, 951, 76,
+     kSong, 9, false},
+    {"tabpage_mss2000", "sle_mss2000_servername", K::Edit, "", 1051, 944, 1088, 84, kArial, 9,
+     false},
+    {"tabpage_mss2000", "st_22", K::Static, "系统管理员登录名：", 142, 1056, 901, 76, kSong, 9,
+     false},
+    {"tabpage_mss2000", "sle_mss2000_userid", K::Edit, "sa", 1051, 1044, 361, 88, kArial, 9, false},
+    {"tabpage_mss2000", "st_23", K::Static, "登录密码：", 1399, 1056, 338, 76, kSong, 9, false},
+    {"tabpage_mss2000", "sle_mss2000_password", K::Edit, "", 1751, 1044, 389, 88, kArial, 9, false},
+};
+
+bool is_kind(QWidget* w, K kind) {
+  switch (kind) {
+    case K::Static:
+      return qobject_cast<QLabel*>(w) && qobject_cast<QLabel*>(w)->pixmap().isNull();
+    case K::Picture:
+      return qobject_cast<QLabel*>(w) && !qobject_cast<QLabel*>(w)->pixmap().isNull();
+    case K::Group:
+      return qobject_cast<QGroupBox*>(w) != nullptr;
+    case K::PicButton:
+      return qobject_cast<QToolButton*>(w) && !qobject_cast<QToolButton*>(w)->icon().isNull();
+    case K::Edit:
+      return qobject_cast<QLineEdit*>(w) != nullptr;
+    case K::DropDown:
+      return qobject_cast<QComboBox*>(w) != nullptr;
+    case K::Tab:
+      return qobject_cast<QTabWidget*>(w) != nullptr;
+    case K::Button:
+      return qobject_cast<QPushButton*>(w) != nullptr;
+  }
+  return false;
+}
+
+QString shown_text(QWidget* w) {
+  if (auto* l = qobject_cast<QLabel*>(w)) return l->text();
+  if (auto* g = qobject_cast<QGroupBox*>(w)) return g->title();
+  if (auto* e = qobject_cast<QLineEdit*>(w)) return e->text();
+  if (auto* b = qobject_cast<QAbstractButton*>(w)) return b->text();
+  return {};
+}
+
+TEST(WindowLayout, EveryControlHasItsKindTextFontAndPlace) {
+  WindowHarness h;
+  std::set<std::string> names;
+  for (const Expect& e : kLayout) {
+    SCOPED_TRACE(e.name);
+    names.insert(e.name);
+    QWidget* w = h.control(e.name);
+    ASSERT_NE(w, nullptr);
+    EXPECT_TRUE(is_kind(w, e.kind));
+    QWidget* parent = *e.parent ? h.control(e.parent) : h.window.get();
+    EXPECT_EQ(w->parentWidget(), parent);
+    if (e.text) {
+      EXPECT_EQ(shown_text(w).toStdString(), e.text);
+    }
+    if (e.face) {
+      EXPECT_EQ(w->font().families().value(0).toStdString(), e.face);
+      EXPECT_EQ(w->font().pointSize(), e.points);
+      EXPECT_EQ(w->font().bold(), e.bold);
+    }
+    const QRect g = w->geometry();
+    EXPECT_LE(std::abs(g.x() - e.x / 4.57), 1.0) << g.x();
+    EXPECT_LE(std::abs(g.y() - e.y / 4.0), 1.0) << g.y();
+    EXPECT_LE(std::abs(g.width() - e.w / 4.57), 1.0) << g.width();
+    if (e.h > 0) {
+      EXPECT_LE(std::abs(g.height() - e.h / 4.0), 1.0) << g.height();
+    }
+  }
+  EXPECT_EQ(names.size(), std::size(kLayout));
+
+  // The logo at its own size; the small pictures 19 by 19.
+  EXPECT_EQ(h.control<QLabel>("p_2")->pixmap().size(), QSize(143, 50));
+  EXPECT_EQ(h.control<QLabel>("p_1")->pixmap().size(), QSize(19, 19));
+  EXPECT_EQ(h.control<QToolButton>("pb_mss2000data_backupfile")->iconSize(), QSize(19, 19));
+
+  // The tab pages and their captions, in this order; headers not stretched.
+  auto* tab = h.control<QTabWidget>("tab_1");
+  ASSERT_EQ(tab->count(), 2);
+  EXPECT_EQ(tab->widget(0), h.control("tabpage_mss7"));
+  EXPECT_EQ(tab->widget(1), h.control("tabpage_mss2000"));
+  EXPECT_EQ(tab->tabText(0), "MSS7.0");
+  EXPECT_EQ(tab->tabText(1), "MSS2000");
+  EXPECT_FALSE(tab->tabBar()->expanding());
+
+  // Colours: navy captions and text, the red note.
+  const QColor navy(0, 0, 128);
+  for (const char* name : {"st_1", "gb_2", "gb_3", "gb_21", "gb_22"})
+    EXPECT_EQ(h.control(name)->palette().color(QPalette::WindowText), navy) << name;
+  EXPECT_EQ(h.control("st_message")->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+  EXPECT_NE(h.control("st_7")->palette().color(QPalette::WindowText), navy);
+
+  // The dropped instance list reaches about 1068 units and has a scroll bar.
+  auto* combo = h.control<QComboBox>("ddplb_mss2000_instances");
+  int row = combo->fontMetrics().height();
+  EXPECT_GE(combo->maxVisibleItems() * row, 1068 / 4 * 2 / 3);
+  EXPECT_LE(combo->maxVisibleItems() * row, 1068 / 4);
+}
+
+TEST(WindowLayout, FieldStatesAndWindowFrame) {
+  WindowHarness h;
+  // Masked, display-only, disabled and read-only fields.
+  for (const char* name : {"sle_mss7_password", "sle_mss2000_password"})
+    EXPECT_EQ(h.control<QLineEdit>(name)->echoMode(), QLineEdit::Password) << name;
+  for (const char* name : {"sle_mss7data_defaultpath", "sle_mss2000data_defaultpath"}) {
+    auto* e = h.control<QLineEdit>(name);
+    EXPECT_TRUE(e->isReadOnly()) << name;
+    EXPECT_FALSE(e->hasFrame()) << name;
+    EXPECT_EQ(e->palette().color(QPalette::Base), e->palette().color(QPalette::Button)) << name;
+  }
+  EXPECT_FALSE(h.control("sle_dbname_2000")->isEnabled());
+  EXPECT_TRUE(h.control("sle_dbname")->isEnabled());
+  EXPECT_FALSE(h.control<QLineEdit>("sle_dbname")->isReadOnly());
+  EXPECT_TRUE(h.control<QLineEdit>("sle_mss7data_backupfile")->isReadOnly());
+  EXPECT_TRUE(h.control<QLineEdit>("sle_mss7data_backupfile")->hasFrame());
+  EXPECT_FALSE(h.control<QLineEdit>("sle_mss2000data_backupfile")->isReadOnly());
+  for (const char* name :
+       {"sle_mss2000data_setuppath", "sle_mss2000_servername", "sle_mss7_userid"})
+    EXPECT_EQ(h.control<QLineEdit>(name)->echoMode(), QLineEdit::Normal) << name;
+
+  // Default and cancel buttons.
+  EXPECT_TRUE(h.control<QPushButton>("cb_dbsetup")->isDefault());
+  EXPECT_FALSE(h.control<QPushButton>("cb_exit")->isDefault());
+
+  // Fixed size, title bar and system menu, no minimise or maximise box.
+  EXPECT_EQ(h.window->minimumSize(), h.window->maximumSize());
+  EXPECT_EQ(h.window->size(), QSize(kClientWidth, kClientHeight));
+  Qt::WindowFlags f = h.window->windowFlags();
+  EXPECT_TRUE(f & Qt::WindowTitleHint);
+  EXPECT_TRUE(f & Qt::WindowSystemMenuHint);
+  EXPECT_FALSE(f & Qt::WindowMinimizeButtonHint);
+  EXPECT_FALSE(f & Qt::WindowMaximizeButtonHint);
+
+  // The stored state: only the SQL Server 2000 page, and it is selected.
+  auto* tab = h.control<QTabWidget>("tab_1");
+  EXPECT_FALSE(tab->isTabVisible(0));
+  EXPECT_TRUE(tab->isTabVisible(1));
+  EXPECT_EQ(tab->currentWidget(), h.control("tabpage_mss2000"));
+  EXPECT_FALSE(h.control("hpb_restore")->isVisibleTo(h.window.get()));
+}
+
+// Where two controls overlap, the one created earlier lies in front.
+TEST(WindowLayout, EarlierCreatedControlsLieInFront) {
+  WindowHarness h;
+  auto in_front = [&](const char* a, const char* b) {
+    QWidget* wa = h.control(a);
+    QWidget* wb = h.control(b);
+    const QObjectList& siblings = wa->parentWidget()->children();
+    return siblings.indexOf(wa) > siblings.indexOf(wb);  // later child = painted on top
+  };
+  EXPECT_TRUE(in_front("st_title1", "st_12"));
+  EXPECT_TRUE(in_front("p_2", "st_12"));
+  EXPECT_TRUE(in_front("st_status", "tab_1"));
+  EXPECT_TRUE(in_front("st_title2", "st_title1"));
+  EXPECT_TRUE(in_front("st_message", "gb_2"));
+  EXPECT_TRUE(in_front("sle_dbname", "st_dbname"));
+  EXPECT_TRUE(in_front("gb_21", "sle_mss2000data_setuppath"));
+  EXPECT_TRUE(in_front("p_21", "st_22"));
+
+  // What lies in front of a field must not catch the mouse meant for it.
+  h.window->show();
+  auto* page = h.control("tabpage_mss2000");
+  auto* setup = h.control("sle_mss2000data_setuppath");
+  QPoint inside = setup->geometry().center();
+  EXPECT_EQ(page->childAt(inside), setup);
+  auto* dbname = h.control("sle_dbname_2000");
+  EXPECT_EQ(page->childAt(dbname->geometry().topLeft() + QPoint(2, 8)), dbname);
+  h.window->hide();
+}
+
+std::vector<std::string> tab_walk(QWidget* window, QWidget* start, int steps) {
+  std::vector<std::string> seen;
+  start->setFocus(Qt::TabFocusReason);
+  for (int i = 0; i < steps; ++i) {
+    QWidget* f = window->focusWidget();
+    if (!f) break;
+    // The tab control takes focus on its tab bar.
+    if (qobject_cast<QTabBar*>(f)) f = f->parentWidget();
+    seen.push_back(f->objectName().toStdString());
+    QTest::keyClick(f, Qt::Key_Tab);
+  }
+  return seen;
+}
+
+TEST(WindowLayout, TabKeyVisitsTheInputControlsInTheirOrder) {
+  WindowHarness h;
+  h.window->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(h.window.get()));
+
+  EXPECT_EQ(
+      tab_walk(h.window.get(), h.control("ddplb_mss2000_instances"), 13),
+      (std::vector<std::string>{
+          "ddplb_mss2000_instances", "sle_mss2000data_defaultpath", "sle_mss2000data_setuppath",
+          "pb_mss2000data_setuppath", "sle_mss2000data_backupfile", "pb_mss2000data_backupfile",
+          "sle_mss2000_servername", "sle_mss2000_userid", "sle_mss2000_password", "cb_dbsetup",
+          "cb_exit", "tab_1", "ddplb_mss2000_instances"}));
+
+  h.window->ui().show_page("tabpage_mss7");
+  EXPECT_EQ(
+      tab_walk(h.window.get(), h.control("sle_mss7data_setuppath"), 12),
+      (std::vector<std::string>{"sle_mss7data_setuppath", "sle_dbname", "pb_mss7data_setuppath",
+                                "sle_mss7data_backupfile", "pb_mss7data_backupfile",
+                                "sle_mss7_servername", "sle_mss7_userid", "sle_mss7_password",
+                                "cb_dbsetup", "cb_exit", "tab_1", "sle_mss7data_setuppath"}));
+  h.window->hide();
+}
+
+// Opens the window as the program does, for the given edition.
+void expect_opened(WindowHarness& h, const std::string& edition) {
+  ASSERT_TRUE(h.window->open(edition));
+  EXPECT_EQ(h.window->state().is_dbtype, edition);
+  EXPECT_TRUE(h.boxes.empty()) << h.boxes.front().text;
+}
+
+TEST(WindowOpening, Mss2000EditionShowsItsPageTitlesAndFields) {
+  WindowHarness h;
+  h.install_mss2000("shopdb");
+  expect_opened(h, "mss2000");
+
+  const std::string name = display_name();
+  EXPECT_EQ(h.window->windowTitle().toStdString(), name);
+  EXPECT_EQ(h.text("st_title1"), "欢迎使用" + name + "!");
+  EXPECT_EQ(h.text("st_title2"), "Microsoft SQL Server 2000");
+  auto* tab = h.control<QTabWidget>("tab_1");
+  EXPECT_FALSE(tab->isTabVisible(0));
+  EXPECT_TRUE(tab->isTabVisible(1));
+  EXPECT_EQ(tab->currentWidget(), h.control("tabpage_mss2000"));
+
+  EXPECT_EQ(h.text("sle_dbname_2000"), "shopdb");
+  EXPECT_EQ(h.text("sle_dbname"), "shopdb");
+  EXPECT_EQ(h.text("sle_mss2000_servername"), "127.0.0.1");
+  EXPECT_EQ(h.text("sle_mss7_servername"), "127.0.0.1");
+  EXPECT_EQ(h.text("sle_mss2000_userid"), "sa");
+  EXPECT_EQ(h.text("sle_mss2000_password"), "");
+  EXPECT_EQ(h.text("sle_mss2000data_setuppath"), "D:\\MSSQL\\Data");
+  EXPECT_EQ(h.text("sle_mss2000data_defaultpath"), "D:\\MSSQL\\Data");
+  EXPECT_EQ(h.text("sle_mss2000data_backupfile"), "C:\\setup\\shopdb.dat");
+
+  auto* combo = h.control<QComboBox>("ddplb_mss2000_instances");
+  ASSERT_EQ(combo->count(), 2);
+  EXPECT_EQ(combo->itemText(0), "默认实例");
+  EXPECT_EQ(combo->itemText(1), "SHOP");
+  EXPECT_FALSE(combo->itemIcon(0).isNull());
+  EXPECT_EQ(combo->currentIndex(), 0);
+
+  // The handler ran once for entry 1 during opening, not a second time
+  // through the list's own notification.
+  auto reads_of = [&](const std::string& key) {
+    int n = 0;
+    for (const auto& [k, v] : h.fake.registry.reads) n += (k == key);
+    return n;
+  };
+  const std::string default_setup = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\MSSQLSERVER\\Setup";
+  EXPECT_EQ(reads_of(default_setup), 1);
+
+  // The operator picks SHOP: its folder replaces the one typed meanwhile.
+  h.window->ui().set_text("sle_mss2000data_setuppath", "F:\\typed");
+  combo->setCurrentIndex(1);
+  EXPECT_EQ(h.window->state().is_mss2000_instance, "SHOP");
+  EXPECT_EQ(h.text("sle_mss2000data_setuppath"), "E:\\MSSQL$SHOP\\Data");
+  EXPECT_EQ(h.text("sle_mss2000_servername"), "127.0.0.1");
+  EXPECT_EQ(reads_of(default_setup), 1);
+  EXPECT_TRUE(h.boxes.empty());
+}
+
+TEST(WindowOpening, Mss7EditionShowsItsPageTitlesAndFields) {
+  WindowHarness h;
+  h.install_mss7();
+  expect_opened(h, "mss7");
+
+  const std::string name = display_name();
+  EXPECT_EQ(h.window->windowTitle().toStdString(), name + "(Microsoft SQL Server 7.0)");
+  EXPECT_EQ(h.text("st_title1"), "欢迎使用" + name + "!");
+  EXPECT_EQ(h.text("st_title2"), "Microsoft SQL Server 7.0");
+  auto* tab = h.control<QTabWidget>("tab_1");
+  EXPECT_TRUE(tab->isTabVisible(0));
+  EXPECT_FALSE(tab->isTabVisible(1));
+  EXPECT_EQ(tab->currentWidget(), h.control("tabpage_mss7"));
+
+  // No settings file on this edition: both database names are empty.
+  EXPECT_EQ(h.text("sle_dbname"), "");
+  EXPECT_EQ(h.text("sle_dbname_2000"), "");
+  EXPECT_EQ(h.text("sle_mss7_servername"), "127.0.0.1");
+  EXPECT_EQ(h.text("sle_mss7data_setuppath"), "C:\\MSSQL7\\Data");
+  EXPECT_EQ(h.text("sle_mss7data_defaultpath"), "C:\\MSSQL7\\Data");
+  EXPECT_EQ(h.text("sle_mss7data_backupfile"), "C:\\setup\\.dat");
+}
+
+TEST(WindowOpening, FailedDetectionClosesWithOnlyItsMessage) {
+  for (const char* edition : {"mss2000", "mss7"}) {
+    SCOPED_TRACE(edition);
+    WindowHarness h;  // nothing installed
+    QSignalSpy closed(h.window.get(), &w_createdb::closed);
+    EXPECT_FALSE(h.window->open(edition));
+    ASSERT_EQ(h.boxes.size(), 1u);
+    EXPECT_EQ(h.boxes[0].title, display_name());
+    EXPECT_EQ(h.boxes[0].buttons, MsgButtons::Ok);
+    EXPECT_NE(h.boxes[0].text.find("请检查是否正确的安装了MS SQL Server"), std::string::npos);
+    EXPECT_FALSE(h.window->isVisible());
+    EXPECT_EQ(closed.count(), 1);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  }
+  // dbinstall.ini missing: the list is already filled when the box shows.
+  WindowHarness h;
+  h.install_mss2000();
+  h.fake.files.existing.clear();
+  EXPECT_FALSE(h.window->open("mss2000"));
+  ASSERT_EQ(h.boxes.size(), 1u);
+  EXPECT_NE(h.boxes[0].text.find("dbinstall.ini"), std::string::npos);
+  EXPECT_FALSE(h.window->isVisible());
+}
+
+TEST(WindowCommands, EnterAnywhereStartsTheInstallAndEscCloses) {
+  WindowHarness h;
+  h.install_mss2000();
+  expect_opened(h, "mss2000");
+  // The first logon fails: the procedure ends at once and may run again.
+  h.fake.on("CONNECT", DbResult::failure(18456, "Login failed for user 'sa'."));
+  h.window->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(h.window.get()));
+  QSignalSpy install(h.control<QPushButton>("cb_dbsetup"), &QPushButton::clicked);
+
+  auto logons = [&] {
+    int n = 0;
+    for (const auto& call : h.fake.script->calls) n += call.kind == testing::DbCall::Connect;
+    return n;
+  };
+  int presses = 0;
+  for (const char* name : {"sle_mss2000_servername", "sle_mss2000_password",
+                           "ddplb_mss2000_instances", "pb_mss2000data_backupfile", "cb_exit"}) {
+    SCOPED_TRACE(name);
+    QWidget* w = h.control(name);
+    w->setFocus();
+    QTest::keyClick(w, Qt::Key_Return);
+    ++presses;
+    EXPECT_EQ(install.count(), presses);
+    EXPECT_EQ(logons(), presses);  // each press runs the procedure from its first stage
+    EXPECT_EQ(h.text("st_status"), "连接数据库失败!");
+    EXPECT_TRUE(h.window->isVisible());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  }
+  EXPECT_EQ(h.fake.script->calls.front().logon.server, "127.0.0.1");
+
+  // A disabled install button takes no Enter.
+  h.window->ui().set_install_enabled(false);
+  QTest::keyClick(h.control("sle_mss2000_userid"), Qt::Key_Return);
+  EXPECT_EQ(install.count(), presses);
+
+  QSignalSpy closed(h.window.get(), &w_createdb::closed);
+  QSignalSpy exit(h.control<QPushButton>("cb_exit"), &QPushButton::clicked);
+  QTest::keyClick(h.control("sle_mss2000_userid"), Qt::Key_Escape);
+  EXPECT_EQ(exit.count(), 1);
+  EXPECT_EQ(closed.count(), 1);
+  EXPECT_FALSE(h.window->isVisible());
+}
+
+TEST(WindowCommands, CloseBoxEndsTheWindowLikeTheExitButton) {
+  WindowHarness h;
+  h.window->show();
+  QSignalSpy closed(h.window.get(), &w_createdb::closed);
+  EXPECT_TRUE(h.window->close());
+  EXPECT_EQ(closed.count(), 1);
+  EXPECT_FALSE(h.window->isVisible());
+
+  h.window->show();
+  QTest::mouseClick(h.control("cb_exit"), Qt::LeftButton);
+  EXPECT_EQ(closed.count(), 2);
+  EXPECT_FALSE(h.window->isVisible());
+}
+
+// Renders the window of each edition into the artifacts folder.
+TEST(WindowRendering, BothEditionsRenderOffscreen) {
+  const char* dir = std::getenv("DB_SETUP_ARTIFACTS");
+  const QString out = dir ? QString::fromLocal8Bit(dir) : QDir::tempPath();
+  QDir().mkpath(out);
+  for (const char* edition : {"mss2000", "mss7"}) {
+    SCOPED_TRACE(edition);
+    WindowHarness h;
+    if (std::string(edition) == "mss2000") {
+      h.install_mss2000();
+    } else {
+      h.install_mss7();
+    }
+    expect_opened(h, edition);
+    h.window->ui().set_status("准备连接数据库...");
+    h.window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(h.window.get()));
+    QImage image = h.window->grab().toImage();
+    EXPECT_EQ(image.size(), QSize(kClientWidth, kClientHeight));
+
+    // Not blank: many colours, and the logo's pixels where the logo sits.
+    std::set<QRgb> colours;
+    for (int y = 0; y < image.height(); y += 2)
+      for (int x = 0; x < image.width(); x += 2) colours.insert(image.pixel(x, y));
+    EXPECT_GT(colours.size(), 50u);
+    QRect logo = h.control("p_2")->geometry();
+    std::set<QRgb> logo_colours;
+    for (int y = logo.top(); y <= logo.bottom(); ++y)
+      for (int x = logo.left(); x <= logo.right(); ++x) logo_colours.insert(image.pixel(x, y));
+    EXPECT_GT(logo_colours.size(), 10u);
+
+    // The coloured texts are drawn in their colours.
+    auto has_pixels = [&](const char* name, auto test) {
+      QWidget* w = h.control(name);
+      QRect r(w->mapTo(h.window.get(), QPoint(0, 0)), w->size());
+      for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
+          if (test(QColor(image.pixel(x, y)))) return true;
+      return false;
+    };
+    auto navy = [](QColor c) { return c.red() < 40 && c.green() < 40 && c.blue() > 100; };
+    auto red = [](QColor c) { return c.red() > 200 && c.green() < 60 && c.blue() < 60; };
+    EXPECT_TRUE(has_pixels("st_status", navy));
+    if (std::string(edition) == "mss2000") {
+      EXPECT_TRUE(has_pixels("st_1", navy));
+      EXPECT_TRUE(has_pixels("gb_21", navy));
+    } else {
+      EXPECT_TRUE(has_pixels("st_message", red));
+      EXPECT_TRUE(has_pixels("gb_3", navy));
+      EXPECT_FALSE(has_pixels("st_7", navy));
+    }
+
+    const QString file = out + QStringLiteral("/w_createdb_%1.png").arg(edition);
+    EXPECT_TRUE(image.save(file)) << file.toStdString();
+    h.window->hide();
+  }
+}
+
+}  // namespace
+}  // namespace dbsetup
