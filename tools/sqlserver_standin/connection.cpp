@@ -94,6 +94,9 @@ class Connection::ResponseSink : public Sink {
     w_.done(token, status, curcmd, count);
   }
   void return_status(int32_t value) override { w_.return_status(value); }
+  void return_value(uint16_t ordinal, const std::string& name, int32_t value) override {
+    w_.return_value(ordinal, name, value);
+  }
   void env_change(uint8_t type, const std::string& n, const std::string& o) override {
     w_.env_string(type, n, o);
   }
@@ -288,13 +291,13 @@ bool Connection::handle_login(const Bytes& payload) {
   if (!result.ok) {
     for (const auto& m : result.messages) w.message(m, executor_.server_name());
     w.done(kTokDone, kDoneError, 0, 0);
-    send(kTabularResult, w.take(), true);
     entry["ok"] = false;
     std::vector<int> errors;
     for (const auto& m : result.messages) errors.push_back(m.number);
     entry["errors"] = errors;
     entry["error_texts"] = {result.messages.back().text};
     log(entry);
+    send(kTabularResult, w.take(), true);
     return false;
   }
   {
@@ -320,9 +323,9 @@ bool Connection::handle_login(const Bytes& payload) {
   }
   w.env_string(kEnvPacketSize, std::to_string(packet_size_), std::to_string(packet_size_));
   w.done(kTokDone, kDoneFinal, 0, 0);
-  send(kTabularResult, w.take(), true);
   entry["ok"] = true;
   log(entry);
+  send(kTabularResult, w.take(), true);
   return true;
 }
 
@@ -345,6 +348,14 @@ bool Connection::handle_request(uint8_t type, const Bytes& payload) {
     case kRpc: {
       RpcRequest req = parse_rpc(payload, version_);
       std::string stmt = Executor::rpc_statement(req);
+      if (iequals(req.proc_name, "sp_execute") && !req.params.empty()) {
+        try {
+          auto it = session_.prepared.find(
+              static_cast<int32_t>(std::stol(req.params[0].value.value_or(""))));
+          if (it != session_.prepared.end()) stmt = it->second.first;
+        } catch (...) {
+        }
+      }
       nlohmann::json params = nlohmann::json::array();
       for (const auto& p : req.params) {
         params.push_back({{"name", p.name},
@@ -404,10 +415,12 @@ bool Connection::handle_request(uint8_t type, const Bytes& payload) {
       log({{"type", "protocol_error"}, {"packet_type", type}});
       return false;
   }
-  sink.finish();
+  // Logged before the answer goes out, so a client that has its answer finds
+  // the request in the log.
   if (sink.cancelled()) outcome.cancelled = true;
   entry["outcome"] = outcome_json(outcome);
   log(entry);
+  sink.finish();
   return !sink.closed();
 }
 

@@ -151,27 +151,51 @@ class Request {
       if (dot != std::string::npos) name = name.substr(dot + 1);
       int ret = 0;
       bool error = false;
-      if (name == "sp_executesql") {
-        std::string stmt;
-        std::string decl;
+      std::optional<int32_t> handle_out;
+      // Parameters after the fixed ones, by name or in declared order.
+      auto bind_values = [&](size_t first, const std::vector<std::string>& declared) {
         Params params;
-        std::vector<std::string> declared;
         size_t positional = 0;
-        for (size_t i = 0; i < req.params.size(); ++i) {
+        for (size_t i = first; i < req.params.size(); ++i) {
           const auto& p = req.params[i];
-          std::string pname = sql_lower(p.name);
-          if (i == 0 && (pname.empty() || pname == "@stmt")) {
-            stmt = p.value.value_or("");
-          } else if (i == 1 && (pname.empty() || pname == "@params")) {
-            decl = p.value.value_or("");
-            declared = parse_param_declarations(decl);
-          } else if (!pname.empty()) {
-            params[pname] = p.value;
-          } else if (positional < declared.size()) {
+          if (!p.name.empty())
+            params[sql_lower(p.name)] = p.value;
+          else if (positional < declared.size())
             params[sql_lower(declared[positional++])] = p.value;
-          }
         }
-        error = executesql(stmt, params, ret);
+        return params;
+      };
+      auto text = [&](size_t i) {
+        return i < req.params.size() ? req.params[i].value.value_or("") : std::string();
+      };
+      if (name == "sp_executesql") {
+        auto declared = parse_param_declarations(text(1));
+        error = executesql(text(0), bind_values(2, declared), ret);
+      } else if (name == "sp_prepexec" || name == "sp_prepare") {
+        auto declared = parse_param_declarations(text(1));
+        int32_t handle = s_.next_handle++;
+        s_.prepared[handle] = {text(2), declared};
+        handle_out = handle;
+        if (name == "sp_prepexec") error = executesql(text(2), bind_values(3, declared), ret);
+      } else if (name == "sp_execute" || name == "sp_unprepare") {
+        int32_t handle = 0;
+        try {
+          handle = static_cast<int32_t>(std::stol(text(0)));
+        } catch (...) {
+        }
+        auto it = s_.prepared.find(handle);
+        if (it == s_.prepared.end()) {
+          emit(sql_message(
+              8179, 16, 4,
+              "Could not find prepared statement with handle " + std::to_string(handle) + "."));
+          error = true;
+          ret = 1;
+        } else if (name == "sp_unprepare") {
+          s_.prepared.erase(it);
+        } else {
+          auto [stmt, declared] = it->second;
+          error = executesql(stmt, bind_values(1, declared), ret);
+        }
       } else {
         Exec e;
         e.proc = req.proc_name;
@@ -187,6 +211,8 @@ class Request {
         error = r.error;
       }
       sink_.return_status(ret);
+      if (handle_out)
+        sink_.return_value(0, req.params.empty() ? "" : req.params[0].name, *handle_out);
       sink_.done(kTokDoneProc, error ? kDoneError : kDoneFinal, 0, 0);
     } catch (const Cancelled&) {
       out_.cancelled = true;
@@ -1643,8 +1669,10 @@ void Executor::rpc(Session& s, const RpcRequest& req, Sink& sink, Outcome& out) 
 }
 
 std::string Executor::rpc_statement(const RpcRequest& req) {
-  if (iequals(req.proc_name, "sp_executesql") && !req.params.empty())
-    return req.params.front().value.value_or("");
+  std::string name = sql_lower(req.proc_name);
+  if (name == "sp_executesql" && !req.params.empty()) return req.params.front().value.value_or("");
+  if ((name == "sp_prepexec" || name == "sp_prepare") && req.params.size() > 2)
+    return req.params[2].value.value_or("");
   std::string s = req.proc_name;
   for (size_t i = 0; i < req.params.size(); ++i) {
     s += i ? ", " : " ";

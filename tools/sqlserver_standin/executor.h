@@ -52,6 +52,9 @@ struct Session {
   bool implicit_transactions = false;
   int trancount = 0;
   uint64_t transaction_id = 0;
+  // Statements prepared with sp_prepare / sp_prepexec: handle -> text, parameter names.
+  std::map<int32_t, std::pair<std::string, std::vector<std::string>>> prepared;
+  int32_t next_handle = 1;
 };
 
 // Where the answer goes, token by token.
@@ -62,6 +65,7 @@ class Sink {
   virtual void result_set(const ResultSet& rs) = 0;
   virtual void done(uint8_t token, uint16_t status, uint16_t curcmd, uint64_t count) = 0;
   virtual void return_status(int32_t value) = 0;
+  virtual void return_value(uint16_t ordinal, const std::string& name, int32_t value) = 0;
   virtual void env_change(uint8_t type, const std::string& new_value,
                           const std::string& old_value) = 0;
   // ENVCHANGE for a transaction that began (8), committed (9) or rolled back (10).

@@ -397,7 +397,7 @@ Bytes build_login7(const Login7& login) {
                                  &login.app,     &login.server,   nullptr,
                                  &login.library, &login.language, &login.database};
   Writer fixed, vars;
-  size_t var_base = kLoginFixed + 9 * 4 + 6 + 4 + 4 + 4 + 4 + 4;  // up to cbSSPILong
+  size_t var_base = kLoginFixed + 9 * 4 + 6 + 3 * 4 + 4;  // offsets, client id, SSPI..., cbSSPILong
   Writer offsets;
   for (int i = 0; i < 9; ++i) {
     Bytes data;
@@ -834,6 +834,22 @@ void TokenWriter::return_status(int32_t value) {
   out_.u32(static_cast<uint32_t>(value));
 }
 
+void TokenWriter::return_value(uint16_t ordinal, const std::string& name, int32_t value) {
+  out_.u8(kTokReturnValue);
+  out_.u16(ordinal);
+  out_.b_varchar(name);
+  out_.u8(0x01);  // output parameter
+  if (wide())
+    out_.u32(0);
+  else
+    out_.u16(0);
+  out_.u16(0x0001);  // nullable
+  out_.u8(0x26);
+  out_.u8(4);
+  out_.u8(4);
+  out_.u32(static_cast<uint32_t>(value));
+}
+
 namespace {
 uint8_t numeric_bytes(uint8_t precision) {
   if (precision <= 9) return 5;
@@ -1006,6 +1022,21 @@ std::vector<ParsedToken> parse_tokens(const Bytes& stream, uint32_t version) {
       case kTokReturnStatus:
         t.return_status = static_cast<int32_t>(r.u32());
         break;
+      case kTokReturnValue: {
+        r.u16();
+        t.param_name = r.b_varchar();
+        r.u8();
+        if (version >= kTds72)
+          r.u32();
+        else
+          r.u16();
+        r.u16();
+        if (r.u8() != 0x26) throw ProtocolError("unexpected return value type");
+        r.u8();
+        uint8_t len = r.u8();
+        t.return_status = static_cast<int32_t>(read_int_le(r.bytes(len)));
+        break;
+      }
       case kTokColMetadata: {
         uint16_t n = r.u16();
         columns.clear();

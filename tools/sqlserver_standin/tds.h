@@ -207,6 +207,7 @@ TransactionRequest parse_transaction_request(const Bytes& payload, uint32_t vers
 
 enum Token : uint8_t {
   kTokReturnStatus = 0x79,
+  kTokReturnValue = 0xAC,
   kTokColMetadata = 0x81,
   kTokError = 0xAA,
   kTokInfo = 0xAB,
@@ -286,6 +287,8 @@ class TokenWriter {
   void login_ack(uint32_t tds_version, const std::string& prog_name, uint32_t prog_version);
   void done(uint8_t token, uint16_t status, uint16_t curcmd, uint64_t count);
   void return_status(int32_t value);
+  // An output parameter of type int.
+  void return_value(uint16_t ordinal, const std::string& name, int32_t value);
   void col_metadata(const std::vector<Column>& columns);
   void row(const std::vector<Column>& columns, const Row& row);
   void result_set(const ResultSet& rs);
@@ -311,7 +314,8 @@ struct ParsedToken {
   std::string prog_name;                      // LOGINACK
   uint16_t done_status = 0, done_curcmd = 0;  // DONE*
   uint64_t done_count = 0;
-  int32_t return_status = 0;    // RETURNSTATUS
+  int32_t return_status = 0;    // RETURNSTATUS, RETURNVALUE (int)
+  std::string param_name;       // RETURNVALUE
   std::vector<Column> columns;  // COLMETADATA
   Row row;                      // ROW
 };

@@ -1,0 +1,507 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "executor.h"
+
+namespace fs = std::filesystem;
+
+namespace standin {
+namespace {
+
+struct Event {
+  enum Kind { Message, Rows, Done, Status, Value, Flush } kind;
+  ServerMessage message;
+  ResultSet rows;
+  uint8_t token = 0;
+  uint16_t status = 0;
+  int32_t value = 0;
+};
+
+class RecordingSink : public Sink {
+ public:
+  std::vector<Event> events;
+  int cancel_after_waits = -1;  // negative: never cancel
+
+  void message(const ServerMessage& m) override {
+    events.push_back({Event::Message, m, {}, 0, 0, 0});
+  }
+  void result_set(const ResultSet& rs) override {
+    events.push_back({Event::Rows, {}, rs, 0, 0, 0});
+  }
+  void done(uint8_t token, uint16_t status, uint16_t, uint64_t) override {
+    events.push_back({Event::Done, {}, {}, token, status, 0});
+  }
+  void return_status(int32_t v) override { events.push_back({Event::Status, {}, {}, 0, 0, v}); }
+  void return_value(uint16_t, const std::string&, int32_t v) override {
+    events.push_back({Event::Value, {}, {}, 0, 0, v});
+  }
+  void env_change(uint8_t, const std::string&, const std::string&) override {}
+  void transaction_change(uint8_t, uint64_t) override {}
+  void flush() override { events.push_back({Event::Flush, {}, {}, 0, 0, 0}); }
+  bool wait(std::chrono::milliseconds) override {
+    return cancel_after_waits < 0 || waits_++ < cancel_after_waits;
+  }
+
+  std::vector<int> numbers() const {
+    std::vector<int> n;
+    for (const auto& e : events)
+      if (e.kind == Event::Message) n.push_back(e.message.number);
+    return n;
+  }
+  std::vector<int> errors() const {
+    std::vector<int> n;
+    for (const auto& e : events)
+      if (e.kind == Event::Message && e.message.is_error()) n.push_back(e.message.number);
+    return n;
+  }
+  std::string text(int number) const {
+    for (const auto& e : events)
+      if (e.kind == Event::Message && e.message.number == number) return e.message.text;
+    return {};
+  }
+  std::vector<Row> rows() const {
+    std::vector<Row> r;
+    for (const auto& e : events)
+      if (e.kind == Event::Rows) r.insert(r.end(), e.rows.rows.begin(), e.rows.rows.end());
+    return r;
+  }
+  const Event& last() const { return events.back(); }
+
+ private:
+  int waits_ = 0;
+};
+
+class ExecutorTest : public ::testing::Test {
+ protected:
+  void SetUp() override { make_state({}); }
+  void TearDown() override { fs::remove_all(root_); }
+
+  void make_state(StateOptions o) {
+    if (root_.empty()) {
+      root_ = fs::temp_directory_path() /
+              ("standin-exec-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+      fs::remove_all(root_);
+      fs::create_directories(root_ + "/data");
+    }
+    o.files_root = root_;
+    state_ = std::make_unique<ServerState>(o);
+    state_->add_login("sa", "SECRET", {"sysadmin"});
+    state_->add_login("joe", "pw");
+    state_->add_login("sec", "pw", {"securityadmin"});
+    state_->add_login("srv", "pw", {"serveradmin"});
+    executor_ = std::make_unique<Executor>(*state_, controls_);
+  }
+
+  Session session(const std::string& login) {
+    Session s;
+    s.login = login;
+    s.spid = 99;  // not registered as logged on
+    return s;
+  }
+
+  RecordingSink run(const std::string& sql, const std::string& login = "sa") {
+    Session s = session(login);
+    RecordingSink sink;
+    Outcome out;
+    executor_->batch(s, sql, sink, out);
+    return sink;
+  }
+
+  RecordingSink existence(const std::string& name) {
+    Session s = session("sa");
+    RecordingSink sink;
+    Outcome out;
+    RpcRequest req;
+    req.proc_name = "sp_executesql";
+    req.proc_id = 10;
+    req.params = {{"", 0, "ntext", "SELECT name FROM sysdatabases WHERE LOWER ( name ) = @P1"},
+                  {"", 0, "ntext", "@P1 nvarchar(40)"},
+                  {"@P1", 0, "nvarchar", name}};
+    executor_->rpc(s, req, sink, out);
+    return sink;
+  }
+
+  std::string create_sql(const std::string& name, const std::string& dir,
+                         const std::string& size = "1") {
+    return "CREATE DATABASE [" + name + "]  ON PRIMARY (NAME = N'" + name +
+           "_data', FILENAME = N'" + dir + name + "_Data.MDF' , SIZE = " + size +
+           ", FILEGROWTH = 10%) LOG ON (NAME = N'" + name + "_log', FILENAME = N'" + dir + name +
+           "_Log.LDF' , SIZE = 1, FILEGROWTH = 10%)";
+  }
+
+  std::string restore_sql(const std::string& name, const std::string& backup,
+                          const std::string& dir, const std::string& data = "tavox_data") {
+    return "RESTORE DATABASE [" + name + "] FROM  DISK = N'" + backup +
+           "' WITH  FILE = 1,  NOUNLOAD ,  STATS = 10,  RECOVERY ,  REPLACE  , MOVE N'" + data +
+           "' TO N'" + dir + name + "_Data.MDF', MOVE N'tavox_log' TO N'" + dir + name +
+           "_Log.LDF'";
+  }
+
+  // The data folder as the installer writes it: backslashes, one doubled.
+  std::string windows_dir() const { return root_ + "\\data\\\\"; }
+
+  std::string root_;
+  Controls controls_;
+  std::unique_ptr<ServerState> state_;
+  std::unique_ptr<Executor> executor_;
+};
+
+TEST_F(ExecutorTest, LoginChecksNamePasswordAndDatabase) {
+  EXPECT_TRUE(executor_->login("sa", "SECRET", "master").ok);
+  EXPECT_TRUE(executor_->login("SA", "SECRET", "").ok);  // names compare without case
+  auto bad = executor_->login("sa", "secret", "master");
+  EXPECT_FALSE(bad.ok);
+  ASSERT_EQ(bad.messages.size(), 1u);
+  EXPECT_EQ(bad.messages[0].number, 18456);
+  EXPECT_EQ(bad.messages[0].cls, 14);
+  EXPECT_EQ(bad.messages[0].text, "Login failed for user 'sa'.");
+  EXPECT_FALSE(executor_->login("nobody", "", "master").ok);
+  auto nodb = executor_->login("sa", "SECRET", "gone");
+  ASSERT_EQ(nodb.messages.size(), 2u);
+  EXPECT_EQ(nodb.messages[0].number, 4060);
+  EXPECT_EQ(nodb.messages[1].number, 18456);
+}
+
+TEST_F(ExecutorTest, ExistenceQueryFollowsTheCollation) {
+  run(create_sql("Tavox", windows_dir()));
+  auto found = existence("tavox");
+  ASSERT_EQ(found.rows().size(), 1u);
+  EXPECT_EQ(found.rows()[0][0], Cell{std::string("Tavox")});  // the stored name comes back
+  EXPECT_EQ(existence("TAVOX").rows().size(), 1u);            // case-insensitive server
+  EXPECT_TRUE(existence("other").rows().empty());
+  EXPECT_EQ(found.last().token, kTokDoneProc);
+
+  StateOptions cs;
+  cs.case_sensitive = true;
+  make_state(cs);
+  run(create_sql("Tavox", windows_dir() + "cs\\"), "sa");
+  fs::create_directories(root_ + "/data/cs");
+  run(create_sql("Tavox", windows_dir() + "cs\\"), "sa");
+  EXPECT_EQ(existence("tavox").rows().size(), 1u);  // LOWER(name) is compared exactly
+  EXPECT_TRUE(existence("TAVOX").rows().empty());
+  EXPECT_TRUE(existence("Tavox").rows().empty());
+  // The literal form of the query answers the same way.
+  EXPECT_EQ(run("select name from sysdatabases where lower(name) = N'tavox'").rows().size(), 1u);
+}
+
+TEST_F(ExecutorTest, CreateDatabaseMakesFilesAndRefusesWhatSqlServerRefuses) {
+  auto ok = run(create_sql("tavox", windows_dir()), "sa");
+  EXPECT_TRUE(ok.errors().empty());
+  EXPECT_TRUE(fs::exists(root_ + "/data/tavox_Data.MDF"));
+  EXPECT_TRUE(fs::exists(root_ + "/data/tavox_Log.LDF"));
+  EXPECT_EQ(state_->find_database("tavox")->owner, "sa");
+
+  auto again = run(create_sql("TAVOX", windows_dir() + "other\\"));
+  EXPECT_EQ(again.errors(), std::vector<int>{1801});
+  EXPECT_EQ(again.text(1801), "Database 'TAVOX' already exists. Choose a different database name.");
+
+  // Same files, new name: the file exists.
+  auto clash = run(create_sql("tavox", windows_dir()).replace(0, 23, "CREATE DATABASE [other]"));
+  EXPECT_EQ(clash.errors(), (std::vector<int>{5170, 1802}));
+  EXPECT_NE(clash.text(5170).find("tavox_Data.MDF' because it already exists."), std::string::npos);
+
+  // A missing folder under the root.
+  EXPECT_EQ(run(create_sql("x", windows_dir() + "missing\\")).errors(),
+            (std::vector<int>{5133, 1802}));
+  // Paths outside the root are only recorded.
+  EXPECT_TRUE(run(create_sql("y", "C:\\Program Files\\data\\")).errors().empty());
+  // ... and compare as Windows paths do, without letter case.
+  EXPECT_EQ(run("CREATE DATABASE [y2] ON PRIMARY (NAME = a, FILENAME = N'c:\\program "
+                "files\\DATA\\y_Data.MDF')")
+                .errors(),
+            (std::vector<int>{5170, 1802}));
+
+  EXPECT_EQ(run(create_sql("nope", windows_dir()), "joe").errors(), std::vector<int>{262});
+
+  StateOptions model;
+  model.model_size_mb = 3;
+  make_state(model);
+  auto small = run(create_sql("small", windows_dir(), "2"));
+  EXPECT_EQ(small.errors(), std::vector<int>{1803});
+  EXPECT_EQ(small.text(1803),
+            "The CREATE DATABASE statement failed. The primary file must be at least 3 MB to "
+            "accommodate a copy of "
+            "the model database.");
+  EXPECT_TRUE(run(create_sql("big", windows_dir(), "3")).errors().empty());
+  EXPECT_TRUE(run("CREATE DATABASE [nosize] ON PRIMARY (NAME = d, FILENAME = 'C:\\n.mdf')")
+                  .errors()
+                  .empty());
+}
+
+TEST_F(ExecutorTest, DropDatabase) {
+  run(create_sql("tavox", windows_dir()));
+  auto missing = run("Drop DATABASE nosuch");
+  EXPECT_EQ(missing.errors(), std::vector<int>{3701});
+  EXPECT_EQ(missing.text(3701),
+            "Cannot drop the database 'nosuch', because it does not exist or you do not have "
+            "permission.");
+  EXPECT_EQ(missing.events[0].message.cls, 11);
+  // Without permission it looks the same.
+  EXPECT_EQ(run("Drop DATABASE tavox", "joe").errors(), std::vector<int>{3701});
+  EXPECT_EQ(run("Drop DATABASE master").errors(), std::vector<int>{3708});
+
+  state_->marked_in_use.insert("TAVOX");
+  auto busy = run("Drop DATABASE tavox");
+  EXPECT_EQ(busy.errors(), std::vector<int>{3702});
+  EXPECT_EQ(busy.text(3702), "Cannot drop database \"tavox\" because it is currently in use.");
+  state_->marked_in_use.clear();
+
+  EXPECT_TRUE(run("Drop DATABASE [tavox]").errors().empty());
+  EXPECT_EQ(state_->find_database("tavox"), nullptr);
+  EXPECT_FALSE(fs::exists(root_ + "/data/tavox_Data.MDF"));
+  EXPECT_FALSE(fs::exists(root_ + "/data/tavox_Log.LDF"));
+  // The empty name of the installer's edge case.
+  EXPECT_EQ(run("Drop DATABASE ").errors(), std::vector<int>{102});
+}
+
+TEST_F(ExecutorTest, LoginProvisioningStatements) {
+  auto missing = run("sp_droplogin zq");
+  EXPECT_EQ(missing.errors(), std::vector<int>{15007});
+  EXPECT_EQ(missing.text(15007), "'zq' is not a valid login or you do not have permission.");
+
+  EXPECT_EQ(run("sp_addlogin 'zq','zq'", "joe").errors(), std::vector<int>{15247});
+  EXPECT_TRUE(run("sp_addlogin 'zq','zq'", "sec").errors().empty());
+  EXPECT_EQ(state_->find_login("zq")->password, "zq");
+  auto exists = run("sp_addlogin N'ZQ',N'other'");
+  EXPECT_EQ(exists.errors(), std::vector<int>{15025});
+  EXPECT_EQ(exists.text(15025), "The server principal 'ZQ' already exists.");
+
+  EXPECT_EQ(run("sp_addsrvrolemember N'zq', sysadmin", "joe").errors(), std::vector<int>{15247});
+  EXPECT_EQ(run("sp_addsrvrolemember N'nobody', 'sysadmin'").errors(), std::vector<int>{15007});
+  EXPECT_EQ(run("sp_addsrvrolemember N'zq', wizard").errors(), std::vector<int>{15402});
+  // securityadmin may grant other roles but not sysadmin.
+  EXPECT_EQ(run("sp_addsrvrolemember N'zq', sysadmin", "sec").errors(), std::vector<int>{15247});
+  EXPECT_TRUE(run("sp_addsrvrolemember N'zq', serveradmin", "sec").errors().empty());
+  for (const char* role : {"sysadmin", "securityadmin", "serveradmin"})
+    EXPECT_TRUE(run(std::string("sp_addsrvrolemember N'zq', ") + role).errors().empty());
+  EXPECT_EQ(state_->find_login("zq")->roles,
+            (std::set<std::string>{"sysadmin", "securityadmin", "serveradmin"}));
+
+  auto unknown_login = run("exec sp_defaultdb N'nobody', N'master'");
+  EXPECT_EQ(unknown_login.errors(), std::vector<int>{15007});
+  auto unknown_db = run("exec sp_defaultdb N'zq', N'nodb'");
+  EXPECT_EQ(unknown_db.errors(), std::vector<int>{15010});
+  EXPECT_EQ(unknown_db.text(15010),
+            "The database 'nodb' does not exist. Supply a valid database name. To see available "
+            "databases, use "
+            "sys.databases.");
+  EXPECT_TRUE(run("exec sp_defaultdb N'zq', N'MSDB'").errors().empty());
+  EXPECT_EQ(state_->find_login("zq")->default_database, "msdb");
+
+  // A login that owns a database, or is logged on, stays.
+  run(create_sql("owned", windows_dir()), "zq");
+  auto owner = run("sp_droplogin 'zq'");
+  EXPECT_EQ(owner.errors(), std::vector<int>{15174});
+  EXPECT_EQ(owner.text(15174),
+            "Login 'zq' owns one or more database(s). Change the owner of the following "
+            "database(s) before dropping "
+            "login:");
+  ASSERT_EQ(owner.rows().size(), 1u);
+  EXPECT_EQ(owner.rows()[0][0], Cell{std::string("owned")});
+  run("Drop DATABASE owned");
+  int spid = state_->open_session("zq", "master");
+  auto busy = run("sp_droplogin 'zq'");
+  EXPECT_EQ(busy.errors(), std::vector<int>{15434});
+  EXPECT_EQ(busy.text(15434), "Could not drop login 'zq' as the user is currently logged in.");
+  state_->close_session(spid);
+  EXPECT_EQ(run("sp_droplogin zq", "joe").errors(), std::vector<int>{15247});
+  EXPECT_TRUE(run("sp_droplogin zq").errors().empty());
+  EXPECT_EQ(state_->find_login("zq"), nullptr);
+
+  // The call's shape is checked like a real procedure's.
+  EXPECT_EQ(run("sp_droplogin").errors(), std::vector<int>{201});
+  EXPECT_EQ(run("sp_defaultdb 'a','b','c'").errors(), std::vector<int>{8144});
+  EXPECT_EQ(run("sp_nosuch 'a'").errors(), std::vector<int>{2812});
+  EXPECT_EQ(run("sp_nosuch 'a'").text(2812), "Could not find stored procedure 'sp_nosuch'.");
+}
+
+TEST_F(ExecutorTest, ConfigurationNeedsServeradminAndReconfigure) {
+  auto on = run("sp_configure 'allow updates',1", "srv");
+  EXPECT_TRUE(on.errors().empty());
+  EXPECT_EQ(on.text(15457),
+            "Configuration option 'allow updates' changed from 0 to 1. Run the RECONFIGURE "
+            "statement to install.");
+  EXPECT_EQ(state_->find_option("allow updates")->value, 1);
+  EXPECT_EQ(state_->find_option("allow updates")->running, 0);
+  EXPECT_TRUE(run("RECONFIGURE WITH OVERRIDE", "srv").errors().empty());
+  EXPECT_EQ(state_->find_option("allow updates")->running, 1);
+  EXPECT_EQ(run("sp_configure 'allow updates',0").text(15457),
+            "Configuration option 'allow updates' changed from 1 to 0. Run the RECONFIGURE "
+            "statement to install.");
+
+  EXPECT_EQ(run("sp_configure 'allow updates',1", "joe").errors(), std::vector<int>{15247});
+  EXPECT_EQ(run("RECONFIGURE WITH OVERRIDE", "sec").errors(), std::vector<int>{5812});
+  EXPECT_EQ(run("sp_configure 'allow updates',2").errors(), std::vector<int>{15129});
+  EXPECT_EQ(run("sp_configure 'no such option',1").errors(), std::vector<int>{15123});
+  auto listing = run("sp_configure 'allow'");
+  ASSERT_EQ(listing.rows().size(), 1u);
+  EXPECT_EQ(listing.rows()[0][0], Cell{std::string("allow updates")});
+}
+
+TEST_F(ExecutorTest, RestoreReportsProgressAndMovesTheFiles) {
+  std::string bak = root_ + "/tavox.bak";
+  ASSERT_TRUE(write_backup_file(bak, make_backup("tavox", "tavox_data", "tavox_log")));
+  run(create_sql("tavox", windows_dir()));
+
+  auto missing = run(restore_sql("tavox", root_ + "\\nothing.bak", windows_dir()));
+  EXPECT_EQ(missing.errors(), (std::vector<int>{3201, 3013}));
+  EXPECT_EQ(missing.text(3201),
+            "Cannot open backup device '" + root_ +
+                "\\nothing.bak'. Operating system error 2(The system cannot find the file "
+                "specified.).");
+  EXPECT_EQ(missing.text(3013), "RESTORE DATABASE is terminating abnormally.");
+  EXPECT_EQ(run(restore_sql("tavox", "", windows_dir())).errors(), (std::vector<int>{3201, 3013}));
+
+  auto wrong = run(restore_sql("tavox", bak, windows_dir(), "other_data"));
+  EXPECT_EQ(wrong.errors(), (std::vector<int>{3234, 3013}));
+  EXPECT_EQ(wrong.text(3234),
+            "Logical file 'other_data' is not part of database 'tavox'. Use RESTORE FILELISTONLY "
+            "to list the logical "
+            "file names.");
+
+  std::ofstream(root_ + "/junk.bak") << "not a backup";
+  EXPECT_EQ(run(restore_sql("tavox", root_ + "/junk.bak", windows_dir())).errors(),
+            (std::vector<int>{3241, 3013}));
+
+  auto ok = run(restore_sql("tavox", bak, windows_dir() + "moved\\"));
+  EXPECT_EQ(ok.errors(), (std::vector<int>{5133, 3156, 5133, 3156, 3119, 3013}));  // folder missing
+  fs::create_directories(root_ + "/data/moved");
+  ok = run(restore_sql("tavox", bak, windows_dir() + "moved\\"));
+  EXPECT_TRUE(ok.errors().empty());
+  std::vector<int> expected = {3211, 3211, 3211, 3211, 3211, 3211, 3211,
+                               3211, 3211, 3211, 4035, 4035, 3014};
+  EXPECT_EQ(ok.numbers(), expected);
+  // Each progress message is closed by its own DONE (more to come) and sent at once.
+  int progress = 0;
+  for (size_t i = 0; i < ok.events.size(); ++i) {
+    const auto& e = ok.events[i];
+    if (e.kind != Event::Message || e.message.number != 3211) continue;
+    ++progress;
+    EXPECT_EQ(e.message.text, std::to_string(progress * 10) + " percent processed.");
+    EXPECT_EQ(e.message.cls, 10);
+    ASSERT_LT(i + 2, ok.events.size());
+    EXPECT_EQ(ok.events[i + 1].kind, Event::Done);
+    EXPECT_EQ(ok.events[i + 1].status, kDoneMore);
+    EXPECT_EQ(ok.events[i + 2].kind, Event::Flush);
+  }
+  EXPECT_EQ(ok.text(4035).rfind(
+                "Processed 328 pages for database 'tavox', file 'tavox_data' on file 1.", 0),
+            0u);
+  EXPECT_EQ(ok.text(3014).rfind("RESTORE DATABASE successfully processed 330 pages in ", 0), 0u);
+  EXPECT_EQ(ok.last().kind, Event::Done);
+  EXPECT_EQ(ok.last().status, kDoneFinal);
+
+  Database* db = state_->find_database("tavox");
+  ASSERT_NE(db, nullptr);
+  EXPECT_EQ(db->status, "ONLINE");
+  ASSERT_EQ(db->files.size(), 2u);
+  EXPECT_EQ(db->files[0].physical, windows_dir() + "moved\\tavox_Data.MDF");
+  EXPECT_EQ(db->files[1].logical, "tavox_log");
+  EXPECT_TRUE(fs::exists(root_ + "/data/moved/tavox_Log.LDF"));
+  EXPECT_FALSE(
+      fs::exists(root_ + "/data/tavox_Data.MDF"));  // the old files went with the old database
+
+  auto list = run("RESTORE FILELISTONLY FROM DISK = N'" + bak + "'");
+  ASSERT_EQ(list.rows().size(), 2u);
+  EXPECT_EQ(list.rows()[0][0], Cell{std::string("tavox_data")});
+  EXPECT_EQ(list.rows()[0][2], Cell{std::string("D")});
+  EXPECT_EQ(list.rows()[1][2], Cell{std::string("L")});
+  EXPECT_EQ(list.rows()[1][3], Cell{});
+  EXPECT_EQ(run("RESTORE FILELISTONLY FROM DISK = N'/none.bak'").errors(),
+            (std::vector<int>{3201, 3013}));
+
+  EXPECT_EQ(run(restore_sql("fresh", bak, windows_dir() + "moved\\"), "joe").errors(),
+            (std::vector<int>{3110, 3013}));
+  state_->marked_in_use.insert("tavox");
+  EXPECT_EQ(run(restore_sql("tavox", bak, windows_dir() + "moved\\")).errors(),
+            (std::vector<int>{3101, 3013}));
+}
+
+TEST_F(ExecutorTest, RestoreFailureAndCancelLeaveTheDatabaseRestoring) {
+  std::string bak = root_ + "/tavox.bak";
+  ASSERT_TRUE(write_backup_file(bak, make_backup("tavox", "tavox_data", "tavox_log")));
+  controls_.restore_fail_at = 30;
+  auto failed = run(restore_sql("tavox", bak, windows_dir()));
+  EXPECT_EQ(failed.numbers(), (std::vector<int>{3211, 3211, 3211, 3203, 3013}));
+  EXPECT_EQ(failed.text(3203),
+            "Read on '" + bak + "' failed: 23(Data error (cyclic redundancy check).)");
+  EXPECT_EQ(state_->find_database("tavox")->status, "RESTORING");
+
+  controls_.restore_fail_at.reset();
+  Session s = session("sa");
+  RecordingSink sink;
+  sink.cancel_after_waits = 15;
+  Outcome out;
+  executor_->batch(s, restore_sql("tavox", bak, windows_dir()), sink, out);
+  EXPECT_TRUE(out.cancelled);
+  EXPECT_EQ(sink.numbers(), std::vector<int>{3211});
+  EXPECT_EQ(state_->find_database("tavox")->status, "RESTORING");
+  EXPECT_FALSE(executor_->login("sa", "SECRET", "tavox").ok);
+}
+
+TEST_F(ExecutorTest, ControlsAndSyntaxErrors) {
+  controls_.add_failure(
+      "sp_addsrvrolemember.*serveradmin:15247:User does not have permission to perform this "
+      "action.");
+  EXPECT_TRUE(run("sp_addlogin 'zq','zq'").errors().empty());
+  auto failed = run("sp_addsrvrolemember N'zq', ServerAdmin");
+  EXPECT_EQ(failed.errors(), std::vector<int>{15247});
+  EXPECT_EQ(failed.events[0].message.cls, 16);
+  EXPECT_TRUE(state_->find_login("zq")->roles.empty());  // the failed statement did nothing
+  EXPECT_TRUE(run("sp_addsrvrolemember N'zq', serveradmin").errors().empty());  // used up
+  EXPECT_THROW(controls_.add_failure("no number here"), std::invalid_argument);
+  controls_.add_drop("^RESTORE");
+  EXPECT_TRUE(controls_.should_drop("restore database x"));
+  EXPECT_FALSE(controls_.should_drop("select 1 -- RESTORE"));
+
+  EXPECT_EQ(run("hello world").errors(), std::vector<int>{2812});
+  EXPECT_EQ(run("select from").errors(), std::vector<int>{156});
+  EXPECT_EQ(run("select name from nowhere").errors(), std::vector<int>{208});
+  EXPECT_EQ(run("select nosuch from sysdatabases").errors(), std::vector<int>{207});
+  EXPECT_EQ(run("select @x").errors(), std::vector<int>{137});
+  // The batch goes on after a failed statement, each statement with its own DONE.
+  auto two = run("Drop DATABASE nosuch; select 1");
+  EXPECT_EQ(two.errors(), std::vector<int>{3701});
+  EXPECT_EQ(two.rows().size(), 1u);
+  EXPECT_EQ(two.last().status & kDoneMore, 0);
+}
+
+TEST_F(ExecutorTest, StateFileAndPathMapping) {
+  EXPECT_EQ(ServerState::map_path("/tmp/x\\data\\\\a.MDF"), "/tmp/x/data/a.MDF");
+  EXPECT_EQ(ServerState::map_path("C:\\\\db\\\\"), "C:/db/");
+  EXPECT_TRUE(state_->under_root(root_ + "/data/a.mdf"));
+  EXPECT_FALSE(state_->under_root(root_ + "/../elsewhere.mdf"));
+  EXPECT_FALSE(state_->under_root("C:/data/a.mdf"));
+
+  StateOptions o;
+  o.state_file = root_ + "/state.json";
+  make_state(o);
+  run("sp_addlogin 'zq','zq'");
+  run(create_sql("tavox", windows_dir()));
+  run("sp_configure 'allow updates',1");
+  std::ifstream in(o.state_file);
+  auto j = nlohmann::json::parse(in);
+  bool found_login = false;
+  for (const auto& l : j["logins"])
+    if (l["name"] == "zq") found_login = l["password"] == "zq" && l["default_database"] == "master";
+  EXPECT_TRUE(found_login);
+  const auto& db = j["databases"].back();
+  EXPECT_EQ(db["name"], "tavox");
+  EXPECT_EQ(db["owner"], "sa");
+  EXPECT_EQ(db["files"][0]["local"], root_ + "/data/tavox_Data.MDF");
+  EXPECT_EQ(j["configuration"]["allow updates"]["pending"], 1);
+  EXPECT_EQ(j["configuration"]["allow updates"]["value"], 0);
+
+  auto b = parse_backup(format_backup(make_backup("tavox", "d", "l")));
+  ASSERT_TRUE(b);
+  EXPECT_EQ(b->database, "tavox");
+  EXPECT_EQ(b->files[1].logical, "l");
+  EXPECT_FALSE(parse_backup("STANDIN-BACKUP 1\ndatabase x\n"));
+  EXPECT_FALSE(parse_backup("garbage"));
+}
+
+}  // namespace
+}  // namespace standin

@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+
+#include "sql.h"
+
+namespace standin {
+namespace {
+
+template <class T>
+T only(const std::vector<Statement>& v) {
+  EXPECT_EQ(v.size(), 1u);
+  return std::get<T>(v.at(0).body);
+}
+
+// The numbers of the messages a batch that cannot be parsed gets.
+std::vector<int> syntax_errors(const std::string& sql) {
+  try {
+    parse_batch(sql);
+  } catch (const SqlError& e) {
+    std::vector<int> n;
+    for (const auto& m : e.messages) n.push_back(m.number);
+    return n;
+  }
+  return {};
+}
+
+std::string first_error_text(const std::string& sql) {
+  try {
+    parse_batch(sql);
+  } catch (const SqlError& e) {
+    return e.messages.at(0).text;
+  }
+  return {};
+}
+
+TEST(SqlParser, InstallerCreateStatementAndItsVariants) {
+  const auto& c =
+      only<CreateDatabase>(parse_batch("CREATE DATABASE [tavox]  ON PRIMARY (NAME = N'tavox_data', "
+                                       "FILENAME = N'C:\\data\\tavox_Data.MDF' , "
+                                       "SIZE = 1, FILEGROWTH = 10%) LOG ON (NAME = N'tavox_log', "
+                                       "FILENAME = N'C:\\data\\tavox_Log.LDF' , SIZE = 1, "
+                                       "FILEGROWTH = 10%)"));
+  EXPECT_EQ(c.name, "tavox");
+  ASSERT_EQ(c.data.size(), 1u);
+  ASSERT_EQ(c.log.size(), 1u);
+  EXPECT_EQ(c.data[0].logical, "tavox_data");
+  EXPECT_EQ(c.data[0].filename, "C:\\data\\tavox_Data.MDF");
+  EXPECT_EQ(c.data[0].size_mb, 1.0);
+  EXPECT_EQ(c.log[0].filename, "C:\\data\\tavox_Log.LDF");
+
+  // No SIZE, other units, a bracketed name with a doubled ], odd blanks and case.
+  const auto& v = only<CreateDatabase>(parse_batch(
+      "create   database [a]]b]\n on primary ( name = d , filename = 'p''q.mdf', size = 512KB )\n"
+      "log on (NAME=l,FILENAME=N'l.ldf',FILEGROWTH=1MB);"));
+  EXPECT_EQ(v.name, "a]b");
+  EXPECT_EQ(v.data[0].logical, "d");
+  EXPECT_EQ(v.data[0].filename, "p'q.mdf");
+  EXPECT_EQ(v.data[0].size_mb, 0.5);
+  EXPECT_FALSE(v.log[0].size_mb.has_value());
+
+  // A value with a quote in it breaks the statement, as on the server.
+  EXPECT_EQ(syntax_errors("CREATE DATABASE [x]  ON PRIMARY (NAME = N'd', FILENAME = "
+                          "N'C:\\it's\\x.MDF' , SIZE = 1)"),
+            (std::vector<int>{105, 102}));
+  EXPECT_EQ(syntax_errors("CREATE DATABASE [x]  ON PRIMARY (NAME = N'd', SIZE = 1)"),
+            std::vector<int>{102});
+}
+
+TEST(SqlParser, InstallerRestoreStatementsOfBothEditions) {
+  for (const char* blanks : {"  ,", " ,"}) {
+    std::string sql =
+        std::string(
+            "RESTORE DATABASE [tavox] FROM  DISK = N'D:\\bak\\tavox.bak' WITH  FILE = 1,  ") +
+        "NOUNLOAD ,  STATS = 10,  RECOVERY ,  REPLACE" + blanks +
+        " MOVE N'tavox_data' TO N'C:\\data\\tavox_Data.MDF', MOVE N'tavox_log' TO "
+        "N'C:\\data\\tavox_Log.LDF'";
+    const auto& r = only<Restore>(parse_batch(sql));
+    EXPECT_EQ(r.kind, Restore::Database);
+    EXPECT_EQ(r.database, "tavox");
+    EXPECT_EQ(r.disk, "D:\\bak\\tavox.bak");
+    EXPECT_EQ(r.file, 1);
+    EXPECT_EQ(r.stats, 10);
+    EXPECT_TRUE(r.replace);
+    EXPECT_TRUE(r.recovery);
+    ASSERT_EQ(r.moves.size(), 2u);
+    EXPECT_EQ(r.moves[1],
+              (std::pair<std::string, std::string>{"tavox_log", "C:\\data\\tavox_Log.LDF"}));
+  }
+  const auto& f = only<Restore>(parse_batch("restore filelistonly from disk = 'x.bak'"));
+  EXPECT_EQ(f.kind, Restore::FileListOnly);
+  EXPECT_EQ(f.disk, "x.bak");
+  // An empty backup path still parses; the server then cannot open it.
+  EXPECT_EQ(
+      only<Restore>(parse_batch("RESTORE DATABASE [x] FROM  DISK = N'' WITH  NORECOVERY")).disk,
+      "");
+  EXPECT_EQ(syntax_errors("RESTORE DATABASE x FROM DISK = 'a' WITH SPEEDY"), std::vector<int>{155});
+  EXPECT_EQ(first_error_text("RESTORE DATABASE x FROM DISK = 'a' WITH SPEEDY"),
+            "'SPEEDY' is not a recognized RESTORE option.");
+}
+
+TEST(SqlParser, ProcedureCallsWithAndWithoutExec) {
+  const auto& drop = only<Exec>(parse_batch("sp_droplogin zq"));
+  EXPECT_EQ(drop.proc, "sp_droplogin");
+  ASSERT_EQ(drop.args.size(), 1u);
+  EXPECT_EQ(drop.args[0].text, "zq");
+
+  const auto& add = only<Exec>(parse_batch("sp_addlogin 'zq','zq'"));
+  ASSERT_EQ(add.args.size(), 2u);
+  EXPECT_EQ(add.args[1].text, "zq");
+
+  const auto& role = only<Exec>(parse_batch("sp_addsrvrolemember N'zq', sysadmin"));
+  EXPECT_EQ(role.args[1].text, "sysadmin");
+  EXPECT_EQ(role.args[1].kind, ExecArg::String);
+
+  const auto& def = only<Exec>(parse_batch("exec sp_defaultdb N'zq', N'ta''vox'"));
+  EXPECT_EQ(def.args[1].text, "ta'vox");
+
+  const auto& cfg = only<Exec>(parse_batch("EXECUTE master.dbo.sp_configure 'allow updates',1;"));
+  EXPECT_EQ(cfg.proc, "sp_configure");
+  EXPECT_EQ(cfg.args[1].kind, ExecArg::Number);
+  EXPECT_EQ(cfg.args[1].text, "1");
+
+  const auto& named =
+      only<Exec>(parse_batch("EXEC sp_configure @configname = 'allow updates', @configvalue = -1"));
+  EXPECT_EQ(named.args[0].name, "@configname");
+  EXPECT_EQ(named.args[1].text, "-1");
+
+  // Only the first statement of a batch may leave out EXEC.
+  EXPECT_EQ(parse_batch("exec sp_droplogin a; exec sp_droplogin b").size(), 2u);
+  EXPECT_EQ(syntax_errors("select 1 sp_droplogin b"), std::vector<int>{102});
+  // The unquoted password of the installer's login statement breaks it when it holds a blank.
+  EXPECT_EQ(syntax_errors("sp_addlogin 'zq','a'b'"), (std::vector<int>{105, 102}));
+}
+
+TEST(SqlParser, DropAndExistenceQuery) {
+  EXPECT_EQ(only<DropDatabase>(parse_batch("Drop DATABASE tavox")).names,
+            std::vector<std::string>{"tavox"});
+  EXPECT_EQ(only<DropDatabase>(parse_batch("DROP DATABASE [my db]")).names,
+            std::vector<std::string>{"my db"});
+  EXPECT_EQ(first_error_text("Drop DATABASE my db"), "Incorrect syntax near 'db'.");
+  EXPECT_EQ(first_error_text("Drop DATABASE "), "Incorrect syntax near 'DATABASE'.");
+  EXPECT_EQ(syntax_errors("Drop DATABASE select"), std::vector<int>{156});
+
+  const auto& s =
+      only<Select>(parse_batch("SELECT name FROM sysdatabases WHERE LOWER ( name ) = @P1"));
+  EXPECT_EQ(s.from, "sysdatabases");
+  ASSERT_EQ(s.items.size(), 1u);
+  EXPECT_EQ(s.items[0].expr->kind, Expr::Column);
+  ASSERT_TRUE(s.where);
+  EXPECT_EQ(s.where->text, "=");
+  EXPECT_EQ(s.where->args[0]->kind, Expr::Function);
+  EXPECT_EQ(s.where->args[0]->text, "LOWER");
+  EXPECT_EQ(s.where->args[1]->kind, Expr::Variable);
+
+  EXPECT_EQ(only<Select>(parse_batch("select * from master.dbo.sysdatabases")).from,
+            "sysdatabases");
+  EXPECT_EQ(only<Select>(parse_batch("select name from sys.databases d where d.name = N'x'")).from,
+            "sys.databases");
+}
+
+TEST(SqlParser, ConnectionChatterAndBatches) {
+  auto stmts = parse_batch(
+      "SET TEXTSIZE 2147483647; set quoted_identifier, ansi_nulls on\n"
+      "SET TRANSACTION ISOLATION LEVEL READ COMMITTED /* comment */ SET LOCK_TIMEOUT -1\n"
+      "-- line comment\nIF @@TRANCOUNT > 0 COMMIT TRAN ELSE PRINT 'none'\nRECONFIGURE WITH "
+      "OVERRIDE\nuse [master]");
+  ASSERT_EQ(stmts.size(), 7u);
+  EXPECT_EQ(std::get<SetOption>(stmts[1].body).options,
+            (std::vector<std::string>{"QUOTED_IDENTIFIER", "ANSI_NULLS"}));
+  EXPECT_EQ(std::get<SetOption>(stmts[2].body).value, "READ COMMITTED");
+  EXPECT_EQ(std::get<SetOption>(stmts[3].body).value, "-1");
+  const auto& f = std::get<If>(stmts[4].body);
+  EXPECT_TRUE(std::holds_alternative<Transaction>(f.then_branch->body));
+  ASSERT_TRUE(f.else_branch);
+  EXPECT_TRUE(std::get<Reconfigure>(stmts[5].body).with_override);
+  EXPECT_EQ(std::get<Use>(stmts[6].body).database, "master");
+
+  EXPECT_TRUE(parse_batch("  ;; -- nothing\n").empty());
+  EXPECT_EQ(syntax_errors("/* open"), std::vector<int>{113});
+  EXPECT_EQ(syntax_errors("select [open"), (std::vector<int>{105, 102}));
+  EXPECT_EQ(parse_param_declarations("@P1 nvarchar(4000), @P2 decimal(10,2),@P3 int"),
+            (std::vector<std::string>{"@P1", "@P2", "@P3"}));
+}
+
+}  // namespace
+}  // namespace standin

@@ -1,0 +1,200 @@
+#include <gtest/gtest.h>
+
+#include "tds.h"
+
+namespace standin {
+namespace {
+
+TEST(TdsText, Utf16RoundTripKeepsChineseAndSurrogatePairs) {
+  const std::string s = "数据库 zq 😀 é";
+  auto w = utf8_to_utf16(s);
+  EXPECT_EQ(w.size(), 11u);  // the emoji takes two code units
+  EXPECT_EQ(utf16_to_utf8(w), s);
+  // A lone surrogate cannot be UTF-8; it becomes U+FFFD.
+  EXPECT_EQ(utf16_to_utf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
+}
+
+TEST(TdsPackets, LongMessagesSplitAndReassemble) {
+  Bytes payload(3000);
+  for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<uint8_t>(i * 7);
+  uint8_t id = 0;
+  Bytes wire = packetize(kSqlBatch, payload, 512, 51, true, id);
+  MessageAssembler a;
+  size_t pos = 0, packets = 0;
+  bool complete = false;
+  while (pos < wire.size()) {
+    auto h = decode_header(wire.data() + pos);
+    ASSERT_LE(h.length, 512);
+    EXPECT_EQ(h.spid, 51);
+    EXPECT_EQ(h.packet_id, static_cast<uint8_t>(packets + 1));
+    ASSERT_FALSE(complete) << "EOM before the last packet";
+    complete = a.add_packet(wire.data() + pos, h.length);
+    pos += h.length;
+    ++packets;
+  }
+  EXPECT_TRUE(complete);
+  EXPECT_EQ(packets, 6u);  // 3000 bytes in 504-byte pieces
+  EXPECT_EQ(a.type(), kSqlBatch);
+  EXPECT_EQ(a.take(), payload);
+
+  // Without EOM the message stays open; an attention ends it at once.
+  Bytes part = packetize(kSqlBatch, Bytes(10, 1), 512, 0, false, id);
+  EXPECT_FALSE(a.add_packet(part.data(), part.size()));
+  Bytes attn = packetize(kAttention, {}, 512, 0, true, id);
+  EXPECT_TRUE(a.add_packet(attn.data(), attn.size()));
+  EXPECT_EQ(a.type(), kAttention);
+
+  // A message the client marks "ignore" is dropped.
+  Writer ignored;
+  ignored.bytes(packetize(kSqlBatch, Bytes(4, 2), 512, 0, true, id));
+  ignored.data[1] |= kIgnore;
+  EXPECT_FALSE(a.add_packet(ignored.data.data(), ignored.data.size()));
+
+  Bytes bad = packetize(kSqlBatch, Bytes(4, 2), 512, 0, true, id);
+  bad[3] += 1;  // length no longer matches
+  EXPECT_THROW(a.add_packet(bad.data(), bad.size()), ProtocolError);
+}
+
+TEST(TdsLogin, PasswordObfuscationAndLoginFields) {
+  // 'a' is 61 00: nibbles swapped 16 00, then XOR A5: B3 A5.
+  EXPECT_EQ(encode_password("a"), (Bytes{0xB3, 0xA5}));
+  const uint8_t wire[] = {0xB3, 0xA5};
+  EXPECT_EQ(decode_password(wire, 2), "a");
+
+  Login7 l;
+  l.tds_version = kTds74;
+  l.packet_size = 4096;
+  l.user = "zq";
+  l.password = "p@ss:密码";
+  l.app = "db_setup";
+  l.host = "WORKSTATION";
+  l.database = "master";
+  l.language = "us_english";
+  Login7 back = parse_login7(build_login7(l));
+  EXPECT_EQ(back.tds_version, kTds74);
+  EXPECT_EQ(back.packet_size, 4096u);
+  EXPECT_EQ(back.user, "zq");
+  EXPECT_EQ(back.password, "p@ss:密码");
+  EXPECT_EQ(back.app, "db_setup");
+  EXPECT_EQ(back.host, "WORKSTATION");
+  EXPECT_EQ(back.database, "master");
+
+  Bytes truncated = build_login7(l);
+  truncated.resize(40);
+  EXPECT_THROW(parse_login7(truncated), ProtocolError);
+}
+
+TEST(TdsPrelogin, AnswerRefusesEncryption) {
+  PreloginOptions request;
+  request[kPreVersion] = {9, 0, 0, 0, 0, 0};
+  request[kPreEncryption] = {kEncryptOn};
+  request[kPreMars] = {1};
+  auto reply = parse_prelogin(prelogin_response(parse_prelogin(build_prelogin(request))));
+  ASSERT_EQ(reply[kPreEncryption].size(), 1u);
+  EXPECT_EQ(reply[kPreEncryption][0], kEncryptNotSup);
+  EXPECT_EQ(reply[kPreMars], Bytes{0});
+  EXPECT_EQ(reply[kPreVersion].size(), 6u);
+}
+
+TEST(TdsVersions, NegotiationCapsAtTheServersVersion) {
+  EXPECT_EQ(negotiate_version(kTds74, kTds74), kTds74);
+  EXPECT_EQ(negotiate_version(kTds74, kTds71), kTds71);
+  EXPECT_EQ(negotiate_version(kTds72, kTds74), kTds72);
+  EXPECT_EQ(negotiate_version(0x75000000, kTds74), kTds74);
+  EXPECT_THROW(negotiate_version(0x42000000, kTds74), ProtocolError);
+  EXPECT_EQ(tds_version_name(kTds73), "7.3");
+}
+
+TEST(TdsRequests, BatchAndRpcRoundTripInOldAndNewFormats) {
+  for (uint32_t v : {kTds71, kTds74}) {
+    EXPECT_EQ(parse_sql_batch(build_sql_batch("Drop DATABASE 数据", v), v), "Drop DATABASE 数据");
+    std::string long_text(5000, 'x');  // longer than 4000 characters: sent as PLP
+    Bytes rpc = build_rpc("", 10,
+                          {{"", "SELECT name FROM sysdatabases WHERE LOWER ( name ) = @P1"},
+                           {"", "@P1 nvarchar(4)"},
+                           {"@P1", "tavox"},
+                           {"@P2", std::nullopt},
+                           {"@P3", long_text}},
+                          v);
+    RpcRequest r = parse_rpc(rpc, v);
+    EXPECT_EQ(r.proc_name, "sp_executesql");
+    EXPECT_EQ(r.proc_id, 10);
+    ASSERT_EQ(r.params.size(), 5u);
+    EXPECT_EQ(r.params[0].value, "SELECT name FROM sysdatabases WHERE LOWER ( name ) = @P1");
+    EXPECT_EQ(r.params[2].name, "@P1");
+    EXPECT_EQ(r.params[2].type, "nvarchar");
+    EXPECT_EQ(r.params[2].value, "tavox");
+    EXPECT_FALSE(r.params[3].value.has_value());
+    EXPECT_EQ(r.params[4].value, long_text);
+  }
+  RpcRequest named = parse_rpc(build_rpc("sp_droplogin", 0, {{"@loginame", "zq"}}, kTds74), kTds74);
+  EXPECT_EQ(named.proc_name, "sp_droplogin");
+  EXPECT_EQ(named.proc_id, 0);
+  Bytes unknown = build_rpc("", 99, {}, kTds74);
+  EXPECT_THROW(parse_rpc(unknown, kTds74), ProtocolError);
+}
+
+TEST(TdsTokens, TokenStreamDecodesInBothWidths) {
+  for (uint32_t v : {kTds71, kTds74}) {
+    TokenWriter w(v);
+    ServerMessage m;
+    m.number = 3701;
+    m.cls = 11;
+    m.state = 1;
+    m.text =
+        "Cannot drop the database 'x', because it does not exist or you do not have permission.";
+    m.proc = "";
+    m.line = 70000;
+    w.message(m, "STANDIN");
+    ServerMessage info = m;
+    info.number = 3211;
+    info.cls = 10;
+    info.text = "10 percent processed.";
+    w.message(info, "STANDIN");
+    ResultSet rs;
+    Column name;
+    name.name = "LogicalName";
+    Column size;
+    size.name = "Size";
+    size.type = ColType::Numeric;
+    Column id;
+    id.name = "FileId";
+    id.type = ColType::BigInt;
+    rs.columns = {name, size, id};
+    rs.rows = {{std::string("tavox_data"), int64_t{35184372080640}, int64_t{1}},
+               {Cell{}, Cell{}, int64_t{-2}}};
+    w.result_set(rs);
+    w.done(kTokDoneInProc, kDoneMore | kDoneCount, 0xC1, 5000000000ull);
+    w.return_status(1);
+    w.return_value(0, "@handle", 7);
+    w.done(kTokDoneProc, kDoneError, 0, 0);
+
+    auto t = parse_tokens(w.take(), v);
+    ASSERT_EQ(t.size(), 9u);
+    EXPECT_EQ(t[0].token, kTokError);
+    EXPECT_EQ(t[0].message.number, 3701);
+    EXPECT_EQ(t[0].message.cls, 11);
+    EXPECT_EQ(t[0].message.text, m.text);
+    // Before TDS 7.2 the line number has 16 bits.
+    EXPECT_EQ(t[0].message.line, v >= kTds72 ? 70000 : 70000 & 0xFFFF);
+    EXPECT_EQ(t[1].token, kTokInfo);
+    EXPECT_EQ(t[2].token, kTokColMetadata);
+    ASSERT_EQ(t[2].columns.size(), 3u);
+    EXPECT_EQ(t[2].columns[1].type, ColType::Numeric);
+    EXPECT_EQ(t[3].row[0], Cell{std::string("tavox_data")});
+    EXPECT_EQ(t[3].row[1], Cell{int64_t{35184372080640}});
+    EXPECT_EQ(t[4].row[0], Cell{});
+    EXPECT_EQ(t[4].row[1], Cell{});
+    EXPECT_EQ(t[4].row[2], Cell{int64_t{-2}});
+    EXPECT_EQ(t[5].done_status, kDoneMore | kDoneCount);
+    // The row count has 32 bits before TDS 7.2.
+    EXPECT_EQ(t[5].done_count, v >= kTds72 ? 5000000000ull : 5000000000ull & 0xFFFFFFFF);
+    EXPECT_EQ(t[6].return_status, 1);
+    EXPECT_EQ(t[7].param_name, "@handle");
+    EXPECT_EQ(t[7].return_status, 7);
+    EXPECT_EQ(t[8].token, kTokDoneProc);
+  }
+}
+
+}  // namespace
+}  // namespace standin
