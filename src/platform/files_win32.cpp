@@ -1,0 +1,245 @@
+// The local file system and profile (INI) reading on Windows.
+//
+// Paths and texts are UTF-8 inside the program; they reach Windows as UTF-16
+// through the W functions, so a folder name outside the ANSI code page is
+// still found. Paths of MAX_PATH characters or more are handed over in their
+// "\\?\" form, which lifts that limit.
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/codepage.h"
+#include "platform/files_win32.h"
+#include "platform/platform.h"
+
+namespace dbsetup {
+
+namespace {
+
+std::wstring widen(std::string_view utf8) {
+  std::u16string units = utf8_to_utf16(utf8);
+  return std::wstring(units.begin(), units.end());
+}
+
+std::string narrow(std::wstring_view wide) {
+  return utf16_to_utf8(
+      std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size()));
+}
+
+std::wstring ansi_to_wide(std::string_view ansi) {
+  if (ansi.empty()) return {};
+  int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), out.data(), n);
+  return out;
+}
+
+std::wstring current_directory_wide() {
+  std::wstring buffer(MAX_PATH, L'\0');
+  // The directory may change between the calls; ask until the answer fits.
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    DWORD n = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
+    if (n == 0) return {};
+    if (n < buffer.size()) {
+      buffer.resize(n);
+      return buffer;
+    }
+    buffer.assign(n, L'\0');  // n counts the terminating NUL
+  }
+  return {};
+}
+
+// Below this length every Win32 file function takes a path as it is (248 is
+// the limit for directories, 260 for files).
+constexpr std::size_t kShortPath = 248;
+
+}  // namespace
+
+std::wstring win32_file_path(const std::string& path) {
+  std::wstring wide = widen(path);
+  if (wide.size() < kShortPath || wide.rfind(LR"(\\?\)", 0) == 0) return wide;
+  DWORD n = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return wide;
+  std::wstring full(n, L'\0');
+  n = GetFullPathNameW(wide.c_str(), n, full.data(), nullptr);
+  if (n == 0 || n >= full.size()) return wide;
+  full.resize(n);
+  if (full.rfind(LR"(\\)", 0) == 0) return LR"(\\?\UNC\)" + full.substr(2);
+  return LR"(\\?\)" + full;
+}
+
+// The program has always asked for the current directory with
+// GetCurrentDirectoryA and a buffer of 256 characters. That answer is in the
+// ANSI code page, and it is kept whenever it names the folder exactly, which
+// the Unicode answer confirms. Where it cannot, the Unicode answer is taken:
+//   - the path does not fit the buffer (GetCurrentDirectoryA then returns the
+//     size it needs instead of the path);
+//   - the path holds characters the ANSI code page lacks, which Windows
+//     replaces by '?' or by a look-alike letter.
+// A drive root is reported with its trailing backslash ("C:\"), every other
+// folder without one, by both functions.
+std::string Win32Files::current_directory() {
+  char buffer[256];
+  DWORD n = GetCurrentDirectoryA(sizeof buffer, buffer);
+  std::wstring wide = current_directory_wide();
+  if (n > 0 && n < sizeof buffer) {
+    std::wstring from_ansi = ansi_to_wide(std::string_view(buffer, n));
+    if (from_ansi == wide || wide.empty()) return narrow(from_ansi);
+  }
+  return narrow(wide);
+}
+
+bool Win32Files::exists(const std::string& path) {
+  DWORD attributes = GetFileAttributesW(win32_file_path(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool Win32Files::remove(const std::string& path) {
+  return DeleteFileW(win32_file_path(path).c_str()) != 0;
+}
+
+// ---------------------------------------------------------------------------
+// Profile files
+
+namespace {
+
+constexpr std::string_view kBlanks = " \t\v\f\r\n";
+
+std::string_view trim_left(std::string_view s) {
+  std::size_t i = s.find_first_not_of(kBlanks);
+  return i == std::string_view::npos ? std::string_view() : s.substr(i);
+}
+
+std::string_view trim_right(std::string_view s) {
+  std::size_t i = s.find_last_not_of(kBlanks);
+  return i == std::string_view::npos ? std::string_view() : s.substr(0, i + 1);
+}
+
+std::string_view trim(std::string_view s) { return trim_right(trim_left(s)); }
+
+std::string fold(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+// The file's text as UTF-8.
+std::string decode(std::string_view bytes) {
+  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+    bytes.remove_prefix(3);
+    // A byte-order mark in front of bytes that are not UTF-8 after all: keep
+    // what decodes, replace the rest.
+    return is_valid_utf8(bytes) ? std::string(bytes) : utf16_to_utf8(utf8_to_utf16(bytes));
+  }
+  if (bytes.substr(0, 2) == "\xFF\xFE") {
+    std::u16string units;
+    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
+      units.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                            (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+    return utf16_to_utf8(units);
+  }
+  return is_valid_utf8(bytes) ? std::string(bytes) : cp936_to_utf8(bytes);
+}
+
+// Cuts `s` to at most `limit` bytes without splitting a UTF-8 character.
+std::string_view cut(std::string_view s, std::size_t limit) {
+  if (s.size() <= limit) return s;
+  std::size_t n = limit;
+  while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) --n;
+  return s.substr(0, n);
+}
+
+}  // namespace
+
+ProfileText ProfileText::parse(std::string_view bytes) {
+  ProfileText profile;
+  const std::string text = decode(bytes);
+  std::string_view rest(text);
+  std::string section;
+  while (!rest.empty()) {
+    std::size_t end = rest.find_first_of("\r\n");
+    std::string_view line = rest.substr(0, end);
+    if (end == std::string_view::npos) {
+      rest = {};
+    } else {
+      bool crlf = rest[end] == '\r' && end + 1 < rest.size() && rest[end + 1] == '\n';
+      rest.remove_prefix(end + (crlf ? 2 : 1));
+    }
+
+    line = trim_right(cut(trim_left(line), kMaxLineBytes));
+    if (line.empty() || line.front() == ';' || line.front() == '#') continue;
+    if (line.front() == '[') {
+      std::size_t close = line.find(']', 1);
+      // Without its ']' the line is not a section header and is skipped.
+      if (close != std::string_view::npos)
+        section = std::string(line.substr(1, std::min(close - 1, kMaxSectionBytes)));
+      continue;
+    }
+    std::size_t separator = line.find_first_of("=:");
+    if (separator == std::string_view::npos) continue;
+    profile.add(section, line.substr(0, separator), line.substr(separator + 1));
+  }
+  return profile;
+}
+
+void ProfileText::add(std::string_view section, std::string_view key, std::string_view value) {
+  value = trim(value);
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front())
+    value = value.substr(1, value.size() - 2);
+  sections_[fold(trim(section))].try_emplace(fold(trim(key)), value);
+}
+
+std::optional<std::string> ProfileText::get(std::string_view section, std::string_view key) const {
+  auto s = sections_.find(fold(trim(section)));
+  if (s == sections_.end()) return std::nullopt;
+  auto k = s->second.find(fold(trim(key)));
+  if (k == s->second.end()) return std::nullopt;
+  return k->second;
+}
+
+namespace {
+
+// The whole file; nullopt when it cannot be opened or read.
+std::optional<std::string> read_file(const std::string& path) {
+  HANDLE file = CreateFileW(win32_file_path(path).c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  std::string bytes;
+  char chunk[16384];
+  DWORD got = 0;
+  bool ok = true;
+  while ((ok = ReadFile(file, chunk, sizeof chunk, &got, nullptr) != 0) && got > 0)
+    bytes.append(chunk, got);
+  CloseHandle(file);
+  if (!ok) return std::nullopt;
+  return bytes;
+}
+
+}  // namespace
+
+std::string Win32ProfileReader::read(const std::string& file, const std::string& section,
+                                     const std::string& key, const std::string& default_value) {
+  std::optional<std::string> bytes = read_file(file);
+  if (!bytes) return default_value;
+  return ProfileText::parse(*bytes).get(section, key).value_or(default_value);
+}
+
+std::unique_ptr<FileSystem> make_system_files() { return std::make_unique<Win32Files>(); }
+
+std::unique_ptr<ProfileReader> make_system_profile_reader() {
+  return std::make_unique<Win32ProfileReader>();
+}
+
+}  // namespace dbsetup

@@ -1,0 +1,213 @@
+// The file system and profile backends of the Windows build: the current
+// directory as GetCurrentDirectoryA reports it, file tests and deletion, and
+// dbinstall.ini in code page 936 and in UTF-8.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "platform/files_win32.h"
+#include "platform/platform.h"
+#include "win32_test_util.h"
+
+namespace dbsetup {
+namespace {
+
+using testing::make_folders;
+using testing::narrow;
+using testing::widen;
+using testing::write_file;
+
+class FilesWin32Test : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = "C:\\db_setup_tests\\run" + std::to_string(GetCurrentProcessId());
+    ASSERT_TRUE(make_folders(root_));
+    wchar_t saved[MAX_PATH];
+    DWORD n = GetCurrentDirectoryW(MAX_PATH, saved);
+    saved_cwd_.assign(saved, n < MAX_PATH ? n : 0);
+    files_ = make_system_files();
+    profile_ = make_system_profile_reader();
+    ASSERT_NE(files_, nullptr);
+    ASSERT_NE(profile_, nullptr);
+  }
+
+  void TearDown() override {
+    if (!saved_cwd_.empty()) SetCurrentDirectoryW(saved_cwd_.c_str());
+    testing::remove_tree(widen(root_));
+    DeleteFileW(L"C:\\dbinstall.ini");
+  }
+
+  static bool change_directory(const std::string& path) {
+    return SetCurrentDirectoryW(widen(path).c_str()) != 0;
+  }
+
+  // A folder below root_ whose full path is exactly `length` characters long.
+  std::string folder_of_length(std::size_t length) {
+    std::string path = root_;
+    while (path.size() < length) {
+      std::size_t room = length - path.size() - 1;  // after the backslash
+      // Leave no one-character remainder, which could not form a segment.
+      std::size_t segment = room > 120 ? 100 : room;
+      const char letter = static_cast<char>('a' + path.size() % 26);
+      path += '\\';
+      path.append(segment, letter);
+    }
+    return path;
+  }
+
+  std::string root_;
+  std::wstring saved_cwd_;
+  std::unique_ptr<FileSystem> files_;
+  std::unique_ptr<ProfileReader> profile_;
+};
+
+TEST_F(FilesWin32Test, CurrentDirectoryOfOrdinaryFolders) {
+  const std::string plain = root_ + "\\setup";
+  // Not in every ANSI code page: read exactly all the same.
+  const std::string chinese = root_ + "\\安装 程序";
+  const std::string latin = root_ + "\\Café";
+  for (const std::string& folder : {plain, chinese, latin}) {
+    ASSERT_TRUE(make_folders(folder));
+    ASSERT_TRUE(change_directory(folder)) << folder;
+    EXPECT_EQ(files_->current_directory(), folder) << "ANSI code page " << GetACP();
+  }
+  // Entered with a trailing backslash, reported without one.
+  ASSERT_TRUE(change_directory(plain + "\\"));
+  EXPECT_EQ(files_->current_directory(), plain);
+}
+
+TEST_F(FilesWin32Test, DriveRootKeepsItsBackslashAndTheIniPathDoublesIt) {
+  ASSERT_TRUE(change_directory("C:\\"));
+  const std::string cwd = files_->current_directory();
+  EXPECT_EQ(cwd, "C:\\");
+
+  const std::string ini = cwd + "\\dbinstall.ini";
+  EXPECT_EQ(ini, "C:\\\\dbinstall.ini");
+  EXPECT_FALSE(files_->exists(ini));
+  ASSERT_TRUE(write_file("C:\\dbinstall.ini", "[database]\r\ndatabasename=ROOTDB\r\n"));
+  EXPECT_TRUE(files_->exists(ini));
+  EXPECT_EQ(profile_->read(ini, "database", "databasename", "None"), "ROOTDB");
+}
+
+TEST_F(FilesWin32Test, CurrentDirectoryLongerThanTheBufferIsReadWhole) {
+  // 255 characters still fit the 256-character buffer with the NUL; 256 do
+  // not, nor does a path beyond MAX_PATH.
+  for (std::size_t length : {255u, 256u, 300u}) {
+    const std::string folder = folder_of_length(length);
+    ASSERT_EQ(folder.size(), length);
+    ASSERT_TRUE(make_folders(folder));
+    ASSERT_TRUE(change_directory(folder)) << "length " << length << ", error " << GetLastError();
+    const std::string cwd = files_->current_directory();
+    EXPECT_EQ(cwd.size(), length);
+    EXPECT_EQ(cwd, folder);
+
+    // The settings file beside it is found, read and deleted like any other.
+    const std::string ini = cwd + "\\dbinstall.ini";
+    ASSERT_TRUE(write_file(ini, "[database]\ndataname=LONG_Data\n"));
+    EXPECT_TRUE(files_->exists(ini)) << ini.size();
+    EXPECT_EQ(profile_->read(ini, "database", "dataname", "None"), "LONG_Data");
+    EXPECT_TRUE(files_->remove(ini));
+    EXPECT_FALSE(files_->exists(ini));
+  }
+}
+
+TEST_F(FilesWin32Test, ExistsAndRemove) {
+  const std::string file = root_ + "\\商店_Data.MDF";
+  const std::string folder = root_ + "\\Data";
+  ASSERT_TRUE(make_folders(folder));
+
+  EXPECT_FALSE(files_->exists(file));
+  EXPECT_FALSE(files_->remove(file));
+  ASSERT_TRUE(write_file(file, "x"));
+  EXPECT_TRUE(files_->exists(file));
+  // Letter case does not matter on Windows.
+  EXPECT_TRUE(files_->exists(root_ + "\\商店_data.mdf"));
+  // A folder is not a file, and is not deleted as one.
+  EXPECT_FALSE(files_->exists(folder));
+  EXPECT_FALSE(files_->remove(folder));
+  EXPECT_NE(GetFileAttributesW(widen(folder).c_str()), INVALID_FILE_ATTRIBUTES);
+
+  EXPECT_TRUE(files_->remove(file));
+  EXPECT_FALSE(files_->exists(file));
+  EXPECT_FALSE(files_->remove(file));
+}
+
+TEST_F(FilesWin32Test, ProfileInCodePage936AndUtf8) {
+  const std::string ini = root_ + "\\dbinstall.ini";
+  // 商店 in code page 936 (GBK), then in UTF-8 without and with its BOM,
+  // then in UTF-16LE.
+  const std::string gbk = "[database]\r\ndatabasename=\xC9\xCC\xB5\xEA\r\ndataname=SHOP_Data\r\n";
+  const std::string utf8 = "[database]\r\ndatabasename=商店\r\ndataname=SHOP_Data\r\n";
+  std::u16string utf16 = u"\uFEFF[database]\r\ndatabasename=商店\r\ndataname=SHOP_Data\r\n";
+  const std::string utf16_bytes(reinterpret_cast<const char*>(utf16.data()), utf16.size() * 2);
+  for (const std::string& bytes : {gbk, utf8, "\xEF\xBB\xBF" + utf8, utf16_bytes}) {
+    ASSERT_TRUE(write_file(ini, bytes));
+    EXPECT_EQ(profile_->read(ini, "database", "databasename", "None"), "商店");
+    EXPECT_EQ(profile_->read(ini, "database", "dataname", "None"), "SHOP_Data");
+    EXPECT_EQ(profile_->read(ini, "database", "logname", "None"), "None");
+  }
+  // A missing file, a missing section.
+  EXPECT_EQ(profile_->read(root_ + "\\missing.ini", "database", "databasename", "None"), "None");
+  EXPECT_EQ(profile_->read(ini, "other", "databasename", "None"), "None");
+  // A file named with characters outside the ANSI code page.
+  const std::string chinese_ini = root_ + "\\安装.ini";
+  ASSERT_TRUE(write_file(chinese_ini, utf8));
+  EXPECT_EQ(profile_->read(chinese_ini, "DATABASE", "DataName", "None"), "SHOP_Data");
+}
+
+TEST(ProfileTextTest, ReadsByTheProfileRules) {
+  const ProfileText profile = ProfileText::parse(
+      "top=before any section\n"
+      "; databasename=commented out\n"
+      "[Other]\n"
+      "databasename=OTHERDB\n"
+      "  [ DataBase ]  \n"
+      "  # dataname=commented out\n"
+      "DatabaseName   =   SHOPDB  \n"
+      "databasename=SECOND\n"
+      "dataname=\"SHOP Data\"\n"
+      "logname='unbalanced\n"
+      "quoted=\"\"\n"
+      "note=a;b#c\n"
+      "path:C:\\x=y\n"
+      "no separator here\n"
+      "[broken\n"
+      "empty=\n"
+      "[database]\r"
+      "extra=in the same section again\r\n"
+      "[other]\n"
+      "databasename=LATER\n");
+  EXPECT_EQ(profile.get("database", "databasename"), "SHOPDB");
+  EXPECT_EQ(profile.get("DATABASE", " dataname "), "SHOP Data");
+  EXPECT_EQ(profile.get("database", "logname"), "'unbalanced");
+  EXPECT_EQ(profile.get("database", "quoted"), "");
+  EXPECT_EQ(profile.get("database", "note"), "a;b#c");
+  EXPECT_EQ(profile.get("database", "path"), "C:\\x=y");
+  EXPECT_EQ(profile.get("database", "empty"), "");
+  EXPECT_EQ(profile.get("database", "extra"), "in the same section again");
+  EXPECT_EQ(profile.get("database", "no separator here"), std::nullopt);
+  EXPECT_EQ(profile.get("", "top"), "before any section");
+  EXPECT_EQ(profile.get("other", "databasename"), "OTHERDB");
+  EXPECT_EQ(profile.get("broken", "empty"), std::nullopt);
+  EXPECT_EQ(profile.get("missing", "databasename"), std::nullopt);
+
+  // An over-long line is cut at a character boundary; the next line counts.
+  std::string value(ProfileText::kMaxLineBytes, 'x');
+  // "k=" comes first, so the last character starts one byte before the cut.
+  value.replace(ProfileText::kMaxLineBytes - 3, 3, "数");
+  const ProfileText long_line =
+      ProfileText::parse("[d]\nk=" + value + "\nnext=1\n[" + std::string(60, 's') + "]\nk=2\n");
+  std::optional<std::string> cut = long_line.get("d", "k");
+  ASSERT_TRUE(cut.has_value());
+  EXPECT_EQ(*cut, std::string(ProfileText::kMaxLineBytes - 3, 'x'));
+  EXPECT_EQ(long_line.get("d", "next"), "1");
+  EXPECT_EQ(long_line.get(std::string(ProfileText::kMaxSectionBytes, 's'), "k"), "2");
+
+  // Bytes that are UTF-8 after a BOM only in part keep what decodes.
+  EXPECT_EQ(ProfileText::parse("\xEF\xBB\xBF[d]\nk=ok\xFF\n").get("d", "k"), "ok\xEF\xBF\xBD");
+}
+
+}  // namespace
+}  // namespace dbsetup

@@ -1,0 +1,35 @@
+#!/bin/sh
+# Starts or stops the Wine prefix of the Windows tests.
+#   wine_prefix.sh start   create $WINEPREFIX on first use, start a wineserver
+#   wine_prefix.sh stop    stop that wineserver and every Wine process in it
+# Every Wine call is bounded in time; nothing needs a display.
+set -eu
+: "${WINEPREFIX:?WINEPREFIX must be set}"
+export WINEPREFIX WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
+unset DISPLAY WAYLAND_DISPLAY
+
+case "${1:-}" in
+start)
+  mkdir -p "$WINEPREFIX"
+  log="$WINEPREFIX/../wineboot.log"
+  # A server of our own, detached from the caller's output (ctest waits for
+  # every process that holds its pipes). It lingers at most 300 s after the
+  # last Wine program ends, should the stop never come.
+  wineserver -p300 </dev/null >/dev/null 2>&1
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    start=$(date +%s)
+    timeout 180 wineboot -i </dev/null >"$log" 2>&1 || {
+      echo "wineboot failed:"; cat "$log"; exit 1; }
+    echo "prefix created in $(( $(date +%s) - start )) s: $WINEPREFIX"
+  fi
+  ;;
+stop)
+  timeout 30 wineserver -k 2>/dev/null || true
+  timeout 30 wineserver -w 2>/dev/null || true
+  ;;
+*)
+  echo "usage: $0 start|stop" >&2
+  exit 2
+  ;;
+esac
