@@ -12,6 +12,8 @@
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
+// windows.h's MessageBox macro would rename MemoryUi::Event::MessageBox.
+#undef MessageBox
 #else
 #include <termios.h>
 #include <unistd.h>
