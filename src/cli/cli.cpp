@@ -6,6 +6,7 @@
 #include "app/application.h"
 #include "app/context.h"
 #include "detect/detect.h"
+#include "platform/codepage.h"
 #include "platform/memory_ui.h"
 #include "window/opening.h"
 
@@ -183,9 +184,18 @@ Console system_console() {
     return password;
   };
   c.getenv = [](const char* name) -> std::optional<std::string> {
+#ifdef _WIN32
+    // getenv() answers in the ANSI code page; the wide environment holds
+    // every character.
+    std::u16string wide_name = utf8_to_utf16(name);
+    const wchar_t* v = _wgetenv(reinterpret_cast<const wchar_t*>(wide_name.c_str()));
+    if (!v) return std::nullopt;
+    return utf16_to_utf8(reinterpret_cast<const char16_t*>(v));
+#else
     const char* v = std::getenv(name);
     if (!v) return std::nullopt;
     return std::string(v);
+#endif
   };
   return c;
 }

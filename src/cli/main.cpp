@@ -7,6 +7,10 @@
 
 #ifdef _WIN32
 #include <windows.h>
+// windows.h first: shellapi.h relies on its types.
+#include <shellapi.h>
+
+#include "platform/codepage.h"
 #endif
 
 int main(int argc, char** argv) {
@@ -16,6 +20,17 @@ int main(int argc, char** argv) {
   SetConsoleCP(CP_UTF8);
 #endif
   std::vector<std::string> args(argv + 1, argv + argc);
+#ifdef _WIN32
+  // argv holds the arguments in the ANSI code page; every text is UTF-8
+  // inside, so take them from the Unicode command line instead.
+  int wide_count = 0;
+  if (LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &wide_count)) {
+    args.clear();
+    for (int i = 1; i < wide_count; ++i)
+      args.push_back(dbsetup::utf16_to_utf8(reinterpret_cast<const char16_t*>(wide[i])));
+    LocalFree(wide);
+  }
+#endif
   dbsetup::cli::Options options;
   if (auto error = dbsetup::cli::parse(args, options)) {
     std::cerr << "db_setup_cli: " << *error << "\n\n" << dbsetup::cli::usage();
