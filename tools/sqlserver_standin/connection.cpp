@@ -363,11 +363,9 @@ bool Connection::handle_request(uint8_t type, const Bytes& payload) {
                           {"value", p.value ? nlohmann::json(*p.value) : nlohmann::json(nullptr)},
                           {"output", (p.status & 1) != 0}});
       }
-      entry = {{"type", "rpc"},
-               {"proc", req.proc_name},
-               {"proc_id", req.proc_id},
-               {"statement", stmt},
-               {"params", params}};
+      entry = {{"type", "rpc"},          {"proc", req.proc_name},
+               {"proc_id", req.proc_id}, {"statement", stmt},
+               {"params", params},       {"parameters", Executor::rpc_bound_parameters(req)}};
       if (executor_.controls().should_drop(stmt)) {
         entry["dropped"] = true;
         log(entry);

@@ -1668,6 +1668,27 @@ void Executor::rpc(Session& s, const RpcRequest& req, Sink& sink, Outcome& out) 
   Request(*this, s, sink, out).run_rpc(req);
 }
 
+nlohmann::json Executor::rpc_bound_parameters(const RpcRequest& req) {
+  nlohmann::json out = nlohmann::json::object();
+  std::string name = sql_lower(req.proc_name);
+  size_t decl = 1, first = 2;
+  if (name == "sp_prepexec")
+    first = 3;
+  else if (name != "sp_executesql")
+    return out;
+  if (req.params.size() <= decl) return out;
+  auto declared = parse_param_declarations(req.params[decl].value.value_or(""));
+  size_t positional = 0;
+  for (size_t i = first; i < req.params.size(); ++i) {
+    const auto& p = req.params[i];
+    std::string key = p.name;
+    if (key.empty() && positional < declared.size()) key = declared[positional++];
+    if (key.empty()) continue;
+    out[key] = p.value ? nlohmann::json(*p.value) : nlohmann::json(nullptr);
+  }
+  return out;
+}
+
 std::string Executor::rpc_statement(const RpcRequest& req) {
   std::string name = sql_lower(req.proc_name);
   if (name == "sp_executesql" && !req.params.empty()) return req.params.front().value.value_or("");

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "server_state.h"
 #include "sql.h"
 #include "tds.h"
@@ -104,6 +106,9 @@ class Executor {
   void rpc(Session& s, const RpcRequest& req, Sink& sink, Outcome& out);
   // The statement text of an RPC: sp_executesql's statement, else "name params".
   static std::string rpc_statement(const RpcRequest& req);
+  // The statement parameters of sp_executesql / sp_prepexec by declared name
+  // ("@P1" -> value, null for NULL), also when the client sends them unnamed.
+  static nlohmann::json rpc_bound_parameters(const RpcRequest& req);
 
   const std::string& server_name() const { return server_name_; }
   ServerState& state() { return state_; }

@@ -1,0 +1,315 @@
+// The stand-in as a process, with FreeTDS's own clients: tsql and the ODBC
+// driver through unixODBC.
+
+#include <gtest/gtest.h>
+#include <sql.h>
+#include <sqlext.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "support/standin_process.h"
+
+namespace dbsetup::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// FreeTDS answers SQL_NO_DATA for a statement that returns neither rows nor a count.
+bool ok(SQLRETURN rc) { return SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA; }
+
+std::string run_tsql(const StandinServer& srv, const std::string& user, const std::string& password,
+                     const std::string& input) {
+  std::string in = srv.dir() + "/tsql.in", out = srv.dir() + "/tsql.out";
+  std::ofstream(in) << input;
+  std::string cmd = "timeout 30 " + std::string(TSQL_EXECUTABLE) + " -H 127.0.0.1 -p " +
+                    std::to_string(srv.port()) + " -U '" + user + "' -P '" + password + "' < " +
+                    in + " > " + out + " 2>&1";
+  int rc = std::system(cmd.c_str());
+  std::ifstream f(out);
+  std::stringstream s;
+  s << f.rdbuf();
+  return "rc=" + std::to_string(rc) + "\n" + s.str();
+}
+
+// A small ODBC client: messages of every result in order.
+class Odbc {
+ public:
+  Odbc() {
+    SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
+    SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
+  }
+  ~Odbc() {
+    if (stmt_) SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+    if (connected_) SQLDisconnect(dbc_);
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+    SQLFreeHandle(SQL_HANDLE_ENV, env_);
+  }
+
+  bool connect(int port, const std::string& user, const std::string& password) {
+    std::string cs = "DRIVER=FreeTDS;SERVER=127.0.0.1;PORT=" + std::to_string(port) +
+                     ";UID=" + user + ";PWD=" + password + ";DATABASE=master;ClientCharset=UTF-8";
+    SQLCHAR out[512];
+    SQLSMALLINT len = 0;
+    SQLRETURN rc = SQLDriverConnect(dbc_, nullptr, (SQLCHAR*)cs.c_str(), SQL_NTS, out, sizeof out,
+                                    &len, SQL_DRIVER_NOPROMPT);
+    collect(SQL_HANDLE_DBC, dbc_);
+    connected_ = SQL_SUCCEEDED(rc);
+    if (connected_) SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt_);
+    return connected_;
+  }
+
+  // Runs a statement and drains every result; returns the first return code.
+  SQLRETURN exec(const std::string& sql) {
+    SQLRETURN rc = SQLExecDirect(stmt_, (SQLCHAR*)sql.c_str(), SQL_NTS);
+    drain(rc);
+    return rc;
+  }
+
+  // Runs `sql` with one string parameter and returns the first column of the first row.
+  std::string query(const std::string& sql, const std::string& param, bool prepare) {
+    SQLLEN ind = SQL_NTS;
+    SQLBindParameter(stmt_, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_WVARCHAR, 128, 0,
+                     (SQLPOINTER)param.c_str(), static_cast<SQLLEN>(param.size()), &ind);
+    SQLRETURN rc = prepare ? SQLPrepare(stmt_, (SQLCHAR*)sql.c_str(), SQL_NTS) : SQL_SUCCESS;
+    if (SQL_SUCCEEDED(rc))
+      rc = prepare ? SQLExecute(stmt_) : SQLExecDirect(stmt_, (SQLCHAR*)sql.c_str(), SQL_NTS);
+    std::string value = "<no row>";
+    if (SQL_SUCCEEDED(rc) && SQL_SUCCEEDED(SQLFetch(stmt_))) {
+      char buf[256];
+      SQLLEN got = 0;
+      SQLGetData(stmt_, 1, SQL_C_CHAR, buf, sizeof buf, &got);
+      value = got == SQL_NULL_DATA ? "<null>" : std::string(buf);
+    } else if (!SQL_SUCCEEDED(rc)) {
+      collect(SQL_HANDLE_STMT, stmt_);
+      value = "<error>";
+    }
+    SQLCloseCursor(stmt_);
+    SQLFreeStmt(stmt_, SQL_RESET_PARAMS);
+    return value;
+  }
+
+  void drain(SQLRETURN rc) {
+    for (;;) {
+      collect(SQL_HANDLE_STMT, stmt_);
+      arrivals.push_back(Clock::now());
+      if (rc == SQL_NO_DATA || rc == SQL_ERROR || rc == SQL_INVALID_HANDLE) {
+        if (rc != SQL_ERROR) break;
+      }
+      rc = SQLMoreResults(stmt_);
+      if (rc == SQL_NO_DATA) break;
+    }
+  }
+
+  void collect(SQLSMALLINT type, SQLHANDLE h) {
+    for (SQLSMALLINT i = 1;; ++i) {
+      SQLCHAR state[6], text[1024];
+      SQLINTEGER native = 0;
+      SQLSMALLINT len = 0;
+      if (!SQL_SUCCEEDED(SQLGetDiagRec(type, h, i, state, &native, text, sizeof text, &len))) break;
+      std::string t(reinterpret_cast<char*>(text), static_cast<size_t>(len));
+      auto cut = t.rfind("[SQL Server]");
+      messages.push_back({native, cut == std::string::npos ? t : t.substr(cut + 12)});
+    }
+  }
+
+  SQLHSTMT stmt() const { return stmt_; }
+  std::vector<std::pair<int, std::string>> messages;
+  std::vector<Clock::time_point> arrivals;
+
+ private:
+  SQLHENV env_ = SQL_NULL_HENV;
+  SQLHDBC dbc_ = SQL_NULL_HDBC;
+  SQLHSTMT stmt_ = SQL_NULL_HSTMT;
+  bool connected_ = false;
+};
+
+nlohmann::json last_of_type(const StandinServer& srv, const std::string& type) {
+  nlohmann::json found;
+  for (const auto& e : srv.log())
+    if (e.value("type", "") == type) found = e;
+  return found;
+}
+
+std::string restore_sql(const std::string& db, const std::string& bak, const std::string& dir) {
+  return "RESTORE DATABASE [" + db + "] FROM  DISK = N'" + bak +
+         "' WITH  FILE = 1,  NOUNLOAD ,  STATS = 10,  RECOVERY ,  REPLACE  , MOVE N'tavox_data' TO "
+         "N'" +
+         dir + db + "_Data.MDF', MOVE N'tavox_log' TO N'" + dir + db + "_Log.LDF'";
+}
+
+TEST(StandinE2E, TsqlLogsOnRunsStatementsAndIsRefusedAWrongPassword) {
+  StandinServer srv;
+  std::string out = run_tsql(srv, "sa", "SECRET",
+                             "SELECT name FROM sysdatabases WHERE LOWER ( name ) = 'msdb'\ngo\n"
+                             "Drop DATABASE nosuch\ngo\nexit\n");
+  EXPECT_NE(out.find("msdb"), std::string::npos) << out;
+  EXPECT_NE(out.find("Cannot drop the database 'nosuch', because it does not exist or you do not "
+                     "have permission."),
+            std::string::npos)
+      << out;
+  auto login = last_of_type(srv, "login");
+  EXPECT_EQ(login["user"], "sa");
+  EXPECT_EQ(login["ok"], true);
+  EXPECT_EQ(srv.statements(), (std::vector<std::string>{
+                                  "SELECT name FROM sysdatabases WHERE LOWER ( name ) = 'msdb'\n",
+                                  "Drop DATABASE nosuch\n"}));
+
+  std::string refused = run_tsql(srv, "sa", "wrong", "select 1\ngo\nexit\n");
+  EXPECT_NE(refused.find("Login failed for user 'sa'."), std::string::npos) << refused;
+  EXPECT_EQ(refused.find("rc=0\n"), std::string::npos) << refused;
+  auto failed = last_of_type(srv, "login");
+  EXPECT_EQ(failed["ok"], false);
+  EXPECT_EQ(failed["errors"], nlohmann::json::array({18456}));
+}
+
+TEST(StandinE2E, OdbcDriverRunsTheInstallersStatements) {
+  StandinServer srv({"--login", "sa:SECRET:sysadmin", "--database", "tavox"});
+  Odbc c;
+  auto started = Clock::now();
+  ASSERT_TRUE(c.connect(srv.port(), "sa", "SECRET"));
+  EXPECT_EQ(c.query("SELECT name FROM sysdatabases WHERE LOWER ( name ) = ?", "tavox", false),
+            "tavox");
+  auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
+  ::testing::Test::RecordProperty("logon_plus_query_ms", static_cast<int>(elapsed.count()));
+  std::printf("logon + parameterised query: %lld ms\n", static_cast<long long>(elapsed.count()));
+
+  auto rpc = last_of_type(srv, "rpc");
+  EXPECT_EQ(rpc["proc"], "sp_executesql");
+  EXPECT_EQ(rpc["statement"], "SELECT name FROM sysdatabases WHERE LOWER ( name ) = @P1");
+  // FreeTDS sends the statement, the declaration and the value, all unnamed.
+  ASSERT_EQ(rpc["params"].size(), 3u);
+  EXPECT_EQ(rpc["params"][1]["value"], "@P1 NVARCHAR(128)");
+  EXPECT_EQ(rpc["params"][2]["type"], "nvarchar");
+  EXPECT_EQ(rpc["parameters"], (nlohmann::json{{"@P1", "tavox"}}));
+
+  EXPECT_EQ(c.query("SELECT name FROM sysdatabases WHERE LOWER ( name ) = ?", "TAVOX", true),
+            "tavox");
+  EXPECT_EQ(last_of_type(srv, "rpc")["proc"], "sp_prepexec");
+  EXPECT_EQ(c.query("SELECT name FROM sysdatabases WHERE LOWER ( name ) = ?", "missing", false),
+            "<no row>");
+
+  c.messages.clear();
+  EXPECT_TRUE(ok(c.exec("Drop DATABASE tavox")));
+  EXPECT_EQ(c.exec("sp_droplogin zq"), SQL_ERROR);
+  ASSERT_FALSE(c.messages.empty());
+  EXPECT_EQ(c.messages.back().first, 15007);
+  EXPECT_EQ(c.messages.back().second, "'zq' is not a valid login or you do not have permission.");
+  EXPECT_TRUE(ok(c.exec("sp_addlogin 'zq','zq'")));
+  for (const char* role : {"sysadmin", "securityadmin", "serveradmin"})
+    EXPECT_TRUE(ok(c.exec(std::string("sp_addsrvrolemember N'zq', ") + role)));
+
+  Odbc zq;
+  ASSERT_TRUE(zq.connect(srv.port(), "zq", "zq"));
+  EXPECT_EQ(c.exec("sp_droplogin zq"), SQL_ERROR);  // logged on elsewhere
+  EXPECT_EQ(c.messages.back().first, 15434);
+  c.messages.clear();
+  EXPECT_EQ(zq.exec("sp_configure 'allow updates',1"), SQL_SUCCESS_WITH_INFO);
+  ASSERT_FALSE(zq.messages.empty());
+  EXPECT_EQ(zq.messages[0].first, 15457);
+  EXPECT_TRUE(ok(zq.exec("RECONFIGURE WITH OVERRIDE")));
+  EXPECT_EQ(srv.state()["configuration"]["allow updates"]["value"], 1);
+
+  Odbc wrong;
+  EXPECT_FALSE(wrong.connect(srv.port(), "zq", "nope"));
+  bool saw_18456 = false;
+  for (const auto& m : wrong.messages) saw_18456 |= m.first == 18456;
+  EXPECT_TRUE(saw_18456);
+}
+
+TEST(StandinE2E, RestoreProgressReachesTheDriverInOrderAsItHappens) {
+  StandinServer srv({"--restore-seconds", "1"});
+  std::string bak = srv.make_backup("tavox", "tavox_data", "tavox_log");
+  EXPECT_EQ(bak, srv.files_root() + "/tavox.bak");
+  std::filesystem::create_directories(srv.files_root() + "/data");
+  std::string dir = srv.files_root() + "\\data\\";
+  Odbc c;
+  ASSERT_TRUE(c.connect(srv.port(), "sa", "SECRET"));
+  ASSERT_TRUE(
+      ok(c.exec("CREATE DATABASE [tavox]  ON PRIMARY (NAME = N'tavox_data', FILENAME = N'" + dir +
+                "tavox_Data.MDF' , SIZE = 1, FILEGROWTH = 10%) LOG ON (NAME = N'tavox_log', "
+                "FILENAME = N'" +
+                dir + "tavox_Log.LDF' , SIZE = 1, FILEGROWTH = 10%)")));
+  c.messages.clear();
+  c.arrivals.clear();
+  auto started = Clock::now();
+  EXPECT_TRUE(ok(c.exec(restore_sql("tavox", bak, dir))));
+  std::vector<std::string> texts;
+  for (const auto& m : c.messages) texts.push_back(m.second);
+  ASSERT_GE(texts.size(), 13u);
+  for (int i = 0; i < 10; ++i)
+    EXPECT_EQ(texts[i], std::to_string((i + 1) * 10) + " percent processed.");
+  EXPECT_EQ(texts[10], "Processed 328 pages for database 'tavox', file 'tavox_data' on file 1.");
+  EXPECT_EQ(texts[11], "Processed 2 pages for database 'tavox', file 'tavox_log' on file 1.");
+  EXPECT_EQ(texts[12].rfind("RESTORE DATABASE successfully processed 330 pages in ", 0), 0u);
+  // The first report came long before the end: the messages were not held back.
+  ASSERT_FALSE(c.arrivals.empty());
+  EXPECT_LT(c.arrivals.front() - started, std::chrono::milliseconds(600));
+  EXPECT_GE(Clock::now() - started, std::chrono::milliseconds(900));
+
+  auto db = srv.state()["databases"].back();
+  EXPECT_EQ(db["name"], "tavox");
+  EXPECT_EQ(db["files"][0]["physical"], dir + "tavox_Data.MDF");
+  EXPECT_TRUE(std::filesystem::exists(srv.files_root() + "/data/tavox_Log.LDF"));
+}
+
+TEST(StandinE2E, CancelStopsARestoreAndTheConnectionGoesOn) {
+  StandinServer srv({"--restore-seconds", "20"});
+  std::string bak = srv.make_backup("tavox", "tavox_data", "tavox_log");
+  std::filesystem::create_directories(srv.files_root() + "/data");
+  Odbc c;
+  ASSERT_TRUE(c.connect(srv.port(), "sa", "SECRET"));
+  auto started = Clock::now();
+  std::thread cancel([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    SQLCancel(c.stmt());
+  });
+  SQLRETURN rc = SQLExecDirect(
+      c.stmt(), (SQLCHAR*)restore_sql("tavox", bak, srv.files_root() + "\\data\\").c_str(),
+      SQL_NTS);
+  c.drain(rc);
+  cancel.join();
+  EXPECT_LT(Clock::now() - started, std::chrono::seconds(10));
+  auto entry = last_of_type(srv, "batch");
+  EXPECT_EQ(entry["outcome"]["cancelled"], true);
+  SQLFreeStmt(c.stmt(), SQL_CLOSE);
+  EXPECT_EQ(c.query("SELECT name FROM sysdatabases WHERE LOWER ( name ) = ?", "master", false),
+            "master");
+  EXPECT_EQ(srv.state()["databases"].back()["status"], "RESTORING");
+}
+
+TEST(StandinE2E, ControlsAndSeveralConnections) {
+  StandinServer srv(
+      {"--login", "sa:SECRET:sysadmin", "--login", "joe:pw", "--drop-at", "^sp_droplogin", "--fail",
+       "RECONFIGURE:5812:You do not have permission to run the RECONFIGURE statement."});
+  std::vector<std::thread> threads;
+  std::vector<std::string> answers(4);
+  for (int i = 0; i < 4; ++i) {
+    threads.emplace_back([&, i] {
+      Odbc c;
+      if (c.connect(srv.port(), i % 2 ? "joe" : "sa", i % 2 ? "pw" : "SECRET"))
+        answers[static_cast<size_t>(i)] =
+            c.query("SELECT name FROM sysdatabases WHERE LOWER ( name ) = ?", "model", false);
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(answers, std::vector<std::string>(4, "model"));
+
+  Odbc c;
+  ASSERT_TRUE(c.connect(srv.port(), "sa", "SECRET"));
+  EXPECT_EQ(c.exec("RECONFIGURE WITH OVERRIDE"), SQL_ERROR);
+  EXPECT_EQ(c.messages.back().first, 5812);
+  EXPECT_TRUE(ok(c.exec("RECONFIGURE WITH OVERRIDE")));  // the failure is used up
+  EXPECT_EQ(c.exec("sp_droplogin joe"), SQL_ERROR);      // the connection is gone
+  EXPECT_EQ(last_of_type(srv, "batch")["dropped"], true);
+  auto logins = srv.state()["logins"];
+  EXPECT_EQ(logins.size(), 2u);
+}
+
+}  // namespace
+}  // namespace dbsetup::testing
