@@ -110,6 +110,10 @@ std::string connection_string(const DbLogon& logon, const std::string& driver) {
     // keeps every character, whatever the process locale is.
     add(out, "ClientCharset", "UTF-8");
     add(out, "Encryption", "request");
+    // FreeTDS' default "auto" would retry a failed logon with every protocol
+    // it knows, Sybase's included, each time waiting out the login timeout.
+    // SQL Server answers 7.4 with the highest version it speaks itself.
+    add(out, "TDS_Version", "7.4");
   } else {
     add(out, "Server", logon.server);
     // Driver 18 would insist on encryption; "Optional" restores the older
@@ -182,10 +186,11 @@ DbResult Outcome::result(int32_t success_code) const {
   if (!failed_) return {success_code, 0, {}};
   const std::vector<std::string>& lines = errors_.empty() ? infos_ : errors_;
   std::string text;
-  for (const std::string& line : lines) {
-    if (line.empty()) continue;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    // Drivers repeat some of their own texts word for word; once is enough.
+    if (lines[i].empty() || (i > 0 && lines[i] == lines[i - 1])) continue;
     if (!text.empty()) text.push_back('\n');
-    text += line;
+    text += lines[i];
   }
   if (text.empty()) text = "The ODBC driver reported a failure without a message.";
   return DbResult::failure(native_, std::move(text));

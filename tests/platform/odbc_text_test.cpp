@@ -96,6 +96,7 @@ TEST(OdbcConnectionString, FreeTdsGetsHostPortAndInstanceAsItsKeywordsWantThem) 
   EXPECT_EQ(parts.at("Port"), "1500");
   EXPECT_EQ(parts.at("Encryption"), "request");
   EXPECT_EQ(parts.at("ClientCharset"), "UTF-8");
+  EXPECT_EQ(parts.at("TDS_Version"), "7.4");
 
   logon.server = "dbhost\\SQL2000";
   parts = parse_connection_string(connection_string(logon, "FreeTDS"));
@@ -215,6 +216,15 @@ TEST(OdbcOutcome, ErrorsDecideTheResultWhateverTheDriverReturned) {
     EXPECT_EQ(r.native_error, 18456);
     EXPECT_EQ(r.text, "Unable to connect to data source\nLogin failed for user 'sa'.");
     EXPECT_TRUE(o.connection_lost());
+  }
+
+  // A text the driver repeats word for word shows once.
+  {
+    Outcome o(nullptr);
+    o.step(true,
+           {diag("08S01", 20009, "Unable to connect"), diag("08S01", 20009, "Unable to connect"),
+            diag("08001", 0, "Unable to connect to data source")});
+    EXPECT_EQ(o.result().text, "Unable to connect\nUnable to connect to data source");
   }
 
   // SQL_ERROR without any error record still fails, with whatever was said.
