@@ -285,7 +285,7 @@ bool Connection::handle_login(const Bytes& payload) {
       {"tds_version", tds_version_name(version_)},
       {"packet_size", l.packet_size},
       {"option_flags", {l.option_flags1, l.option_flags2, l.type_flags, l.option_flags3}},
-      {"feature_ext", l.has_extension}};
+      {"feature_ext", l.features}};
   LoginOutcome result = executor_.login(l.user, l.password, l.database);
   TokenWriter w(before_ack);
   if (!result.ok) {

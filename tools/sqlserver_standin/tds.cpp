@@ -389,6 +389,27 @@ Login7 parse_login7(const Bytes& payload) {
   l.library = login_string(payload, kLoginFixed + 24);
   l.language = login_string(payload, kLoginFixed + 28);
   l.database = login_string(payload, kLoginFixed + 32);
+  if (l.has_extension) {
+    // The extension field holds the offset of the FeatureExt list.
+    Reader er(payload);
+    er.skip(kLoginFixed + 20);
+    uint16_t off = er.u16();
+    if (er.u16() >= 4 && static_cast<size_t>(off) + 4 <= payload.size()) {
+      Reader fr(payload);
+      fr.skip(off);
+      uint32_t at = fr.u32();
+      if (at < payload.size()) {
+        Reader list(payload);
+        list.skip(at);
+        while (list.remaining() > 0) {
+          uint8_t id = list.u8();
+          if (id == 0xFF) break;
+          l.features.push_back(id);
+          list.skip(list.u32());
+        }
+      }
+    }
+  }
   return l;
 }
 

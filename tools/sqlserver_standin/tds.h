@@ -166,6 +166,7 @@ struct Login7 {
   uint8_t option_flags1 = 0, option_flags2 = 0, type_flags = 0, option_flags3 = 0;
   std::string host, user, password, app, server, library, language, database;
   bool has_extension = false;
+  std::vector<uint8_t> features;  // FeatureExt ids the client asked for
 };
 Login7 parse_login7(const Bytes& payload);
 Bytes build_login7(const Login7& login);  // the client's side, for tests
