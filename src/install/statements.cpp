@@ -65,7 +65,10 @@ std::string bracketed(std::string_view name) { return doubled(name, ']'); }
 
 std::string name_argument(std::string_view name) {
   if (is_plain_identifier(name)) return std::string(name);
-  return "[" + bracketed(name) + "]";
+  std::string out = "[";
+  out += bracketed(name);
+  out += ']';
+  return out;
 }
 
 std::string drop_database(std::string_view dbname) {

@@ -105,7 +105,12 @@ std::string connection_string(const DbLogon& logon, const std::string& driver) {
       add(out, "Server", address.host + "\\" + address.instance);
     else
       add(out, "Server", address.host);
-    if (!address.port.empty()) add(out, "Port", address.port);
+    // A bare host means SQL Server's default port; FreeTDS has no default of
+    // its own once the protocol version is given ("invalid port number").
+    if (!address.port.empty())
+      add(out, "Port", address.port);
+    else if (address.instance.empty())
+      add(out, "Port", "1433");
     // The wide API hands FreeTDS UTF-16; UTF-8 as its client character set
     // keeps every character, whatever the process locale is.
     add(out, "ClientCharset", "UTF-8");

@@ -112,6 +112,7 @@ TEST(OdbcConnectionString, FreeTdsGetsHostPortAndInstanceAsItsKeywordsWantThem) 
   logon.server = "(local)";
   parts = parse_connection_string(connection_string(logon, "FreeTDS"));
   EXPECT_EQ(parts.at("Server"), "127.0.0.1");
+  EXPECT_EQ(parts.at("Port"), "1433");  // a bare host is the default port
 }
 
 TEST(OdbcConnectionString, MicrosoftDriversTakeTheServerFieldAsItStands) {
