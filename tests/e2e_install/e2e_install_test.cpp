@@ -1,0 +1,346 @@
+// The install procedure through the ODBC driver against the SQL Server
+// stand-in: what the server ends up holding and the exact texts it received.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/transaction.h"
+#include "install/install.h"
+#include "platform/memory_ui.h"
+#include "platform/platform.h"
+#include "support/standin_process.h"
+
+namespace dbsetup {
+namespace {
+
+using nlohmann::json;
+using testing::StandinServer;
+using Event = MemoryUi::Event;
+
+constexpr const char* kAppName = "Marlox零售管理系统安装";
+constexpr const char* kExistenceQuery = "SELECT name FROM sysdatabases WHERE LOWER ( name ) = @P1";
+
+// Blocking calls run on a worker thread, as in the Qt window; the restore's
+// progress messages then arrive on that thread.
+class WorkerUi : public MemoryUi {
+ public:
+  void run_blocking(const std::function<void()>& work) override {
+    std::thread worker(work);
+    worker.join();
+  }
+};
+
+// One window of an edition, pointed at a fresh stand-in.
+struct Install {
+  explicit Install(bool mss7, std::vector<std::string> server_args = {},
+                   const std::string& dbname = "nuvex", const std::string& dataname = "nuvex_Data",
+                   const std::string& logname = "nuvex_Log")
+      : seven(mss7), server(std::move(server_args)) {
+    gs.gs_appname = kAppName;
+    backup = server.make_backup(dbname, dataname, logname);
+    if (seven) {
+      // The 7.0 procedure finds the logical names in the backup itself.
+      field("sle_dbname", dbname);
+      field("sle_mss7_servername", server.address());
+      field("sle_mss7_userid", "sa");
+      field("sle_mss7_password", "SECRET");
+      field("sle_mss7data_setuppath", server.files_root());
+      field("sle_mss7data_backupfile", backup);
+      ui.answer = [](const std::string&, const std::string&, int) { return kYes; };
+    } else {
+      gs.gs_database_data = dataname;
+      gs.gs_database_log = logname;
+      field("sle_dbname_2000", dbname);
+      field("sle_mss2000_servername", server.address());
+      field("sle_mss2000_userid", "sa");
+      field("sle_mss2000_password", "SECRET");
+      field("sle_mss2000data_setuppath", server.files_root());
+      field("sle_mss2000data_backupfile", backup);
+    }
+  }
+
+  void field(const std::string& role, const std::string& value) { ui.set_text(role, value); }
+
+  int run() {
+    auto start = std::chrono::steady_clock::now();
+    int code = seven ? wf_mss7_setup(ctx) : wf_mss2000_setup(ctx);
+    elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    return code;
+  }
+
+  std::string path(const std::string& file) const { return server.files_root() + "\\" + file; }
+
+  // The item called `name` in one of the state's lists; null when there is none.
+  json find(const char* list, const std::string& name) const {
+    const json state = server.state();
+    for (const auto& item : state[list])
+      if (item.value("name", "") == name) return item;
+    return json();
+  }
+  json database(const std::string& name) const { return find("databases", name); }
+  json login(const std::string& name) const { return find("logins", name); }
+  int allow_updates() const {
+    return server.state()["configuration"]["allow updates"]["value"].get<int>();
+  }
+
+  // The failure box: the one box with only an OK button that is not the
+  // success message.
+  std::string failure_text() const {
+    for (const auto& box : ui.message_boxes())
+      if (box.buttons == MsgButtons::Ok && box.value != "数据库安装成功!") return box.value;
+    return {};
+  }
+  std::vector<int> progress() const {
+    std::vector<int> out;
+    for (const auto& e : ui.events())
+      if (e.kind == Event::Progress) out.push_back(e.number);
+    return out;
+  }
+  size_t count(const std::string& prefix) const {
+    auto all = server.statements();
+    return static_cast<size_t>(std::count_if(
+        all.begin(), all.end(), [&](const std::string& s) { return s.rfind(prefix, 0) == 0; }));
+  }
+
+  bool seven;
+  StandinServer server;
+  std::string backup;
+  WorkerUi ui;
+  Settings gs;
+  Transaction sqlca{make_odbc_client()};
+  WindowState state;
+  SetupContext ctx{gs, sqlca, ui, state, default_platform()};
+  std::chrono::milliseconds elapsed{0};
+};
+
+// The database and the install login as a successful run leaves them.
+void expect_installed(const Install& in, const std::string& name, const std::string& dataname,
+                      const std::string& logname) {
+  json db = in.database(name);
+  ASSERT_TRUE(db.is_object()) << in.server.state().dump(2);
+  EXPECT_EQ(db["status"], "ONLINE");
+  ASSERT_EQ(db["files"].size(), 2u);
+  EXPECT_EQ(db["files"][0]["type"], "D");
+  EXPECT_EQ(db["files"][0]["logical"], dataname);
+  EXPECT_EQ(db["files"][0]["physical"], in.path(name + "_Data.MDF"));
+  EXPECT_TRUE(db["files"][0]["on_disk"].get<bool>());
+  EXPECT_EQ(db["files"][1]["type"], "L");
+  EXPECT_EQ(db["files"][1]["logical"], logname);
+  EXPECT_EQ(db["files"][1]["physical"], in.path(name + "_Log.LDF"));
+
+  json zq = in.login("zq");
+  ASSERT_TRUE(zq.is_object());
+  EXPECT_EQ(zq["password"], "zq");
+  EXPECT_EQ(zq["roles"], json({"securityadmin", "serveradmin", "sysadmin"}));
+  EXPECT_EQ(zq["default_database"], name);
+  EXPECT_EQ(in.allow_updates(), 0);
+}
+
+TEST(EndToEnd, FullInstall2000) {
+  Install in(false);
+  EXPECT_EQ(in.run(), 0);
+  std::cout << "[ TIMING   ] full SQL Server 2000 install: " << in.elapsed.count() << " ms\n";
+  expect_installed(in, "nuvex", "nuvex_Data", "nuvex_Log");
+
+  const std::string data = in.path("nuvex_Data.MDF");
+  const std::string log = in.path("nuvex_Log.LDF");
+  const std::vector<std::string> expected = {
+      kExistenceQuery,
+      "sp_droplogin zq",
+      "sp_addlogin 'zq','zq'",
+      "sp_addsrvrolemember N'zq', sysadmin",
+      "sp_addsrvrolemember N'zq', securityadmin",
+      "sp_addsrvrolemember N'zq', serveradmin",
+      "CREATE DATABASE [nuvex]  ON PRIMARY (NAME = N'nuvex_Data', FILENAME = N'" + data +
+          "' , SIZE = 1, FILEGROWTH = 10%) LOG ON (NAME = N'nuvex_Log', FILENAME = N'" + log +
+          "' , SIZE = 1, FILEGROWTH = 10%)",
+      "exec sp_defaultdb N'zq', N'nuvex'",
+      "RESTORE DATABASE [nuvex] FROM  DISK = N'" + in.backup +
+          "' WITH  FILE = 1,  NOUNLOAD ,  STATS = 10,  RECOVERY ,  REPLACE  , MOVE N'nuvex_Data' "
+          "TO N'" +
+          data + "', MOVE N'nuvex_Log' TO N'" + log + "'",
+      "sp_configure 'allow updates',1",
+      "RECONFIGURE WITH OVERRIDE",
+      "sp_configure 'allow updates',0",
+      "RECONFIGURE WITH OVERRIDE",
+  };
+  EXPECT_EQ(in.server.statements(), expected);
+  EXPECT_EQ(in.progress(), (std::vector<int>{0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100, -1}));
+  EXPECT_EQ(in.ui.statuses().back(), "数据库安装成功!");
+  EXPECT_FALSE(in.ui.install_enabled());
+  EXPECT_FALSE(in.ui.busy());
+}
+
+TEST(EndToEnd, FullInstall7TakesTheLogicalNamesFromTheBackup) {
+  Install in(true, {}, "tavox", "tavox_dat", "tavox_lg");
+  EXPECT_EQ(in.run(), 0);
+  std::cout << "[ TIMING   ] full SQL Server 7.0 install: " << in.elapsed.count() << " ms\n";
+  expect_installed(in, "tavox", "tavox_dat", "tavox_lg");
+
+  const std::string data = in.path("tavox_Data.MDF");
+  const std::string log = in.path("tavox_Log.LDF");
+  const std::vector<std::string> expected = {
+      kExistenceQuery,
+      "sp_droplogin zq",
+      "sp_addlogin 'zq','zq'",
+      "sp_addsrvrolemember N'zq', sysadmin",
+      "sp_addsrvrolemember N'zq', securityadmin",
+      "sp_addsrvrolemember N'zq', serveradmin",
+      "RESTORE FILELISTONLY FROM DISK = N'" + in.backup + "'",
+      "CREATE DATABASE [tavox]  ON PRIMARY (NAME = N'tavox_dat', FILENAME = N'" + data +
+          "' , SIZE = 1, FILEGROWTH = 10%) LOG ON (NAME = N'tavox_lg', FILENAME = N'" + log +
+          "' , SIZE = 1, FILEGROWTH = 10%)",
+      "exec sp_defaultdb N'zq', N'tavox'",
+      "RESTORE DATABASE [tavox] FROM  DISK = N'" + in.backup +
+          "' WITH  FILE = 1,  NOUNLOAD ,  STATS = 10,  RECOVERY ,  REPLACE , MOVE N'tavox_dat' "
+          "TO N'" +
+          data + "', MOVE N'tavox_lg' TO N'" + log + "'",
+      "sp_configure 'allow updates',1",
+      "RECONFIGURE WITH OVERRIDE",
+      "sp_configure 'allow updates',0",
+      "RECONFIGURE WITH OVERRIDE",
+  };
+  EXPECT_EQ(in.server.statements(), expected);
+}
+
+TEST(EndToEnd, AnExistingDatabaseIsOverwrittenAfterYesAndKeptAfterNo) {
+  {
+    SCOPED_TRACE("Yes");
+    Install in(false, {"--database", "Nuvex"});
+    in.ui.answer = [](const std::string&, const std::string&, int) { return kYes; };
+    EXPECT_EQ(in.run(), 0);
+    EXPECT_EQ(in.count("Drop DATABASE [nuvex]"), 1u);
+    expect_installed(in, "nuvex", "nuvex_Data", "nuvex_Log");
+  }
+  {
+    SCOPED_TRACE("No");
+    Install in(false, {"--database", "nuvex"});
+    const json before = in.database("nuvex");
+    EXPECT_EQ(in.run(), -2);
+    EXPECT_EQ(in.database("nuvex"), before);
+    EXPECT_TRUE(in.login("zq").is_null());
+    EXPECT_EQ(in.ui.statuses().back(), "取消数据库安装!");
+  }
+}
+
+TEST(EndToEnd, RestoreFailuresEndWithMinus10AndTheServersText) {
+  {
+    SCOPED_TRACE("missing backup file");
+    Install in(false);
+    in.field("sle_mss2000data_backupfile", in.server.files_root() + "/missing.bak");
+    EXPECT_EQ(in.run(), -10);
+    const std::string text = in.failure_text();
+    const std::string head = "装载数据失败!\r\n\n错误信息:";
+    ASSERT_EQ(text.rfind(head, 0), 0u) << text;
+    // The device error and the termination notice, one a line.
+    const std::string server_text = text.substr(head.size());
+    const size_t cut = server_text.find('\n');
+    ASSERT_NE(cut, std::string::npos) << server_text;
+    EXPECT_NE(server_text.find("missing.bak"), std::string::npos) << server_text;
+    EXPECT_NE(server_text.substr(cut + 1).find("RESTORE DATABASE"), std::string::npos)
+        << server_text;
+    EXPECT_EQ(in.ui.statuses().back(), "装载数据失败!");
+    EXPECT_TRUE(in.database("nuvex").is_object());  // created before the restore failed
+    EXPECT_EQ(in.progress().back(), -1);
+  }
+  {
+    SCOPED_TRACE("failing midway");
+    Install in(true, {"--restore-fail-at", "50"}, "tavox", "tavox_dat", "tavox_lg");
+    EXPECT_EQ(in.run(), -10);
+    EXPECT_EQ(in.failure_text().rfind("装载数据失败!\r\n\n错误信息:", 0), 0u);
+    auto progress = in.progress();
+    ASSERT_GE(progress.size(), 3u);
+    EXPECT_EQ(progress.front(), 0);
+    EXPECT_EQ(progress.back(), -1);
+    EXPECT_EQ(std::find(progress.begin(), progress.end(), 100), progress.end());
+    EXPECT_FALSE(in.ui.busy());
+    EXPECT_TRUE(in.ui.install_enabled());
+  }
+}
+
+TEST(EndToEnd, LoginProvisioningFailures) {
+  {
+    SCOPED_TRACE("an administrator that may not create logins");
+    Install in(false, {"--login", "op:pw:dbcreator"});
+    in.field("sle_mss2000_userid", "op");
+    in.field("sle_mss2000_password", "pw");
+    EXPECT_EQ(in.run(), -6);
+    EXPECT_EQ(in.failure_text().rfind("创建新用户失败!\r\n\n错误信息:", 0), 0u);
+    EXPECT_GT(in.failure_text().size(), std::string("创建新用户失败!\r\n\n错误信息:").size());
+    EXPECT_TRUE(in.login("zq").is_null());
+    EXPECT_EQ(in.ui.statuses().back(), "创建新用户失败!");
+  }
+  {
+    SCOPED_TRACE("zq with another password that cannot be dropped");
+    Install in(
+        false,
+        {"--login", "sa:SECRET:sysadmin", "--login", "zq:other", "--fail",
+         "^sp_droplogin:15434:Could not drop login 'zq' as the user is currently logged in."});
+    EXPECT_EQ(in.run(), -7);
+    EXPECT_EQ(in.failure_text().rfind("重新登录数据库失败!\r\n\n错误信息:", 0), 0u);
+    EXPECT_EQ(in.login("zq")["password"], "other");
+    EXPECT_EQ(in.login("zq")["roles"], json({"securityadmin", "serveradmin", "sysadmin"}));
+    EXPECT_EQ(in.ui.statuses().back(), "重新登录数据库失败!");
+  }
+}
+
+TEST(EndToEnd, RefusedConfigurationLeavesTheLoadedDatabase) {
+  Install in(false, {"--fail",
+                     "allow updates',1:15247:User does not have permission to perform "
+                     "this action."});
+  EXPECT_EQ(in.run(), -11);
+  EXPECT_EQ(in.failure_text(),
+            "修改数据配置1失败!\r\n\n错误信息:User does not have permission to "
+            "perform this action.");
+  EXPECT_EQ(in.ui.statuses().back(), "修改数据配置1失败!");
+  EXPECT_EQ(in.database("nuvex")["status"], "ONLINE");
+  EXPECT_EQ(in.count("RECONFIGURE"), 0u);
+}
+
+TEST(EndToEnd, ADroppedConnectionFailsTheStageAndTheNextRunStartsAfresh) {
+  Install in(false, {"--drop-at", "sp_defaultdb"});
+  EXPECT_EQ(in.run(), -9);
+  EXPECT_EQ(in.failure_text().rfind("更改数据库权限失败!\r\n\n错误信息:", 0), 0u);
+  EXPECT_EQ(in.ui.statuses().back(), "更改数据库权限失败!");
+  EXPECT_FALSE(in.sqlca.connected());
+  EXPECT_FALSE(in.ui.busy());
+
+  // Pressing the button again logs on anew, finds the database of the first
+  // run and gets as far as the server lets it (it drops every sp_defaultdb).
+  const size_t queries = in.count(kExistenceQuery);
+  in.ui.answer = [](const std::string&, const std::string&, int) { return kYes; };
+  EXPECT_EQ(in.run(), -9);
+  EXPECT_EQ(in.count(kExistenceQuery), queries + 1);
+  EXPECT_EQ(in.count("Drop DATABASE [nuvex]"), 1u);
+}
+
+TEST(EndToEnd, AHostileDatabaseNameStaysOneName) {
+  const std::string name = "x]; DROP DATABASE master --";
+  Install in(false, {}, name, "nuvex_Data", "nuvex_Log");
+  EXPECT_EQ(in.run(), 0);
+  expect_installed(in, name, "nuvex_Data", "nuvex_Log");
+  EXPECT_TRUE(in.database("master").is_object());
+  EXPECT_EQ(in.count("CREATE DATABASE [x]]; DROP DATABASE master --]  ON PRIMARY"), 1u);
+}
+
+TEST(EndToEnd, ALargerModelDatabaseIsMetBySizelessFiles) {
+  Install in(false, {"--model-size-mb", "8"});
+  EXPECT_EQ(in.run(), 0);
+  EXPECT_EQ(in.count("CREATE DATABASE"), 2u);
+  auto statements = in.server.statements();
+  auto second = std::find_if(statements.rbegin(), statements.rend(), [](const std::string& s) {
+    return s.rfind("CREATE DATABASE", 0) == 0;
+  });
+  EXPECT_EQ(second->find("SIZE = 1"), std::string::npos);
+  expect_installed(in, "nuvex", "nuvex_Data", "nuvex_Log");
+  EXPECT_EQ(in.failure_text(), "");
+}
+
+}  // namespace
+}  // namespace dbsetup
