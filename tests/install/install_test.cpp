@@ -2,13 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/memory_ui.h"
 #include "support/fake_platform.h"
+#include "support/temp_files.h"
 
 namespace dbsetup {
 namespace {
@@ -460,52 +463,86 @@ TEST(Install7, ADropFailingWithDeviceError5105CountsAsDone) {
   EXPECT_EQ(rig.boxes(MsgButtons::Ok).size(), 1u);  // only the success box
 }
 
-// The data folder's files on this machine (FakeFiles: the POSIX file system
-// is not available yet).
+// The data folder's files on this machine, in a temporary folder through the
+// system's file backend.
 TEST(Install7, LeftoverFilesAreDeletedOnlyAfterYes) {
-  const std::string data = "C:\\MSSQL7\\Data\\tavox_Data.MDF";
-  const std::string log = "C:\\MSSQL7\\Data\\tavox_Log.LDF";
+  std::unique_ptr<FileSystem> files = make_system_files();
+  ASSERT_TRUE(files);
+  struct Folder {
+    testing::TempDir dir;
+    bool data() const { return std::filesystem::exists(dir.file("tavox_Data.MDF")); }
+    bool log() const { return std::filesystem::exists(dir.file("tavox_Log.LDF")); }
+  };
+  auto rig_in = [&](Rig& rig, const Folder& folder) {
+    rig.fake.platform.files = files.get();
+    rig.ui.set_text(rig.seven ? "sle_mss7data_setuppath" : "sle_mss2000data_setuppath",
+                    folder.dir.path());
+  };
   {
-    SCOPED_TRACE("Yes deletes both, the log file even when it is missing");
+    SCOPED_TRACE("Yes deletes both");
+    Folder folder;
+    folder.dir.write("tavox_Data.MDF", "old data");
+    folder.dir.write("tavox_Log.LDF", "old log");
     Rig rig(true);
-    rig.fake.files.existing = {data};
+    rig_in(rig, folder);
     rig.answer_all(kYes);
     EXPECT_EQ(rig.run(), 0);
-    EXPECT_EQ(rig.fake.files.removed, (std::vector<std::string>{data, log}));
+    EXPECT_FALSE(folder.data());
+    EXPECT_FALSE(folder.log());
     auto warnings = rig.boxes(MsgButtons::YesNo);
     ASSERT_EQ(warnings.size(), 2u);  // the name, then the files
     EXPECT_EQ(warnings[1].control, kWarning);
     EXPECT_EQ(warnings[1].default_button, kNo);
-    EXPECT_EQ(warnings[1].value, "系统检测到在指定的目录下已有本数据库文件存在！\r\n\n" + data +
-                                     "\n\n警告：如果有必要，请备份目录\r\nC:\\MSSQL7\\Data\\\r\n"
-                                     "请确认是否继续安装，覆盖已存在的文件？\n\n"
+    const std::string folder_text = folder.dir.path() + "\\";
+    EXPECT_EQ(warnings[1].value, "系统检测到在指定的目录下已有本数据库文件存在！\r\n\n" +
+                                     folder_text + "tavox_Data.MDF" +
+                                     "\n\n警告：如果有必要，请备份目录\r\n" + folder_text +
+                                     "\r\n请确认是否继续安装，覆盖已存在的文件？\n\n"
                                      "注意：此举可能造成系统原来数据物理丢失，不能恢复。"
                                      "请在确认之前和系统管理员联系！");
-    // The deletion comes before the login stage.
+    // The question comes before the login stage.
     EXPECT_EQ(rig.trace().at(2), "sp_droplogin zq");
   }
   {
-    SCOPED_TRACE("No keeps them");
+    SCOPED_TRACE("Yes with the data file alone");
+    Folder folder;
+    folder.dir.write("tavox_Data.MDF", "old data");
     Rig rig(true);
-    rig.fake.files.existing = {data, log};
-    EXPECT_EQ(rig.run(), -2);
-    EXPECT_TRUE(rig.fake.files.removed.empty());
-    EXPECT_EQ(rig.fake.files.existing.size(), 2u);
+    rig_in(rig, folder);
+    rig.answer_all(kYes);
+    EXPECT_EQ(rig.run(), 0);
+    EXPECT_FALSE(folder.data());
   }
   {
-    SCOPED_TRACE("only a log file: no question");
+    SCOPED_TRACE("No keeps them");
+    Folder folder;
+    folder.dir.write("tavox_Data.MDF", "old data");
+    folder.dir.write("tavox_Log.LDF", "old log");
     Rig rig(true);
-    rig.fake.files.existing = {log};
+    rig_in(rig, folder);
+    EXPECT_EQ(rig.run(), -2);
+    EXPECT_TRUE(folder.data());
+    EXPECT_TRUE(folder.log());
+    EXPECT_EQ(rig.ui.statuses().back(), "");
+  }
+  {
+    SCOPED_TRACE("only a log file: no question, nothing deleted");
+    Folder folder;
+    folder.dir.write("tavox_Log.LDF", "old log");
+    Rig rig(true);
+    rig_in(rig, folder);
     EXPECT_EQ(rig.run(), 0);
-    EXPECT_TRUE(rig.fake.files.removed.empty());
+    EXPECT_TRUE(folder.log());
     EXPECT_EQ(rig.boxes(MsgButtons::YesNo).size(), 1u);
   }
   {
     SCOPED_TRACE("the 2000 procedure never looks");
+    Folder folder;
+    folder.dir.write("nuvex_Data.MDF", "old data");
     Rig rig(false);
-    rig.fake.files.existing = {"D:\\Data\\nuvex_Data.MDF"};
+    rig_in(rig, folder);
     EXPECT_EQ(rig.run(), 0);
-    EXPECT_TRUE(rig.fake.files.removed.empty());
+    EXPECT_TRUE(std::filesystem::exists(folder.dir.file("nuvex_Data.MDF")));
     EXPECT_TRUE(rig.boxes(MsgButtons::YesNo).empty());
   }
 }
@@ -590,63 +627,48 @@ TEST(Install, DataFolderGainsOneTrailingBackslash) {
 }
 
 TEST(Install, ValuesReachTheServerAsOneValueEach) {
-  {
-    SCOPED_TRACE("7.0 with quotes and brackets everywhere");
-    Rig rig(true);
-    const std::string name = "x]; DROP DATABASE master --";
-    rig.ui.set_text("sle_dbname", name);
-    rig.ui.set_text("sle_mss7data_setuppath", "D:\\it's");
-    rig.ui.set_text("sle_mss7data_backupfile", "D:\\bak's\\a.bak");
-    rig.file_list = {{"d'ata", "x", "D", "PRIMARY"}, {"l'og", "y", "L", ""}};
-    rig.gs.gs_logid = "z'q";
-    rig.gs.gs_password = "p'w";
-    rig.database_found(name);
-    rig.answer_all(kYes);
-    EXPECT_EQ(rig.run(), 0);
+  // Quotes and brackets in every value, and a name that tries to end the statement.
+  Rig rig(true);
+  const std::string name = "x]; DROP DATABASE master --";
+  rig.ui.set_text("sle_dbname", name);
+  rig.ui.set_text("sle_mss7data_setuppath", "D:\\it's");
+  rig.ui.set_text("sle_mss7data_backupfile", "D:\\bak's\\a.bak");
+  rig.file_list = {{"d'ata", "x", "D", "PRIMARY"}, {"l'og", "y", "L", ""}};
+  rig.gs.gs_logid = "z'q";
+  rig.gs.gs_password = "p'w";
+  rig.database_found(name);
+  rig.answer_all(kYes);
+  EXPECT_EQ(rig.run(), 0);
 
-    const std::vector<std::string> expected = {
-        "CONNECT MSS Microsoft SQL Server 6.x|127.0.0.1,1433|master|sa|SECRET|autocommit|",
-        "QUERY SELECT name FROM sysdatabases WHERE LOWER ( name ) = ? <- x]; drop database "
-        "master --",
-        "Drop DATABASE [x]]; DROP DATABASE master --]",
-        "sp_droplogin [z'q]",
-        "sp_addlogin 'z''q','p''w'",
-        "sp_addsrvrolemember N'z''q', sysadmin",
-        "sp_addsrvrolemember N'z''q', securityadmin",
-        "sp_addsrvrolemember N'z''q', serveradmin",
-        "DISCONNECT",
-        "CONNECT MSS Microsoft SQL Server 6.x|127.0.0.1,1433|master|z'q|p'w|autocommit|",
-        "ROWS RESTORE FILELISTONLY FROM DISK = N'D:\\bak''s\\a.bak'",
-        "CREATE DATABASE [x]]; DROP DATABASE master --]  ON PRIMARY (NAME = N'd''ata', FILENAME "
-        "= N'D:\\it''s\\x]; DROP DATABASE master --_Data.MDF' , SIZE = 1, FILEGROWTH = 10%) LOG "
-        "ON (NAME = N'l''og', FILENAME = N'D:\\it''s\\x]; DROP DATABASE master --_Log.LDF' , "
-        "SIZE = 1, FILEGROWTH = 10%)",
-        "exec sp_defaultdb N'z''q', N'x]; DROP DATABASE master --'",
-        "RESTORE DATABASE [x]]; DROP DATABASE master --] FROM  DISK = N'D:\\bak''s\\a.bak' WITH  "
-        "FILE = 1,  NOUNLOAD ,  STATS = 10,  RECOVERY ,  REPLACE , MOVE N'd''ata' TO "
-        "N'D:\\it''s\\x]; DROP DATABASE master --_Data.MDF', MOVE N'l''og' TO "
-        "N'D:\\it''s\\x]; DROP DATABASE master --_Log.LDF'",
-        "sp_configure 'allow updates',1",
-        "RECONFIGURE WITH OVERRIDE",
-        "sp_configure 'allow updates',0",
-        "RECONFIGURE WITH OVERRIDE",
-        "DISCONNECT",
-    };
-    EXPECT_EQ(rig.trace(), expected);
-    // The files are looked for under the name as typed.
-    EXPECT_EQ(rig.gs.gs_database_data, "d'ata");
-  }
-  {
-    SCOPED_TRACE("2000 keeps its fixed password literal");
-    Rig rig(false);
-    rig.gs.gs_logid = "o'hara";
-    rig.gs.gs_database_data = "da]ta'";
-    rig.run();
-    auto trace = rig.trace();
-    EXPECT_EQ(trace.at(2), "sp_droplogin [o'hara]");
-    EXPECT_EQ(trace.at(3), "sp_addlogin 'o''hara','zq'");
-    EXPECT_EQ(rig.count_prefix("CREATE DATABASE [nuvex]  ON PRIMARY (NAME = N'da]ta''', "), 1u);
-  }
+  const std::vector<std::string> expected = {
+      "CONNECT MSS Microsoft SQL Server 6.x|127.0.0.1,1433|master|sa|SECRET|autocommit|",
+      "QUERY SELECT name FROM sysdatabases WHERE LOWER ( name ) = ? <- x]; drop database "
+      "master --",
+      "Drop DATABASE [x]]; DROP DATABASE master --]",
+      "sp_droplogin [z'q]",
+      "sp_addlogin 'z''q','p''w'",
+      "sp_addsrvrolemember N'z''q', sysadmin",
+      "sp_addsrvrolemember N'z''q', securityadmin",
+      "sp_addsrvrolemember N'z''q', serveradmin",
+      "DISCONNECT",
+      "CONNECT MSS Microsoft SQL Server 6.x|127.0.0.1,1433|master|z'q|p'w|autocommit|",
+      "ROWS RESTORE FILELISTONLY FROM DISK = N'D:\\bak''s\\a.bak'",
+      "CREATE DATABASE [x]]; DROP DATABASE master --]  ON PRIMARY (NAME = N'd''ata', FILENAME "
+      "= N'D:\\it''s\\x]; DROP DATABASE master --_Data.MDF' , SIZE = 1, FILEGROWTH = 10%) LOG "
+      "ON (NAME = N'l''og', FILENAME = N'D:\\it''s\\x]; DROP DATABASE master --_Log.LDF' , "
+      "SIZE = 1, FILEGROWTH = 10%)",
+      "exec sp_defaultdb N'z''q', N'x]; DROP DATABASE master --'",
+      "RESTORE DATABASE [x]]; DROP DATABASE master --] FROM  DISK = N'D:\\bak''s\\a.bak' WITH  "
+      "FILE = 1,  NOUNLOAD ,  STATS = 10,  RECOVERY ,  REPLACE , MOVE N'd''ata' TO "
+      "N'D:\\it''s\\x]; DROP DATABASE master --_Data.MDF', MOVE N'l''og' TO "
+      "N'D:\\it''s\\x]; DROP DATABASE master --_Log.LDF'",
+      "sp_configure 'allow updates',1",
+      "RECONFIGURE WITH OVERRIDE",
+      "sp_configure 'allow updates',0",
+      "RECONFIGURE WITH OVERRIDE",
+      "DISCONNECT",
+  };
+  EXPECT_EQ(rig.trace(), expected);
 }
 
 TEST(Install, CreateRetriesWithoutSizeOnceAfterError1803) {

@@ -30,17 +30,6 @@ TEST(Statements, EveryQuoteAndBracketInAValueIsDoubled) {
   EXPECT_EQ(sql::file_list("C:\\it's.bak"), "RESTORE FILELISTONLY FROM DISK = N'C:\\it''s.bak'");
 }
 
-TEST(Statements, CreateWithoutSizeLeavesOutBothSizeClausesOnly) {
-  const std::string with = sql::create_database("d", "dd", "f.mdf", "ll", "f.ldf", true);
-  const std::string without = sql::create_database("d", "dd", "f.mdf", "ll", "f.ldf", false);
-  EXPECT_EQ(without,
-            "CREATE DATABASE [d]  ON PRIMARY (NAME = N'dd', FILENAME = N'f.mdf' , "
-            "FILEGROWTH = 10%) LOG ON (NAME = N'll', FILENAME = N'f.ldf' , FILEGROWTH = 10%)");
-  std::string stripped = with;
-  for (size_t at; (at = stripped.find("SIZE = 1, ")) != std::string::npos;) stripped.erase(at, 10);
-  EXPECT_EQ(stripped, without);
-}
-
 TEST(RestorePercent, ReadsTheServersProgressMessagesAndNothingElse) {
   EXPECT_EQ(restore_percent("10 percent processed."), 10);
   EXPECT_EQ(restore_percent("0 percent processed."), 0);
