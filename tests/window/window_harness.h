@@ -28,11 +28,31 @@ class QtEnvironment : public ::testing::Environment {
     static char* argv[] = {name, nullptr};
     app_ = std::make_unique<QApplication>(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    // A modal dialog that nobody answers would hang the test binary: close
+    // any that stays open for long.
+    watchdog_ = std::make_unique<QTimer>();
+    QObject::connect(watchdog_.get(), &QTimer::timeout, [this] {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (modal != modal_) {
+        modal_ = modal;
+        since_.start();
+      } else if (modal && since_.elapsed() > 15000) {
+        ADD_FAILURE() << "modal " << modal->metaObject()->className() << " left open";
+        modal->close();
+      }
+    });
+    watchdog_->start(250);
   }
-  void TearDown() override { app_.reset(); }
+  void TearDown() override {
+    watchdog_.reset();
+    app_.reset();
+  }
 
  private:
   std::unique_ptr<QApplication> app_;
+  std::unique_ptr<QTimer> watchdog_;
+  QWidget* modal_ = nullptr;
+  QElapsedTimer since_;
 };
 
 // Registered once for the whole test binary.
