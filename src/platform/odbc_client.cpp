@@ -33,6 +33,7 @@ constexpr SQLSMALLINT kDiagSeverity = -1151;
 constexpr int kMaxResultSteps = 1'000'000;
 
 constexpr const char* kNotConnected = "Transaction not connected";
+constexpr int32_t kLoginFailed = 18456;
 
 std::u16string wide(std::string_view text) { return utf8_to_utf16(text); }
 
@@ -108,6 +109,7 @@ class OdbcClient final : public DbClient {
 
  private:
   bool ensure_environment(odbc::Outcome& outcome);
+  DbResult attempt(const DbLogon& logon, const std::string& driver, odbc::FreeTdsBraces style);
   std::string driver_for();
   // Runs `sql` on a fresh statement (with `param` bound to its one marker
   // when given) and drains every result and message it produces.
@@ -169,8 +171,23 @@ std::string OdbcClient::driver_for() {
 
 DbResult OdbcClient::connect(const DbLogon& logon) {
   if (dbc_) disconnect();
+  {
+    odbc::Outcome outcome(&handler_);
+    if (!ensure_environment(outcome)) return outcome.result();
+  }
+  const std::string driver = driver_for();
+  DbResult result = attempt(logon, driver, odbc::FreeTdsBraces::verbatim);
+  // Which way FreeTDS reads braces depends on its release; a logon refused
+  // with values that read differently the other way gets that one try more.
+  if (result.code != 0 && result.native_error == kLoginFailed && odbc::is_freetds(driver) &&
+      odbc::freetds_styles_differ(logon))
+    result = attempt(logon, driver, odbc::FreeTdsBraces::doubled);
+  return result;
+}
+
+DbResult OdbcClient::attempt(const DbLogon& logon, const std::string& driver,
+                             odbc::FreeTdsBraces style) {
   odbc::Outcome outcome(&handler_);
-  if (!ensure_environment(outcome)) return outcome.result();
 
   if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_))) {
     outcome.step(true, read_diagnostics(SQL_HANDLE_ENV, env_));
@@ -188,7 +205,7 @@ DbResult OdbcClient::connect(const DbLogon& logon) {
                          logon.autocommit ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF)),
                      0);
 
-  std::u16string text = wide(odbc::connection_string(logon, driver_for()));
+  std::u16string text = wide(odbc::connection_string(logon, driver, style));
   SQLRETURN rc = SQLDriverConnectW(dbc_, nullptr, wptr(text), SQL_NTS, nullptr, 0, nullptr,
                                    SQL_DRIVER_NOPROMPT);
   outcome.step(driver_error(rc), read_diagnostics(SQL_HANDLE_DBC, dbc_));

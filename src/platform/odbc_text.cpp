@@ -39,6 +39,20 @@ void add(std::string& out, std::string_view key, std::string_view value) {
   out.push_back(';');
 }
 
+void add_raw(std::string& out, std::string_view key, std::string_view value) {
+  out.append(key);
+  out.push_back('=');
+  out.append(value);
+  out.push_back(';');
+}
+
+// Values that read the same whichever way FreeTDS treats braces.
+bool freetds_neutral(std::string_view value) {
+  if (value.find('}') == std::string_view::npos) return true;
+  return value.find(';') == std::string_view::npos && value.front() != '{' &&
+         value.front() != ' ' && value.back() != ' ';
+}
+
 }  // namespace
 
 std::string choose_driver(std::string_view override_value,
@@ -68,6 +82,19 @@ std::string brace(std::string_view value) {
   return out;
 }
 
+std::string freetds_value(std::string_view value, FreeTdsBraces style) {
+  if (value.find('}') == std::string_view::npos) return brace(value);
+  if (freetds_neutral(value)) return std::string(value);
+  if (style == FreeTdsBraces::doubled) return brace(value);
+  return "{" + std::string(value) + "}";
+}
+
+bool freetds_styles_differ(const DbLogon& logon) {
+  for (const std::string* v : {&logon.server, &logon.database, &logon.login, &logon.password})
+    if (!freetds_neutral(*v)) return true;
+  return false;
+}
+
 ServerAddress parse_server(std::string_view server) {
   std::string_view rest = trim(server);
   if (rest.size() >= 4 && lower(rest.substr(0, 4)) == "tcp:") rest = trim(rest.substr(4));
@@ -91,10 +118,18 @@ ServerAddress parse_server(std::string_view server) {
   return out;
 }
 
-std::string connection_string(const DbLogon& logon, const std::string& driver) {
+std::string connection_string(const DbLogon& logon, const std::string& driver,
+                              FreeTdsBraces style) {
   std::string out;
   add(out, "DRIVER", driver);
-  if (is_freetds(driver)) {
+  const bool freetds = is_freetds(driver);
+  auto value = [&](std::string_view key, std::string_view v) {
+    if (freetds)
+      add_raw(out, key, freetds_value(v, style));
+    else
+      add(out, key, v);
+  };
+  if (freetds) {
     ServerAddress address = parse_server(logon.server);
     // SQL Server's tools read "." and "(local)" as this machine; FreeTDS
     // would look them up as host names.
@@ -102,9 +137,9 @@ std::string connection_string(const DbLogon& logon, const std::string& driver) {
     // A port given beside an instance wins, as it does for SQL Server's tools;
     // only an instance alone is looked up through the SQL Server Browser.
     if (!address.instance.empty() && address.port.empty())
-      add(out, "Server", address.host + "\\" + address.instance);
+      value("Server", address.host + "\\" + address.instance);
     else
-      add(out, "Server", address.host);
+      value("Server", address.host);
     // A bare host means SQL Server's default port; FreeTDS has no default of
     // its own once the protocol version is given ("invalid port number").
     if (!address.port.empty())
@@ -128,9 +163,9 @@ std::string connection_string(const DbLogon& logon, const std::string& driver) {
     add(out, "Encrypt", d.find("driver 18") != std::string::npos ? "Optional" : "no");
     add(out, "TrustServerCertificate", "yes");
   }
-  add(out, "Database", logon.database);
-  add(out, "UID", logon.login);
-  add(out, "PWD", logon.password);
+  value("Database", logon.database);
+  value("UID", logon.login);
+  value("PWD", logon.password);
   add(out, "APP", kApplicationName);
   std::string_view extra = trim(logon.parameters);
   while (!extra.empty() && extra.front() == ';') extra.remove_prefix(1);

@@ -34,6 +34,20 @@ bool is_freetds(std::string_view driver);
 // A value in ODBC connection-string syntax: braced, with '}' doubled.
 std::string brace(std::string_view value);
 
+// How FreeTDS reads braced values. Up to release 1.3 it takes everything up
+// to the first "};" as it stands (no doubling); later releases follow ODBC.
+enum class FreeTdsBraces { verbatim, doubled };
+
+// A value for FreeTDS. Values that both readings take alike (no '}'; or a
+// '}' but no ';' and no leading '{' or blank, written bare) come out the same
+// in either style; the others depend on `style`. Under `verbatim` a value
+// holding "};" cannot be written at all.
+std::string freetds_value(std::string_view value, FreeTdsBraces style);
+
+// True when some value of `logon` comes out differently in the two styles,
+// so that a refused logon is worth one more try in the other.
+bool freetds_styles_differ(const DbLogon& logon);
+
 // The server field as SQL Server's tools read it: "host", "host,port",
 // "host\instance" (optionally "tcp:" in front). A port that is not a number
 // leaves the whole text as the host, for the driver to reject.
@@ -44,8 +58,10 @@ struct ServerAddress {
 };
 ServerAddress parse_server(std::string_view server);
 
-// The full connection string for SQLDriverConnectW.
-std::string connection_string(const DbLogon& logon, const std::string& driver);
+// The full connection string for SQLDriverConnectW. `style` matters only
+// for FreeTDS.
+std::string connection_string(const DbLogon& logon, const std::string& driver,
+                              FreeTdsBraces style = FreeTdsBraces::verbatim);
 
 // Removes the "[vendor][driver][SQL Server]" prefix that drivers put in front
 // of message texts. A server message that itself begins with a bracket keeps

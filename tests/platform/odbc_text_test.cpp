@@ -14,9 +14,11 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-// Splits a connection string the way ODBC reads it: key=value pairs separated
-// by ';', a value in braces running to the first '}' not doubled.
-std::map<std::string, std::string> parse_connection_string(const std::string& s) {
+// Splits a connection string into key=value pairs separated by ';'. With
+// `doubled` a braced value runs to the first '}' not doubled (ODBC's rule);
+// otherwise it runs verbatim to the first "};" or the end (FreeTDS up to 1.3).
+std::map<std::string, std::string> parse_connection_string(const std::string& s,
+                                                           bool doubled = true) {
   std::map<std::string, std::string> out;
   std::size_t i = 0;
   while (i < s.size()) {
@@ -25,7 +27,12 @@ std::map<std::string, std::string> parse_connection_string(const std::string& s)
     const std::string key = s.substr(i, eq - i);
     std::string value;
     i = eq + 1;
-    if (i < s.size() && s[i] == '{') {
+    if (i < s.size() && s[i] == '{' && !doubled) {
+      std::size_t end = s.find("};", i + 1);
+      if (end == std::string::npos) end = s.size() - 1;
+      value = s.substr(i + 1, end - i - 1);
+      i = end + 1;
+    } else if (i < s.size() && s[i] == '{') {
       ++i;
       for (;;) {
         if (i >= s.size()) throw std::runtime_error("unterminated brace in " + s);
@@ -80,12 +87,34 @@ TEST(OdbcConnectionString, BracesValuesSoThatSeparatorsAndBracesSurvive) {
   logon.database = "master";
   logon.login = "s;a";
   logon.password = "p;w}d={x}";
-  const auto parts = parse_connection_string(connection_string(logon, "FreeTDS"));
+  auto parts = parse_connection_string(connection_string(logon, "ODBC Driver 17 for SQL Server"));
   EXPECT_EQ(parts.at("UID"), "s;a");
   EXPECT_EQ(parts.at("PWD"), "p;w}d={x}");
   EXPECT_EQ(parts.at("Database"), "master");
-  EXPECT_EQ(parts.at("DRIVER"), "FreeTDS");
   EXPECT_EQ(parts.at("APP"), "db_setup");
+
+  // FreeTDS, read either way, in the style written for that reading.
+  for (bool doubled : {false, true}) {
+    const auto style = doubled ? FreeTdsBraces::doubled : FreeTdsBraces::verbatim;
+    for (const char* password : {"p;w}d={x}", "a}b", "a}}b=c", "{a}b", "x}", "plain=1;2", ""}) {
+      logon.password = password;
+      parts = parse_connection_string(connection_string(logon, "FreeTDS", style), doubled);
+      EXPECT_EQ(parts.at("PWD"), password) << doubled;
+      EXPECT_EQ(parts.at("UID"), "s;a") << doubled;
+      EXPECT_EQ(parts.at("DRIVER"), "FreeTDS");
+    }
+  }
+
+  // Only values holding '}' beside ';' (or a leading '{') depend on the style.
+  logon.password = "a}b=c";
+  logon.login = "sa";
+  EXPECT_FALSE(freetds_styles_differ(logon));
+  logon.password = "a}b;c";
+  EXPECT_TRUE(freetds_styles_differ(logon));
+  logon.password = "{a}";
+  EXPECT_TRUE(freetds_styles_differ(logon));
+  logon.password = "a;b";
+  EXPECT_FALSE(freetds_styles_differ(logon));
 }
 
 TEST(OdbcConnectionString, FreeTdsGetsHostPortAndInstanceAsItsKeywordsWantThem) {

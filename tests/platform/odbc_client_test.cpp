@@ -1,0 +1,479 @@
+// The ODBC client against the SQL Server stand-in over loopback, through the
+// real driver manager and FreeTDS.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/db_client.h"
+#include "support/standin_process.h"
+
+namespace dbsetup {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
+using testing::StandinServer;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kExists = "SELECT name FROM sysdatabases WHERE LOWER ( name ) =?";
+
+DbLogon logon_to(const StandinServer& server, std::string login = "sa",
+                 std::string password = "SECRET") {
+  DbLogon logon;
+  logon.driver_name = "MSS Microsoft SQL Server";
+  logon.server = server.address();
+  logon.database = "master";
+  logon.login = std::move(login);
+  logon.password = std::move(password);
+  logon.autocommit = true;
+  return logon;
+}
+
+// Messages as the handler saw them, with the time each one came.
+struct Recorder {
+  std::mutex mutex;
+  std::vector<DbMessage> messages;
+  std::vector<Clock::time_point> times;
+  DbMessageHandler handler() {
+    return [this](const DbMessage& m) {
+      std::lock_guard<std::mutex> lock(mutex);
+      messages.push_back(m);
+      times.push_back(Clock::now());
+    };
+  }
+  std::vector<std::string> texts_containing(const std::string& part) {
+    std::lock_guard<std::mutex> lock(mutex);
+    std::vector<std::string> out;
+    for (const DbMessage& m : messages)
+      if (m.text.find(part) != std::string::npos) out.push_back(m.text);
+    return out;
+  }
+};
+
+std::vector<std::string> percent_messages(int from, int to) {
+  std::vector<std::string> out;
+  for (int p = from; p <= to; p += 10) out.push_back(std::to_string(p) + " percent processed.");
+  return out;
+}
+
+std::string restore_statement(const std::string& db, const std::string& backup,
+                              const std::string& folder) {
+  return "RESTORE DATABASE [" + db + "] FROM  DISK = N'" + backup +
+         "' WITH  FILE = 1,  NOUNLOAD ,  STATS = 10,  RECOVERY ,  REPLACE  , MOVE N'shop_Data' "
+         "TO N'" +
+         folder + "\\" + db + "_Data.MDF', MOVE N'shop_Log' TO N'" + folder + "\\" + db +
+         "_Log.LDF'";
+}
+
+TEST(OdbcClient, LogsOnAndReportsRefusedLogonsWithTheServersText) {
+  StandinServer server({"--login", "clerk:pw:public"});
+  auto client = make_odbc_client();
+
+  DbResult r = client->connect(logon_to(server, "clerk", "wrong"));
+  EXPECT_EQ(r.code, -1);
+  EXPECT_EQ(r.native_error, 18456);
+  EXPECT_THAT(r.text, HasSubstr("Login failed for user 'clerk'."));
+  EXPECT_THAT(r.text, Not(HasSubstr("[FreeTDS]")));
+  EXPECT_THAT(r.text, Not(HasSubstr("[SQL Server]")));
+
+  r = client->connect(logon_to(server, "nobody", "pw"));
+  EXPECT_EQ(r.code, -1);
+  EXPECT_EQ(r.native_error, 18456);
+
+  // Statements after a refused logon fail without touching the server.
+  EXPECT_EQ(client->execute("sp_configure 'allow updates',1").code, -1);
+
+  r = client->connect(logon_to(server, "clerk", "pw"));
+  ASSERT_EQ(r.code, 0) << r.text;
+  EXPECT_EQ(r.text, "");
+  EXPECT_EQ(client->disconnect().code, 0);
+  EXPECT_EQ(client->disconnect().code, 0);  // a second logoff is harmless
+
+  const auto entries = server.log();
+  bool app_named = false;
+  for (const auto& e : entries) {
+    const std::string dump = e.dump();
+    app_named = app_named || dump.find("db_setup") != std::string::npos;
+  }
+  EXPECT_TRUE(app_named) << "the login record should carry the application name";
+}
+
+TEST(OdbcClient, PasswordsWithConnectionStringSeparatorsLogOn) {
+  const std::string password = "a;b}c=d{e}}";
+  StandinServer server({"--login", "odd:" + password + ":sysadmin"});
+  auto client = make_odbc_client();
+  DbResult r = client->connect(logon_to(server, "odd", password));
+  ASSERT_EQ(r.code, 0) << r.text;
+  client->disconnect();
+
+  // A near miss is refused, so the password really travelled whole.
+  r = client->connect(logon_to(server, "odd", "a;b}c=d{e}"));
+  EXPECT_EQ(r.code, -1);
+  EXPECT_EQ(r.native_error, 18456);
+}
+
+TEST(OdbcClient, CallsWithoutAServerFailCleanly) {
+  auto client = make_odbc_client();
+  EXPECT_EQ(client->disconnect().code, 0);
+  EXPECT_EQ(client->execute("SELECT 1").code, -1);
+  std::string value = "kept?";
+  EXPECT_EQ(client->query_one(kExists, "x", value).code, -1);
+  std::vector<std::vector<std::string>> rows{{"old"}};
+  EXPECT_EQ(client->query_rows("SELECT 1", rows).code, -1);
+  EXPECT_THAT(rows, IsEmpty());
+
+  // Nothing listens on a port just closed: the logon fails at once.
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  close(fd);
+  DbLogon logon;
+  logon.server = "127.0.0.1," + std::to_string(ntohs(addr.sin_port));
+  logon.database = "master";
+  logon.login = "sa";
+  logon.password = "SECRET";
+  const auto start = Clock::now();
+  DbResult r = client->connect(logon);
+  EXPECT_EQ(r.code, -1);
+  EXPECT_THAT(r.text, Not(IsEmpty()));
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
+}
+
+// Accepts connections on loopback and never answers; stops with the test.
+class SilentListener {
+ public:
+  SilentListener() {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    listen(fd_, 8);
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+    thread_ = std::thread([this] {
+      const auto deadline = Clock::now() + std::chrono::seconds(60);
+      while (!stop_ && Clock::now() < deadline) {
+        pollfd p{fd_, POLLIN, 0};
+        if (poll(&p, 1, 100) > 0) {
+          int c = accept(fd_, nullptr, nullptr);
+          if (c >= 0) accepted_.push_back(c);
+        }
+      }
+    });
+  }
+  ~SilentListener() {
+    stop_ = true;
+    thread_.join();
+    for (int c : accepted_) close(c);
+    close(fd_);
+  }
+  int port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::vector<int> accepted_;
+  std::thread thread_;
+};
+
+TEST(OdbcClient, ASilentServerEndsTheLogonAfterTheLoginTimeout) {
+  SilentListener listener;
+  auto client = make_odbc_client();
+  DbLogon logon;
+  logon.server = "127.0.0.1," + std::to_string(listener.port());
+  logon.database = "master";
+  logon.login = "sa";
+  logon.password = "SECRET";
+  const auto start = Clock::now();
+  DbResult r = client->connect(logon);
+  const auto took = Clock::now() - start;
+  EXPECT_EQ(r.code, -1);
+  EXPECT_THAT(r.text, Not(IsEmpty()));
+  EXPECT_GE(took, std::chrono::seconds(10));
+  EXPECT_LT(took, std::chrono::seconds(40));
+}
+
+TEST(OdbcClient, StatementsSucceedOrFailWithTheServersNumbersAndTexts) {
+  StandinServer server;
+  auto client = make_odbc_client();
+  ASSERT_EQ(client->connect(logon_to(server)).code, 0);
+
+  // Procedure calls and DDL (FreeTDS answers these with SQL_NO_DATA).
+  DbResult r = client->execute("sp_addlogin 'zq','zq'");
+  EXPECT_EQ(r.code, 0) << r.text;
+  r = client->execute("sp_addsrvrolemember N'zq', sysadmin");
+  EXPECT_EQ(r.code, 0) << r.text;
+  r = client->execute("exec sp_defaultdb N'zq', N'master'");
+  EXPECT_EQ(r.code, 0) << r.text;
+  r = client->execute("sp_droplogin zq");
+  EXPECT_EQ(r.code, 0) << r.text;
+  r = client->execute("sp_configure 'allow updates',1");
+  EXPECT_EQ(r.code, 0) << r.text;
+  r = client->execute("RECONFIGURE WITH OVERRIDE");
+  EXPECT_EQ(r.code, 0) << r.text;
+  const std::string folder = "C:\\data";
+  r = client->execute("CREATE DATABASE [shop]  ON PRIMARY (NAME = N'shop_Data', FILENAME = N'" +
+                      folder +
+                      "\\shop_Data.MDF' , SIZE = 1, FILEGROWTH = 10%) LOG ON (NAME = "
+                      "N'shop_Log', FILENAME = N'" +
+                      folder + "\\shop_Log.LDF' , SIZE = 1, FILEGROWTH = 10%)");
+  EXPECT_EQ(r.code, 0) << r.text;
+  EXPECT_EQ(r.native_error, 0);
+
+  // The server's own errors, number and text, without driver prefixes.
+  r = client->execute("CREATE DATABASE [shop]");
+  EXPECT_EQ(r.code, -1);
+  EXPECT_EQ(r.native_error, 1801);
+  EXPECT_THAT(r.text, HasSubstr("'shop' already exists"));
+  r = client->execute("sp_droplogin zq");
+  EXPECT_EQ(r.code, -1);
+  EXPECT_EQ(r.native_error, 15007);
+  r = client->execute("Drop DATABASE nothere");
+  EXPECT_EQ(r.code, -1);
+  EXPECT_EQ(r.native_error, 3701);
+  EXPECT_THAT(r.text, HasSubstr("'nothere'"));
+  r = client->execute("Drop DATABASE ");
+  EXPECT_EQ(r.code, -1);
+  EXPECT_EQ(r.native_error, 102);
+  EXPECT_THAT(r.text, Not(HasSubstr("[FreeTDS]")));
+  r = client->execute("Drop DATABASE shop");
+  EXPECT_EQ(r.code, 0) << r.text;
+
+  // The connection goes on after failures.
+  r = client->execute("sp_configure 'allow updates',0");
+  EXPECT_EQ(r.code, 0) << r.text;
+  client->disconnect();
+}
+
+TEST(OdbcClient, InjectedFailuresReachTheCallerForEveryStatementKind) {
+  StandinServer server({"--fail", "sp_addsrvrolemember:15247:User does not have permission.",
+                        "--fail",
+                        "RECONFIGURE:5808:Ad hoc update to system catalogs is not "
+                        "supported.",
+                        "--fail", "sp_defaultdb:15010:数据库“零售”不存在。"});
+  auto client = make_odbc_client();
+  ASSERT_EQ(client->connect(logon_to(server)).code, 0);
+
+  DbResult r = client->execute("sp_addsrvrolemember N'zq', serveradmin");
+  EXPECT_EQ(r.code, -1);
+  EXPECT_EQ(r.native_error, 15247);
+  EXPECT_EQ(r.text, "User does not have permission.");
+
+  r = client->execute("RECONFIGURE WITH OVERRIDE");
+  EXPECT_EQ(r.code, -1);
+  EXPECT_EQ(r.native_error, 5808);
+  EXPECT_EQ(r.text, "Ad hoc update to system catalogs is not supported.");
+
+  r = client->execute("exec sp_defaultdb N'zq', N'零售'");
+  EXPECT_EQ(r.code, -1);
+  EXPECT_EQ(r.native_error, 15010);
+  EXPECT_EQ(r.text, "数据库“零售”不存在。");
+
+  // An error after a message in the same batch is not lost.
+  Recorder recorder;
+  client->set_message_handler(recorder.handler());
+  r = client->execute("PRINT 'before'; EXEC sp_configure 'no such option',1");
+  EXPECT_EQ(r.code, -1);
+  EXPECT_EQ(r.native_error, 15123);
+  EXPECT_THAT(r.text, HasSubstr("'no such option'"));
+  EXPECT_THAT(recorder.texts_containing("before"), ElementsAre("before"));
+
+  // Each --fail fires once: the same statements now succeed.
+  r = client->execute("RECONFIGURE WITH OVERRIDE");
+  EXPECT_EQ(r.code, 0) << r.text;
+  client->disconnect();
+}
+
+TEST(OdbcClient, TheExistenceQueryBindsItsParameterAndFindsChineseNames) {
+  StandinServer server;
+  auto client = make_odbc_client();
+  Recorder recorder;
+  client->set_message_handler(recorder.handler());
+  ASSERT_EQ(client->connect(logon_to(server)).code, 0);
+  ASSERT_EQ(client->execute("CREATE DATABASE [零售库]").code, 0);
+  ASSERT_EQ(client->execute("CREATE DATABASE [shop]").code, 0);
+
+  std::string value = "stale";
+  DbResult r = client->query_one(kExists, "shop", value);
+  EXPECT_EQ(r.code, 0) << r.text;
+  EXPECT_EQ(value, "shop");
+
+  r = client->query_one(kExists, "零售库", value);
+  EXPECT_EQ(r.code, 0) << r.text;
+  EXPECT_EQ(value, "零售库");
+
+  r = client->query_one(kExists, "missing", value);
+  EXPECT_EQ(r.code, 100);
+  EXPECT_EQ(value, "");
+
+  // A quote in the value is data, not SQL.
+  r = client->query_one(kExists, "x' OR '1'='1", value);
+  EXPECT_EQ(r.code, 100);
+
+  // The value never appears in the statement text: it went as a parameter.
+  for (const std::string& s : server.statements()) EXPECT_THAT(s, Not(HasSubstr("'1'='1")));
+  bool saw_query = false;
+  for (const std::string& s : server.statements())
+    saw_query = saw_query || s.find("LOWER ( name )") != std::string::npos;
+  EXPECT_TRUE(saw_query);
+
+  // A query that fails is a failure, not "no row".
+  r = client->query_one("SELECT name FROM nosuchtable WHERE name = ?", "x", value);
+  EXPECT_EQ(r.code, -1);
+  EXPECT_EQ(r.native_error, 208);
+  client->disconnect();
+}
+
+TEST(OdbcClient, RestoreReportsProgressWhileItRunsAndListsItsFiles) {
+  StandinServer server({"--restore-seconds", "3"});
+  const std::string backup = server.make_backup("shop.bak", "shop_Data", "shop_Log");
+  auto client = make_odbc_client();
+  Recorder recorder;
+  client->set_message_handler(recorder.handler());
+  ASSERT_EQ(client->connect(logon_to(server)).code, 0);
+
+  std::vector<std::vector<std::string>> rows;
+  DbResult r = client->query_rows("RESTORE FILELISTONLY FROM DISK = N'" + backup + "'", rows);
+  ASSERT_EQ(r.code, 0) << r.text;
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].at(0), "shop_Data");
+  EXPECT_EQ(rows[1].at(0), "shop_Log");
+
+  const auto start = Clock::now();
+  r = client->execute(restore_statement("shop", backup, server.files_root()));
+  const auto end = Clock::now();
+  ASSERT_EQ(r.code, 0) << r.text;
+  EXPECT_EQ(recorder.texts_containing("percent processed."), percent_messages(10, 100));
+
+  // The first step arrives long before the restore ends.
+  std::lock_guard<std::mutex> lock(recorder.mutex);
+  Clock::time_point first{};
+  for (std::size_t i = 0; i < recorder.messages.size(); ++i)
+    if (recorder.messages[i].text == "10 percent processed.") first = recorder.times[i];
+  EXPECT_GT(end - start, std::chrono::milliseconds(2500));
+  EXPECT_LT(first - start, std::chrono::milliseconds(1500));
+  for (const DbMessage& m : recorder.messages) {
+    if (m.text.find("percent processed.") != std::string::npos) {
+      EXPECT_LE(m.severity, 10);
+    }
+  }
+}
+
+TEST(OdbcClient, ARestoreFailingMidwayIsAFailureWithEveryErrorText) {
+  StandinServer server({"--restore-fail-at", "50"});
+  const std::string backup = server.make_backup("shop.bak", "shop_Data", "shop_Log");
+  auto client = make_odbc_client();
+  Recorder recorder;
+  client->set_message_handler(recorder.handler());
+  ASSERT_EQ(client->connect(logon_to(server)).code, 0);
+
+  DbResult r = client->execute(restore_statement("shop", backup, server.files_root()));
+  EXPECT_EQ(r.code, -1);
+  EXPECT_NE(r.native_error, 0);
+  EXPECT_THAT(r.text, HasSubstr("RESTORE DATABASE is terminating abnormally."));
+  EXPECT_GE(std::count(r.text.begin(), r.text.end(), '\n'), 1) << r.text;
+  EXPECT_EQ(recorder.texts_containing("percent processed."), percent_messages(10, 50));
+
+  // A backup that is not there: 3201 first, then 3013, both in the text.
+  r = client->execute(restore_statement("shop", "C:\\nowhere\\x.bak", server.files_root()));
+  EXPECT_EQ(r.code, -1);
+  EXPECT_EQ(r.native_error, 3201);
+  const auto first = r.text.find("Cannot open backup device");
+  const auto second = r.text.find("RESTORE DATABASE is terminating abnormally.");
+  EXPECT_NE(first, std::string::npos) << r.text;
+  EXPECT_NE(second, std::string::npos) << r.text;
+  EXPECT_LT(first, second);
+  client->disconnect();
+}
+
+TEST(OdbcClient, AConnectionDroppedByTheServerIsAFailureNotACrash) {
+  StandinServer server({"--drop-at", "allow updates"});
+  auto client = make_odbc_client();
+  ASSERT_EQ(client->connect(logon_to(server)).code, 0);
+  EXPECT_EQ(client->execute("RECONFIGURE WITH OVERRIDE").code, 0);
+
+  const auto start = Clock::now();
+  DbResult r = client->execute("sp_configure 'allow updates',1");
+  EXPECT_EQ(r.code, -1);
+  EXPECT_THAT(r.text, Not(IsEmpty()));
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
+
+  r = client->execute("RECONFIGURE WITH OVERRIDE");
+  EXPECT_EQ(r.code, -1);
+  std::string value;
+  EXPECT_EQ(client->query_one(kExists, "shop", value).code, -1);
+  client->disconnect();
+  client->disconnect();
+
+  // A new logon on the same object works again.
+  ASSERT_EQ(client->connect(logon_to(server)).code, 0);
+  EXPECT_EQ(client->execute("RECONFIGURE WITH OVERRIDE").code, 0);
+}
+
+TEST(OdbcClient, EachCallMayComeFromAnotherThread) {
+  StandinServer server;
+  auto client = make_odbc_client();
+  Recorder recorder;
+  client->set_message_handler(recorder.handler());
+  DbResult r;
+  std::thread([&] { r = client->connect(logon_to(server)); }).join();
+  ASSERT_EQ(r.code, 0) << r.text;
+  std::thread([&] { r = client->execute("PRINT '线程'"); }).join();
+  EXPECT_EQ(r.code, 0) << r.text;
+  EXPECT_THAT(recorder.texts_containing("线程"), ElementsAre("线程"));
+  std::string value;
+  std::thread([&] { r = client->query_one(kExists, "master", value); }).join();
+  EXPECT_EQ(r.code, 0) << r.text;
+  EXPECT_EQ(value, "master");
+  std::thread([&] { r = client->disconnect(); }).join();
+  EXPECT_EQ(r.code, 0);
+}
+
+// Not a check of behaviour: prints how long one logon plus one statement
+// takes over loopback, as the median of many runs.
+TEST(OdbcClientTiming, LogonPlusOneStatement) {
+  StandinServer server;
+  auto client = make_odbc_client();
+  std::vector<double> ms;
+  for (int i = 0; i < 40; ++i) {
+    const auto start = Clock::now();
+    DbResult r = client->connect(logon_to(server));
+    ASSERT_EQ(r.code, 0) << r.text;
+    r = client->execute("sp_configure 'allow updates',0");
+    ASSERT_EQ(r.code, 0) << r.text;
+    ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    client->disconnect();
+  }
+  std::sort(ms.begin(), ms.end());
+  std::printf(
+      "logon + statement over loopback: median %.2f ms, min %.2f ms, max %.2f ms (%zu runs)\n",
+      ms[ms.size() / 2], ms.front(), ms.back(), ms.size());
+  EXPECT_LT(ms[ms.size() / 2], 2000.0);
+}
+
+}  // namespace
+}  // namespace dbsetup
