@@ -73,7 +73,7 @@ class WineCli : public ::testing::Test {
     const char* cli = std::getenv("DB_SETUP_WINE_CLI");
     const char* prefix = std::getenv("WINEPREFIX");
     ASSERT_TRUE(cli && *cli) << "DB_SETUP_WINE_CLI must name db_setup_cli.exe";
-    ASSERT_TRUE(prefix && fs::exists(fs::path(prefix) / "system.reg"))
+    ASSERT_TRUE(prefix && fs::exists(fs::path(prefix) / "drive_c"))
         << "WINEPREFIX must name a booted prefix";
     cli_ = cli;
     ASSERT_TRUE(fs::exists(cli_)) << cli_;
