@@ -195,8 +195,13 @@ bool is_connection_failure(const Diagnostic& diag) {
 
 void Outcome::step(bool driver_error, const std::vector<Diagnostic>& diags) {
   if (driver_error) failed_ = true;
+  // A failed step whose records are all of class 01 is explained by them:
+  // FreeTDS reports a connection the server closed as 01000 "Unexpected EOF
+  // from the server" beside SQL_ERROR. Such records are errors, not messages.
+  const bool explained_by_warnings =
+      driver_error && std::all_of(diags.begin(), diags.end(), is_informational);
   for (const Diagnostic& d : diags) {
-    if (is_informational(d)) {
+    if (is_informational(d) && !explained_by_warnings) {
       if (handler_ && *handler_ && !d.text.empty()) {
         DbMessage message;
         message.number = d.native;
@@ -204,7 +209,6 @@ void Outcome::step(bool driver_error, const std::vector<Diagnostic>& diags) {
         message.text = d.text;
         (*handler_)(message);
       }
-      infos_.push_back(d.text);
       continue;
     }
     failed_ = true;
@@ -224,7 +228,7 @@ void Outcome::fail(std::string text) {
 
 DbResult Outcome::result(int32_t success_code) const {
   if (!failed_) return {success_code, 0, {}};
-  const std::vector<std::string>& lines = errors_.empty() ? infos_ : errors_;
+  const std::vector<std::string>& lines = errors_;
   std::string text;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     // Drivers repeat some of their own texts word for word; once is enough.

@@ -86,7 +86,9 @@ bool is_connection_failure(const Diagnostic& diag);
 // Collects what the steps of one operation report: informational records
 // go to the handler at once, in order; errors are kept for the result. A
 // step counts as failed when the driver said SQL_ERROR or when any record
-// outside class 01 came with it, whatever the return code was.
+// outside class 01 came with it, whatever the return code was. A failed step
+// that brings only class-01 records is explained by them: they count as its
+// errors.
 class Outcome {
  public:
   explicit Outcome(const DbMessageHandler* handler) : handler_(handler) {}
@@ -109,7 +111,6 @@ class Outcome {
   bool have_native_ = false;
   int32_t native_ = 0;
   std::vector<std::string> errors_;
-  std::vector<std::string> infos_;  // used only when a failure has no error text
 };
 
 }  // namespace dbsetup::odbc

@@ -257,15 +257,22 @@ TEST(OdbcOutcome, ErrorsDecideTheResultWhateverTheDriverReturned) {
     EXPECT_EQ(o.result().text, "Unable to connect\nUnable to connect to data source");
   }
 
-  // SQL_ERROR without any error record still fails, with whatever was said.
+  // SQL_ERROR without any error record still fails, with whatever was said:
+  // FreeTDS reports a closed connection as a class 01 record with SQL_ERROR.
   {
     Outcome o(nullptr);
     o.step(true, {});
     EXPECT_EQ(o.result().code, -1);
     EXPECT_THAT(o.result().text, Not(""));
-    Outcome p(nullptr);
-    p.step(true, {diag("01000", 0, "only a warning")});
-    EXPECT_EQ(p.result().text, "only a warning");
+    messages.clear();
+    Outcome p(&handler);
+    p.step(false, {diag("01000", 0, "before")});
+    p.step(true, {diag("01000", 20017, "Unexpected EOF from the server")});
+    EXPECT_EQ(p.result().code, -1);
+    EXPECT_EQ(p.result().native_error, 20017);
+    EXPECT_EQ(p.result().text, "Unexpected EOF from the server");
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "before");
   }
 
   // The driver manager's warnings do not fail a step; a success code passes through.
