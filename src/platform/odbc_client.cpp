@@ -4,12 +4,17 @@
 // UTF-16 and are UTF-8 everywhere else in the program.
 
 #ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 #endif
 
 #include <sql.h>
 #include <sqlext.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <string>
