@@ -86,7 +86,12 @@ std::string freetds_value(std::string_view value, FreeTdsBraces style) {
   if (value.find('}') == std::string_view::npos) return brace(value);
   if (freetds_neutral(value)) return std::string(value);
   if (style == FreeTdsBraces::doubled) return brace(value);
-  return "{" + std::string(value) + "}";
+  std::string out;
+  out.reserve(value.size() + 2);
+  out.push_back('{');
+  out.append(value);
+  out.push_back('}');
+  return out;
 }
 
 bool freetds_styles_differ(const DbLogon& logon) {
