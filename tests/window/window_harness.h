@@ -74,12 +74,14 @@ struct ShownBox {
 struct WindowHarness {
   FakePlatform fake;
   Settings gs;
-  Transaction sqlca{fake.platform.make_db_client()};
+  Transaction sqlca;
   std::unique_ptr<w_createdb> window;
   std::vector<ShownBox> boxes;
   std::function<int(const ShownBox&)> answer;
 
-  WindowHarness() {
+  // sqlca on the fake client unless another is given.
+  explicit WindowHarness(std::unique_ptr<DbClient> client = nullptr)
+      : sqlca(client ? std::move(client) : fake.platform.make_db_client()) {
     window = std::make_unique<w_createdb>(gs, sqlca, fake.platform);
     window->ui().message_box_hook = [this](const std::string& title, const std::string& text,
                                            MsgIcon icon, MsgButtons buttons, int def) {
