@@ -98,7 +98,13 @@ TEST_F(FilesWin32Test, CurrentDirectoryLongerThanTheBufferIsReadWhole) {
     const std::string folder = folder_of_length(length);
     ASSERT_EQ(folder.size(), length);
     ASSERT_TRUE(make_folders(folder));
-    ASSERT_TRUE(change_directory(folder)) << "length " << length << ", error " << GetLastError();
+    if (!change_directory(folder)) {
+      // Windows without long path support cannot enter a folder beyond
+      // MAX_PATH, so no program ever finds itself there (Wine can).
+      ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE)) << length;
+      ASSERT_GT(length, static_cast<std::size_t>(MAX_PATH - 2));
+      continue;
+    }
     const std::string cwd = files_->current_directory();
     EXPECT_EQ(cwd.size(), length);
     EXPECT_EQ(cwd, folder);
