@@ -115,6 +115,32 @@ TEST(OdbcClient, LogsOnAndReportsRefusedLogonsWithTheServersText) {
   EXPECT_TRUE(app_named) << "the login record should carry the application name";
 }
 
+TEST(OdbcClient, AutomaticCommitFollowsTheSetting) {
+  StandinServer server;
+  // Transaction-manager requests (TDS 7.2 and later) in the order they came:
+  // 5 begins a transaction, 7 commits one.
+  auto transactions = [&] {
+    std::vector<int> out;
+    for (const auto& e : server.log())
+      if (e.value("type", "") == "transaction") out.push_back(e.value("request", 0));
+    return out;
+  };
+  auto client = make_odbc_client();
+  ASSERT_EQ(client->connect(logon_to(server)).code, 0);
+  EXPECT_EQ(client->execute("sp_configure 'allow updates',1").code, 0);
+  client->disconnect();
+  EXPECT_THAT(transactions(), IsEmpty());
+
+  DbLogon logon = logon_to(server);
+  logon.autocommit = false;
+  ASSERT_EQ(client->connect(logon).code, 0);
+  EXPECT_THAT(transactions(), ElementsAre(5));
+  EXPECT_EQ(client->execute("sp_configure 'allow updates',0").code, 0);
+  // Logging off keeps the work: it commits.
+  EXPECT_EQ(client->disconnect().code, 0);
+  EXPECT_THAT(transactions(), ElementsAre(5, 7));
+}
+
 TEST(OdbcClient, PasswordsWithConnectionStringSeparatorsLogOn) {
   const std::string password = "a;b}c=d{e}}";
   StandinServer server({"--login", "odd:" + password + ":sysadmin"});
