@@ -2,8 +2,8 @@
 //
 // Paths and texts are UTF-8 inside the program; they reach Windows as UTF-16
 // through the W functions, so a folder name outside the ANSI code page is
-// still found. Paths of MAX_PATH characters or more are handed over in their
-// "\\?\" form, which lifts that limit.
+// still found. Paths near MAX_PATH characters or longer are handed over in
+// their "\\?\" form, which lifts that limit.
 
 #ifndef NOMINMAX
 #define NOMINMAX

@@ -21,8 +21,8 @@ class Win32Files : public FileSystem {
   bool remove(const std::string& path) override;
 };
 
-// The UTF-16 form of a UTF-8 path for the W functions; from MAX_PATH
-// characters on, its full "\\?\" form.
+// The UTF-16 form of a UTF-8 path for the W functions; from 248 characters
+// on (the limit for folders, MAX_PATH for files), its full "\\?\" form.
 std::wstring win32_file_path(const std::string& path);
 
 // A profile (INI) file, read by the same rules as on other systems:

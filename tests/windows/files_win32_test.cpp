@@ -163,6 +163,21 @@ TEST_F(FilesWin32Test, ProfileInCodePage936AndUtf8) {
   EXPECT_EQ(profile_->read(chinese_ini, "DATABASE", "DataName", "None"), "SHOP_Data");
 }
 
+TEST(Win32FilePathTest, LongPathsTakeTheirFullForm) {
+  // Short paths go as they are, doubled separators included.
+  EXPECT_EQ(win32_file_path("C:\\\\dbinstall.ini"), L"C:\\\\dbinstall.ini");
+  EXPECT_EQ(win32_file_path("D:\\安装\\x.ini"), L"D:\\安装\\x.ini");
+  // Long ones in their full form, which no later step normalises.
+  const std::string folder = "C:\\" + std::string(250, 'a');
+  EXPECT_EQ(win32_file_path(folder + "\\\\sub\\..\\dbinstall.ini"),
+            L"\\\\?\\" + widen(folder) + L"\\dbinstall.ini");
+  const std::string share = "\\\\server\\share\\" + std::string(250, 'b');
+  EXPECT_EQ(win32_file_path(share + "\\x.ini"),
+            L"\\\\?\\UNC\\server\\share\\" + std::wstring(250, L'b') + L"\\x.ini");
+  const std::string prefixed = "\\\\?\\" + folder + "\\x.ini";
+  EXPECT_EQ(win32_file_path(prefixed), widen(prefixed));
+}
+
 TEST(ProfileTextTest, ReadsByTheProfileRules) {
   const ProfileText profile = ProfileText::parse(
       "top=before any section\n"
