@@ -311,5 +311,50 @@ TEST(StandinE2E, ControlsAndSeveralConnections) {
   EXPECT_EQ(logins.size(), 2u);
 }
 
+TEST(StandinE2E, OlderTdsVersionsCarryTheSameAnswers) {
+  for (const char* version : {"7.1", "7.2"}) {
+    StandinServer srv({"--tds-version", version, "--database", "tavox"});
+    Odbc c;
+    ASSERT_TRUE(c.connect(srv.port(), "sa", "SECRET")) << version;
+    EXPECT_EQ(last_of_type(srv, "login")["tds_version"], version);
+    EXPECT_EQ(c.query("SELECT name FROM sysdatabases WHERE LOWER ( name ) = ?", "tavox", false),
+              "tavox");
+    EXPECT_EQ(c.exec("Drop DATABASE nosuch"), SQL_ERROR);
+    ASSERT_FALSE(c.messages.empty());
+    EXPECT_EQ(c.messages.back().first, 3701);
+    c.messages.clear();
+    EXPECT_EQ(c.exec("sp_configure 'allow updates',1"), SQL_SUCCESS_WITH_INFO);
+    ASSERT_FALSE(c.messages.empty());
+    EXPECT_EQ(c.messages[0].first, 15457);
+  }
+}
+
+TEST(StandinE2E, BackupAloneAndIdleTimeout) {
+  namespace fs = std::filesystem;
+  fs::path dir = fs::temp_directory_path() / ("standin-alone-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  std::string bin = STANDIN_BINARY;
+  std::string bak = (dir / "shop.bak").string();
+  ASSERT_EQ(std::system((bin + " --make-backup '" + bak + "' shop_data shop_log").c_str()), 0);
+  std::ifstream in(bak);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_NE(text.str().find("database shop\n"), std::string::npos) << text.str();
+  EXPECT_NE(text.str().find(" shop_data\t"), std::string::npos) << text.str();
+
+  // With nobody connected the server leaves by itself.
+  auto started = Clock::now();
+  int rc = std::system(
+      ("timeout 20 " + bin + " --port 0 --idle-timeout 1 > " + (dir / "port").string()).c_str());
+  EXPECT_EQ(rc, 0);
+  EXPECT_LT(Clock::now() - started, std::chrono::seconds(5));
+  std::ifstream port(dir / "port");
+  int number = 0;
+  EXPECT_TRUE(port >> number);
+  EXPECT_GT(number, 0);
+  EXPECT_NE(std::system((bin + " --no-such-option 2>/dev/null").c_str()), 0);
+  fs::remove_all(dir);
+}
+
 }  // namespace
 }  // namespace dbsetup::testing

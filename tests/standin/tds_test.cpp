@@ -105,6 +105,21 @@ TEST(TdsVersions, NegotiationCapsAtTheServersVersion) {
   EXPECT_EQ(tds_version_name(kTds73), "7.3");
 }
 
+TEST(TdsLogin, LoginAckCarriesTheVersionAsEachServerGenerationDid) {
+  for (uint32_t v : {kTds70, kTds71, kTds74}) {
+    TokenWriter w(v);
+    w.login_ack(v, "Microsoft SQL Server", 0x0F0007D0);
+    Bytes b = w.take();
+    // SQL Server 7.0 answered 07 00 00 00; later servers echo LOGIN7's value.
+    uint32_t wire = static_cast<uint32_t>(b[4] << 24 | b[5] << 16 | b[6] << 8 | b[7]);
+    EXPECT_EQ(wire, v == kTds70 ? 0x07000000u : v);
+    auto t = parse_tokens(b, kTds74);
+    ASSERT_EQ(t.size(), 1u);
+    EXPECT_EQ(t[0].tds_version, v);
+    EXPECT_EQ(t[0].prog_name, "Microsoft SQL Server");
+  }
+}
+
 TEST(TdsRequests, BatchAndRpcRoundTripInOldAndNewFormats) {
   for (uint32_t v : {kTds71, kTds74}) {
     EXPECT_EQ(parse_sql_batch(build_sql_batch("Drop DATABASE 数据", v), v), "Drop DATABASE 数据");

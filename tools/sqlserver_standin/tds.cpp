@@ -832,7 +832,8 @@ void TokenWriter::login_ack(uint32_t tds_version, const std::string& prog_name,
                             uint32_t prog_version) {
   Writer body;
   body.u8(1);  // SQL_TSQL
-  body.u32be(tds_version);
+  // SQL Server 7.0 acknowledges with 07 00 00 00, later servers with LOGIN7's value.
+  body.u32be(tds_version == kTds70 ? 0x07000000 : tds_version);
   body.b_varchar(prog_name);
   body.u32be(prog_version);
   out_.u8(kTokLoginAck);
@@ -1028,6 +1029,7 @@ std::vector<ParsedToken> parse_tokens(const Bytes& stream, uint32_t version) {
         r.u16();
         r.u8();
         t.tds_version = r.u32be();
+        if (t.tds_version == 0x07000000) t.tds_version = kTds70;
         t.prog_name = r.b_varchar();
         r.u32();
         version = t.tds_version;
