@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
@@ -241,6 +242,14 @@ TEST(WindowLayout, FieldStatesAndWindowFrame) {
   EXPECT_TRUE(f & Qt::WindowSystemMenuHint);
   EXPECT_FALSE(f & Qt::WindowMinimizeButtonHint);
   EXPECT_FALSE(f & Qt::WindowMaximizeButtonHint);
+
+  // Centred on the screen when it shows.
+  h.window->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(h.window.get()));
+  QPoint off =
+      h.window->frameGeometry().center() - h.window->screen()->availableGeometry().center();
+  EXPECT_LE(off.manhattanLength(), 2) << off.x() << "," << off.y();
+  h.window->hide();
 
   // The stored state: only the SQL Server 2000 page, and it is selected.
   auto* tab = h.control<QTabWidget>("tab_1");
@@ -513,7 +522,7 @@ TEST(WindowRendering, BothEditionsRenderOffscreen) {
     // The coloured texts are drawn in their colours.
     auto has_pixels = [&](const char* name, auto test) {
       QWidget* w = h.control(name);
-      QRect r(w->mapTo(h.window.get(), QPoint(0, 0)), w->size());
+      QRect r = QRect(w->mapTo(h.window.get(), QPoint(0, 0)), w->size()) & image.rect();
       for (int y = r.top(); y <= r.bottom(); ++y)
         for (int x = r.left(); x <= r.right(); ++x)
           if (test(QColor(image.pixel(x, y)))) return true;
