@@ -1,6 +1,7 @@
 #include "executor.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -294,8 +295,8 @@ class Request {
       sink_.transaction_change(kEnvBeginTran, s_.transaction_id);
     }
   }
-  static uint64_t& transaction_counter() {
-    static uint64_t n = 0x100;
+  static std::atomic<uint64_t>& transaction_counter() {
+    static std::atomic<uint64_t> n{0x100};
     return n;
   }
 
@@ -1390,20 +1391,18 @@ class Request {
       emit(sql_message(15405, 11, 1, "Cannot use the special principal 'sa'.", proc, 50));
       return 1;
     }
-    ResultSet owned;
-    Column c;
-    c.name = "name";
-    owned.columns.push_back(c);
+    // DROP LOGIN names the databases in the message itself.
+    std::string owned;
     for (const auto& d : st_.databases())
-      if (names_equal(d.owner, l->name)) owned.rows.push_back({d.name});
-    if (!owned.rows.empty()) {
+      if (names_equal(d.owner, l->name)) owned += (owned.empty() ? "" : ", ") + d.name;
+    if (!owned.empty()) {
       emit(sql_message(15174, 16, 1,
                        "Login '" + l->name +
                            "' owns one or more database(s). Change the owner of the following "
-                           "database(s) before dropping login:",
+                           "database(s) before "
+                           "dropping login: " +
+                           owned + ".",
                        proc, 62));
-      emit_rows(owned);
-      sink_.done(kTokDoneInProc, kDoneMore | kDoneCount, kCmdSelect, owned.rows.size());
       return 1;
     }
     if (st_.logged_on(l->name)) {
