@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "executor.h"
 
@@ -468,6 +469,28 @@ TEST_F(ExecutorTest, ControlsAndSyntaxErrors) {
   EXPECT_EQ(two.errors(), std::vector<int>{3701});
   EXPECT_EQ(two.rows().size(), 1u);
   EXPECT_EQ(two.last().status & kDoneMore, 0);
+}
+
+TEST_F(ExecutorTest, MangledStatementsOnlyEverGetMessages) {
+  std::string bak = root_ + "/tavox.bak";
+  ASSERT_TRUE(write_backup_file(bak, make_backup("tavox", "tavox_data", "tavox_log")));
+  const std::vector<std::string> samples = {
+      restore_sql("tavox", bak, windows_dir()),
+      create_sql("tavox", windows_dir()),
+      "sp_addsrvrolemember N'zq', sysadmin",
+      "sp_configure 'allow updates',1",
+      "select name, dbid from master..sysdatabases where lower(name) = 'tavox' or dbid > 2",
+      "RESTORE FILELISTONLY FROM DISK = N'" + bak + "'"};
+  const std::string alphabet = "[]'N(),;=@ -*%.0123456789abc";
+  std::mt19937 rng(11);
+  for (int round = 0; round < 1500; ++round) {
+    std::string s = samples[static_cast<size_t>(round) % samples.size()];
+    for (int k = 0; k < 2; ++k) {
+      size_t at = rng() % s.size();
+      s[at] = alphabet[rng() % alphabet.size()];
+    }
+    EXPECT_NO_THROW(run(s)) << s;
+  }
 }
 
 TEST_F(ExecutorTest, StateFileAndPathMapping) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "tds.h"
 
 namespace standin {
@@ -209,6 +211,52 @@ TEST(TdsTokens, TokenStreamDecodesInBothWidths) {
     EXPECT_EQ(t[7].return_status, 7);
     EXPECT_EQ(t[8].token, kTokDoneProc);
   }
+}
+
+// Damaged requests are refused with ProtocolError, never read out of bounds.
+TEST(TdsRequests, DamagedMessagesAreRefusedCleanly) {
+  Login7 l;
+  l.tds_version = kTds74;
+  l.user = "sa";
+  l.password = "SECRET";
+  l.database = "master";
+  const std::vector<Bytes> samples = {
+      build_login7(l),
+      build_rpc("", 10, {{"", "SELECT 1"}, {"", "@P1 nvarchar(4)"}, {"@P1", "x"}}, kTds74),
+      build_rpc("sp_droplogin", 0, {{"@loginame", std::string(5000, 'z')}}, kTds74),
+      build_prelogin({{kPreVersion, {9, 0, 0, 0, 0, 0}}, {kPreEncryption, {0}}}),
+  };
+  std::mt19937 rng(20240601);
+  int refused = 0;
+  for (int round = 0; round < 3000; ++round) {
+    Bytes b = samples[static_cast<size_t>(round) % samples.size()];
+    switch (rng() % 3) {
+      case 0:
+        b.resize(rng() % (b.size() + 1));
+        break;
+      case 1:
+        for (int k = 0; k < 4; ++k) b[rng() % b.size()] = static_cast<uint8_t>(rng());
+        break;
+      default:
+        b.insert(b.begin() + static_cast<long>(rng() % b.size()), static_cast<uint8_t>(rng()));
+    }
+    try {
+      switch (round % 4) {
+        case 0:
+          parse_login7(b);
+          break;
+        case 1:
+        case 2:
+          parse_rpc(b, kTds74);
+          break;
+        default:
+          parse_prelogin(b);
+      }
+    } catch (const ProtocolError&) {
+      ++refused;
+    }
+  }
+  EXPECT_GT(refused, 300);  // the damage was noticed often, and nothing else was thrown
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <set>
 
 namespace standin {
@@ -278,6 +279,25 @@ class Parser {
       parts.push_back(name());
     }
     return parts;
+  }
+
+  // A number token's value; too large a value is SQL Server's overflow error.
+  double number(const SqlToken& t, double max) const {
+    double v = 0;
+    try {
+      v = std::stod(t.text);
+    } catch (const std::exception&) {
+      v = max + 1;
+    }
+    if (v > max) {
+      ServerMessage m =
+          syntax_message(8115, line_of(sql_, t.pos),
+                         "Arithmetic overflow error converting expression to data type int.");
+      m.cls = 16;
+      m.state = 2;
+      throw SqlError({m});
+    }
+    return v;
   }
 
   std::string string_value() {
@@ -567,7 +587,7 @@ class Parser {
 
   double size_value() {
     if (peek().kind != Tok::Number) fail();
-    double v = std::stod(next().text);
+    double v = number(next(), 1e12);
     if (peek().kind == Tok::Ident) {
       std::string unit = ascii_upper(peek().text);
       if (unit == "KB")
@@ -693,12 +713,12 @@ class Parser {
         if (opt == "FILE") {
           expect_symbol("=");
           if (peek().kind != Tok::Number) fail();
-          r.file = std::stoi(next().text);
+          r.file = static_cast<int>(number(next(), INT32_MAX));
         } else if (opt == "STATS") {
           r.stats = 10;
           if (accept_symbol("=")) {
             if (peek().kind != Tok::Number) fail();
-            r.stats = std::stoi(next().text);
+            r.stats = static_cast<int>(number(next(), INT32_MAX));
           }
         } else if (opt == "RECOVERY") {
           r.recovery = true;
