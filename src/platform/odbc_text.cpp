@@ -222,24 +222,27 @@ void Outcome::step(bool driver_error, const std::vector<Diagnostic>& diags) {
       native_ = d.native;
       have_native_ = true;
     }
-    errors_.push_back(d.text);
+    errors_.emplace_back(d.native, d.text);
   }
 }
 
 void Outcome::fail(std::string text) {
   failed_ = true;
-  errors_.push_back(std::move(text));
+  errors_.emplace_back(0, std::move(text));
 }
 
 DbResult Outcome::result(int32_t success_code) const {
   if (!failed_) return {success_code, 0, {}};
-  const std::vector<std::string>& lines = errors_;
+  const bool numbered = have_native_;
   std::string text;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
+  std::string_view previous;
+  for (const auto& [native, line] : errors_) {
+    if (numbered && native == 0) continue;
     // Drivers repeat some of their own texts word for word; once is enough.
-    if (lines[i].empty() || (i > 0 && lines[i] == lines[i - 1])) continue;
+    if (line.empty() || line == previous) continue;
+    previous = line;
     if (!text.empty()) text.push_back('\n');
-    text += lines[i];
+    text += line;
   }
   if (text.empty()) text = "The ODBC driver reported a failure without a message.";
   return DbResult::failure(native_, std::move(text));

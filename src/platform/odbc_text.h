@@ -101,7 +101,9 @@ class Outcome {
   bool failed() const { return failed_; }
   bool connection_lost() const { return connection_lost_; }
   // code -1 on failure (native number of the first error, every error text
-  // one a line), otherwise `success_code` with no text.
+  // one a line), otherwise `success_code` with no text. Where the server
+  // explained the failure, the driver's own numberless summaries (FreeTDS'
+  // "Unable to connect to data source") are left out.
   DbResult result(int32_t success_code = 0) const;
 
  private:
@@ -110,7 +112,7 @@ class Outcome {
   bool connection_lost_ = false;
   bool have_native_ = false;
   int32_t native_ = 0;
-  std::vector<std::string> errors_;
+  std::vector<std::pair<int32_t, std::string>> errors_;  // native number, text
 };
 
 }  // namespace dbsetup::odbc

@@ -89,7 +89,7 @@ TEST(OdbcClient, LogsOnAndReportsRefusedLogonsWithTheServersText) {
   DbResult r = client->connect(logon_to(server, "clerk", "wrong"));
   EXPECT_EQ(r.code, -1);
   EXPECT_EQ(r.native_error, 18456);
-  EXPECT_THAT(r.text, HasSubstr("Login failed for user 'clerk'."));
+  EXPECT_EQ(r.text, "Login failed for user 'clerk'.");  // nothing of the driver's own
   EXPECT_THAT(r.text, Not(HasSubstr("[FreeTDS]")));
   EXPECT_THAT(r.text, Not(HasSubstr("[SQL Server]")));
 
