@@ -54,7 +54,7 @@ enum Flag : unsigned {
 
 // One control of the stored layout, in creation order; geometry in layout
 // units, relative to the parent's client area; tab 0 = not visited by Tab.
-struct ControlSpec {
+struct StoredControl {
   const char* name;
   Kind kind;
   const char* text;
@@ -69,7 +69,7 @@ constexpr QColor kNavyColor(0, 0, 128);
 constexpr QColor kRedColor(255, 0, 0);
 
 // Window-level controls.
-const ControlSpec kWindowControls[] = {
+const StoredControl kWindowControls[] = {
     {"st_title2", Kind::Static, "", 78, 88, 1408, 60, 0, Face::Song, 9, kBold},
     {"gb_1", Kind::Group, "", 0, 236, 2377, 8, 0, Face::Arial, 12, kRule},
     {"st_title1", Kind::Static, "", 78, 28, 1408, 60, 0, Face::Song, 9, kBold},
@@ -81,7 +81,7 @@ const ControlSpec kWindowControls[] = {
     {"tab_1", Kind::Tab, "", 9, 132, 2345, 1472, 10, Face::Arial, 9, kNone},
 };
 
-const ControlSpec kMss7Controls[] = {
+const StoredControl kMss7Controls[] = {
     {"st_message", Kind::Static, "注意修改OPEN事件的实例变量", 5, 656, 2382, 164, 0, Face::Arial,
      24, kRed},
     {"sle_dbname", Kind::Edit, "tavox", 805, 544, 1358, 88, 13, Face::Arial, 9, kNone},
@@ -112,7 +112,7 @@ const ControlSpec kMss7Controls[] = {
     {"gb_2", Kind::Group, "文件/目录选择", 23, 76, 2258, 644, 0, Face::Song, 9, kNavy},
 };
 
-const ControlSpec kMss2000Controls[] = {
+const StoredControl kMss2000Controls[] = {
     {"st_2", Kind::Static, "本次装载的数据库名称：", 91, 700, 727, 56, 0, Face::Song, 9,
      kFieldLabel},
     {"sle_dbname_2000", Kind::Edit, "nuvex", 786, 684, 1367, 88, 16, Face::Arial, 9, kDisabled},
@@ -177,21 +177,21 @@ QPixmap picture(const QString& path) {
   return pix;
 }
 
-QWidget* create(const ControlSpec& spec, QWidget* parent) {
-  const QString text = QString::fromUtf8(spec.text);
+QWidget* create(const StoredControl& ctl, QWidget* parent) {
+  const QString text = QString::fromUtf8(ctl.text);
   QWidget* w = nullptr;
-  switch (spec.kind) {
+  switch (ctl.kind) {
     case Kind::Static: {
       auto* label = new QLabel(text, parent);
       label->setTextFormat(Qt::PlainText);
-      label->setAlignment((spec.flags & kFieldLabel ? Qt::AlignRight : Qt::AlignLeft) |
+      label->setAlignment((ctl.flags & kFieldLabel ? Qt::AlignRight : Qt::AlignLeft) |
                           Qt::AlignVCenter);
       w = label;
       break;
     }
     case Kind::Group: {
       auto* group = new QGroupBox(text, parent);
-      group->setFlat((spec.flags & kRule) != 0);
+      group->setFlat((ctl.flags & kRule) != 0);
       w = group;
       break;
     }
@@ -214,15 +214,15 @@ QWidget* create(const ControlSpec& spec, QWidget* parent) {
     case Kind::Edit: {
       auto* edit = new QLineEdit(text, parent);
       edit->setCursorPosition(0);
-      if (spec.flags & kMasked) edit->setEchoMode(QLineEdit::Password);
-      if (spec.flags & (kDisplay | kReadOnly)) edit->setReadOnly(true);
-      if (spec.flags & kDisplay) {
+      if (ctl.flags & kMasked) edit->setEchoMode(QLineEdit::Password);
+      if (ctl.flags & (kDisplay | kReadOnly)) edit->setReadOnly(true);
+      if (ctl.flags & kDisplay) {
         edit->setFrame(false);
         QPalette pal = edit->palette();
         pal.setColor(QPalette::Base, pal.color(QPalette::Button));
         edit->setPalette(pal);
       }
-      if (spec.flags & kDisabled) edit->setEnabled(false);
+      if (ctl.flags & kDisabled) edit->setEnabled(false);
       w = edit;
       break;
     }
@@ -230,7 +230,7 @@ QWidget* create(const ControlSpec& spec, QWidget* parent) {
       auto* combo = new QComboBox(parent);
       combo->setIconSize(QSize(16, 16));
       combo->view()->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-      int row = std::max(QFontMetrics(make_font(spec.face, spec.points, false)).height(), 16) + 2;
+      int row = std::max(QFontMetrics(make_font(ctl.face, ctl.points, false)).height(), 16) + 2;
       combo->setMaxVisibleItems(std::max(1, (kDroppedListUnits / 4) / row));
       w = combo;
       break;
@@ -251,22 +251,22 @@ QWidget* create(const ControlSpec& spec, QWidget* parent) {
     }
   }
 
-  w->setObjectName(QString::fromLatin1(spec.name));
-  w->setGeometry(layout_rect(spec.x, spec.y, spec.width, spec.height));
-  if (spec.face != Face::None) w->setFont(make_font(spec.face, spec.points, spec.flags & kBold));
-  if (spec.flags & (kNavy | kRed)) {
+  w->setObjectName(QString::fromLatin1(ctl.name));
+  w->setGeometry(layout_rect(ctl.x, ctl.y, ctl.width, ctl.height));
+  if (ctl.face != Face::None) w->setFont(make_font(ctl.face, ctl.points, ctl.flags & kBold));
+  if (ctl.flags & (kNavy | kRed)) {
     QPalette pal = w->palette();
-    pal.setColor(QPalette::WindowText, spec.flags & kRed ? kRedColor : kNavyColor);
+    pal.setColor(QPalette::WindowText, ctl.flags & kRed ? kRedColor : kNavyColor);
     w->setPalette(pal);
   }
   // Static texts, pictures and group boxes take no input: like their Windows
   // counterparts they let clicks through to the controls they overlap.
-  if (spec.kind == Kind::Static || spec.kind == Kind::Picture || spec.kind == Kind::Group) {
+  if (ctl.kind == Kind::Static || ctl.kind == Kind::Picture || ctl.kind == Kind::Group) {
     w->setAttribute(Qt::WA_TransparentForMouseEvents);
     w->setFocusPolicy(Qt::NoFocus);
-  } else if (spec.tab == 0) {
+  } else if (ctl.tab == 0) {
     w->setFocusPolicy(Qt::ClickFocus);
-  } else if (spec.kind == Kind::PictureButton) {
+  } else if (ctl.kind == Kind::PictureButton) {
     w->setFocusPolicy(Qt::StrongFocus);
   }
   return w;
@@ -276,17 +276,17 @@ QWidget* create(const ControlSpec& spec, QWidget* parent) {
 // so that an earlier one lies in front of a later one, and returns the input
 // controls in the order of their tab-order column.
 template <size_t N>
-std::vector<QWidget*> create_all(const ControlSpec (&specs)[N], QWidget* parent) {
+std::vector<QWidget*> create_all(const StoredControl (&stored)[N], QWidget* parent) {
   std::vector<QWidget*> created;
-  for (const ControlSpec& spec : specs) created.push_back(create(spec, parent));
+  for (const StoredControl& ctl : stored) created.push_back(create(ctl, parent));
   for (auto it = created.rbegin(); it != created.rend(); ++it) (*it)->raise();
 
   std::vector<size_t> order;
   for (size_t i = 0; i < N; ++i) {
-    if (specs[i].tab > 0) order.push_back(i);
+    if (stored[i].tab > 0) order.push_back(i);
   }
   std::stable_sort(order.begin(), order.end(),
-                   [&](size_t a, size_t b) { return specs[a].tab < specs[b].tab; });
+                   [&](size_t a, size_t b) { return stored[a].tab < stored[b].tab; });
   std::vector<QWidget*> tabbed;
   for (size_t i : order) tabbed.push_back(created[i]);
   return tabbed;
