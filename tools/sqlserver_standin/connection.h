@@ -56,7 +56,6 @@ class Connection {
   bool logged_in_ = false;
   Session session_;
   MessageAssembler assembler_;
-  bool attention_pending_ = false;
 };
 
 }  // namespace standin

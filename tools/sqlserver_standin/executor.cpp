@@ -1067,9 +1067,10 @@ class Request {
     if (!backup) return {};
     std::lock_guard<std::mutex> lock(st_.mutex);
     for (const auto& [logical, path] : r.moves) {
-      bool found =
-          std::any_of(backup->files.begin(), backup->files.end(),
-                      [&](const BackupFile& f) { return names_equal(f.logical, logical); });
+      // A named reference: clang before 16 cannot capture a structured binding.
+      const std::string& wanted = logical;
+      bool found = std::any_of(backup->files.begin(), backup->files.end(),
+                               [&](const BackupFile& f) { return names_equal(f.logical, wanted); });
       if (!found) {
         emit(sql_message(3234, 16, 2,
                          "Logical file '" + logical + "' is not part of database '" + r.database +
