@@ -93,8 +93,13 @@ std::string convert(std::string_view in, const char* to, const char* from, const
         src += next - pos;
         src_left -= next - pos;
       } else {
-        // GBK: skip a lead byte with its trail byte when there is one.
-        std::size_t step = (static_cast<unsigned char>(*src) >= 0x81 && src_left > 1) ? 2 : 1;
+        // GBK: skip a lead byte together with a byte that could be its
+        // trail; anything else (a blank, a line break) is read afresh.
+        const auto lead = static_cast<unsigned char>(src[0]);
+        const auto trail = src_left > 1 ? static_cast<unsigned char>(src[1]) : 0;
+        std::size_t step =
+            (lead >= 0x81 && lead <= 0xFE && trail >= 0x40 && trail <= 0xFE && trail != 0x7F) ? 2
+                                                                                              : 1;
         if (errno == EINVAL) step = src_left;
         src += step;
         src_left -= step;
@@ -111,12 +116,30 @@ std::string convert(std::string_view in, const char* to, const char* from, const
 
 std::string cp936_to_utf8(std::string_view bytes) {
 #ifdef _WIN32
-  if (bytes.empty()) return {};
-  int n = MultiByteToWideChar(936, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(936, 0, bytes.data(), static_cast<int>(bytes.size()), wide.data(), n);
-  return utf16_to_utf8(
-      std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size()));
+  // One character at a time, so that a bad sequence becomes U+FFFD as it
+  // does elsewhere instead of the system's private-use look-alikes.
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (std::size_t i = 0; i < bytes.size();) {
+    const auto lead = static_cast<unsigned char>(bytes[i]);
+    if (lead < 0x80) {
+      out.push_back(static_cast<char>(lead));
+      ++i;
+      continue;
+    }
+    const int len = (lead >= 0x81 && lead <= 0xFE && i + 1 < bytes.size()) ? 2 : 1;
+    wchar_t wide[2];
+    const int n = MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, bytes.data() + i, len, wide, 2);
+    if (n <= 0) {
+      append_utf8(out, 0xFFFD);
+      ++i;  // a bad lead byte; its would-be trail byte is read afresh
+      continue;
+    }
+    out += utf16_to_utf8(
+        std::u16string_view(reinterpret_cast<const char16_t*>(wide), static_cast<std::size_t>(n)));
+    i += static_cast<std::size_t>(len);
+  }
+  return out;
 #else
   return convert(bytes, "UTF-8", "GBK", "\xEF\xBF\xBD");
 #endif
@@ -124,13 +147,30 @@ std::string cp936_to_utf8(std::string_view bytes) {
 
 std::string utf8_to_cp936(std::string_view text) {
 #ifdef _WIN32
-  if (text.empty()) return {};
-  std::u16string wide = utf8_to_utf16(text);
-  const auto* w = reinterpret_cast<const wchar_t*>(wide.data());
-  int n =
-      WideCharToMultiByte(936, 0, w, static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(936, 0, w, static_cast<int>(wide.size()), out.data(), n, nullptr, nullptr);
+  // One code point at a time: a character GBK lacks (a surrogate pair
+  // included) becomes a single '?'.
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const char32_t cp = next_utf8(text, i);
+    if (cp < 0x80) {
+      out.push_back(static_cast<char>(cp));
+      continue;
+    }
+    if (cp >= 0x10000) {
+      out.push_back('?');
+      continue;
+    }
+    const wchar_t wide = static_cast<wchar_t>(cp);
+    char buffer[4];
+    BOOL defaulted = FALSE;
+    const int n = WideCharToMultiByte(936, WC_NO_BEST_FIT_CHARS, &wide, 1, buffer, sizeof buffer,
+                                      nullptr, &defaulted);
+    if (n <= 0 || defaulted)
+      out.push_back('?');
+    else
+      out.append(buffer, static_cast<std::size_t>(n));
+  }
   return out;
 #else
   return convert(text, "GBK", "UTF-8", "?");

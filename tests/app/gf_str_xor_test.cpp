@@ -52,7 +52,8 @@ TEST(CodePage, Gbk936RoundTripsAndReplacesWhatItCannotHold) {
   std::string bytes = utf8_to_cp936(text);
   EXPECT_EQ(bytes.size(), 15u);  // seven double-byte characters and '!'
   EXPECT_EQ(cp936_to_utf8(bytes), text);
-  EXPECT_EQ(cp936_to_utf8("abc\x81"), "abc\xEF\xBF\xBD");  // a lead byte without its trail
+  EXPECT_EQ(cp936_to_utf8("abc\x81"), "abc\xEF\xBF\xBD");   // a lead byte without its trail
+  EXPECT_EQ(cp936_to_utf8("\x81\x20x"), "\xEF\xBF\xBD x");  // the blank after it survives
   EXPECT_EQ(utf8_to_cp936("a\xF0\x9F\x98\x80"
                           "b"),
             "a?b");  // no GBK form for the emoji
