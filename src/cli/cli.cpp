@@ -6,6 +6,7 @@
 #include "app/application.h"
 #include "app/context.h"
 #include "detect/detect.h"
+#include "install/edition.h"
 #include "platform/codepage.h"
 #include "platform/memory_ui.h"
 #include "window/opening.h"
@@ -23,22 +24,6 @@
 namespace dbsetup::cli {
 
 namespace {
-
-// Field names per edition.
-struct Fields {
-  const char* server;
-  const char* login;
-  const char* password;
-  const char* data_folder;
-  const char* backup;
-  const char* database;
-};
-
-const Fields kMss2000{"sle_mss2000_servername",     "sle_mss2000_userid",
-                      "sle_mss2000_password",       "sle_mss2000data_setuppath",
-                      "sle_mss2000data_backupfile", "sle_dbname_2000"};
-const Fields kMss7{"sle_mss7_servername",    "sle_mss7_userid",         "sle_mss7_password",
-                   "sle_mss7data_setuppath", "sle_mss7data_backupfile", "sle_dbname"};
 
 // Message texts end their first line with "\r\n\n"; a terminal wants "\n".
 std::string plain(std::string text) {
@@ -245,7 +230,7 @@ int run(const Options& options, Platform& platform, Console& console) {
     return detection < 0 ? kExitDetectionBase - detection : kExitDetectionBase + 1;
   }
 
-  const Fields& f = options.edition == "mss7" ? kMss7 : kMss2000;
+  const Edition& ed = options.edition == "mss7" ? mss7_edition() : mss2000_edition();
   if (options.instance) {
     // Pick the entry by its text; the default instance answers to its
     // registry name as well.
@@ -268,16 +253,16 @@ int run(const Options& options, Platform& platform, Console& console) {
       ddplb_mss2000_instances_selectionchanged(ctx, chosen);
     }
   }
-  if (options.server) ui.set_text(f.server, *options.server);
-  if (options.login) ui.set_text(f.login, *options.login);
-  if (options.data_folder) ui.set_text(f.data_folder, *options.data_folder);
-  if (options.backup) ui.set_text(f.backup, *options.backup);
-  if (options.database) ui.set_text(f.database, *options.database);
+  if (options.server) ui.set_text(ed.field_servername, *options.server);
+  if (options.login) ui.set_text(ed.field_userid, *options.login);
+  if (options.data_folder) ui.set_text(ed.field_datapath, *options.data_folder);
+  if (options.backup) ui.set_text(ed.field_backupfile, *options.backup);
+  if (options.database) ui.set_text(ed.field_dbname, *options.database);
 
   std::optional<std::string> password =
       console.getenv ? console.getenv("DB_SETUP_PASSWORD") : std::nullopt;
   if (!password && console.read_password) password = console.read_password("管理员密码: ");
-  ui.set_text(f.password, password.value_or(""));
+  ui.set_text(ed.field_password, password.value_or(""));
 
   const int code = cb_dbsetup_clicked(ctx);
   return code < 0 ? -code : kExitOk;

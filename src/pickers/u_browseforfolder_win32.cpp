@@ -10,28 +10,9 @@
 
 #include <string>
 
+#include "platform/codepage.h"
+
 namespace dbsetup {
-
-namespace {
-
-std::wstring widen(const std::string& text) {
-  if (text.empty()) return {};
-  int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-  return out;
-}
-
-std::string narrow(const wchar_t* text) {
-  int len = static_cast<int>(wcslen(text));
-  if (len == 0) return {};
-  int n = WideCharToMultiByte(CP_UTF8, 0, text, len, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, len, out.data(), n, nullptr, nullptr);
-  return out;
-}
-
-}  // namespace
 
 std::string browseforfolder(void* owner_hwnd, const std::string& caption) {
   // The shell dialog needs COM on this thread; the window toolkit has usually

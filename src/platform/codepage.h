@@ -19,4 +19,17 @@ std::string utf16_to_utf8(std::u16string_view text);
 // True when `bytes` is well-formed UTF-8.
 bool is_valid_utf8(std::string_view bytes);
 
+#ifdef _WIN32
+// UTF-8 to and from the UTF-16 of the Windows W functions (wchar_t is a
+// UTF-16 code unit there).
+inline std::wstring widen(std::string_view utf8) {
+  std::u16string units = utf8_to_utf16(utf8);
+  return std::wstring(units.begin(), units.end());
+}
+inline std::string narrow(std::wstring_view wide) {
+  return utf16_to_utf8(
+      std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size()));
+}
+#endif
+
 }  // namespace dbsetup

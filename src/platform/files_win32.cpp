@@ -25,16 +25,6 @@ namespace dbsetup {
 
 namespace {
 
-std::wstring widen(std::string_view utf8) {
-  std::u16string units = utf8_to_utf16(utf8);
-  return std::wstring(units.begin(), units.end());
-}
-
-std::string narrow(std::wstring_view wide) {
-  return utf16_to_utf8(
-      std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size()));
-}
-
 std::wstring ansi_to_wide(std::string_view ansi) {
   if (ansi.empty()) return {};
   int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);

@@ -27,16 +27,6 @@ namespace dbsetup {
 
 namespace {
 
-std::wstring widen(std::string_view utf8) {
-  std::u16string units = utf8_to_utf16(utf8);
-  return std::wstring(units.begin(), units.end());
-}
-
-std::string narrow(std::wstring_view wide) {
-  return utf16_to_utf8(
-      std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size()));
-}
-
 bool same_name(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
