@@ -1,0 +1,1 @@
+sp_addlogin 'zq','zq'

@@ -1,0 +1,2 @@
+sp_configure 'allow updates',1
+RECONFIGURE WITH OVERRIDE

@@ -1,0 +1,1 @@
+CREATE DATABASE [shopdb]  ON PRIMARY (NAME = N'shop_data', FILENAME = N'C:\Data\shopdb_Data.MDF' , SIZE = 1, FILEGROWTH = 10%) LOG ON (NAME = N'shop_log', FILENAME = N'C:\Data\shopdb_Log.LDF' , SIZE = 1, FILEGROWTH = 10%)

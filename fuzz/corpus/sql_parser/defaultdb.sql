@@ -1,0 +1,1 @@
+exec sp_defaultdb N'zq', N'shopdb'

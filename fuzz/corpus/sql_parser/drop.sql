@@ -1,0 +1,1 @@
+Drop DATABASE [shop]]db]

@@ -1,0 +1,1 @@
+SELECT name FROM sysdatabases WHERE LOWER ( name ) = @P1

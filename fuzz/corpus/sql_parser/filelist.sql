@@ -1,0 +1,1 @@
+RESTORE FILELISTONLY FROM DISK = N'C:\shopdb.dat'

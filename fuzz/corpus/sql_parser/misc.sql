@@ -1,0 +1,3 @@
+/* nested /* comment */ */ SET NOCOUNT ON; SET TRANSACTION ISOLATION LEVEL READ COMMITTED
+-- a line comment
+BEGIN TRAN t1 COMMIT TRANSACTION; USE [master]; PRINT 'a' + N'b'

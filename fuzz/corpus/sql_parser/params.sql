@@ -1,0 +1,1 @@
+@P1 nvarchar(4000),@P2 int, @P3 decimal(10, 2)

@@ -1,0 +1,1 @@
+RESTORE DATABASE [shopdb] FROM  DISK = N'C:\shopdb.dat' WITH  FILE = 1,  NOUNLOAD ,  STATS = 10,  RECOVERY ,  REPLACE  , MOVE N'shop_data' TO N'C:\Data\shopdb_Data.MDF', MOVE N'shop_log' TO N'C:\Data\shopdb_Log.LDF'

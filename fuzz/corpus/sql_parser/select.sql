@@ -1,0 +1,1 @@
+SELECT TOP (1) d.name AS [db], 1 + -2 * 3 FROM master.sys.databases d WHERE NOT (d.name IS NULL) AND (d.database_id >= 4 OR d.name <> 'x') ORDER BY name DESC
