@@ -159,6 +159,27 @@ TEST(SqlParser, DropAndExistenceQuery) {
             "sys.databases");
 }
 
+TEST(SqlParser, NamesLongerThan128CharactersFailTheBatchWith103) {
+  const std::string at_limit(128, 'n');
+  EXPECT_EQ(only<DropDatabase>(parse_batch("Drop DATABASE [" + at_limit + "]")).names,
+            std::vector<std::string>{at_limit});
+  EXPECT_EQ(only<DropDatabase>(parse_batch("Drop DATABASE " + at_limit)).names,
+            std::vector<std::string>{at_limit});
+  EXPECT_EQ(syntax_errors("Drop DATABASE [" + at_limit + "x]"), std::vector<int>{103});
+  EXPECT_EQ(syntax_errors("Drop DATABASE " + at_limit + "x"), std::vector<int>{103});
+  EXPECT_EQ(
+      first_error_text("CREATE DATABASE [" + at_limit + "]]x]"),
+      "The identifier that starts with '" + at_limit + "' is too long. Maximum length is 128.");
+  // Characters count, not bytes: 128 Chinese characters are a name.
+  std::string chinese;
+  for (int i = 0; i < 64; ++i) chinese += "零售";
+  EXPECT_EQ(only<DropDatabase>(parse_batch("Drop DATABASE [" + chinese + "]")).names,
+            std::vector<std::string>{chinese});
+  EXPECT_EQ(syntax_errors("Drop DATABASE [" + chinese + "x]"), std::vector<int>{103});
+  // A long string literal is no name.
+  EXPECT_EQ(syntax_errors("sp_addlogin 'zq','" + std::string(4000, 'p') + "'"), std::vector<int>{});
+}
+
 TEST(SqlParser, ConnectionChatterAndBatches) {
   auto stmts = parse_batch(
       "SET TEXTSIZE 2147483647; set quoted_identifier, ansi_nulls on\n"

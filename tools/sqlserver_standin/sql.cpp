@@ -37,6 +37,24 @@ ServerMessage syntax_message(int number, int line, const std::string& text) {
        syntax_message(102, line, "Incorrect syntax near '" + rest + "'.")});
 }
 
+// SQL Server's names are sysname, nvarchar(128): a longer identifier, bare or
+// quoted, fails the batch before anything runs.
+void check_identifier_length(const std::string& sql, const SqlToken& t) {
+  constexpr size_t kMax = 128;
+  size_t units = 0;
+  size_t cut = t.text.size();
+  for (size_t k = 0; k < t.text.size(); ++k) {
+    const auto b = static_cast<unsigned char>(t.text[k]);
+    if ((b & 0xC0) == 0x80) continue;  // a continuation byte
+    if (units >= kMax && cut == t.text.size()) cut = k;
+    units += b >= 0xF0 ? 2 : 1;  // outside the BMP: two UTF-16 units
+  }
+  if (units <= kMax) return;
+  throw SqlError({syntax_message(103, line_of(sql, t.pos),
+                                 "The identifier that starts with '" + t.text.substr(0, cut) +
+                                     "' is too long. Maximum length is 128.")});
+}
+
 }  // namespace
 
 bool iequals(const std::string& a, const std::string& b) {
@@ -146,6 +164,7 @@ std::vector<SqlToken> tokenize(const std::string& sql) {
         v.push_back(sql[i++]);
       }
       t.text = v;
+      check_identifier_length(sql, t);
     } else if (c == '@') {
       t.kind = Tok::Variable;
       size_t s = i++;
@@ -171,6 +190,7 @@ std::vector<SqlToken> tokenize(const std::string& sql) {
       size_t s = i;
       while (i < n && ident_part(at(i))) ++i;
       t.text = sql.substr(s, i - s);
+      check_identifier_length(sql, t);
     } else {
       t.kind = Tok::Symbol;
       std::string two = sql.substr(i, 2);
