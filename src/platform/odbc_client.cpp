@@ -39,6 +39,12 @@ constexpr int kMaxResultSteps = 1'000'000;
 
 constexpr const char* kNotConnected = "Transaction not connected";
 constexpr int32_t kLoginFailed = 18456;
+constexpr const char* kFreeTdsSplitsValue =
+    "The FreeTDS ODBC driver cannot take a server name, login or password that contains \"};\".";
+// SQL Server takes logins and passwords of up to 128 characters.
+constexpr std::size_t kMaxLoginChars = 128;
+constexpr const char* kLoginTooLong =
+    "A login or password of more than 128 characters cannot be sent to SQL Server.";
 
 std::u16string wide(std::string_view text) { return utf8_to_utf16(text); }
 
@@ -180,7 +186,13 @@ DbResult OdbcClient::connect(const DbLogon& logon) {
     odbc::Outcome outcome(&handler_);
     if (!ensure_environment(outcome)) return outcome.result();
   }
+  // FreeTDS would cut a longer one short without a word, and a password cut
+  // short may well be the right one.
+  if (wide(logon.login).size() > kMaxLoginChars || wide(logon.password).size() > kMaxLoginChars)
+    return DbResult::failure(0, kLoginTooLong);
   const std::string driver = driver_for();
+  if (odbc::is_freetds(driver) && odbc::freetds_splits_value(logon))
+    return DbResult::failure(0, kFreeTdsSplitsValue);
   DbResult result = attempt(logon, driver, odbc::FreeTdsBraces::verbatim);
   // Which way FreeTDS reads braces depends on its release; a logon refused
   // with values that read differently the other way gets that one try more.

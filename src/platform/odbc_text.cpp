@@ -100,6 +100,12 @@ bool freetds_styles_differ(const DbLogon& logon) {
   return false;
 }
 
+bool freetds_splits_value(const DbLogon& logon) {
+  for (const std::string* v : {&logon.server, &logon.database, &logon.login, &logon.password})
+    if (v->find("};") != std::string::npos) return true;
+  return false;
+}
+
 ServerAddress parse_server(std::string_view server) {
   std::string_view rest = trim(server);
   if (rest.size() >= 4 && lower(rest.substr(0, 4)) == "tcp:") rest = trim(rest.substr(4));

@@ -48,6 +48,11 @@ std::string freetds_value(std::string_view value, FreeTdsBraces style);
 // so that a refused logon is worth one more try in the other.
 bool freetds_styles_differ(const DbLogon& logon);
 
+// True when some value of `logon` holds "};". FreeTDS up to 1.3 ends a braced
+// value there in either style and reads what follows as attributes of their
+// own (another UID, Port or DumpFile), so such a logon must not be attempted.
+bool freetds_splits_value(const DbLogon& logon);
+
 // The server field as SQL Server's tools read it: "host", "host,port",
 // "host\instance" (optionally "tcp:" in front). A port that is not a number
 // leaves the whole text as the host, for the driver to reject.
