@@ -9,9 +9,8 @@ if(NOT WIN32)
 endif()
 
 if(DB_SETUP_BUILD_GUI)
+  # moc and rcc run only for the window library (src/window), which needs them.
   find_package(Qt6 REQUIRED COMPONENTS Widgets)
-  set(CMAKE_AUTOMOC ON)
-  set(CMAKE_AUTORCC ON)
 endif()
 
 if(DB_SETUP_BUILD_TESTS)
