@@ -141,6 +141,20 @@ class Connection::ResponseSink : public Sink {
     }
   }
 
+  void stall() override {
+    for (;;) {
+      pollfd p{c_.fd_, POLLIN, 0};
+      int r = ::poll(&p, 1, 1000);
+      if (r < 0 && errno != EINTR) break;
+      if (r <= 0) continue;
+      char discard[4096];
+      ssize_t n = ::recv(c_.fd_, discard, sizeof discard, 0);
+      if (n == 0 || (n < 0 && errno != EINTR)) break;
+    }
+    cancelled_ = true;
+    closed_ = true;
+  }
+
   // Ends the answer: the rest of the tokens with EOM, or the attention's DONE.
   void finish() {
     if (closed_) return;
@@ -225,6 +239,11 @@ void Connection::run() {
       Bytes payload;
       if (!read_message(type, payload)) break;
       bool go_on = true;
+      if (!logged_in_ && executor_.controls().silent_logon) {
+        // A server that accepts the connection and then never answers.
+        log({{"type", type == kPrelogin ? "prelogin" : "login"}, {"silent", true}});
+        continue;
+      }
       if (type == kPrelogin && !logged_in_) {
         go_on = handle_prelogin(payload);
       } else if (type == kLogin7 && !logged_in_) {
@@ -286,6 +305,11 @@ bool Connection::handle_login(const Bytes& payload) {
       {"packet_size", l.packet_size},
       {"option_flags", {l.option_flags1, l.option_flags2, l.type_flags, l.option_flags3}},
       {"feature_ext", l.features}};
+  if (executor_.controls().should_drop_login(l.user)) {
+    entry["dropped"] = true;
+    log(entry);
+    return false;
+  }
   LoginOutcome result = executor_.login(l.user, l.password, l.database);
   TokenWriter w(before_ack);
   if (!result.ok) {

@@ -24,37 +24,101 @@ ServerMessage sql_message(int32_t number, uint8_t cls, uint8_t state, std::strin
 
 // ---- controls ------------------------------------------------------------------------
 
-void Controls::add_failure(const std::string& spec) {
+Controls::Failure Controls::parse_failure(const std::string& spec, uint8_t cls) {
   static const std::regex form(R"(^([\s\S]*?):(\d+):([\s\S]*)$)");
   std::smatch m;
   if (!std::regex_match(spec, m, form)) throw std::invalid_argument("expected REGEX:NUMBER:TEXT");
-  Failure f{std::regex(m[1].str(), std::regex::ECMAScript | std::regex::icase),
-            sql_message(std::stoi(m[2].str()), 16, 1, m[3].str())};
+  return Failure{std::regex(m[1].str(), std::regex::ECMAScript | std::regex::icase),
+                 sql_message(std::stoi(m[2].str()), cls, 1, m[3].str())};
+}
+
+namespace {
+
+// "N:REST" -> N-1 matches to skip, and REST.
+std::pair<int, std::string> split_nth(const std::string& spec) {
+  const size_t colon = spec.find(':');
+  if (colon == 0 || colon == std::string::npos || spec.find_first_not_of("0123456789") != colon)
+    throw std::invalid_argument("expected N:...");
+  const int n = std::stoi(spec.substr(0, colon));
+  if (n < 1) throw std::invalid_argument("N counts from 1");
+  return {n - 1, spec.substr(colon + 1)};
+}
+
+}  // namespace
+
+void Controls::add_failure(const std::string& spec) {
+  Failure f = parse_failure(spec, 16);
   std::lock_guard<std::mutex> lock(mutex_);
   failures_.push_back(std::move(f));
 }
 
 void Controls::add_drop(const std::string& regex) {
   std::lock_guard<std::mutex> lock(mutex_);
-  drops_.emplace_back(regex, std::regex::ECMAScript | std::regex::icase);
+  drops_.push_back(Drop{std::regex(regex, std::regex::ECMAScript | std::regex::icase)});
 }
 
-std::optional<ServerMessage> Controls::take_failure(const std::string& statement) {
+void Controls::add_failure_nth(const std::string& spec) {
+  auto [skip, rest] = split_nth(spec);
+  Failure f = parse_failure(rest, 16);
+  f.skip = skip;
   std::lock_guard<std::mutex> lock(mutex_);
-  for (auto& f : failures_) {
-    if (!f.used && std::regex_search(statement, f.pattern)) {
-      f.used = true;
-      return f.message;
-    }
+  failures_.push_back(std::move(f));
+}
+
+void Controls::add_drop_nth(const std::string& spec) {
+  auto [skip, rest] = split_nth(spec);
+  Drop d{std::regex(rest, std::regex::ECMAScript | std::regex::icase), skip};
+  std::lock_guard<std::mutex> lock(mutex_);
+  drops_.push_back(std::move(d));
+}
+
+void Controls::add_login_failure(const std::string& spec) {
+  // Logon errors are class 14, as SQL Server's 18456.
+  Failure f = parse_failure(spec, 14);
+  std::lock_guard<std::mutex> lock(mutex_);
+  login_failures_.push_back(std::move(f));
+}
+
+void Controls::add_login_drop(const std::string& regex) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  login_drops_.push_back(Drop{std::regex(regex, std::regex::ECMAScript | std::regex::icase)});
+}
+
+std::optional<ServerMessage> Controls::take(std::vector<Failure>& list, const std::string& text) {
+  for (auto& f : list) {
+    if (f.used || !std::regex_search(text, f.pattern)) continue;
+    if (f.seen++ < f.skip) continue;
+    f.used = true;
+    return f.message;
   }
   return std::nullopt;
 }
 
+bool Controls::drop(const std::vector<Drop>& list, const std::string& text) {
+  bool hit = false;
+  for (const auto& d : list)
+    if (std::regex_search(text, d.pattern) && d.seen++ >= d.skip) hit = true;
+  return hit;
+}
+
+std::optional<ServerMessage> Controls::take_failure(const std::string& statement) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return take(failures_, statement);
+}
+
 bool Controls::should_drop(const std::string& statement) const {
   std::lock_guard<std::mutex> lock(mutex_);
-  for (const auto& d : drops_)
-    if (std::regex_search(statement, d)) return true;
-  return false;
+  return drop(drops_, statement);
+}
+
+std::optional<ServerMessage> Controls::take_login_failure(const std::string& login) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return take(login_failures_, login);
+}
+
+bool Controls::should_drop_login(const std::string& login) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return drop(login_drops_, login);
 }
 
 // ---- outcome ----------------------------------------------------------------------------
@@ -1183,6 +1247,10 @@ class Request {
       if (!sink_.wait(ms)) {
         throw Cancelled{};
       }
+      if (const auto stall_at = ex_.controls().stall_restore_at; stall_at && pct > *stall_at) {
+        sink_.stall();
+        throw Cancelled{};
+      }
       if (fail_at && pct > *fail_at) {
         emit(sql_message(
             3203, 16, 1,
@@ -1635,6 +1703,10 @@ Executor::Executor(ServerState& state, Controls& controls, std::string server_na
 LoginOutcome Executor::login(const std::string& user, const std::string& password,
                              const std::string& database) {
   LoginOutcome out;
+  if (auto f = controls_.take_login_failure(user)) {
+    out.messages.push_back(*f);
+    return out;
+  }
   std::lock_guard<std::mutex> lock(state_.mutex);
   Login* l = state_.find_login(user);
   if (!l || l->password != password) {

@@ -27,22 +27,45 @@ class Controls {
   // Throws std::invalid_argument when the text has no ":NUMBER:".
   void add_failure(const std::string& spec);
   void add_drop(const std::string& regex);
+  // "N:..." in front of either: the first N-1 matching statements pass.
+  void add_failure_nth(const std::string& spec);
+  void add_drop_nth(const std::string& spec);
+  // The same for logons, matched against the login name.
+  void add_login_failure(const std::string& spec);
+  void add_login_drop(const std::string& regex);
   // The error for this statement, used up on the first match.
   std::optional<ServerMessage> take_failure(const std::string& statement);
   bool should_drop(const std::string& statement) const;
+  std::optional<ServerMessage> take_login_failure(const std::string& login);
+  bool should_drop_login(const std::string& login) const;
 
   double restore_seconds = 0;
-  std::optional<int> restore_fail_at;  // percent
+  std::optional<int> restore_fail_at;   // percent
+  std::optional<int> stall_restore_at;  // percent; then silence until the client leaves
+  bool silent_logon = false;            // read PRELOGIN and LOGIN7, answer nothing
 
  private:
   struct Failure {
     std::regex pattern;
     ServerMessage message;
+    int skip = 0;  // matches to let through first
+    int seen = 0;
     bool used = false;
   };
+  struct Drop {
+    std::regex pattern;
+    int skip = 0;
+    mutable int seen = 0;
+  };
+  static Failure parse_failure(const std::string& spec, uint8_t cls);
+  static std::optional<ServerMessage> take(std::vector<Failure>& list, const std::string& text);
+  static bool drop(const std::vector<Drop>& list, const std::string& text);
+
   mutable std::mutex mutex_;
   std::vector<Failure> failures_;
-  std::vector<std::regex> drops_;
+  std::vector<Drop> drops_;
+  std::vector<Failure> login_failures_;
+  std::vector<Drop> login_drops_;
 };
 
 struct Session {
@@ -76,6 +99,9 @@ class Sink {
   virtual void flush() = 0;
   // Waits; false when the client cancelled (attention) meanwhile.
   virtual bool wait(std::chrono::milliseconds ms) = 0;
+  // A server that hangs: reads and ignores everything, attentions included,
+  // until the client goes away.
+  virtual void stall() {}
 };
 
 // What one request did, for the log.

@@ -53,6 +53,15 @@ Test controls:
   --fail REGEX:NUMBER:TEXT the first statement matching REGEX (any letter case)
                            fails with error NUMBER, class 16, TEXT (repeatable)
   --drop-at REGEX          drop the connection when a matching statement arrives
+  --fail-nth N:REGEX:NUMBER:TEXT   as --fail, but the first N-1 matches pass
+  --drop-at-nth N:REGEX    as --drop-at, but the first N-1 matches pass
+  --fail-login REGEX:NUMBER:TEXT   the first logon whose login name matches
+                           fails with error NUMBER, class 14, TEXT (repeatable)
+  --drop-login REGEX       drop the connection when a matching login logs on
+  --silent-logon           read PRELOGIN and LOGIN7 and never answer
+  --stall-restore-at P     report a restore's progress up to P percent, then
+                           hang: answer nothing, not even a cancel, until the
+                           client closes the connection
   --restore-seconds N      spread a restore's progress over N seconds
   --restore-fail-at P      fail a restore after P percent (error 3203)
   --log FILE               append one JSON line per request
@@ -100,10 +109,12 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   StateOptions so;
   std::vector<std::string> logins, databases, in_use, fails, drops;
+  std::vector<std::string> fails_nth, drops_nth, login_fails, login_drops;
   std::string log_file, backup_path, backup_data, backup_log, server_name = "STANDIN";
   int port = -1;
   double idle = 600, restore_seconds = 0;
-  std::optional<int> restore_fail_at;
+  std::optional<int> restore_fail_at, stall_restore_at;
+  bool silent_logon = false;
   uint32_t tds_cap = kTds74;
   std::vector<std::string> args(argv + 1, argv + argc);
   for (size_t i = 0; i < args.size(); ++i) {
@@ -146,6 +157,18 @@ int main(int argc, char** argv) {
         fails.push_back(value());
       else if (a == "--drop-at")
         drops.push_back(value());
+      else if (a == "--fail-nth")
+        fails_nth.push_back(value());
+      else if (a == "--drop-at-nth")
+        drops_nth.push_back(value());
+      else if (a == "--fail-login")
+        login_fails.push_back(value());
+      else if (a == "--drop-login")
+        login_drops.push_back(value());
+      else if (a == "--silent-logon")
+        silent_logon = true;
+      else if (a == "--stall-restore-at")
+        stall_restore_at = std::stoi(value());
       else if (a == "--restore-seconds")
         restore_seconds = std::stod(value());
       else if (a == "--restore-fail-at")
@@ -200,11 +223,17 @@ int main(int argc, char** argv) {
   Controls controls;
   controls.restore_seconds = restore_seconds;
   controls.restore_fail_at = restore_fail_at;
+  controls.stall_restore_at = stall_restore_at;
+  controls.silent_logon = silent_logon;
   try {
     for (const auto& f : fails) controls.add_failure(f);
     for (const auto& d : drops) controls.add_drop(d);
+    for (const auto& f : fails_nth) controls.add_failure_nth(f);
+    for (const auto& d : drops_nth) controls.add_drop_nth(d);
+    for (const auto& f : login_fails) controls.add_login_failure(f);
+    for (const auto& d : login_drops) controls.add_login_drop(d);
   } catch (const std::exception& e) {
-    usage_error(std::string("bad --fail or --drop-at: ") + e.what());
+    usage_error(std::string("bad --fail, --drop-at or their variants: ") + e.what());
   }
   state.save();
 
