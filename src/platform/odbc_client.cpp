@@ -216,7 +216,7 @@ DbResult OdbcClient::attempt(const DbLogon& logon, const std::string& driver,
   // never stop the logon.
   SQLSetConnectAttrW(
       dbc_, SQL_ATTR_LOGIN_TIMEOUT,
-      reinterpret_cast<SQLPOINTER>(static_cast<intptr_t>(odbc::kLoginTimeoutSeconds)), 0);
+      reinterpret_cast<SQLPOINTER>(static_cast<intptr_t>(odbc::login_timeout_seconds())), 0);
   SQLSetConnectAttrW(dbc_, SQL_ATTR_AUTOCOMMIT,
                      reinterpret_cast<SQLPOINTER>(static_cast<intptr_t>(
                          logon.autocommit ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF)),
@@ -297,6 +297,12 @@ DbResult OdbcClient::run(const std::string& sql, const std::string* param, Keep 
     return outcome.result();
   }
 
+  // A bound on each silence of the server, not on the statement (see
+  // kSilenceTimeoutSeconds): a restore that keeps reporting runs on.
+  SQLSetStmtAttrW(
+      stmt.handle, SQL_ATTR_QUERY_TIMEOUT,
+      reinterpret_cast<SQLPOINTER>(static_cast<intptr_t>(odbc::silence_timeout_seconds())), 0);
+
   // Both buffers must outlive the execution.
   std::u16string param_text;
   SQLLEN param_length = 0;
@@ -333,7 +339,9 @@ void OdbcClient::drain(SQLHSTMT stmt, SQLRETURN rc, odbc::Outcome& outcome, Keep
     std::vector<odbc::Diagnostic> diags = read_diagnostics(SQL_HANDLE_STMT, stmt);
     const bool no_news = diags.empty();
     outcome.step(driver_error(rc), diags);
-    if (rc == SQL_INVALID_HANDLE || outcome.connection_lost()) return;
+    // After a timeout FreeTDS answers every further SQLMoreResults with
+    // SQL_ERROR and a fresh "Unknown error" record, forever.
+    if (rc == SQL_INVALID_HANDLE || outcome.connection_lost() || outcome.timed_out()) return;
     // A step that failed without saying anything will not say more later.
     if (rc == SQL_ERROR && no_news) return;
     // SQL_NO_DATA from the execution itself only means "no result set"
@@ -361,7 +369,7 @@ void OdbcClient::drain(SQLHSTMT stmt, SQLRETURN rc, odbc::Outcome& outcome, Keep
           }
           rows->push_back(std::move(row));
         }
-        if (outcome.connection_lost()) return;
+        if (outcome.connection_lost() || outcome.timed_out()) return;
       }
     }
     rc = SQLMoreResults(stmt);

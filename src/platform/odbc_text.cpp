@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
+#include <string>
 
 namespace dbsetup::odbc {
 
@@ -54,6 +56,23 @@ bool freetds_neutral(std::string_view value) {
 }
 
 }  // namespace
+
+long seconds_setting(const char* value, long fallback) {
+  if (!value) return fallback;
+  const std::string_view text = trim(value);
+  // Six digits at most: more cannot be a day or less, and stol might overflow.
+  if (!all_digits(text) || text.size() > 6) return fallback;
+  const long seconds = std::stol(std::string(text));
+  return seconds >= 1 && seconds <= 86'400 ? seconds : fallback;
+}
+
+long login_timeout_seconds() {
+  return seconds_setting(std::getenv(kLoginTimeoutVariable), kLoginTimeoutSeconds);
+}
+
+long silence_timeout_seconds() {
+  return seconds_setting(std::getenv(kSilenceTimeoutVariable), kSilenceTimeoutSeconds);
+}
 
 std::string choose_driver(std::string_view override_value,
                           const std::vector<std::string>& installed, bool windows) {
@@ -204,6 +223,8 @@ bool is_connection_failure(const Diagnostic& diag) {
   return diag.state.rfind("08", 0) == 0 || diag.state == "HYT01";
 }
 
+bool is_timeout(const Diagnostic& diag) { return diag.state == "HYT00"; }
+
 void Outcome::step(bool driver_error, const std::vector<Diagnostic>& diags) {
   if (driver_error) failed_ = true;
   // A failed step whose records are all of class 01 is explained by them:
@@ -224,6 +245,7 @@ void Outcome::step(bool driver_error, const std::vector<Diagnostic>& diags) {
     }
     failed_ = true;
     if (is_connection_failure(d)) connection_lost_ = true;
+    if (is_timeout(d)) timed_out_ = true;
     if (!have_native_ && d.native != 0) {
       native_ = d.native;
       have_native_ = true;

@@ -20,7 +20,27 @@ inline constexpr const char* kFreeTdsDriver = "FreeTDS";
 // Environment variable that names the ODBC driver to use, overriding the choice.
 inline constexpr const char* kDriverOverrideVariable = "DB_SETUP_ODBC_DRIVER";
 inline constexpr const char* kApplicationName = "db_setup";
+// How long a logon waits for each answer of the server, in seconds; the
+// environment variable of that name sets another (tests use a short one).
 inline constexpr long kLoginTimeoutSeconds = 15;
+inline constexpr const char* kLoginTimeoutVariable = "DB_SETUP_LOGIN_TIMEOUT";
+// How long a statement may go without hearing from the server before it is
+// cancelled. The drivers measure each wait (FreeTDS: every read; Microsoft's:
+// every network packet), not the whole statement, so a restore may run for
+// hours as long as its progress messages keep coming. SQL Server sends
+// nothing while it zeroes a large restored file, which may take many
+// minutes, hence the generous default. FreeTDS waits the same time again for
+// the cancel's answer before it closes the connection, so a server that
+// stops answering altogether fails the statement after twice this long.
+inline constexpr long kSilenceTimeoutSeconds = 1800;
+inline constexpr const char* kSilenceTimeoutVariable = "DB_SETUP_SILENCE_TIMEOUT";
+
+// A timeout setting: `value` when it holds a whole number of seconds from 1 to
+// 86400 (blanks around it allowed), otherwise `fallback`.
+long seconds_setting(const char* value, long fallback);
+// The two timeouts in force: the environment's setting or the default.
+long login_timeout_seconds();
+long silence_timeout_seconds();
 
 // The ODBC driver for a SQL Server connection. A non-empty `override_value`
 // wins. On Windows the first preferred driver found in `installed` (compared
@@ -88,6 +108,11 @@ bool is_informational(const Diagnostic& diag);
 // A connection that is gone: SQLSTATE class 08 or "HYT01".
 bool is_connection_failure(const Diagnostic& diag);
 
+// The driver gave up waiting for the server: "HYT00". It has cancelled the
+// statement, or closed a connection whose server did not answer the cancel
+// either; no further result of the statement will come.
+bool is_timeout(const Diagnostic& diag);
+
 // Collects what the steps of one operation report: informational records
 // go to the handler at once, in order; errors are kept for the result. A
 // step counts as failed when the driver said SQL_ERROR or when any record
@@ -105,6 +130,7 @@ class Outcome {
 
   bool failed() const { return failed_; }
   bool connection_lost() const { return connection_lost_; }
+  bool timed_out() const { return timed_out_; }
   // code -1 on failure (native number of the first error, every error text
   // one a line), otherwise `success_code` with no text. Where the server
   // explained the failure, the driver's own numberless summaries (FreeTDS'
@@ -115,6 +141,7 @@ class Outcome {
   const DbMessageHandler* handler_;
   bool failed_ = false;
   bool connection_lost_ = false;
+  bool timed_out_ = false;
   bool have_native_ = false;
   int32_t native_ = 0;
   std::vector<std::pair<int32_t, std::string>> errors_;  // native number, text

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -295,6 +296,57 @@ TEST(OdbcOutcome, ClassifiesStates) {
   EXPECT_TRUE(is_connection_failure(diag("08S01", 0, "")));
   EXPECT_TRUE(is_connection_failure(diag("HYT01", 0, "")));
   EXPECT_FALSE(is_connection_failure(diag("42000", 0, "")));
+}
+
+// A timeout is noted, so that the statement ends there; messages and errors
+// of other kinds are not taken for one.
+TEST(OdbcOutcome, NotesATimeout) {
+  Outcome o(nullptr);
+  o.step(false, {diag("01000", 3211, "50 percent processed.")});
+  o.step(true, {diag("42000", 0, "Syntax error")});
+  EXPECT_FALSE(o.timed_out());
+  Outcome p(nullptr);
+  p.step(false, {diag("01000", 3211, "50 percent processed.")});
+  p.step(true, {diag("HYT00", 0, "Timeout expired")});
+  EXPECT_TRUE(p.timed_out());
+  EXPECT_FALSE(p.connection_lost());
+  EXPECT_EQ(p.result().text, "Timeout expired");
+}
+
+// The two timeouts come from the environment when it holds a sensible number
+// of seconds; the logon waits 15 seconds otherwise.
+TEST(OdbcTimeouts, TakeWholeSecondsFromTheEnvironmentOrTheDefault) {
+  EXPECT_EQ(seconds_setting(nullptr, 15), 15);
+  EXPECT_EQ(seconds_setting("3", 15), 3);
+  EXPECT_EQ(seconds_setting(" 2 ", 15), 2);
+  EXPECT_EQ(seconds_setting("86400", 15), 86400);
+  for (const char* bad : {"", "0", "-3", "2.5", "2s", "86401", "99999999999999999999", "x"})
+    EXPECT_EQ(seconds_setting(bad, 15), 15) << bad;
+
+  struct Setting {
+    const char* variable;
+    long (*current)();
+    long default_seconds;
+  };
+  for (const Setting& t :
+       {Setting{kLoginTimeoutVariable, login_timeout_seconds, 15},
+        Setting{kSilenceTimeoutVariable, silence_timeout_seconds, kSilenceTimeoutSeconds}}) {
+    SCOPED_TRACE(t.variable);
+    const char* saved = std::getenv(t.variable);
+    const std::string old = saved ? saved : "";
+    ::unsetenv(t.variable);
+    EXPECT_EQ(t.current(), t.default_seconds);
+    ::setenv(t.variable, "4", 1);
+    EXPECT_EQ(t.current(), 4);
+    ::setenv(t.variable, "soon", 1);
+    EXPECT_EQ(t.current(), t.default_seconds);
+    if (saved)
+      ::setenv(t.variable, old.c_str(), 1);
+    else
+      ::unsetenv(t.variable);
+  }
+  // A real restore may go many minutes between two messages.
+  EXPECT_GE(kSilenceTimeoutSeconds, 600);
 }
 
 }  // namespace
