@@ -1,0 +1,111 @@
+// Servers that stop talking: one that accepts the connection and never
+// answers the logon, one that hangs in the middle of a restore. Both runs must
+// end on their own, soon after the timeout, with a text the operator can read.
+// The timeouts are shortened through the client's environment variables.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "install_run.h"
+#include "platform/odbc_text.h"
+
+namespace dbsetup::faults {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+class SilentServer : public ::testing::TestWithParam<Edition> {};
+
+TEST_P(SilentServer, ALogonNeverAnsweredFailsAfterTheLoginTimeout) {
+  const Edition edition = GetParam();
+  ScopedEnv timeout(odbc::kLoginTimeoutVariable, "2");
+  InstallRun in(edition, {"--silent-logon"});
+  EXPECT_EQ(in.run(), -1);
+
+  // The driver gives up after the timeout, not at once and not much later.
+  EXPECT_GE(in.elapsed, milliseconds(1900));
+  EXPECT_LT(in.elapsed, seconds(5));
+  EXPECT_EQ(in.ui.statuses().back(), "连接数据库失败!");
+  EXPECT_FALSE(in.ui.busy());
+  EXPECT_FALSE(in.sqlca.connected());
+
+  // The server heard the client and said nothing.
+  bool heard = false;
+  for (const auto& e : in.server.log()) heard = heard || e.value("silent", false);
+  EXPECT_TRUE(heard);
+  EXPECT_TRUE(in.server.statements().empty());
+
+  const auto boxes = in.ok_boxes();
+  if (edition == Edition::mss2000) {
+    EXPECT_TRUE(boxes.empty());
+    return;
+  }
+  ASSERT_EQ(boxes.size(), 1u);
+  const std::string head = "连接数据库失败!\r\n\n错误信息:";
+  ASSERT_EQ(boxes[0].value.rfind(head, 0), 0u) << boxes[0].value;
+  EXPECT_EQ(boxes[0].value.substr(head.size()),
+            "Timeout expired\nUnable to connect to data source");
+}
+
+TEST_P(SilentServer, ARestoreThatHangsEndsWithMinus10) {
+  const Edition edition = GetParam();
+  ScopedEnv silence(odbc::kSilenceTimeoutVariable, "2");
+  InstallRun in(edition, {"--stall-restore-at", "50", "--restore-seconds", "1"});
+  EXPECT_EQ(in.run(), -10);
+
+  // FreeTDS cancels after one silence and, the cancel unanswered too, closes
+  // the connection after a second one: two timeouts and a little.
+  EXPECT_GE(in.elapsed, seconds(4));
+  EXPECT_LT(in.elapsed, seconds(8));
+
+  const auto boxes = in.ok_boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  const std::string head = "装载数据失败!\r\n\n错误信息:";
+  ASSERT_EQ(boxes[0].value.rfind(head, 0), 0u) << boxes[0].value;
+  EXPECT_EQ(boxes[0].value.substr(head.size()), "Timeout expired");
+  EXPECT_EQ(in.ui.statuses().back(), "装载数据失败!");
+
+  // The bar went up to where the server stopped, then away.
+  const auto progress = in.progress();
+  ASSERT_FALSE(progress.empty());
+  EXPECT_NE(std::find(progress.begin(), progress.end(), 50), progress.end());
+  EXPECT_EQ(std::find(progress.begin(), progress.end(), 60), progress.end());
+  EXPECT_EQ(progress.back(), -1);
+  EXPECT_FALSE(in.ui.busy());
+  EXPECT_FALSE(in.sqlca.connected());
+
+  // The hung server sees the client leave: the connection was closed, not
+  // left open behind the failure. (It logs the restore only then.)
+  bool closed = false;
+  for (int i = 0; i < 30 && !closed; ++i) {
+    for (const auto& e : in.server.log())
+      closed = closed || (e.value("statement", "").rfind("RESTORE DATABASE", 0) == 0 &&
+                          e["outcome"].value("cancelled", false));
+    if (!closed) std::this_thread::sleep_for(milliseconds(100));
+  }
+  EXPECT_TRUE(closed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Editions, SilentServer, ::testing::Values(Edition::mss2000, Edition::mss7),
+                         [](const ::testing::TestParamInfo<Edition>& info) {
+                           return std::string(edition_name(info.param));
+                         });
+
+// The silence bound is per wait, not per statement: a restore that takes twice
+// the bound but reports every few tenths of a second runs to its end.
+TEST(SlowServer, ARestoreThatKeepsReportingIsNotCutOff) {
+  ScopedEnv silence(odbc::kSilenceTimeoutVariable, "2");
+  InstallRun in(Edition::mss2000, {"--restore-seconds", "4"});
+  EXPECT_EQ(in.run(), 0);
+  EXPECT_GE(in.elapsed, seconds(4));
+  EXPECT_EQ(in.progress(), (std::vector<int>{0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100, -1}));
+  EXPECT_EQ(in.ui.statuses().back(), kSuccess);
+  EXPECT_TRUE(in.ok_boxes().size() == 1 && in.ok_boxes()[0].value == kSuccess);
+}
+
+}  // namespace
+}  // namespace dbsetup::faults
