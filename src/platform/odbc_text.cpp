@@ -227,11 +227,15 @@ bool is_timeout(const Diagnostic& diag) { return diag.state == "HYT00"; }
 
 void Outcome::step(bool driver_error, const std::vector<Diagnostic>& diags) {
   if (driver_error) failed_ = true;
-  // A failed step whose records are all of class 01 is explained by them:
-  // FreeTDS reports a connection the server closed as 01000 "Unexpected EOF
-  // from the server" beside SQL_ERROR. Such records are errors, not messages.
+  // A failed step that brings no numbered error is explained by its class-01
+  // records: FreeTDS reports a connection the server closed as 01000
+  // "Unexpected EOF from the server" beside SQL_ERROR, or beside nothing but
+  // its numberless "Unable to connect to data source" at a logon. Such
+  // records are errors, not messages.
   const bool explained_by_warnings =
-      driver_error && std::all_of(diags.begin(), diags.end(), is_informational);
+      driver_error && std::none_of(diags.begin(), diags.end(), [](const Diagnostic& d) {
+        return !is_informational(d) && d.native != 0;
+      });
   for (const Diagnostic& d : diags) {
     if (is_informational(d) && !explained_by_warnings) {
       if (handler_ && *handler_ && !d.text.empty()) {

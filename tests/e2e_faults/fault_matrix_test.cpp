@@ -386,7 +386,7 @@ TEST_P(FaultMatrix, EndsAsTheStageDefines) {
         EXPECT_EQ(detail, "Communication link failure");
         break;
       case Detail::LostAtLogon:
-        EXPECT_EQ(detail, "Unable to connect to data source");
+        EXPECT_EQ(detail, "Unexpected EOF from the server\nAdaptive Server connection failed");
         break;
       case Detail::Exists:
         EXPECT_EQ(detail, "Database 'nuvex' already exists. Choose a different database name.");
