@@ -213,6 +213,46 @@ TEST(TdsTokens, TokenStreamDecodesInBothWidths) {
   }
 }
 
+// Integers come with 1, 2, 4 or 8 bytes, negative ones sign-extended; more
+// bytes than that make a damaged message, in a request's parameter as in a
+// result row.
+TEST(TdsRequests, IntegersLongerThanEightBytesAreRefused) {
+  auto rpc_with_int = [](const Bytes& value) {
+    Writer w;
+    w.u32(22);  // ALL_HEADERS with the transaction descriptor
+    w.u32(18);
+    w.u16(2);
+    w.u64(0);
+    w.u32(1);
+    w.u16(0xFFFF);  // sp_executesql by number
+    w.u16(10);
+    w.u16(0);
+    w.b_varchar("@P1");
+    w.u8(0);
+    w.u8(0x26);  // INTN
+    w.u8(8);
+    w.u8(static_cast<uint8_t>(value.size()));
+    w.bytes(value);
+    return w.data;
+  };
+  EXPECT_EQ(parse_rpc(rpc_with_int({0xFE}), kTds74).params[0].value, "-2");
+  EXPECT_EQ(parse_rpc(rpc_with_int({0x2A, 0, 0, 0}), kTds74).params[0].value, "42");
+  EXPECT_EQ(parse_rpc(rpc_with_int(Bytes(8, 0xFF)), kTds74).params[0].value, "-1");
+  EXPECT_THROW(parse_rpc(rpc_with_int(Bytes(9, 0x01)), kTds74), ProtocolError);
+  EXPECT_THROW(parse_rpc(rpc_with_int(Bytes(255, 0x80)), kTds74), ProtocolError);
+
+  Column id;
+  id.name = "FileId";
+  id.type = ColType::Int;
+  TokenWriter w(kTds74);
+  w.col_metadata({id});
+  Bytes stream = w.take();
+  stream.push_back(kTokRow);
+  stream.push_back(9);
+  stream.insert(stream.end(), 9, 0x01);
+  EXPECT_THROW(parse_tokens(stream, kTds74), ProtocolError);
+}
+
 // Damaged requests are refused with ProtocolError, never read out of bounds.
 TEST(TdsRequests, DamagedMessagesAreRefusedCleanly) {
   Login7 l;

@@ -502,6 +502,8 @@ std::string read_plp(Reader& r, bool& is_null) {
 }
 
 int64_t read_int_le(const Bytes& b) {
+  // TDS integers have 1, 2, 4 or 8 bytes; a longer one is a damaged message.
+  if (b.size() > 8) throw ProtocolError("integer longer than 8 bytes");
   uint64_t v = 0;
   for (size_t i = 0; i < b.size(); ++i) v |= static_cast<uint64_t>(b[i]) << (8 * i);
   if (!b.empty() && b.size() < 8 && (b.back() & 0x80)) v |= ~0ull << (8 * b.size());
