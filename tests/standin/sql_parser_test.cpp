@@ -180,6 +180,33 @@ TEST(SqlParser, NamesLongerThan128CharactersFailTheBatchWith103) {
   EXPECT_EQ(syntax_errors("sp_addlogin 'zq','" + std::string(4000, 'p') + "'"), std::vector<int>{});
 }
 
+// Deep nesting fails the batch with SQL Server's 191 instead of exhausting
+// the stack of the connection's thread; ordinary nesting still parses.
+TEST(SqlParser, NestingTooDeepFailsTheBatchWith191) {
+  auto nested = [](int depth, const std::string& open, const std::string& inner,
+                   const std::string& close) {
+    std::string s;
+    for (int i = 0; i < depth; ++i) s += open;
+    s += inner;
+    for (int i = 0; i < depth; ++i) s += close;
+    return s;
+  };
+  const int kDeep = 5000;
+  EXPECT_EQ(syntax_errors("SELECT " + nested(kDeep, "(", "1", ")")), std::vector<int>{191});
+  EXPECT_EQ(syntax_errors("SELECT " + nested(kDeep, "LOWER(", "'a'", ")")), std::vector<int>{191});
+  EXPECT_EQ(syntax_errors("SELECT " + nested(kDeep, "NOT ", "1 = 1", "")), std::vector<int>{191});
+  EXPECT_EQ(syntax_errors("SELECT " + nested(kDeep, "- ", "1", "")), std::vector<int>{191});
+  EXPECT_EQ(syntax_errors("SELECT " + nested(kDeep, "+ ", "1", "")), std::vector<int>{191});
+  EXPECT_EQ(syntax_errors(nested(kDeep, "IF 1 = 1 ", "PRINT 1", "")), std::vector<int>{191});
+  EXPECT_EQ(first_error_text("SELECT " + nested(kDeep, "(", "1", ")")),
+            "Some part of your SQL statement is nested too deeply. Rewrite the query or break it "
+            "up into smaller queries.");
+
+  const auto& shallow = only<Select>(parse_batch("SELECT " + nested(40, "(", "1", ")") + " AS x"));
+  EXPECT_EQ(shallow.items.at(0).alias, "x");
+  EXPECT_EQ(parse_batch(nested(40, "IF NOT - (1) = LOWER(2) ", "PRINT 1", "")).size(), 1u);
+}
+
 TEST(SqlParser, ConnectionChatterAndBatches) {
   auto stmts = parse_batch(
       "SET TEXTSIZE 2147483647; set quoted_identifier, ansi_nulls on\n"

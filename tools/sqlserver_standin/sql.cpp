@@ -234,6 +234,25 @@ class Parser {
   }
 
  private:
+  // Every nested expression or IF takes stack; beyond this depth the batch
+  // fails as SQL Server fails it (191) instead of running out of stack.
+  static constexpr int kMaxNesting = 128;
+  class Nest {
+   public:
+    explicit Nest(Parser& p) : p_(p) {
+      if (++p_.depth_ > kMaxNesting)
+        throw SqlError({syntax_message(191, line_of(p_.sql_, p_.peek().pos),
+                                       "Some part of your SQL statement is nested too deeply. "
+                                       "Rewrite the query or break it up into smaller queries.")});
+    }
+    ~Nest() { --p_.depth_; }
+    Nest(const Nest&) = delete;
+    Nest& operator=(const Nest&) = delete;
+
+   private:
+    Parser& p_;
+  };
+
   const SqlToken& peek(size_t k = 0) const { return toks_[std::min(i_ + k, toks_.size() - 1)]; }
   bool at_end() const { return peek().kind == Tok::End; }
   bool word(const std::string& w, size_t k = 0) const {
@@ -383,6 +402,7 @@ class Parser {
                                              : Transaction::Save};
     } else if (w == "IF") {
       ++i_;
+      Nest nest(*this);
       If f;
       f.condition = expr();
       f.then_branch = std::make_shared<Statement>(statement(false));
@@ -491,7 +511,10 @@ class Parser {
     return l;
   }
   ExprPtr not_expr() {
-    if (accept_word("NOT")) return make(Expr::Not, "NOT", {not_expr()});
+    if (accept_word("NOT")) {
+      Nest nest(*this);
+      return make(Expr::Not, "NOT", {not_expr()});
+    }
     return comparison();
   }
   ExprPtr comparison() {
@@ -520,8 +543,14 @@ class Parser {
     return l;
   }
   ExprPtr unary() {
-    if (accept_symbol("-")) return make(Expr::Negate, "-", {unary()});
-    if (accept_symbol("+")) return unary();
+    if (accept_symbol("-")) {
+      Nest nest(*this);
+      return make(Expr::Negate, "-", {unary()});
+    }
+    if (accept_symbol("+")) {
+      Nest nest(*this);
+      return unary();
+    }
     return primary();
   }
   ExprPtr primary() {
@@ -540,6 +569,7 @@ class Parser {
       case Tok::Symbol:
         if (t.text == "(") {
           ++i_;
+          Nest nest(*this);
           auto e = expr();
           expect_symbol(")");
           return e;
@@ -557,6 +587,7 @@ class Parser {
         }
         if (symbol("(", 1) && !is_reserved_word(t.text)) {
           i_ += 2;
+          Nest nest(*this);
           std::vector<ExprPtr> args;
           if (!accept_symbol(")")) {
             do {
@@ -879,6 +910,7 @@ class Parser {
   const std::string& sql_;
   std::vector<SqlToken> toks_;
   size_t i_ = 0;
+  int depth_ = 0;
 };
 
 }  // namespace
