@@ -180,8 +180,9 @@ TEST(SqlParser, NamesLongerThan128CharactersFailTheBatchWith103) {
   EXPECT_EQ(syntax_errors("sp_addlogin 'zq','" + std::string(4000, 'p') + "'"), std::vector<int>{});
 }
 
-// Deep nesting fails the batch with SQL Server's 191 instead of exhausting
-// the stack of the connection's thread; ordinary nesting still parses.
+// Deep nesting and long operator chains (which nest the tree just as deep)
+// fail the batch with SQL Server's 191 instead of exhausting the stack of the
+// connection's thread; ordinary statements still parse.
 TEST(SqlParser, NestingTooDeepFailsTheBatchWith191) {
   auto nested = [](int depth, const std::string& open, const std::string& inner,
                    const std::string& close) {
@@ -198,6 +199,14 @@ TEST(SqlParser, NestingTooDeepFailsTheBatchWith191) {
   EXPECT_EQ(syntax_errors("SELECT " + nested(kDeep, "- ", "1", "")), std::vector<int>{191});
   EXPECT_EQ(syntax_errors("SELECT " + nested(kDeep, "+ ", "1", "")), std::vector<int>{191});
   EXPECT_EQ(syntax_errors(nested(kDeep, "IF 1 = 1 ", "PRINT 1", "")), std::vector<int>{191});
+  EXPECT_EQ(syntax_errors("SELECT " + nested(kDeep, "1 + ", "1", "")), std::vector<int>{191});
+  EXPECT_EQ(syntax_errors("PRINT " + nested(kDeep, "1 = 1 OR ", "1 = 1", "")),
+            std::vector<int>{191});
+  EXPECT_EQ(syntax_errors("PRINT " + nested(kDeep, "1 = 1 AND ", "1 = 1", "")),
+            std::vector<int>{191});
+  // Chains inside parentheses add up.
+  EXPECT_EQ(syntax_errors("SELECT " + nested(150, "(", nested(150, "1 + ", "1", ""), ") - 1")),
+            std::vector<int>{191});
   EXPECT_EQ(first_error_text("SELECT " + nested(kDeep, "(", "1", ")")),
             "Some part of your SQL statement is nested too deeply. Rewrite the query or break it "
             "up into smaller queries.");
@@ -205,6 +214,7 @@ TEST(SqlParser, NestingTooDeepFailsTheBatchWith191) {
   const auto& shallow = only<Select>(parse_batch("SELECT " + nested(40, "(", "1", ")") + " AS x"));
   EXPECT_EQ(shallow.items.at(0).alias, "x");
   EXPECT_EQ(parse_batch(nested(40, "IF NOT - (1) = LOWER(2) ", "PRINT 1", "")).size(), 1u);
+  EXPECT_EQ(parse_batch("SELECT " + nested(200, "'a' + ", "'b'", "")).size(), 1u);
 }
 
 TEST(SqlParser, ConnectionChatterAndBatches) {

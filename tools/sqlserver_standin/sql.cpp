@@ -234,23 +234,44 @@ class Parser {
   }
 
  private:
-  // Every nested expression or IF takes stack; beyond this depth the batch
-  // fails as SQL Server fails it (191) instead of running out of stack.
-  static constexpr int kMaxNesting = 128;
+  // Parsing, evaluating and freeing a statement recurse as deep as its tree:
+  // every nested expression or IF, and every operator of a chain such as
+  // 1 + 1 + 1 (which builds a left-deep tree), is one level. Beyond this
+  // depth the batch fails as SQL Server fails it (191) instead of running
+  // out of stack.
+  static constexpr int kMaxNesting = 256;
+  void deeper() {
+    if (++depth_ > kMaxNesting)
+      throw SqlError({syntax_message(191, line_of(sql_, peek().pos),
+                                     "Some part of your SQL statement is nested too deeply. "
+                                     "Rewrite the query or break it up into smaller queries.")});
+  }
+  // One level for as long as it lives.
   class Nest {
    public:
-    explicit Nest(Parser& p) : p_(p) {
-      if (++p_.depth_ > kMaxNesting)
-        throw SqlError({syntax_message(191, line_of(p_.sql_, p_.peek().pos),
-                                       "Some part of your SQL statement is nested too deeply. "
-                                       "Rewrite the query or break it up into smaller queries.")});
-    }
+    explicit Nest(Parser& p) : p_(p) { p_.deeper(); }
     ~Nest() { --p_.depth_; }
     Nest(const Nest&) = delete;
     Nest& operator=(const Nest&) = delete;
 
    private:
     Parser& p_;
+  };
+  // One level per operator of a chain, for as long as it lives.
+  class Chain {
+   public:
+    explicit Chain(Parser& p) : p_(p) {}
+    void link() {
+      ++links_;
+      p_.deeper();
+    }
+    ~Chain() { p_.depth_ -= links_; }
+    Chain(const Chain&) = delete;
+    Chain& operator=(const Chain&) = delete;
+
+   private:
+    Parser& p_;
+    int links_ = 0;
   };
 
   const SqlToken& peek(size_t k = 0) const { return toks_[std::min(i_ + k, toks_.size() - 1)]; }
@@ -502,12 +523,20 @@ class Parser {
   ExprPtr expr() { return or_expr(); }
   ExprPtr or_expr() {
     auto l = and_expr();
-    while (accept_word("OR")) l = make(Expr::Binary, "OR", {l, and_expr()});
+    Chain chain(*this);
+    while (accept_word("OR")) {
+      chain.link();
+      l = make(Expr::Binary, "OR", {l, and_expr()});
+    }
     return l;
   }
   ExprPtr and_expr() {
     auto l = not_expr();
-    while (accept_word("AND")) l = make(Expr::Binary, "AND", {l, not_expr()});
+    Chain chain(*this);
+    while (accept_word("AND")) {
+      chain.link();
+      l = make(Expr::Binary, "AND", {l, not_expr()});
+    }
     return l;
   }
   ExprPtr not_expr() {
@@ -536,7 +565,9 @@ class Parser {
   }
   ExprPtr additive() {
     auto l = unary();
+    Chain chain(*this);
     while (symbol("+") || symbol("-")) {
+      chain.link();
       std::string op = next().text;
       l = make(Expr::Binary, op, {l, unary()});
     }
