@@ -187,6 +187,9 @@ def sql_seeds():
         "dbo.sp_who @loginame = NULL, 0x1F, -5 OUTPUT, DEFAULT",
         "params.sql": "@P1 nvarchar(4000),@P2 int, @P3 decimal(10, 2)",
         "unclosed.sql": "SELECT 'it''s",
+        # Past the parser's nesting limit, by parentheses and by a chain.
+        "nested.sql": "SELECT " + "(" * 300 + "1" + ")" * 300,
+        "chain.sql": "PRINT " + "1 + " * 300 + "1",
     }
     for name, text in batches.items():
         write("sql_parser", name, text)
