@@ -7,37 +7,20 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPointer>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
-#include <atomic>
-#include <chrono>
 #include <stdexcept>
-#include <thread>
 
 #include "window_harness.h"
 
 namespace dbsetup {
 namespace {
 
+using testing::PaintCounter;
 using testing::when_modal;
 using testing::WindowHarness;
-
-// Counts the paint events a widget receives.
-class PaintCounter : public QObject {
- public:
-  explicit PaintCounter(QWidget* w) { w->installEventFilter(this); }
-  std::atomic<int> paints{0};
-
- protected:
-  bool eventFilter(QObject*, QEvent* e) override {
-    if (e->type() == QEvent::Paint) ++paints;
-    return false;
-  }
-};
 
 // Types `path` into the dialog's file name field and confirms, as the
 // operator would. (selectFile() leaves the field alone while it has focus.)
@@ -78,6 +61,9 @@ TEST(QtWindowUi, ControlsByName) {
   });
   EXPECT_EQ(seen, "admin");
   EXPECT_EQ(h.control<QLineEdit>("sle_mss2000_userid")->text(), "admin");
+  // A failure inside the call comes back to the caller. (That the window
+  // paints and the bar moves meanwhile: window_e2e_test.)
+  EXPECT_THROW(ui.run_blocking([] { throw std::runtime_error("lost"); }), std::runtime_error);
 
   // The busy pointer, set twice, goes with one reset.
   ui.set_busy(true);
@@ -219,46 +205,6 @@ TEST(QtWindowUi, FolderChooserShowsTheCaptionAndReturnsTheFolder) {
 
   when_modal<QFileDialog>([](QFileDialog* d) { d->reject(); });
   EXPECT_EQ(h.window->ui().browse_for_folder("选择存放数据的目录："), "");
-  h.window->hide();
-}
-
-TEST(QtWindowUi, BlockingCallKeepsThePaintingAndTheProgressMoving) {
-  WindowHarness h;
-  h.window->show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(h.window.get()));
-  QtWindowUi& ui = h.window->ui();
-  auto* bar = h.control<QProgressBar>("hpb_restore");
-  PaintCounter bar_paints(bar);
-
-  std::vector<int> values;
-  QTimer sampler;
-  QObject::connect(&sampler, &QTimer::timeout, [&] {
-    if (bar->isVisible()) values.push_back(bar->value());
-  });
-  sampler.start(10);
-
-  const std::thread::id gui = std::this_thread::get_id();
-  std::thread::id worker;
-  ui.set_progress(0);
-  ui.run_blocking([&] {
-    worker = std::this_thread::get_id();
-    for (int p = 10; p <= 100; p += 10) {
-      ui.set_progress(p);
-      std::this_thread::sleep_for(std::chrono::milliseconds(40));
-    }
-  });
-  sampler.stop();
-  EXPECT_NE(worker, gui);
-  QCoreApplication::processEvents();
-  EXPECT_EQ(bar->value(), 100);
-  EXPECT_GE(bar_paints.paints.load(), 3);
-  ASSERT_FALSE(values.empty());
-  EXPECT_LT(values.front(), values.back());  // seen moving while the call ran
-  ui.set_progress(-1);
-  EXPECT_FALSE(bar->isVisible());
-
-  // A failure inside the call comes back to the caller.
-  EXPECT_THROW(ui.run_blocking([] { throw std::runtime_error("lost"); }), std::runtime_error);
   h.window->hide();
 }
 

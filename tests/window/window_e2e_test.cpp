@@ -9,7 +9,6 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <atomic>
 #include <string>
 #include <vector>
 
@@ -87,23 +86,14 @@ TEST(WindowEndToEnd, SlowRestoreKeepsTheWindowPaintingAndTheBarMoving) {
   auto* title = w.h.control<QLabel>("st_title1");
 
   // While the restore runs: a timer asks for repaints and samples the bar.
-  std::atomic<int> paints{0};
-  struct Counter : QObject {
-    std::atomic<int>* n;
-    bool eventFilter(QObject*, QEvent* e) override {
-      if (e->type() == QEvent::Paint) ++*n;
-      return false;
-    }
-  } counter;
-  counter.n = &paints;
-  title->installEventFilter(&counter);
+  testing::PaintCounter counter(title);
   std::vector<int> seen;
   int paints_while_restoring = 0;
   QTimer ticker;
   QObject::connect(&ticker, &QTimer::timeout, [&] {
     if (!bar->isVisible()) return;
     seen.push_back(bar->value());
-    paints_while_restoring = paints.load();
+    paints_while_restoring = counter.paints.load();
     title->update();
   });
   ticker.start(50);

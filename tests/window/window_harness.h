@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -130,6 +131,19 @@ struct WindowHarness {
 
 // Waits for a modal widget of type T (a dialog the code under test opened)
 // and acts on it; gives up, closing whatever is modal, after `timeout_ms`.
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+ public:
+  explicit PaintCounter(QWidget* w) { w->installEventFilter(this); }
+  std::atomic<int> paints{0};
+
+ protected:
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Paint) ++paints;
+    return false;
+  }
+};
+
 template <class T>
 void when_modal(std::function<void(T*)> act, int timeout_ms = 10000) {
   auto* timer = new QTimer;
