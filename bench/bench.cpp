@@ -15,7 +15,7 @@
 //      and once in the Qt window (whose instance list is a real combo box).
 //
 // Usage: db_setup_bench [--runs N] [--verbose]
-//   --runs N    repetitions of each measurement (at least 3, default 11)
+//   --runs N    repetitions of each measurement (at least 3, default 31)
 //   --verbose   every single figure on stderr, in the order measured
 
 #include <fcntl.h>
@@ -520,7 +520,7 @@ DetectFigures bench_detect(int count, const Folder& folder, int runs) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int runs = 11;
+  int runs = 31;
   bool verbose = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc)
