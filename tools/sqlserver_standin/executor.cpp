@@ -24,10 +24,10 @@ ServerMessage sql_message(int32_t number, uint8_t cls, uint8_t state, std::strin
 
 // ---- controls ------------------------------------------------------------------------
 
-Controls::Failure Controls::parse_failure(const std::string& spec, uint8_t cls) {
+Controls::Failure Controls::parse_failure(const std::string& option, uint8_t cls) {
   static const std::regex form(R"(^([\s\S]*?):(\d+):([\s\S]*)$)");
   std::smatch m;
-  if (!std::regex_match(spec, m, form)) throw std::invalid_argument("expected REGEX:NUMBER:TEXT");
+  if (!std::regex_match(option, m, form)) throw std::invalid_argument("expected REGEX:NUMBER:TEXT");
   return Failure{std::regex(m[1].str(), std::regex::ECMAScript | std::regex::icase),
                  sql_message(std::stoi(m[2].str()), cls, 1, m[3].str())};
 }
@@ -35,19 +35,19 @@ Controls::Failure Controls::parse_failure(const std::string& spec, uint8_t cls) 
 namespace {
 
 // "N:REST" -> N-1 matches to skip, and REST.
-std::pair<int, std::string> split_nth(const std::string& spec) {
-  const size_t colon = spec.find(':');
-  if (colon == 0 || colon == std::string::npos || spec.find_first_not_of("0123456789") != colon)
+std::pair<int, std::string> split_nth(const std::string& option) {
+  const size_t colon = option.find(':');
+  if (colon == 0 || colon == std::string::npos || option.find_first_not_of("0123456789") != colon)
     throw std::invalid_argument("expected N:...");
-  const int n = std::stoi(spec.substr(0, colon));
+  const int n = std::stoi(option.substr(0, colon));
   if (n < 1) throw std::invalid_argument("N counts from 1");
-  return {n - 1, spec.substr(colon + 1)};
+  return {n - 1, option.substr(colon + 1)};
 }
 
 }  // namespace
 
-void Controls::add_failure(const std::string& spec) {
-  Failure f = parse_failure(spec, 16);
+void Controls::add_failure(const std::string& option) {
+  Failure f = parse_failure(option, 16);
   std::lock_guard<std::mutex> lock(mutex_);
   failures_.push_back(std::move(f));
 }
@@ -57,24 +57,24 @@ void Controls::add_drop(const std::string& regex) {
   drops_.push_back(Drop{std::regex(regex, std::regex::ECMAScript | std::regex::icase)});
 }
 
-void Controls::add_failure_nth(const std::string& spec) {
-  auto [skip, rest] = split_nth(spec);
+void Controls::add_failure_nth(const std::string& option) {
+  auto [skip, rest] = split_nth(option);
   Failure f = parse_failure(rest, 16);
   f.skip = skip;
   std::lock_guard<std::mutex> lock(mutex_);
   failures_.push_back(std::move(f));
 }
 
-void Controls::add_drop_nth(const std::string& spec) {
-  auto [skip, rest] = split_nth(spec);
+void Controls::add_drop_nth(const std::string& option) {
+  auto [skip, rest] = split_nth(option);
   Drop d{std::regex(rest, std::regex::ECMAScript | std::regex::icase), skip};
   std::lock_guard<std::mutex> lock(mutex_);
   drops_.push_back(std::move(d));
 }
 
-void Controls::add_login_failure(const std::string& spec) {
+void Controls::add_login_failure(const std::string& option) {
   // Logon errors are class 14, as SQL Server's 18456.
-  Failure f = parse_failure(spec, 14);
+  Failure f = parse_failure(option, 14);
   std::lock_guard<std::mutex> lock(mutex_);
   login_failures_.push_back(std::move(f));
 }

@@ -25,13 +25,13 @@ class Controls {
  public:
   // "REGEX:NUMBER:TEXT": the first statement matching REGEX fails with that error.
   // Throws std::invalid_argument when the text has no ":NUMBER:".
-  void add_failure(const std::string& spec);
+  void add_failure(const std::string& option);
   void add_drop(const std::string& regex);
   // "N:..." in front of either: the first N-1 matching statements pass.
-  void add_failure_nth(const std::string& spec);
-  void add_drop_nth(const std::string& spec);
+  void add_failure_nth(const std::string& option);
+  void add_drop_nth(const std::string& option);
   // The same for logons, matched against the login name.
-  void add_login_failure(const std::string& spec);
+  void add_login_failure(const std::string& option);
   void add_login_drop(const std::string& regex);
   // The error for this statement, used up on the first match.
   std::optional<ServerMessage> take_failure(const std::string& statement);
@@ -57,7 +57,7 @@ class Controls {
     int skip = 0;
     mutable int seen = 0;
   };
-  static Failure parse_failure(const std::string& spec, uint8_t cls);
+  static Failure parse_failure(const std::string& option, uint8_t cls);
   static std::optional<ServerMessage> take(std::vector<Failure>& list, const std::string& text);
   static bool drop(const std::vector<Drop>& list, const std::string& text);
 

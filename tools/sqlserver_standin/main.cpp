@@ -198,8 +198,8 @@ int main(int argc, char** argv) {
   if (port < 0) usage_error("--port is required");
 
   ServerState state(so);
-  for (const auto& spec : logins) {
-    auto parts = split(spec, ':');
+  for (const auto& option : logins) {
+    auto parts = split(option, ':');
     if (parts.size() < 2) usage_error("--login wants NAME:PASSWORD[:ROLES]");
     std::set<std::string> roles;
     std::string password = parts[1];
@@ -210,11 +210,11 @@ int main(int argc, char** argv) {
     }
     state.add_login(parts[0], password, roles);
   }
-  for (const auto& spec : databases) {
-    auto colon = spec.find(':');
+  for (const auto& option : databases) {
+    auto colon = option.find(':');
     Database db;
-    db.name = spec.substr(0, colon);
-    db.owner = colon == std::string::npos ? "sa" : spec.substr(colon + 1);
+    db.name = option.substr(0, colon);
+    db.owner = colon == std::string::npos ? "sa" : option.substr(colon + 1);
     db.files = state.default_files(db.name);
     for (const auto& f : db.files) state.create_file(f.physical);
     state.add_database(db);
