@@ -59,8 +59,7 @@ void Transaction::select_one(const std::string& sql, const std::string& param, s
   take(result);
 }
 
-void Transaction::select_rows(const std::string& sql,
-                              std::vector<std::vector<std::string>>& rows) {
+void Transaction::select_rows(const std::string& sql, std::vector<std::vector<std::string>>& rows) {
   rows.clear();
   if (!backend_) return take(DbResult::failure(0, kNoClient));
   take(backend_->query_rows(sql, rows));

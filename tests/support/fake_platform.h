@@ -71,7 +71,7 @@ class FakeDbClient : public DbClient {
     std::string value;  // for queries: the fetched column
     bool once = false;
     bool used = false;
-    std::vector<DbMessage> messages;  // sent to the handler before answering
+    std::vector<DbMessage> messages;             // sent to the handler before answering
     std::vector<std::vector<std::string>> rows;  // for query_rows
   };
   struct Script {
