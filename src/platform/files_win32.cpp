@@ -20,6 +20,7 @@
 #include "platform/codepage.h"
 #include "platform/files_win32.h"
 #include "platform/platform.h"
+#include "platform/profile_ini.h"
 
 namespace dbsetup {
 
@@ -114,33 +115,6 @@ std::string_view trim_right(std::string_view s) {
   return i == std::string_view::npos ? std::string_view() : s.substr(0, i + 1);
 }
 
-std::string_view trim(std::string_view s) { return trim_right(trim_left(s)); }
-
-std::string fold(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
-
-// The file's text as UTF-8.
-std::string decode(std::string_view bytes) {
-  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
-    bytes.remove_prefix(3);
-    // A byte-order mark in front of bytes that are not UTF-8 after all: keep
-    // what decodes, replace the rest.
-    return is_valid_utf8(bytes) ? std::string(bytes) : utf16_to_utf8(utf8_to_utf16(bytes));
-  }
-  if (bytes.substr(0, 2) == "\xFF\xFE") {
-    std::u16string units;
-    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
-      units.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                            (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-    return utf16_to_utf8(units);
-  }
-  return is_valid_utf8(bytes) ? std::string(bytes) : cp936_to_utf8(bytes);
-}
-
 // Cuts `s` to at most `limit` bytes without splitting a UTF-8 character.
 std::string_view cut(std::string_view s, std::size_t limit) {
   if (s.size() <= limit) return s;
@@ -151,9 +125,10 @@ std::string_view cut(std::string_view s, std::size_t limit) {
 
 }  // namespace
 
-ProfileText ProfileText::parse(std::string_view bytes) {
-  ProfileText profile;
-  const std::string text = decode(bytes);
+// The Windows build has no inih: the same rules, parsed here.
+ProfileIni ProfileIni::parse(std::string_view bytes) {
+  ProfileIni profile;
+  const std::string text = ProfileIni::text(bytes);
   std::string_view rest(text);
   std::string section;
   while (!rest.empty()) {
@@ -166,13 +141,13 @@ ProfileText ProfileText::parse(std::string_view bytes) {
       rest.remove_prefix(end + (crlf ? 2 : 1));
     }
 
-    line = trim_right(cut(trim_left(line), kMaxLineBytes));
+    line = trim_right(cut(trim_left(line), ProfileIni::kMaxLineBytes));
     if (line.empty() || line.front() == ';' || line.front() == '#') continue;
     if (line.front() == '[') {
       std::size_t close = line.find(']', 1);
       // Without its ']' the line is not a section header and is skipped.
       if (close != std::string_view::npos)
-        section = std::string(line.substr(1, std::min(close - 1, kMaxSectionBytes)));
+        section = std::string(line.substr(1, std::min(close - 1, ProfileIni::kMaxSectionBytes)));
       continue;
     }
     std::size_t separator = line.find_first_of("=:");
@@ -180,22 +155,6 @@ ProfileText ProfileText::parse(std::string_view bytes) {
     profile.add(section, line.substr(0, separator), line.substr(separator + 1));
   }
   return profile;
-}
-
-void ProfileText::add(std::string_view section, std::string_view key, std::string_view value) {
-  value = trim(value);
-  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-      value.back() == value.front())
-    value = value.substr(1, value.size() - 2);
-  sections_[fold(trim(section))].try_emplace(fold(trim(key)), value);
-}
-
-std::optional<std::string> ProfileText::get(std::string_view section, std::string_view key) const {
-  auto s = sections_.find(fold(trim(section)));
-  if (s == sections_.end()) return std::nullopt;
-  auto k = s->second.find(fold(trim(key)));
-  if (k == s->second.end()) return std::nullopt;
-  return k->second;
 }
 
 namespace {
@@ -223,7 +182,7 @@ std::string Win32ProfileReader::read(const std::string& file, const std::string&
                                      const std::string& key, const std::string& default_value) {
   std::optional<std::string> bytes = read_file(file);
   if (!bytes) return default_value;
-  return ProfileText::parse(*bytes).get(section, key).value_or(default_value);
+  return ProfileIni::parse(*bytes).get(section, key).value_or(default_value);
 }
 
 std::unique_ptr<FileSystem> make_system_files() { return std::make_unique<Win32Files>(); }

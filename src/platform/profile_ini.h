@@ -10,7 +10,8 @@
 
 namespace dbsetup {
 
-// A profile (INI) file as GetPrivateProfileString reads it, parsed with inih.
+// A profile (INI) file as GetPrivateProfileString reads it: parsed with inih
+// elsewhere (profile_ini_inih.cpp), by the same rules in files_win32.cpp.
 //
 // Rules:
 //   - Encoding: a UTF-8 file (with or without its byte-order mark) is read as
@@ -39,6 +40,8 @@ class ProfileIni {
   static constexpr std::size_t kMaxSectionBytes = 49;
 
   static ProfileIni parse(std::string_view bytes);
+  // The file's bytes as UTF-8 text, by the encoding rules above.
+  static std::string text(std::string_view bytes);
 
   // nullopt when the section or the key is absent.
   std::optional<std::string> get(std::string_view section, std::string_view key) const;
@@ -50,6 +53,7 @@ class ProfileIni {
   std::map<std::string, std::map<std::string, std::string>> sections_;
 };
 
+#ifndef _WIN32
 // ProfileReader over ProfileIni. The file path may use backslashes as
 // separators (see to_posix_path); the file is read afresh on every call.
 class IniProfileReader : public ProfileReader {
@@ -57,5 +61,6 @@ class IniProfileReader : public ProfileReader {
   std::string read(const std::string& file, const std::string& section, const std::string& key,
                    const std::string& default_value) override;
 };
+#endif
 
 }  // namespace dbsetup

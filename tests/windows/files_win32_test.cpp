@@ -9,6 +9,7 @@
 
 #include "platform/files_win32.h"
 #include "platform/platform.h"
+#include "platform/profile_ini.h"
 #include "win32_test_util.h"
 
 namespace dbsetup {
@@ -178,8 +179,8 @@ TEST(Win32FilePathTest, LongPathsTakeTheirFullForm) {
   EXPECT_EQ(win32_file_path(prefixed), widen(prefixed));
 }
 
-TEST(ProfileTextTest, ReadsByTheProfileRules) {
-  const ProfileText profile = ProfileText::parse(
+TEST(ProfileIniWin32, ReadsByTheProfileRules) {
+  const ProfileIni profile = ProfileIni::parse(
       "top=before any section\n"
       "; databasename=commented out\n"
       "[Other]\n"
@@ -215,19 +216,19 @@ TEST(ProfileTextTest, ReadsByTheProfileRules) {
   EXPECT_EQ(profile.get("missing", "databasename"), std::nullopt);
 
   // An over-long line is cut at a character boundary; the next line counts.
-  std::string value(ProfileText::kMaxLineBytes, 'x');
+  std::string value(ProfileIni::kMaxLineBytes, 'x');
   // "k=" comes first, so the last character starts one byte before the cut.
-  value.replace(ProfileText::kMaxLineBytes - 3, 3, "数");
-  const ProfileText long_line =
-      ProfileText::parse("[d]\nk=" + value + "\nnext=1\n[" + std::string(60, 's') + "]\nk=2\n");
+  value.replace(ProfileIni::kMaxLineBytes - 3, 3, "数");
+  const ProfileIni long_line =
+      ProfileIni::parse("[d]\nk=" + value + "\nnext=1\n[" + std::string(60, 's') + "]\nk=2\n");
   std::optional<std::string> cut = long_line.get("d", "k");
   ASSERT_TRUE(cut.has_value());
-  EXPECT_EQ(*cut, std::string(ProfileText::kMaxLineBytes - 3, 'x'));
+  EXPECT_EQ(*cut, std::string(ProfileIni::kMaxLineBytes - 3, 'x'));
   EXPECT_EQ(long_line.get("d", "next"), "1");
-  EXPECT_EQ(long_line.get(std::string(ProfileText::kMaxSectionBytes, 's'), "k"), "2");
+  EXPECT_EQ(long_line.get(std::string(ProfileIni::kMaxSectionBytes, 's'), "k"), "2");
 
   // Bytes that are UTF-8 after a BOM only in part keep what decodes.
-  EXPECT_EQ(ProfileText::parse("\xEF\xBB\xBF[d]\nk=ok\xFF\n").get("d", "k"), "ok\xEF\xBF\xBD");
+  EXPECT_EQ(ProfileIni::parse("\xEF\xBB\xBF[d]\nk=ok\xFF\n").get("d", "k"), "ok\xEF\xBF\xBD");
 }
 
 }  // namespace
