@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "install_run.h"
+#include "support/install_run.h"
 
-namespace dbsetup::faults {
+namespace dbsetup::testing {
 namespace {
 
 using nlohmann::json;
@@ -440,4 +440,4 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrix, ::testing::ValuesIn(all_params()),
                          });
 
 }  // namespace
-}  // namespace dbsetup::faults
+}  // namespace dbsetup::testing

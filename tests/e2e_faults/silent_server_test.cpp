@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "install_run.h"
 #include "platform/odbc_text.h"
+#include "support/install_run.h"
 
-namespace dbsetup::faults {
+namespace dbsetup::testing {
 namespace {
 
 using std::chrono::milliseconds;
@@ -108,4 +108,4 @@ TEST(SlowServer, ARestoreThatKeepsReportingIsNotCutOff) {
 }
 
 }  // namespace
-}  // namespace dbsetup::faults
+}  // namespace dbsetup::testing

@@ -5,151 +5,70 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iostream>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "app/transaction.h"
-#include "install/install.h"
-#include "platform/memory_ui.h"
-#include "platform/platform.h"
-#include "support/standin_process.h"
+#include "support/install_run.h"
 
-namespace dbsetup {
+namespace dbsetup::testing {
 namespace {
 
 using nlohmann::json;
-using testing::StandinServer;
-using Event = MemoryUi::Event;
+using Install = InstallRun;
 
-constexpr const char* kAppName = "Marlox零售管理系统安装";
 constexpr const char* kExistenceQuery = "SELECT name FROM sysdatabases WHERE LOWER ( name ) = @P1";
+const DbNames kTavox{"tavox", "tavox_dat", "tavox_lg"};
 
-// Blocking calls run on a worker thread, as in the Qt window; the restore's
-// progress messages then arrive on that thread.
-class WorkerUi : public MemoryUi {
- public:
-  void run_blocking(const std::function<void()>& work) override {
-    std::thread worker(work);
-    worker.join();
-  }
-};
+std::string path(const Install& in, const std::string& file) {
+  return in.server.files_root() + "\\" + file;
+}
 
-// One window of an edition, pointed at a fresh stand-in.
-struct Install {
-  explicit Install(bool mss7, std::vector<std::string> server_args = {},
-                   const std::string& dbname = "nuvex", const std::string& dataname = "nuvex_Data",
-                   const std::string& logname = "nuvex_Log")
-      : seven(mss7), server(std::move(server_args)) {
-    gs.gs_appname = kAppName;
-    backup = server.make_backup(dbname, dataname, logname);
-    if (seven) {
-      // The 7.0 procedure finds the logical names in the backup itself.
-      field("sle_dbname", dbname);
-      field("sle_mss7_servername", server.address());
-      field("sle_mss7_userid", "sa");
-      field("sle_mss7_password", "SECRET");
-      field("sle_mss7data_setuppath", server.files_root());
-      field("sle_mss7data_backupfile", backup);
-      ui.answer = [](const std::string&, const std::string&, int) { return kYes; };
-    } else {
-      gs.gs_database_data = dataname;
-      gs.gs_database_log = logname;
-      field("sle_dbname_2000", dbname);
-      field("sle_mss2000_servername", server.address());
-      field("sle_mss2000_userid", "sa");
-      field("sle_mss2000_password", "SECRET");
-      field("sle_mss2000data_setuppath", server.files_root());
-      field("sle_mss2000data_backupfile", backup);
-    }
-  }
+// The item called `name` in one of the state's lists; null when there is none.
+json find(const Install& in, const char* list, const std::string& name) {
+  const json state = in.server.state();
+  for (const auto& item : state[list])
+    if (item.value("name", "") == name) return item;
+  return json();
+}
+json database(const Install& in, const std::string& name) { return find(in, "databases", name); }
+json login(const Install& in, const std::string& name) { return find(in, "logins", name); }
 
-  void field(const std::string& role, const std::string& value) { ui.set_text(role, value); }
-
-  int run() {
-    auto start = std::chrono::steady_clock::now();
-    int code = seven ? wf_mss7_setup(ctx) : wf_mss2000_setup(ctx);
-    elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - start);
-    return code;
-  }
-
-  std::string path(const std::string& file) const { return server.files_root() + "\\" + file; }
-
-  // The item called `name` in one of the state's lists; null when there is none.
-  json find(const char* list, const std::string& name) const {
-    const json state = server.state();
-    for (const auto& item : state[list])
-      if (item.value("name", "") == name) return item;
-    return json();
-  }
-  json database(const std::string& name) const { return find("databases", name); }
-  json login(const std::string& name) const { return find("logins", name); }
-  int allow_updates() const {
-    return server.state()["configuration"]["allow updates"]["value"].get<int>();
-  }
-
-  // The failure box: the one box with only an OK button that is not the
-  // success message.
-  std::string failure_text() const {
-    for (const auto& box : ui.message_boxes())
-      if (box.buttons == MsgButtons::Ok && box.value != "数据库安装成功!") return box.value;
-    return {};
-  }
-  std::vector<int> progress() const {
-    std::vector<int> out;
-    for (const auto& e : ui.events())
-      if (e.kind == Event::Progress) out.push_back(e.number);
-    return out;
-  }
-  size_t count(const std::string& prefix) const {
-    auto all = server.statements();
-    return static_cast<size_t>(std::count_if(
-        all.begin(), all.end(), [&](const std::string& s) { return s.rfind(prefix, 0) == 0; }));
-  }
-
-  bool seven;
-  StandinServer server;
-  std::string backup;
-  WorkerUi ui;
-  Settings gs;
-  Transaction sqlca{make_odbc_client()};
-  WindowState state;
-  SetupContext ctx{gs, sqlca, ui, state, default_platform()};
-  std::chrono::milliseconds elapsed{0};
-};
+long long millis(const Install& in) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(in.elapsed).count();
+}
 
 // The database and the install login as a successful run leaves them.
 void expect_installed(const Install& in, const std::string& name, const std::string& dataname,
                       const std::string& logname) {
-  json db = in.database(name);
+  json db = database(in, name);
   ASSERT_TRUE(db.is_object()) << in.server.state().dump(2);
   EXPECT_EQ(db["status"], "ONLINE");
   ASSERT_EQ(db["files"].size(), 2u);
   EXPECT_EQ(db["files"][0]["type"], "D");
   EXPECT_EQ(db["files"][0]["logical"], dataname);
-  EXPECT_EQ(db["files"][0]["physical"], in.path(name + "_Data.MDF"));
+  EXPECT_EQ(db["files"][0]["physical"], path(in, name + "_Data.MDF"));
   EXPECT_TRUE(db["files"][0]["on_disk"].get<bool>());
   EXPECT_EQ(db["files"][1]["type"], "L");
   EXPECT_EQ(db["files"][1]["logical"], logname);
-  EXPECT_EQ(db["files"][1]["physical"], in.path(name + "_Log.LDF"));
+  EXPECT_EQ(db["files"][1]["physical"], path(in, name + "_Log.LDF"));
 
-  json zq = in.login("zq");
+  json zq = login(in, "zq");
   ASSERT_TRUE(zq.is_object());
   EXPECT_EQ(zq["password"], "zq");
   EXPECT_EQ(zq["roles"], json({"securityadmin", "serveradmin", "sysadmin"}));
   EXPECT_EQ(zq["default_database"], name);
-  EXPECT_EQ(in.allow_updates(), 0);
+  EXPECT_EQ(in.server.state()["configuration"]["allow updates"]["value"].get<int>(), 0);
 }
 
 TEST(EndToEnd, FullInstall2000) {
-  Install in(false);
+  Install in(Edition::mss2000);
   EXPECT_EQ(in.run(), 0);
-  std::cout << "[ TIMING   ] full SQL Server 2000 install: " << in.elapsed.count() << " ms\n";
+  std::cout << "[ TIMING   ] full SQL Server 2000 install: " << millis(in) << " ms\n";
   expect_installed(in, "nuvex", "nuvex_Data", "nuvex_Log");
 
-  const std::string data = in.path("nuvex_Data.MDF");
-  const std::string log = in.path("nuvex_Log.LDF");
+  const std::string data = path(in, "nuvex_Data.MDF");
+  const std::string log = path(in, "nuvex_Log.LDF");
   const std::vector<std::string> expected = {
       kExistenceQuery,
       "sp_droplogin zq",
@@ -178,13 +97,13 @@ TEST(EndToEnd, FullInstall2000) {
 }
 
 TEST(EndToEnd, FullInstall7TakesTheLogicalNamesFromTheBackup) {
-  Install in(true, {}, "tavox", "tavox_dat", "tavox_lg");
+  Install in(Edition::mss7, {}, kTavox);
   EXPECT_EQ(in.run(), 0);
-  std::cout << "[ TIMING   ] full SQL Server 7.0 install: " << in.elapsed.count() << " ms\n";
+  std::cout << "[ TIMING   ] full SQL Server 7.0 install: " << millis(in) << " ms\n";
   expect_installed(in, "tavox", "tavox_dat", "tavox_lg");
 
-  const std::string data = in.path("tavox_Data.MDF");
-  const std::string log = in.path("tavox_Log.LDF");
+  const std::string data = path(in, "tavox_Data.MDF");
+  const std::string log = path(in, "tavox_Log.LDF");
   const std::vector<std::string> expected = {
       kExistenceQuery,
       "sp_droplogin zq",
@@ -212,19 +131,19 @@ TEST(EndToEnd, FullInstall7TakesTheLogicalNamesFromTheBackup) {
 TEST(EndToEnd, AnExistingDatabaseIsOverwrittenAfterYesAndKeptAfterNo) {
   {
     SCOPED_TRACE("Yes");
-    Install in(false, {"--database", "Nuvex"});
-    in.ui.answer = [](const std::string&, const std::string&, int) { return kYes; };
+    Install in(Edition::mss2000, {"--database", "Nuvex"});
     EXPECT_EQ(in.run(), 0);
     EXPECT_EQ(in.count("Drop DATABASE [nuvex]"), 1u);
     expect_installed(in, "nuvex", "nuvex_Data", "nuvex_Log");
   }
   {
     SCOPED_TRACE("No");
-    Install in(false, {"--database", "nuvex"});
-    const json before = in.database("nuvex");
+    Install in(Edition::mss2000, {"--database", "nuvex"});
+    in.ui.answer = [](const std::string&, const std::string&, int) { return kNo; };
+    const json before = database(in, "nuvex");
     EXPECT_EQ(in.run(), -2);
-    EXPECT_EQ(in.database("nuvex"), before);
-    EXPECT_TRUE(in.login("zq").is_null());
+    EXPECT_EQ(database(in, "nuvex"), before);
+    EXPECT_TRUE(login(in, "zq").is_null());
     EXPECT_EQ(in.ui.statuses().back(), "取消数据库安装!");
   }
 }
@@ -232,8 +151,8 @@ TEST(EndToEnd, AnExistingDatabaseIsOverwrittenAfterYesAndKeptAfterNo) {
 TEST(EndToEnd, RestoreFailuresEndWithMinus10AndTheServersText) {
   {
     SCOPED_TRACE("missing backup file");
-    Install in(false);
-    in.field("sle_mss2000data_backupfile", in.server.files_root() + "/missing.bak");
+    Install in(Edition::mss2000);
+    in.field("data_backupfile", in.server.files_root() + "/missing.bak");
     EXPECT_EQ(in.run(), -10);
     const std::string text = in.failure_text();
     const std::string head = "装载数据失败!\r\n\n错误信息:";
@@ -246,12 +165,12 @@ TEST(EndToEnd, RestoreFailuresEndWithMinus10AndTheServersText) {
     EXPECT_NE(server_text.substr(cut + 1).find("RESTORE DATABASE"), std::string::npos)
         << server_text;
     EXPECT_EQ(in.ui.statuses().back(), "装载数据失败!");
-    EXPECT_TRUE(in.database("nuvex").is_object());  // created before the restore failed
+    EXPECT_TRUE(database(in, "nuvex").is_object());  // created before the restore failed
     EXPECT_EQ(in.progress().back(), -1);
   }
   {
     SCOPED_TRACE("failing midway");
-    Install in(true, {"--restore-fail-at", "50"}, "tavox", "tavox_dat", "tavox_lg");
+    Install in(Edition::mss7, {"--restore-fail-at", "50"}, kTavox);
     EXPECT_EQ(in.run(), -10);
     EXPECT_EQ(in.failure_text().rfind("装载数据失败!\r\n\n错误信息:", 0), 0u);
     auto progress = in.progress();
@@ -267,25 +186,25 @@ TEST(EndToEnd, RestoreFailuresEndWithMinus10AndTheServersText) {
 TEST(EndToEnd, LoginProvisioningFailures) {
   {
     SCOPED_TRACE("an administrator that may not create logins");
-    Install in(false, {"--login", "op:pw:dbcreator"});
-    in.field("sle_mss2000_userid", "op");
-    in.field("sle_mss2000_password", "pw");
+    Install in(Edition::mss2000, {"--login", "op:pw:dbcreator"});
+    in.field("userid", "op");
+    in.field("password", "pw");
     EXPECT_EQ(in.run(), -6);
     EXPECT_EQ(in.failure_text().rfind("创建新用户失败!\r\n\n错误信息:", 0), 0u);
     EXPECT_GT(in.failure_text().size(), std::string("创建新用户失败!\r\n\n错误信息:").size());
-    EXPECT_TRUE(in.login("zq").is_null());
+    EXPECT_TRUE(login(in, "zq").is_null());
     EXPECT_EQ(in.ui.statuses().back(), "创建新用户失败!");
   }
   {
     SCOPED_TRACE("zq with another password that cannot be dropped");
     Install in(
-        false,
+        Edition::mss2000,
         {"--login", "sa:SECRET:sysadmin", "--login", "zq:other", "--fail",
          "^sp_droplogin:15434:Could not drop login 'zq' as the user is currently logged in."});
     EXPECT_EQ(in.run(), -7);
     EXPECT_EQ(in.failure_text().rfind("重新登录数据库失败!\r\n\n错误信息:", 0), 0u);
-    EXPECT_EQ(in.login("zq")["password"], "other");
-    EXPECT_EQ(in.login("zq")["roles"], json({"securityadmin", "serveradmin", "sysadmin"}));
+    EXPECT_EQ(login(in, "zq")["password"], "other");
+    EXPECT_EQ(login(in, "zq")["roles"], json({"securityadmin", "serveradmin", "sysadmin"}));
     EXPECT_EQ(in.ui.statuses().back(), "重新登录数据库失败!");
   }
 }
@@ -295,7 +214,7 @@ TEST(EndToEnd, LoginProvisioningFailures) {
 // tests/window (WindowEndToEnd).
 
 TEST(EndToEnd, ALargerModelDatabaseIsMetBySizelessFiles) {
-  Install in(false, {"--model-size-mb", "8"});
+  Install in(Edition::mss2000, {"--model-size-mb", "8"});
   EXPECT_EQ(in.run(), 0);
   EXPECT_EQ(in.count("CREATE DATABASE"), 2u);
   auto statements = in.server.statements();
@@ -308,4 +227,4 @@ TEST(EndToEnd, ALargerModelDatabaseIsMetBySizelessFiles) {
 }
 
 }  // namespace
-}  // namespace dbsetup
+}  // namespace dbsetup::testing

@@ -3,6 +3,7 @@
 // One run of the install procedure of either edition against a stand-in of
 // its own, through the ODBC driver, with a window that records everything.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -17,7 +18,7 @@
 #include "platform/platform.h"
 #include "support/standin_process.h"
 
-namespace dbsetup::faults {
+namespace dbsetup::testing {
 
 inline constexpr const char* kAppName = "Marlox零售管理系统安装";
 inline constexpr const char* kDbName = "nuvex";
@@ -57,25 +58,39 @@ class ScopedEnv {
   std::optional<std::string> old_;
 };
 
+// The names a backup's database and its files go by.
+struct DbNames {
+  std::string db = kDbName;
+  std::string data = "nuvex_Data";
+  std::string log = "nuvex_Log";
+};
+
 // The window of one edition with every field filled in, pointed at a fresh
 // stand-in started with `server_args`. Every question is answered Yes.
 struct InstallRun {
-  InstallRun(Edition edition, std::vector<std::string> server_args)
+  InstallRun(Edition edition, std::vector<std::string> server_args = {}, DbNames names = {})
       : seven(edition == Edition::mss7), server(std::move(server_args)) {
     gs.gs_appname = kAppName;
-    backup = server.make_backup(kDbName, "nuvex_Data", "nuvex_Log");
-    const std::string page = seven ? "mss7" : "mss2000";
-    ui.set_text(seven ? "sle_dbname" : "sle_dbname_2000", kDbName);
-    ui.set_text("sle_" + page + "_servername", server.address());
-    ui.set_text("sle_" + page + "_userid", "sa");
-    ui.set_text("sle_" + page + "_password", "SECRET");
-    ui.set_text("sle_" + page + "data_setuppath", server.files_root());
-    ui.set_text("sle_" + page + "data_backupfile", backup);
+    backup = server.make_backup(names.db, names.data, names.log);
+    ui.set_text(seven ? "sle_dbname" : "sle_dbname_2000", names.db);
+    field("servername", server.address());
+    field("userid", "sa");
+    field("password", "SECRET");
+    field("data_setuppath", server.files_root());
+    field("data_backupfile", backup);
     if (!seven) {  // the 7.0 procedure reads them from the backup
-      gs.gs_database_data = "nuvex_Data";
-      gs.gs_database_log = "nuvex_Log";
+      gs.gs_database_data = names.data;
+      gs.gs_database_log = names.log;
     }
     ui.answer = [](const std::string&, const std::string&, int) { return kYes; };
+  }
+
+  // Fills the edition's field whose role ends in `suffix` ("userid",
+  // "data_backupfile", ...).
+  void field(const std::string& suffix, const std::string& value) {
+    const std::string page = seven ? "mss7" : "mss2000";
+    const bool data = suffix.rfind("data_", 0) == 0;
+    ui.set_text("sle_" + page + (data ? "" : "_") + suffix, value);
   }
 
   int run() {
@@ -102,8 +117,22 @@ struct InstallRun {
     return out;
   }
 
+  // The success message's text is left out.
+  std::string failure_text() const {
+    for (const auto& box : ok_boxes())
+      if (box.value != kSuccess) return box.value;
+    return {};
+  }
+
+  // How many statements the server received that begin with `prefix`.
+  size_t count(const std::string& prefix) const {
+    const auto all = server.statements();
+    return static_cast<size_t>(std::count_if(
+        all.begin(), all.end(), [&](const std::string& s) { return s.rfind(prefix, 0) == 0; }));
+  }
+
   bool seven;
-  testing::StandinServer server;
+  StandinServer server;
   std::string backup;
   WorkerUi ui;
   Settings gs;
@@ -113,4 +142,4 @@ struct InstallRun {
   std::chrono::steady_clock::duration elapsed{};
 };
 
-}  // namespace dbsetup::faults
+}  // namespace dbsetup::testing
