@@ -46,16 +46,10 @@ std::pair<int, std::string> split_nth(const std::string& option) {
 
 }  // namespace
 
-void Controls::add_failure(const std::string& option) {
-  Failure f = parse_failure(option, 16);
-  std::lock_guard<std::mutex> lock(mutex_);
-  failures_.push_back(std::move(f));
-}
+// The plain forms fire at the first match.
+void Controls::add_failure(const std::string& option) { add_failure_nth("1:" + option); }
 
-void Controls::add_drop(const std::string& regex) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  drops_.push_back(Drop{std::regex(regex, std::regex::ECMAScript | std::regex::icase)});
-}
+void Controls::add_drop(const std::string& regex) { add_drop_nth("1:" + regex); }
 
 void Controls::add_failure_nth(const std::string& option) {
   auto [skip, rest] = split_nth(option);
