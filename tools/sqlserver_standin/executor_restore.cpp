@@ -1,0 +1,316 @@
+// RESTORE DATABASE, FILELISTONLY, HEADERONLY and VERIFYONLY: reading the backup
+// file, planning the files, and the restore's progress, failure and stall controls.
+
+#include "executor_internal.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace standin::detail {
+
+namespace {
+
+std::string fmt3(double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.3f", v);
+  return buf;
+}
+
+}  // namespace
+
+std::string Request::terminating(const Restore& r) {
+  switch (r.kind) {
+    case Restore::Database:
+      return "RESTORE DATABASE is terminating abnormally.";
+    case Restore::FileListOnly:
+      return "RESTORE FILELIST is terminating abnormally.";
+    case Restore::HeaderOnly:
+      return "RESTORE HEADERONLY is terminating abnormally.";
+    case Restore::VerifyOnly:
+      return "VERIFY DATABASE is terminating abnormally.";
+  }
+  return {};
+}
+
+// Opens the backup; emits 3201/3241 + 3013 and returns nullopt when it cannot.
+std::optional<Backup> Request::open_backup(const Restore& r, const Params& params) {
+  std::string disk = r.disk;
+  if (!disk.empty() && disk[0] == '@') {
+    auto it = params.find(sql_lower(disk));
+    if (it == params.end())
+      throw SqlError(
+          {sql_message(137, 15, 2, "Must declare the scalar variable \"" + disk + "\".")});
+    disk = it->second.value_or("");
+  }
+  std::string local = ServerState::map_path(disk);
+  std::ifstream in(local, std::ios::binary);
+  std::error_code ec;
+  if (disk.empty() || !in || std::filesystem::is_directory(local, ec)) {
+    bool folder = !disk.empty() &&
+                  std::filesystem::is_directory(std::filesystem::path(local).parent_path(), ec);
+    emit(sql_message(3201, 16, 2,
+                     "Cannot open backup device '" + disk + "'. Operating system error " +
+                         (folder ? "2(The system cannot find the file specified.)."
+                                 : "3(The system cannot find the path specified.).")));
+    emit(sql_message(3013, 16, 1, terminating(r)));
+    return std::nullopt;
+  }
+  std::stringstream text;
+  text << in.rdbuf();
+  auto b = parse_backup(text.str());
+  if (!b) {
+    emit(sql_message(3241, 16, 0,
+                     "The media family on device '" + disk +
+                         "' is incorrectly formed. SQL Server cannot process this media family."));
+    emit(sql_message(3013, 16, 1, terminating(r)));
+    return std::nullopt;
+  }
+  if (r.file != 1) {
+    emit(sql_message(
+        4038, 16, 1,
+        "Cannot find file ID " + std::to_string(r.file) + " on device '" + disk + "'."));
+    emit(sql_message(3013, 16, 1, terminating(r)));
+    return std::nullopt;
+  }
+  restore_disk_ = disk;
+  return b;
+}
+
+Result Request::run(const Restore& r, const Params& params) {
+  if (r.kind == Restore::FileListOnly || r.kind == Restore::HeaderOnly ||
+      r.kind == Restore::VerifyOnly) {
+    auto b = open_backup(r, params);
+    if (!b) return {};
+    ResultSet rs;
+    auto nv = [](const char* n, uint16_t len = 128) {
+      Column c;
+      c.name = n;
+      c.max_chars = len;
+      return c;
+    };
+    if (r.kind == Restore::VerifyOnly) {
+      emit(sql_message(3262, 0, 1, "The backup set on file 1 is valid."));
+      return {};
+    }
+    if (r.kind == Restore::HeaderOnly) {
+      Column pos;
+      pos.name = "Position";
+      pos.type = ColType::SmallInt;
+      Column type;
+      type.name = "BackupType";
+      type.type = ColType::SmallInt;
+      rs.columns = {nv("BackupName"), type, pos, nv("DatabaseName"), nv("ServerName")};
+      rs.rows.push_back({Cell{}, int64_t{1}, int64_t{1}, b->database, ex_.server_name()});
+    } else {
+      Column size, max;
+      size.name = "Size";
+      size.type = ColType::Numeric;
+      max.name = "MaxSize";
+      max.type = ColType::Numeric;
+      Column id;
+      id.name = "FileId";
+      id.type = ColType::BigInt;
+      rs.columns = {nv("LogicalName"),
+                    nv("PhysicalName", 260),
+                    nv("Type", 1),
+                    nv("FileGroupName"),
+                    size,
+                    max,
+                    id};
+      int64_t fid = 1;
+      for (const auto& f : b->files) {
+        rs.rows.push_back({f.logical, f.physical, std::string(1, f.type),
+                           f.type == 'D' ? Cell{std::string("PRIMARY")} : Cell{},
+                           static_cast<int64_t>(f.pages * 8192), int64_t{35184372080640}, fid++});
+      }
+    }
+    emit_rows(rs);
+    Result res;
+    res.count = true;
+    res.rows = rs.rows.size();
+    res.curcmd = kCmdSelect;
+    return res;
+  }
+  return restore_database(r, params);
+}
+
+Result Request::restore_database(const Restore& r, const Params& params) {
+  std::optional<Backup> backup;
+  std::vector<DbFile> files;
+  {
+    std::lock_guard<std::mutex> lock(st_.mutex);
+    Database* existing = st_.find_database(r.database);
+    bool allowed =
+        st_.has_role(s_.login, "dbcreator") || (existing && names_equal(existing->owner, s_.login));
+    if (!allowed) {
+      emit(sql_message(3110, 14, 1,
+                       "User does not have permission to RESTORE database '" + r.database + "'."));
+      emit(sql_message(3013, 16, 1, terminating(r)));
+      return {};
+    }
+    if (s_.trancount > 0) {
+      emit(sql_message(3021, 16, 0,
+                       "Cannot perform a backup or restore operation within a transaction."));
+      emit(sql_message(3013, 16, 1, terminating(r)));
+      return {};
+    }
+  }
+  backup = open_backup(r, params);
+  if (!backup) return {};
+  std::lock_guard<std::mutex> lock(st_.mutex);
+  for (const auto& [logical, path] : r.moves) {
+    // A named reference: clang before 16 cannot capture a structured binding.
+    const std::string& wanted = logical;
+    bool found = std::any_of(backup->files.begin(), backup->files.end(),
+                             [&](const BackupFile& f) { return names_equal(f.logical, wanted); });
+    if (!found) {
+      emit(sql_message(3234, 16, 2,
+                       "Logical file '" + logical + "' is not part of database '" + r.database +
+                           "'. Use RESTORE FILELISTONLY to list the logical file names."));
+      emit(sql_message(3013, 16, 1, terminating(r)));
+      return {};
+    }
+  }
+  Database* existing = st_.find_database(r.database);
+  if (existing && st_.in_use(existing->name)) {
+    emit(sql_message(3101, 16, 1,
+                     "Exclusive access could not be obtained because the database is in use."));
+    emit(sql_message(3013, 16, 1, terminating(r)));
+    return {};
+  }
+  if (existing && !r.replace && !names_equal(existing->name, backup->database)) {
+    emit(sql_message(3154, 16, 4,
+                     "The backup set holds a backup of a database other than the existing '" +
+                         existing->name + "' database."));
+    emit(sql_message(3013, 16, 1, terminating(r)));
+    return {};
+  }
+  for (const auto& bf : backup->files) {
+    DbFile f{bf.logical, bf.physical, bf.type,
+             std::max(1.0, static_cast<double>(bf.pages) * 8192 / 1048576)};
+    for (const auto& [logical, path] : r.moves)
+      if (names_equal(logical, bf.logical)) f.physical = path;
+    files.push_back(f);
+  }
+  bool planning_failed = false;
+  for (const auto& f : files) {
+    const Database* owner = st_.database_with_file(f.physical);
+    if (owner && !(existing && names_equal(owner->name, existing->name))) {
+      emit(sql_message(1834, 16, 1,
+                       "The file '" + f.physical +
+                           "' cannot be overwritten.  It is being used by database '" +
+                           owner->name + "'."));
+      emit(sql_message(3156, 16, 4,
+                       "File '" + f.logical + "' cannot be restored to '" + f.physical +
+                           "'. Use WITH MOVE to identify a valid location for the file."));
+      planning_failed = true;
+    } else if (!st_.folder_exists(f.physical)) {
+      emit(sql_message(5133, 16, 1,
+                       "Directory lookup for the file \"" + f.physical +
+                           "\" failed with the operating system error 3(The system cannot find "
+                           "the path specified.)."));
+      emit(sql_message(3156, 16, 3,
+                       "File '" + f.logical + "' cannot be restored to '" + f.physical +
+                           "'. Use WITH MOVE to identify a valid location for the file."));
+      planning_failed = true;
+    }
+  }
+  if (planning_failed) {
+    emit(sql_message(3119, 16, 1,
+                     "Problems were identified while planning for the RESTORE statement. "
+                     "Previous messages provide details."));
+    emit(sql_message(3013, 16, 1, terminating(r)));
+    return {};
+  }
+  // The database exists from now on, restoring, with the new files.
+  std::string owner = existing ? existing->owner : s_.login;
+  if (existing) {
+    for (const auto& f : existing->files) {
+      bool kept = std::any_of(files.begin(), files.end(), [&](const DbFile& n) {
+        return ServerState::map_path(n.physical) == ServerState::map_path(f.physical);
+      });
+      if (!kept) st_.delete_file(f.physical);
+    }
+    st_.remove_database(existing->name);
+  }
+  Database db;
+  db.name = r.database;
+  db.owner = owner;
+  db.files = files;
+  db.status = "RESTORING";
+  for (const auto& f : files) st_.create_file(f.physical);
+  st_.add_database(db);
+  st_.save();
+  std::string dbname = db.name;
+  int64_t total_pages = 0;
+  for (const auto& f : backup->files) total_pages += f.pages;
+  progress_and_finish(r, *backup, dbname, total_pages);
+  return {};
+}
+
+void Request::set_status(const std::string& dbname, const std::string& status) {
+  Database* db = st_.find_database(dbname);
+  if (db) db->status = status;
+  st_.save();
+}
+
+// Called with the state locked; unlocks it while waiting between steps.
+void Request::progress_and_finish(const Restore& r, const Backup& b, const std::string& dbname,
+                                  int64_t pages) {
+  st_.mutex.unlock();
+  struct Relock {
+    std::mutex& m;
+    ~Relock() { m.lock(); }
+  } relock{st_.mutex};
+  auto started = std::chrono::steady_clock::now();
+  const double seconds = ex_.controls().restore_seconds;
+  const auto fail_at = ex_.controls().restore_fail_at;
+  uint8_t done_token = in_proc_depth_ ? kTokDoneInProc : kTokDone;
+  int step = r.stats.value_or(0);
+  // Progress goes in steps of 1 percent internally so that a failure point
+  // between two reports still fails at the right moment.
+  int reported = 0;
+  for (int pct = 1; pct <= 100; ++pct) {
+    auto ms = std::chrono::milliseconds(static_cast<int64_t>(seconds * 10.0));
+    if (!sink_.wait(ms)) {
+      throw Cancelled{};
+    }
+    if (const auto stall_at = ex_.controls().stall_restore_at; stall_at && pct > *stall_at) {
+      sink_.stall();
+      throw Cancelled{};
+    }
+    if (fail_at && pct > *fail_at) {
+      emit(sql_message(
+          3203, 16, 1,
+          "Read on '" + restore_disk_ + "' failed: 23(Data error (cyclic redundancy check).)"));
+      emit(sql_message(3013, 16, 1, terminating(r)));
+      return;
+    }
+    if (step > 0 && pct >= reported + step) {
+      reported = pct - pct % step;
+      emit(sql_message(3211, 10, 1, std::to_string(reported) + " percent processed."));
+      sink_.done(done_token, kDoneMore, 0, 0);
+      sink_.flush();
+    }
+  }
+  for (const auto& f : b.files) {
+    emit(sql_message(4035, 10, 1,
+                     "Processed " + std::to_string(f.pages) + " pages for database '" + dbname +
+                         "', file '" + f.logical + "' on file " + std::to_string(r.file) + "."));
+  }
+  double elapsed =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  elapsed = std::max(elapsed, 0.001);
+  double rate = static_cast<double>(pages) * 8192.0 / 1048576.0 / elapsed;
+  emit(sql_message(3014, 10, 1,
+                   "RESTORE DATABASE successfully processed " + std::to_string(pages) +
+                       " pages in " + fmt3(elapsed) + " seconds (" + fmt3(rate) + " MB/sec)."));
+  std::lock_guard<std::mutex> lock(st_.mutex);
+  set_status(dbname, r.recovery ? "ONLINE" : "RESTORING");
+}
+
+}  // namespace standin::detail

@@ -1,0 +1,195 @@
+// SELECT against the system tables (sysdatabases, syslogins, configurations,
+// database files) or without FROM.
+
+#include "executor_internal.h"
+
+#include <algorithm>
+#include <climits>
+
+namespace standin::detail {
+
+Table Request::table(const Select& s) {
+  Table t;
+  auto nv = [](const char* n, uint16_t len = 128) {
+    Column c;
+    c.name = n;
+    c.max_chars = len;
+    return c;
+  };
+  auto iv = [](const char* n, ColType type = ColType::Int) {
+    Column c;
+    c.name = n;
+    c.type = type;
+    return c;
+  };
+  std::lock_guard<std::mutex> lock(st_.mutex);
+  const std::string& f = s.from;
+  if (f == "sysdatabases" || f == "sys.databases") {
+    bool sys = f == "sys.databases";
+    t.columns = {nv("name"),
+                 iv(sys ? "database_id" : "dbid", sys ? ColType::Int : ColType::SmallInt)};
+    if (sys) {
+      t.columns.push_back(nv("state_desc", 60));
+      t.columns.push_back(nv("owner_name"));
+    } else {
+      t.columns.push_back(nv("filename", 260));
+      t.columns.push_back(iv("status"));
+    }
+    int64_t id = 1;
+    for (const auto& d : st_.databases()) {
+      std::map<std::string, Cell> r;
+      r["name"] = d.name;
+      r[sys ? "database_id" : "dbid"] = id++;
+      r["state_desc"] = d.status;
+      r["owner_name"] = d.owner;
+      r["filename"] = d.files.empty() ? std::string() : d.files.front().physical;
+      r["status"] = int64_t{d.status == "ONLINE" ? 0 : 32};
+      t.rows.push_back(r);
+    }
+  } else if (f == "syslogins" || f == "sys.syslogins" || f == "sys.server_principals" ||
+             f == "sys.sql_logins") {
+    bool compat = f == "syslogins" || f == "sys.syslogins";
+    if (compat) {
+      t.columns = {nv("name"),          nv("loginname"),   nv("dbname"),   iv("sysadmin"),
+                   iv("securityadmin"), iv("serveradmin"), iv("dbcreator")};
+    } else {
+      t.columns = {nv("name"), nv("type_desc", 60), nv("default_database_name")};
+    }
+    for (const auto& l : st_.logins()) {
+      std::map<std::string, Cell> r;
+      r["name"] = l.name;
+      r["loginname"] = l.name;
+      r["dbname"] = l.default_database;
+      r["default_database_name"] = l.default_database;
+      r["type_desc"] = std::string("SQL_LOGIN");
+      for (const char* role : {"sysadmin", "securityadmin", "serveradmin", "dbcreator"})
+        r[role] = int64_t{l.roles.count(role) ? 1 : 0};
+      t.rows.push_back(r);
+    }
+  } else if (f == "sys.configurations" || f == "sysconfigures") {
+    t.columns = {nv("name", 35), iv("value", ColType::BigInt), iv("value_in_use", ColType::BigInt),
+                 iv("minimum", ColType::BigInt), iv("maximum", ColType::BigInt)};
+    for (const auto& o : st_.options())
+      t.rows.push_back({{"name", o.name},
+                        {"value", o.value},
+                        {"value_in_use", o.running},
+                        {"minimum", o.minimum},
+                        {"maximum", o.maximum}});
+  } else if (f == "sysaltfiles" || f == "sys.master_files") {
+    bool sys = f == "sys.master_files";
+    t.columns = {iv(sys ? "database_id" : "dbid"), nv("name"),
+                 nv(sys ? "physical_name" : "filename", 260), iv(sys ? "type" : "fileid")};
+    int64_t id = 1;
+    for (const auto& d : st_.databases()) {
+      int64_t fid = 1;
+      for (const auto& file : d.files) {
+        std::map<std::string, Cell> r;
+        r[sys ? "database_id" : "dbid"] = id;
+        r["name"] = file.logical;
+        r[sys ? "physical_name" : "filename"] = file.physical;
+        r[sys ? "type" : "fileid"] = sys ? int64_t{file.type == 'L' ? 1 : 0} : fid;
+        ++fid;
+        t.rows.push_back(r);
+      }
+      ++id;
+    }
+  } else {
+    throw SqlError({sql_message(208, 16, 1, "Invalid object name '" + s.from_text + "'.")});
+  }
+  return t;
+}
+
+bool Request::is_count(const ExprPtr& e) {
+  return e && e->kind == Expr::Function && e->text == "COUNT";
+}
+
+Result Request::run(const Select& s, const Params& params) {
+  ResultSet rs;
+  if (s.from.empty()) {
+    Row row;
+    for (const auto& item : s.items) {
+      if (!item.expr)
+        throw SqlError({sql_message(263, 16, 1, "Must specify table to select from.")});
+      Cell v = eval(item.expr, params, nullptr);
+      Column c;
+      c.name = item.alias;
+      if (std::holds_alternative<int64_t>(v)) {
+        c.type = ColType::Int;
+        auto n = std::get<int64_t>(v);
+        if (n > INT32_MAX || n < INT32_MIN) c.type = ColType::BigInt;
+      } else {
+        c.max_chars =
+            static_cast<uint16_t>(std::max<size_t>(128, utf8_to_utf16(text_of(v)).size()));
+      }
+      rs.columns.push_back(c);
+      row.push_back(v);
+    }
+    rs.rows.push_back(row);
+  } else {
+    if (s_.implicit_transactions && s_.trancount == 0) begin_transaction();
+    Table t = table(s);
+    std::vector<const std::map<std::string, Cell>*> matching;
+    for (const auto& r : t.rows)
+      if (!s.where || truthy(eval(s.where, params, &r))) matching.push_back(&r);
+    bool aggregate = std::any_of(s.items.begin(), s.items.end(),
+                                 [](const SelectItem& i) { return is_count(i.expr); });
+    for (const auto& item : s.items) {
+      if (!item.expr) {
+        for (const auto& c : t.columns) rs.columns.push_back(c);
+        continue;
+      }
+      Column c;
+      c.name = item.alias;
+      if (is_count(item.expr)) {
+        c.type = ColType::Int;
+      } else if (item.expr->kind == Expr::Column) {
+        bool found = false;
+        for (const auto& tc : t.columns) {
+          if (iequals(tc.name, item.expr->text)) {
+            c = tc;
+            found = true;
+          }
+        }
+        if (!found)
+          throw SqlError(
+              {sql_message(207, 16, 1, "Invalid column name '" + item.expr->text + "'.")});
+        if (!item.alias.empty()) c.name = item.alias;
+      } else {
+        c.max_chars = 4000;
+      }
+      rs.columns.push_back(c);
+    }
+    if (aggregate) {
+      Row row;
+      for (const auto& item : s.items) {
+        if (is_count(item.expr))
+          row.push_back(static_cast<int64_t>(matching.size()));
+        else
+          row.push_back(matching.empty() ? Cell{} : eval(item.expr, params, matching.front()));
+      }
+      rs.rows.push_back(row);
+    } else {
+      for (const auto* r : matching) {
+        Row row;
+        for (const auto& item : s.items) {
+          if (!item.expr) {
+            for (const auto& c : t.columns) row.push_back(r->at(sql_lower(c.name)));
+            continue;
+          }
+          Cell v = eval(item.expr, params, r);
+          if (item.expr->kind != Expr::Column && std::holds_alternative<int64_t>(v)) v = text_of(v);
+          row.push_back(v);
+        }
+        rs.rows.push_back(row);
+      }
+    }
+  }
+  emit_rows(rs);
+  Result r;
+  r.count = true;
+  r.rows = rs.rows.size();
+  r.curcmd = kCmdSelect;
+  return r;
+}
+
+}  // namespace standin::detail
