@@ -72,6 +72,10 @@ class Reader {
   size_t pos_ = 0;
 };
 
+// A little-endian signed integer of 1, 2, 4 or 8 bytes, as TDS sends them;
+// throws ProtocolError when longer.
+int64_t read_int_le(const Bytes& b);
+
 // ---- packets ----------------------------------------------------------------
 
 enum PacketType : uint8_t {
