@@ -1,0 +1,201 @@
+// CREATE DATABASE with its file specifications, DROP DATABASE and RESTORE with
+// its devices and options.
+
+#include "sql_parser.h"
+
+#include <climits>
+
+namespace standin {
+
+namespace detail {
+
+CreateDatabase Parser::create_database() {
+  CreateDatabase c;
+  c.name = name();
+  if (accept_word("ON")) {
+    accept_word("PRIMARY");
+    do {
+      if (accept_word("FILEGROUP")) {
+        name();
+        accept_word("DEFAULT");
+      }
+      c.data.push_back(filespec());
+    } while (accept_symbol(","));
+  }
+  if (accept_word("LOG")) {
+    expect_word("ON");
+    do {
+      c.log.push_back(filespec());
+    } while (accept_symbol(","));
+  }
+  if (accept_word("COLLATE")) name();
+  return c;
+}
+
+double Parser::size_value() {
+  if (peek().kind != Tok::Number) fail();
+  double v = number(next(), 1e12);
+  if (peek().kind == Tok::Ident) {
+    std::string unit = ascii_upper(peek().text);
+    if (unit == "KB")
+      v /= 1024, ++i_;
+    else if (unit == "MB")
+      ++i_;
+    else if (unit == "GB")
+      v *= 1024, ++i_;
+    else if (unit == "TB")
+      v *= 1024 * 1024, ++i_;
+  }
+  return v;
+}
+
+FileSpec Parser::filespec() {
+  FileSpec f;
+  expect_symbol("(");
+  bool has_file = false;
+  do {
+    if (symbol(")")) break;
+    std::string key = peek().kind == Tok::Ident ? ascii_upper(peek().text) : "";
+    if (key == "NAME") {
+      ++i_;
+      expect_symbol("=");
+      const auto& v = peek();
+      if (v.kind == Tok::String || v.kind == Tok::NString) {
+        f.logical = v.text;
+        ++i_;
+      } else {
+        f.logical = name();
+      }
+    } else if (key == "FILENAME") {
+      ++i_;
+      expect_symbol("=");
+      f.filename = string_value();
+      has_file = true;
+    } else if (key == "SIZE") {
+      ++i_;
+      expect_symbol("=");
+      f.size_mb = size_value();
+    } else if (key == "MAXSIZE") {
+      ++i_;
+      expect_symbol("=");
+      if (!accept_word("UNLIMITED")) size_value();
+    } else if (key == "FILEGROWTH") {
+      ++i_;
+      expect_symbol("=");
+      if (peek().kind != Tok::Number) fail();
+      ++i_;
+      if (!accept_symbol("%")) {
+        static const char* units[] = {"KB", "MB", "GB", "TB"};
+        for (auto u : units)
+          if (accept_word(u)) break;
+      }
+      f.has_growth = true;
+    } else {
+      fail();
+    }
+  } while (accept_symbol(","));
+  expect_symbol(")");
+  if (!has_file) fail_at(toks_[i_ - 1]);
+  return f;
+}
+
+// ---- DROP DATABASE ----
+DropDatabase Parser::drop_database() {
+  DropDatabase d;
+  if (word("IF") && word("EXISTS", 1)) {
+    i_ += 2;
+    d.if_exists = true;
+  }
+  do {
+    d.names.push_back(name());
+  } while (accept_symbol(","));
+  return d;
+}
+
+// ---- RESTORE ----
+std::string Parser::disk_value() {
+  expect_symbol("=");
+  const auto& v = peek();
+  if (v.kind == Tok::String || v.kind == Tok::NString || v.kind == Tok::Variable) {
+    ++i_;
+    return v.text;
+  }
+  fail();
+}
+
+Restore Parser::restore() {
+  expect_word("RESTORE");
+  Restore r;
+  if (accept_word("DATABASE")) {
+    r.kind = Restore::Database;
+    r.database = name();
+  } else if (accept_word("FILELISTONLY")) {
+    r.kind = Restore::FileListOnly;
+  } else if (accept_word("HEADERONLY")) {
+    r.kind = Restore::HeaderOnly;
+  } else if (accept_word("VERIFYONLY")) {
+    r.kind = Restore::VerifyOnly;
+  } else {
+    fail();
+  }
+  expect_word("FROM");
+  bool first_device = true;
+  do {
+    if (accept_word("DISK")) {
+      std::string d = disk_value();
+      if (first_device) r.disk = d;
+    } else if (accept_word("TAPE") || accept_word("URL")) {
+      disk_value();
+    } else {
+      name();  // a logical backup device
+    }
+    first_device = false;
+  } while (accept_symbol(","));
+  if (accept_word("WITH")) {
+    do {
+      const auto& t = peek();
+      if (t.kind != Tok::Ident) fail();
+      std::string opt = ascii_upper(t.text);
+      ++i_;
+      if (opt == "FILE") {
+        expect_symbol("=");
+        if (peek().kind != Tok::Number) fail();
+        r.file = static_cast<int>(number(next(), INT32_MAX));
+      } else if (opt == "STATS") {
+        r.stats = 10;
+        if (accept_symbol("=")) {
+          if (peek().kind != Tok::Number) fail();
+          r.stats = static_cast<int>(number(next(), INT32_MAX));
+        }
+      } else if (opt == "RECOVERY") {
+        r.recovery = true;
+      } else if (opt == "NORECOVERY") {
+        r.recovery = false;
+      } else if (opt == "REPLACE") {
+        r.replace = true;
+      } else if (opt == "MOVE") {
+        std::string logical = string_value();
+        expect_word("TO");
+        r.moves.emplace_back(logical, string_value());
+      } else if (opt == "NOUNLOAD" || opt == "UNLOAD" || opt == "RESTART" || opt == "CHECKSUM" ||
+                 opt == "NO_CHECKSUM" || opt == "CONTINUE_AFTER_ERROR" || opt == "STOP_ON_ERROR" ||
+                 opt == "KEEP_REPLICATION" || opt == "REWIND" || opt == "NOREWIND" ||
+                 opt == "PARTIAL" || opt == "RESTRICTED_USER") {
+      } else if (opt == "STANDBY" || opt == "PASSWORD" || opt == "MEDIANAME" ||
+                 opt == "MEDIAPASSWORD" || opt == "BLOCKSIZE" || opt == "BUFFERCOUNT" ||
+                 opt == "MAXTRANSFERSIZE") {
+        expect_symbol("=");
+        next();
+      } else {
+        ServerMessage m = syntax_message(155, line_of(sql_, t.pos),
+                                         "'" + t.text + "' is not a recognized RESTORE option.");
+        throw SqlError({m});
+      }
+    } while (accept_symbol(","));
+  }
+  return r;
+}
+
+}  // namespace detail
+
+}  // namespace standin
