@@ -101,6 +101,22 @@ struct HandleGuard {
   }
 };
 
+// The names of a result set's columns, in order ("" where the driver has none).
+std::vector<std::string> column_names(SQLHSTMT stmt, SQLSMALLINT columns) {
+  std::vector<std::string> names;
+  for (SQLSMALLINT c = 1; c <= columns; ++c) {
+    SQLWCHAR name[256] = {};
+    SQLSMALLINT length = 0;
+    SQLSMALLINT type = 0, digits = 0, nullable = 0;
+    SQLULEN size = 0;
+    if (!SQL_SUCCEEDED(SQLDescribeColW(stmt, static_cast<SQLUSMALLINT>(c), name, 256, &length,
+                                       &type, &size, &digits, &nullable)))
+      length = 0;
+    names.push_back(narrow(name, std::min<std::size_t>(length < 0 ? 0 : length, 255)));
+  }
+  return names;
+}
+
 // What to keep of the first result set that has columns.
 enum class Keep { nothing, first_value, all_rows };
 
@@ -115,7 +131,8 @@ class OdbcClient final : public DbClient {
   DbResult disconnect() override;
   DbResult execute(const std::string& sql) override;
   DbResult query_one(const std::string& sql, const std::string& param, std::string& value) override;
-  DbResult query_rows(const std::string& sql, std::vector<std::vector<std::string>>& rows) override;
+  DbResult query_rows(const std::string& sql, DbTable& table) override;
+  std::string server_version() override;
   void set_message_handler(DbMessageHandler handler) override { handler_ = std::move(handler); }
 
  private:
@@ -124,10 +141,9 @@ class OdbcClient final : public DbClient {
   std::string driver_for();
   // Runs `sql` on a fresh statement (with `param` bound to its one marker
   // when given) and drains every result and message it produces.
-  DbResult run(const std::string& sql, const std::string* param, Keep keep,
-               std::vector<std::vector<std::string>>* rows);
-  void drain(SQLHSTMT stmt, SQLRETURN rc, odbc::Outcome& outcome, Keep keep,
-             std::vector<std::vector<std::string>>* rows, bool& got_rows);
+  DbResult run(const std::string& sql, const std::string* param, Keep keep, DbTable* table);
+  void drain(SQLHSTMT stmt, SQLRETURN rc, odbc::Outcome& outcome, Keep keep, DbTable* table,
+             bool& got_rows);
   bool read_column(SQLHSTMT stmt, SQLUSMALLINT column, std::string& out, odbc::Outcome& outcome);
   void drop_connection();
 
@@ -271,22 +287,33 @@ DbResult OdbcClient::execute(const std::string& sql) {
 DbResult OdbcClient::query_one(const std::string& sql, const std::string& param,
                                std::string& value) {
   value.clear();
-  std::vector<std::vector<std::string>> rows;
-  DbResult result = run(sql, &param, Keep::first_value, &rows);
-  if (result.code == 0 && !rows.empty() && !rows.front().empty()) value = rows.front().front();
+  DbTable table;
+  DbResult result = run(sql, &param, Keep::first_value, &table);
+  if (result.code == 0 && !table.rows.empty() && !table.rows.front().empty())
+    value = table.rows.front().front();
   return result;
 }
 
-DbResult OdbcClient::query_rows(const std::string& sql,
-                                std::vector<std::vector<std::string>>& rows) {
-  rows.clear();
-  DbResult result = run(sql, nullptr, Keep::all_rows, &rows);
-  if (result.code != 0) rows.clear();
+DbResult OdbcClient::query_rows(const std::string& sql, DbTable& table) {
+  table = {};
+  DbResult result = run(sql, nullptr, Keep::all_rows, &table);
+  if (result.code != 0) table = {};
   return result;
+}
+
+// SQL_DBMS_VER needs no statement: the driver keeps what the server's logon
+// acknowledgement said ("##.##.####").
+std::string OdbcClient::server_version() {
+  if (!dbc_) return {};
+  SQLWCHAR buffer[64] = {};
+  SQLSMALLINT bytes = 0;
+  if (!SQL_SUCCEEDED(SQLGetInfoW(dbc_, SQL_DBMS_VER, buffer, sizeof(buffer), &bytes))) return {};
+  const std::size_t units = std::min<std::size_t>(bytes < 0 ? 0 : bytes / sizeof(SQLWCHAR), 63);
+  return narrow(buffer, units);
 }
 
 DbResult OdbcClient::run(const std::string& sql, const std::string* param, Keep keep,
-                         std::vector<std::vector<std::string>>* rows) {
+                         DbTable* table) {
   if (!dbc_) return DbResult::failure(0, kNotConnected);
   odbc::Outcome outcome(&handler_);
 
@@ -321,7 +348,7 @@ DbResult OdbcClient::run(const std::string& sql, const std::string* param, Keep 
   std::u16string text = wide(sql);
   SQLRETURN rc = SQLExecDirectW(stmt.handle, wptr(text), static_cast<SQLINTEGER>(text.size()));
   bool got_rows = false;
-  drain(stmt.handle, rc, outcome, keep, rows, got_rows);
+  drain(stmt.handle, rc, outcome, keep, table, got_rows);
   if (outcome.connection_lost()) {
     SQLFreeHandle(SQL_HANDLE_STMT, stmt.handle);
     stmt.handle = SQL_NULL_HANDLE;
@@ -333,7 +360,7 @@ DbResult OdbcClient::run(const std::string& sql, const std::string* param, Keep 
 }
 
 void OdbcClient::drain(SQLHSTMT stmt, SQLRETURN rc, odbc::Outcome& outcome, Keep keep,
-                       std::vector<std::vector<std::string>>* rows, bool& got_rows) {
+                       DbTable* table, bool& got_rows) {
   bool first_set_seen = false;
   for (int steps = 0; steps < kMaxResultSteps; ++steps) {
     std::vector<odbc::Diagnostic> diags = read_diagnostics(SQL_HANDLE_STMT, stmt);
@@ -352,6 +379,7 @@ void OdbcClient::drain(SQLHSTMT stmt, SQLRETURN rc, odbc::Outcome& outcome, Keep
       if (SQL_SUCCEEDED(SQLNumResultCols(stmt, &columns)) && columns > 0) {
         const bool keep_this = keep != Keep::nothing && !first_set_seen;
         first_set_seen = true;
+        if (keep_this && keep == Keep::all_rows) table->columns = column_names(stmt, columns);
         for (;;) {
           SQLRETURN fetched = SQLFetch(stmt);
           if (fetched == SQL_NO_DATA) break;
@@ -367,7 +395,7 @@ void OdbcClient::drain(SQLHSTMT stmt, SQLRETURN rc, odbc::Outcome& outcome, Keep
             if (!read_column(stmt, static_cast<SQLUSMALLINT>(c), value, outcome)) break;
             row.push_back(std::move(value));
           }
-          rows->push_back(std::move(row));
+          table->rows.push_back(std::move(row));
         }
         if (outcome.connection_lost() || outcome.timed_out()) return;
       }
