@@ -148,9 +148,11 @@ TEST(OdbcClient, CallsWithoutAServerFailCleanly) {
   EXPECT_EQ(client->execute("SELECT 1").code, -1);
   std::string value = "kept?";
   EXPECT_EQ(client->query_one(kExists, "x", value).code, -1);
-  std::vector<std::vector<std::string>> rows{{"old"}};
-  EXPECT_EQ(client->query_rows("SELECT 1", rows).code, -1);
-  EXPECT_THAT(rows, IsEmpty());
+  DbTable table{{"old"}, {{"old"}}};
+  EXPECT_EQ(client->query_rows("SELECT 1", table).code, -1);
+  EXPECT_THAT(table.rows, IsEmpty());
+  EXPECT_THAT(table.columns, IsEmpty());
+  EXPECT_EQ(client->server_version(), "");
 
   // Nothing listens on a port just closed: the logon fails at once.
   int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -300,12 +302,22 @@ TEST(OdbcClient, RestoreReportsProgressWhileItRunsAndListsItsFiles) {
   client->set_message_handler(recorder.handler());
   ASSERT_EQ(client->connect(logon_to(server)).code, 0);
 
-  std::vector<std::vector<std::string>> rows;
-  DbResult r = client->query_rows("RESTORE FILELISTONLY FROM DISK = N'" + backup + "'", rows);
+  // The logon's acknowledgement carries the server's version.
+  EXPECT_EQ(client->server_version(), "15.00.2000");
+
+  DbTable files;
+  DbResult r = client->query_rows("RESTORE FILELISTONLY FROM DISK = N'" + backup + "'", files);
   ASSERT_EQ(r.code, 0) << r.text;
-  ASSERT_EQ(rows.size(), 2u);
-  EXPECT_EQ(rows[0].at(0), "shop_Data");
-  EXPECT_EQ(rows[1].at(0), "shop_Log");
+  ASSERT_EQ(files.rows.size(), 2u);
+  const int logical = files.column("LogicalName");
+  const int type = files.column("type");
+  ASSERT_GE(logical, 0);
+  ASSERT_GE(type, 0);
+  EXPECT_EQ(files.columns.at(static_cast<std::size_t>(type)), "Type");
+  EXPECT_EQ(files.rows[0].at(static_cast<std::size_t>(logical)), "shop_Data");
+  EXPECT_EQ(files.rows[1].at(static_cast<std::size_t>(logical)), "shop_Log");
+  EXPECT_EQ(files.rows[1].at(static_cast<std::size_t>(type)), "L");
+  EXPECT_EQ(files.column("NoSuchColumn"), -1);
 
   const auto start = Clock::now();
   r = client->execute(restore_statement("shop", backup, server.files_root()));
