@@ -14,6 +14,7 @@
 #include <sqlext.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -38,7 +39,6 @@ constexpr SQLSMALLINT kDiagSeverity = -1151;
 constexpr int kMaxResultSteps = 1'000'000;
 
 constexpr const char* kNotConnected = "Transaction not connected";
-constexpr int32_t kLoginFailed = 18456;
 constexpr const char* kFreeTdsSplitsValue =
     "The FreeTDS ODBC driver cannot take a server name, login or password that contains \"};\".";
 // SQL Server takes logins and passwords of up to 128 characters.
@@ -117,6 +117,12 @@ std::vector<std::string> column_names(SQLHSTMT stmt, SQLSMALLINT columns) {
   return names;
 }
 
+// The brace style of the FreeTDS driver in this process, once a logon has
+// told it.
+std::atomic<odbc::FreeTdsBraces> g_freetds_braces{odbc::FreeTdsBraces::verbatim};
+odbc::FreeTdsBraces freetds_braces() { return g_freetds_braces.load(); }
+void set_freetds_braces(odbc::FreeTdsBraces style) { g_freetds_braces.store(style); }
+
 // What to keep of the first result set that has columns.
 enum class Keep { nothing, first_value, all_rows };
 
@@ -138,6 +144,7 @@ class OdbcClient final : public DbClient {
  private:
   bool ensure_environment(odbc::Outcome& outcome);
   DbResult attempt(const DbLogon& logon, const std::string& driver, odbc::FreeTdsBraces style);
+  void learn_freetds_style();
   std::string driver_for();
   // Runs `sql` on a fresh statement (with `param` bound to its one marker
   // when given) and drains every result and message it produces.
@@ -209,13 +216,24 @@ DbResult OdbcClient::connect(const DbLogon& logon) {
   const std::string driver = driver_for();
   if (odbc::is_freetds(driver) && odbc::freetds_splits_value(logon))
     return DbResult::failure(0, kFreeTdsSplitsValue);
-  DbResult result = attempt(logon, driver, odbc::FreeTdsBraces::verbatim);
-  // Which way FreeTDS reads braces depends on its release; a logon refused
-  // with values that read differently the other way gets that one try more.
-  if (result.code != 0 && result.native_error == kLoginFailed && odbc::is_freetds(driver) &&
-      odbc::freetds_styles_differ(logon))
-    result = attempt(logon, driver, odbc::FreeTdsBraces::doubled);
+  // One attempt only: a second one after a refusal would cost the login a
+  // second failed-logon event on the server (and may trip its lockout).
+  DbResult result = attempt(logon, driver, freetds_braces());
+  if (result.code == 0 && odbc::is_freetds(driver)) learn_freetds_style();
   return result;
+}
+
+// Which way FreeTDS reads braces depends on its release, which the driver
+// tells only on a connection (SQL_DRIVER_VER); the driver manager refuses the
+// question before one. The first FreeTDS logon of the process decides it for
+// every later one; until then the release this program is built and tested
+// with (1.3) is assumed. Values that read alike either way need neither.
+void OdbcClient::learn_freetds_style() {
+  SQLWCHAR buffer[64] = {};
+  SQLSMALLINT bytes = 0;
+  if (!SQL_SUCCEEDED(SQLGetInfoW(dbc_, SQL_DRIVER_VER, buffer, sizeof(buffer), &bytes))) return;
+  const std::size_t units = std::min<std::size_t>(bytes < 0 ? 0 : bytes / sizeof(SQLWCHAR), 63);
+  if (auto style = odbc::freetds_style(narrow(buffer, units))) set_freetds_braces(*style);
 }
 
 DbResult OdbcClient::attempt(const DbLogon& logon, const std::string& driver,
