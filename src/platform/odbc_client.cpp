@@ -14,15 +14,17 @@
 #include <sqlext.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <cstdlib>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/codepage.h"
 #include "platform/db_client.h"
+#include "platform/odbc_driver_version.h"
 #include "platform/odbc_text.h"
 
 namespace dbsetup {
@@ -117,11 +119,34 @@ std::vector<std::string> column_names(SQLHSTMT stmt, SQLSMALLINT columns) {
   return names;
 }
 
-// The brace style of the FreeTDS driver in this process, once a logon has
-// told it.
-std::atomic<odbc::FreeTdsBraces> g_freetds_braces{odbc::FreeTdsBraces::verbatim};
-odbc::FreeTdsBraces freetds_braces() { return g_freetds_braces.load(); }
-void set_freetds_braces(odbc::FreeTdsBraces style) { g_freetds_braces.store(style); }
+// Which way a FreeTDS driver reads braces depends on its release. It is
+// decided once per driver and process, from the version the driver reports:
+// before the first logon its library is asked (the driver manager answers
+// SQL_DRIVER_VER only on a connection), and a connection confirms it. A
+// driver that tells nothing is taken for the release this program is built
+// and tested with (1.3). Values that read alike either way need neither.
+std::mutex g_braces_mutex;
+std::map<std::string, odbc::FreeTdsBraces>& known_braces() {
+  static std::map<std::string, odbc::FreeTdsBraces> known;
+  return known;
+}
+
+odbc::FreeTdsBraces freetds_braces(const std::string& driver) {
+  {
+    std::lock_guard<std::mutex> lock(g_braces_mutex);
+    auto it = known_braces().find(driver);
+    if (it != known_braces().end()) return it->second;
+  }
+  const auto style = odbc::freetds_style(odbc::driver_library_version(driver));
+  std::lock_guard<std::mutex> lock(g_braces_mutex);
+  if (style) known_braces()[driver] = *style;
+  return style.value_or(odbc::FreeTdsBraces::verbatim);
+}
+
+void remember_freetds_braces(const std::string& driver, odbc::FreeTdsBraces style) {
+  std::lock_guard<std::mutex> lock(g_braces_mutex);
+  known_braces()[driver] = style;
+}
 
 // What to keep of the first result set that has columns.
 enum class Keep { nothing, first_value, all_rows };
@@ -144,7 +169,7 @@ class OdbcClient final : public DbClient {
  private:
   bool ensure_environment(odbc::Outcome& outcome);
   DbResult attempt(const DbLogon& logon, const std::string& driver, odbc::FreeTdsBraces style);
-  void learn_freetds_style();
+  void learn_freetds_style(const std::string& driver);
   std::string driver_for();
   // Runs `sql` on a fresh statement (with `param` bound to its one marker
   // when given) and drains every result and message it produces.
@@ -218,22 +243,22 @@ DbResult OdbcClient::connect(const DbLogon& logon) {
     return DbResult::failure(0, kFreeTdsSplitsValue);
   // One attempt only: a second one after a refusal would cost the login a
   // second failed-logon event on the server (and may trip its lockout).
-  DbResult result = attempt(logon, driver, freetds_braces());
-  if (result.code == 0 && odbc::is_freetds(driver)) learn_freetds_style();
+  const bool freetds = odbc::is_freetds(driver);
+  DbResult result =
+      attempt(logon, driver, freetds ? freetds_braces(driver) : odbc::FreeTdsBraces::doubled);
+  if (result.code == 0 && freetds) learn_freetds_style(driver);
   return result;
 }
 
-// Which way FreeTDS reads braces depends on its release, which the driver
-// tells only on a connection (SQL_DRIVER_VER); the driver manager refuses the
-// question before one. The first FreeTDS logon of the process decides it for
-// every later one; until then the release this program is built and tested
-// with (1.3) is assumed. Values that read alike either way need neither.
-void OdbcClient::learn_freetds_style() {
+// What the connected driver says of its release settles the style for every
+// later logon with it.
+void OdbcClient::learn_freetds_style(const std::string& driver) {
   SQLWCHAR buffer[64] = {};
   SQLSMALLINT bytes = 0;
   if (!SQL_SUCCEEDED(SQLGetInfoW(dbc_, SQL_DRIVER_VER, buffer, sizeof(buffer), &bytes))) return;
   const std::size_t units = std::min<std::size_t>(bytes < 0 ? 0 : bytes / sizeof(SQLWCHAR), 63);
-  if (auto style = odbc::freetds_style(narrow(buffer, units))) set_freetds_braces(*style);
+  if (auto style = odbc::freetds_style(narrow(buffer, units)))
+    remember_freetds_braces(driver, *style);
 }
 
 DbResult OdbcClient::attempt(const DbLogon& logon, const std::string& driver,

@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "platform/db_client.h"
+#include "platform/odbc_driver_version.h"
+#include "platform/odbc_text.h"
 #include "support/standin_process.h"
 
 namespace dbsetup {
@@ -105,7 +107,11 @@ TEST(OdbcClient, LogsOnAndReportsRefusedLogonsWithTheServersText) {
   EXPECT_EQ(client->disconnect().code, 0);  // a second logoff is harmless
 
   // Braces that FreeTDS releases read differently: one attempt, in the
-  // style of the driver at hand, right or wrong.
+  // style of the driver at hand (which its library tells before any logon),
+  // right or wrong.
+  const std::string version = odbc::driver_library_version("FreeTDS");
+  EXPECT_THAT(version, ::testing::MatchesRegex("[0-9][0-9]\\.[0-9][0-9]\\.[0-9][0-9][0-9][0-9]"));
+  EXPECT_TRUE(odbc::freetds_style(version).has_value()) << version;
   EXPECT_EQ(client->connect(logon_to(server, "keeper", "p}w;d")).code, 0);
   client->disconnect();
   EXPECT_EQ(client->connect(logon_to(server, "keeper", "p}w;x")).native_error, 18456);
