@@ -74,7 +74,10 @@ std::string driver_library_version(const std::string& driver) {
   if (path.empty()) return {};
   HMODULE library = LoadLibraryW(reinterpret_cast<const wchar_t*>(path.c_str()));
   if (!library) return {};
-  auto entry = [&](const char* name) { return GetProcAddress(library, name); };
+  // Through the generic function type, which any function pointer may take.
+  auto entry = [&](const char* name) {
+    return reinterpret_cast<void (*)()>(GetProcAddress(library, name));
+  };
   Entries e;
   e.alloc = reinterpret_cast<AllocHandle>(entry("SQLAllocHandle"));
   e.set_env = reinterpret_cast<SetEnvAttr>(entry("SQLSetEnvAttr"));
