@@ -4,7 +4,10 @@ find_package(Threads REQUIRED)
 if(NOT WIN32)
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(ODBC REQUIRED IMPORTED_TARGET odbc)
+  pkg_check_modules(ODBCINST REQUIRED IMPORTED_TARGET odbcinst)
   pkg_check_modules(INIH REQUIRED IMPORTED_TARGET inih)
+  # Case folding for every letter (the Windows build uses the system's own).
+  pkg_check_modules(ICU REQUIRED IMPORTED_TARGET icu-uc)
   # iconv is part of glibc on Linux; nothing to link.
 endif()
 

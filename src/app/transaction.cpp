@@ -59,10 +59,14 @@ void Transaction::select_one(const std::string& sql, const std::string& param, s
   take(result);
 }
 
-void Transaction::select_rows(const std::string& sql, std::vector<std::vector<std::string>>& rows) {
-  rows.clear();
+void Transaction::select_rows(const std::string& sql, DbTable& table) {
+  table = {};
   if (!backend_) return take(DbResult::failure(0, kNoClient));
-  take(backend_->query_rows(sql, rows));
+  take(backend_->query_rows(sql, table));
+}
+
+std::string Transaction::server_version() {
+  return backend_ && connected_ ? backend_->server_version() : std::string();
 }
 
 }  // namespace dbsetup

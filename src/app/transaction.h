@@ -39,8 +39,11 @@ class Transaction {
   // goes into `value` (left as it was when no row comes back).
   void select_one(const std::string& sql, const std::string& param, std::string& value);
 
-  // Every row of the first result set, each column as text.
-  void select_rows(const std::string& sql, std::vector<std::vector<std::string>>& rows);
+  // The first result set: its column names and every row, each column as text.
+  void select_rows(const std::string& sql, DbTable& table);
+  // The server's version as its logon reported it ("16.00.1000"); empty when
+  // not connected or not known. Leaves the three results as they are.
+  std::string server_version();
 
   void set_message_handler(DbMessageHandler handler);
   void set_backend(std::unique_ptr<DbClient> backend);

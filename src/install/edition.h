@@ -26,7 +26,8 @@ struct Edition {
   bool check_leftover_files;
   // The install login's password: gs_password, or the fixed "zq".
   bool password_from_settings;
-  // Take the logical file names from the backup instead of dbinstall.ini.
+  // Take the logical file names from the backup check instead of checking
+  // those of dbinstall.ini against the backup.
   bool logical_names_from_backup;
   const char* restore_options;
 };

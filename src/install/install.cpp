@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "install/backup_check.h"
 #include "install/edition.h"
 #include "install/progress.h"
 #include "install/statements.h"
@@ -15,13 +16,28 @@ namespace {
 constexpr const char* kErrorInfo = "\r\n\n错误信息:";
 constexpr const char* kWarningTitle = "系统严重警告";
 constexpr const char* kFixedPassword = "zq";
+constexpr const char* kLoadFailed = "装载数据失败!";
 // The server refuses a database smaller than its model database.
 constexpr int kModelTooLarge = 1803;
 
-std::string ascii_lower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
+// sp_addlogin refused the password under the server's password policy:
+// 15114 to 15119 from Windows' policy, 33062 to 33064 from the one SQL Server
+// on Linux applies itself.
+bool password_policy_error(int number) {
+  return (number >= 15114 && number <= 15119) || (number >= 33062 && number <= 33064);
+}
+
+// The database name becomes part of two file names in the data folder, so it
+// must be one file name: not empty or blank, not "." or "..", and without a
+// character that Windows refuses in a file name.
+bool usable_as_file_name(const std::string& name) {
+  if (name.find_first_not_of(" \t") == std::string::npos || name == "." || name == "..")
+    return false;
+  for (unsigned char c : name)
+    if (c < 0x20 ||
+        std::string_view("\\/:*?\"<>|").find(static_cast<char>(c)) != std::string_view::npos)
+      return false;
+  return true;
 }
 
 // The hourglass shows from the first stage until the procedure returns.
@@ -69,9 +85,11 @@ class InstallRun {
   int run() {
     BusyPointer busy(ui_);
     ls_dbname_ = ui_.text(ed_.field_dbname);
+    if (!check_database_name()) return failure_exit();
     if (ed_.confirm_name && !confirm_name()) return 0;
 
     if (!logon_master()) return failure_exit();
+    if (!check_backup()) return failure_exit();
     derive_paths();
     if (database_exists()) {
       if (!confirm_overwrite()) return failure_exit();
@@ -83,7 +101,6 @@ class InstallRun {
     if (!create_login()) return failure_exit();
     if (!logon_install_login()) return failure_exit();
 
-    if (ed_.logical_names_from_backup && !read_logical_names()) return failure_exit();
     if (!create_database()) return failure_exit();
     if (!set_default_database()) return failure_exit();
     if (!restore()) return failure_exit();
@@ -99,8 +116,9 @@ class InstallRun {
   void db(Work&& work) {
     ui_.run_blocking([&] { work(); });
   }
-  void execute(const std::string& sql) {
-    db([&] { sqlca_.execute_immediate(sql); });
+  // Executes the statement in ls_sql_.
+  void execute() {
+    db([&] { sqlca_.execute_immediate(ls_sql_); });
   }
 
   // A failed stage: the box with the server's text first, then the short text
@@ -120,6 +138,13 @@ class InstallRun {
     ui_.set_status(ls_err_);
     db([&] { sqlca_.disconnect(); });
     return ll_rtn_;
+  }
+
+  bool check_database_name() {
+    if (usable_as_file_name(ls_dbname_)) return true;
+    return fail(-1, "数据库名称无效!", gs_.gs_appname,
+                "数据库名称不能为空或空白，不能是“.”或“..”，"
+                "也不能含有控制字符或 \\ / : * ? \" < > | 中的任何一个。");
   }
 
   bool confirm_name() {
@@ -161,14 +186,40 @@ class InstallRun {
     ls_logfile_ = folder + ls_dbname_ + "_Log.LDF";
   }
 
+  // Before anything changes on the server: the backup must be readable by
+  // the server, restorable there, and hold the files the install will move.
+  // The SQL Server 7.0 edition takes the logical file names from it.
+  bool check_backup() {
+    const std::string backup = ui_.text(ed_.field_backupfile);
+    DbTable header;
+    ls_sql_ = sql::header_list(backup);
+    db([&] { sqlca_.select_rows(ls_sql_, header); });
+    if (sqlca_.sqlcode != 0 && sqlca_.sqlcode != 100) return fail(-10, kLoadFailed);
+    const std::string refusal = judge_header(header, parse_sql_version(sqlca_.server_version()));
+    if (!refusal.empty()) return fail(-10, kLoadFailed, gs_.gs_appname, refusal);
+
+    DbTable files;
+    ls_sql_ = sql::file_list(backup);
+    db([&] { sqlca_.select_rows(ls_sql_, files); });
+    if (sqlca_.sqlcode != 0 && sqlca_.sqlcode != 100) return fail(-10, kLoadFailed);
+    const bool from_backup = ed_.logical_names_from_backup;
+    const BackupVerdict verdict = judge_files(files, from_backup ? nullptr : &gs_.gs_database_data,
+                                              from_backup ? nullptr : &gs_.gs_database_log);
+    if (!verdict.refusal.empty()) return fail(-10, kLoadFailed, gs_.gs_appname, verdict.refusal);
+    if (from_backup) {
+      gs_.gs_database_data = verdict.data;
+      gs_.gs_database_log = verdict.log;
+    }
+    return true;
+  }
+
+  // The server folds the letter case of both sides by its own rules, which
+  // are the rules by which it would find the names equal.
   bool database_exists() {
-    // The parameter is the lower-cased name: LOWER ( name ) then matches on a
-    // server whose collation is case-sensitive as well. Only ASCII letters are
-    // folded here; the server's LOWER folds the rest, so a name with other
-    // upper-case letters is found only under a case-insensitive collation.
-    std::string found;
-    db([&] { sqlca_.select_one(sql::kExistenceQuery, ascii_lower(ls_dbname_), found); });
-    return sqlca_.sqlcode == 0 && ascii_lower(found) == ascii_lower(ls_dbname_);
+    ls_tavoxdb_.clear();
+    ls_sql_ = sql::kExistenceQuery;
+    db([&] { sqlca_.select_one(ls_sql_, ls_dbname_, ls_tavoxdb_); });
+    return sqlca_.sqlcode == 0 && !ls_tavoxdb_.empty();
   }
 
   bool confirm_overwrite() {
@@ -185,7 +236,8 @@ class InstallRun {
 
   bool drop_database() {
     ui_.set_status("检测旧数据...");
-    execute(sql::drop_database(ls_dbname_));
+    ls_sql_ = sql::drop_database(ls_dbname_);
+    execute();
     const bool tolerated =
         ed_.drop_tolerated_error != 0 && sqlca_.sqldbcode == ed_.drop_tolerated_error;
     if (sqlca_.sqlcode == -1 && !tolerated) {
@@ -225,19 +277,37 @@ class InstallRun {
   // Whether the old login existed, was dropped or was refused, the run goes on.
   void drop_old_login() {
     ui_.set_status("检测旧用户...");
-    execute(sql::drop_login(gs_.gs_logid));
+    ls_sql_ = sql::drop_login(gs_.gs_logid);
+    execute();
     ui_.set_status("检测旧用户完毕!");
   }
 
   // Only the last role grant decides: a refused creation goes unnoticed when
-  // the login is still there to be granted its roles.
+  // the login is still there to be granted its roles. A password that the
+  // server's policy refuses is set once more with the policy off, since the
+  // application logs on with exactly that password.
   bool create_login() {
     ui_.set_status("创建新用户...");
-    execute(sql::add_login(gs_.gs_logid, install_password()));
-    execute(sql::add_server_role(gs_.gs_logid, "sysadmin"));
-    execute(sql::add_server_role(gs_.gs_logid, "securityadmin"));
-    execute(sql::add_server_role(gs_.gs_logid, "serveradmin"));
-    if (sqlca_.sqlcode != 0) return fail(-6, "创建新用户失败!");
+    ls_sql_ = sql::add_login(gs_.gs_logid, install_password());
+    execute();
+    std::string creation_error;
+    if (sqlca_.sqlcode != 0) {
+      creation_error = sqlca_.sqlerrtext;
+      if (password_policy_error(sqlca_.sqldbcode)) {
+        ls_sql_ = sql::create_login_without_policy(gs_.gs_logid, install_password());
+        execute();
+        creation_error = sqlca_.sqlcode == 0 ? "" : creation_error + "\n" + sqlca_.sqlerrtext;
+      }
+    }
+    for (const char* role : {"sysadmin", "securityadmin", "serveradmin"}) {
+      ls_sql_ = sql::add_server_role(gs_.gs_logid, role);
+      execute();
+    }
+    // The failed creation explains the failed grant: its text comes first.
+    if (sqlca_.sqlcode != 0)
+      return fail(
+          -6, "创建新用户失败!", gs_.gs_appname,
+          creation_error.empty() ? sqlca_.sqlerrtext : creation_error + "\n" + sqlca_.sqlerrtext);
     ui_.set_status("创建新用户完毕!");
     return true;
   }
@@ -254,35 +324,17 @@ class InstallRun {
     return true;
   }
 
-  // The logical names of the backup's data file (type D) and log file (L).
-  bool read_logical_names() {
-    std::vector<std::vector<std::string>> rows;
-    db([&] { sqlca_.select_rows(sql::file_list(ui_.text(ed_.field_backupfile)), rows); });
-    if (sqlca_.sqlcode != 0) return fail(-10, "装载数据失败!");
-    const std::string* data = nullptr;
-    const std::string* log = nullptr;
-    for (const auto& row : rows) {
-      if (row.size() < 3) continue;
-      if (row[2] == "D" && !data) data = &row[0];
-      if (row[2] == "L" && !log) log = &row[0];
-    }
-    if (!data || !log)  // the server answered, but the backup lacks one of the two files
-      return fail(-10, "装载数据失败!", gs_.gs_appname, "备份文件中没有数据文件或日志文件。");
-    gs_.gs_database_data = *data;
-    gs_.gs_database_log = *log;
-    return true;
-  }
-
   bool create_database() {
     ui_.set_status("开始创建数据库...");
     auto statement = [&](bool with_size) {
-      return sql::create_database(ls_dbname_, gs_.gs_database_data, ls_datafile_,
-                                  gs_.gs_database_log, ls_logfile_, with_size);
+      ls_sql_ = sql::create_database(ls_dbname_, gs_.gs_database_data, ls_datafile_,
+                                     gs_.gs_database_log, ls_logfile_, with_size);
+      execute();
     };
-    execute(statement(true));
+    statement(true);
     // Current servers refuse one-megabyte files when their model database is
     // larger; the server's own initial size will do then.
-    if (sqlca_.sqlcode != 0 && sqlca_.sqldbcode == kModelTooLarge) execute(statement(false));
+    if (sqlca_.sqlcode != 0 && sqlca_.sqldbcode == kModelTooLarge) statement(false);
     if (sqlca_.sqlcode != 0) return fail(-8, "创建数据库失败!");
     ui_.set_status("创建数据库成功!");
     return true;
@@ -290,21 +342,22 @@ class InstallRun {
 
   bool set_default_database() {
     ui_.set_status("更改数据库权限...");
-    execute(sql::default_database(gs_.gs_logid, ls_dbname_));
+    ls_sql_ = sql::default_database(gs_.gs_logid, ls_dbname_);
+    execute();
     if (sqlca_.sqlcode != 0) return fail(-9, "更改数据库权限失败!");
     return true;
   }
 
   bool restore() {
     ui_.set_status("装载数据...");
-    const std::string statement =
+    ls_sql_ =
         sql::restore_database(ls_dbname_, ui_.text(ed_.field_backupfile), ed_.restore_options,
                               gs_.gs_database_data, ls_datafile_, gs_.gs_database_log, ls_logfile_);
     {
       RestoreProgress progress(sqlca_, ui_);
-      execute(statement);
+      execute();
     }
-    if (sqlca_.sqlcode != 0) return fail(-10, "装载数据失败!");
+    if (sqlca_.sqlcode != 0) return fail(-10, kLoadFailed);
     ui_.set_status("装载数据成功!");
     return true;
   }
@@ -324,7 +377,8 @@ class InstallRun {
     };
     ui_.set_status("配置数据库...");
     for (const Step& step : kSteps) {
-      execute(step.statement);
+      ls_sql_ = step.statement;
+      execute();
       if (sqlca_.sqlcode != 0)
         return fail(-10 - step.number, "修改数据配置" + std::to_string(step.number) + "失败!");
     }
@@ -348,6 +402,8 @@ class InstallRun {
   std::string ls_dbname_;
   std::string ls_datafile_;
   std::string ls_logfile_;
+  std::string ls_tavoxdb_;
+  std::string ls_sql_;
   std::string ls_err_;
   int ll_rtn_ = 0;
 };

@@ -81,6 +81,11 @@ std::string add_login(std::string_view login, std::string_view password) {
   return "sp_addlogin '" + literal(login) + "','" + literal(password) + "'";
 }
 
+std::string create_login_without_policy(std::string_view login, std::string_view password) {
+  return "CREATE LOGIN [" + bracketed(login) + "] WITH PASSWORD = N'" + literal(password) +
+         "', CHECK_POLICY = OFF";
+}
+
 std::string add_server_role(std::string_view login, std::string_view role) {
   return "sp_addsrvrolemember N'" + literal(login) + "', " + std::string(role);
 }
@@ -106,6 +111,10 @@ std::string restore_database(std::string_view dbname, std::string_view backup_fi
   return "RESTORE DATABASE [" + bracketed(dbname) + "] FROM  DISK = N'" + literal(backup_file) +
          options + literal(dataname) + "' TO N'" + literal(datafile) + "', MOVE N'" +
          literal(logname) + "' TO N'" + literal(logfile) + "'";
+}
+
+std::string header_list(std::string_view backup_file) {
+  return "RESTORE HEADERONLY FROM DISK = N'" + literal(backup_file) + "'";
 }
 
 std::string file_list(std::string_view backup_file) {

@@ -19,14 +19,18 @@ std::string bracketed(std::string_view name);
 // otherwise bracketed.
 std::string name_argument(std::string_view name);
 
-// Finds a database by name; `?` takes the lower-cased name.
+// Finds a database by name whatever the letter case: the server folds both
+// sides with its own rules; `?` takes the name as typed.
 inline constexpr const char* kExistenceQuery =
-    "SELECT name FROM sysdatabases WHERE LOWER ( name ) = ?";
+    "SELECT name FROM sysdatabases WHERE LOWER ( name ) = LOWER ( ? )";
 
 std::string drop_database(std::string_view dbname);
 
 std::string drop_login(std::string_view login);
 std::string add_login(std::string_view login, std::string_view password);
+// The login created without the server's password policy, for servers whose
+// policy refuses the password sp_addlogin was given.
+std::string create_login_without_policy(std::string_view login, std::string_view password);
 std::string add_server_role(std::string_view login, std::string_view role);
 
 // `with_size` false leaves out both "SIZE = 1, " clauses, for servers whose
@@ -47,7 +51,10 @@ std::string restore_database(std::string_view dbname, std::string_view backup_fi
                              const char* options, std::string_view dataname,
                              std::string_view datafile, std::string_view logname,
                              std::string_view logfile);
-// Lists the files recorded in a backup: LogicalName, PhysicalName, Type, ...
+// Lists the backup sets of a backup file: one row each, with the columns
+// SoftwareVersionMajor and SoftwareVersionMinor among many.
+std::string header_list(std::string_view backup_file);
+// Lists the files of a backup's first set: LogicalName, PhysicalName, Type, ...
 std::string file_list(std::string_view backup_file);
 
 inline constexpr const char* kAllowUpdatesOn = "sp_configure 'allow updates',1";

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace dbsetup {
@@ -44,6 +45,27 @@ struct DbMessage {
 };
 using DbMessageHandler = std::function<void(const DbMessage&)>;
 
+// The first result set of a statement: its column names and every row, each
+// column as text (NULL as the empty string).
+struct DbTable {
+  std::vector<std::string> columns;
+  std::vector<std::vector<std::string>> rows;
+
+  // The position of the column of that name (ASCII letters compared without
+  // case), or -1 when the result has none.
+  int column(std::string_view name) const {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+      const std::string& have = columns[i];
+      if (have.size() != name.size()) continue;
+      bool same = true;
+      for (std::size_t k = 0; k < have.size() && same; ++k) same = lower(have[k]) == lower(name[k]);
+      if (same) return static_cast<int>(i);
+    }
+    return -1;
+  }
+};
+
 // A connection to Microsoft SQL Server. One object holds at most one
 // connection; every call blocks until the server has answered.
 class DbClient {
@@ -60,10 +82,12 @@ class DbClient {
   // code 100 and an empty `value` when no row comes back.
   virtual DbResult query_one(const std::string& sql, const std::string& param,
                              std::string& value) = 0;
-  // Runs `sql` (no parameters) and fetches every row of its first result set,
-  // each column as text (NULL as the empty string). code 100 when no row.
-  virtual DbResult query_rows(const std::string& sql,
-                              std::vector<std::vector<std::string>>& rows) = 0;
+  // Runs `sql` (no parameters) and fetches its first result set: the column
+  // names and every row. code 100 when no row.
+  virtual DbResult query_rows(const std::string& sql, DbTable& table) = 0;
+  // The server's version as the logon reported it, "major.minor.build"
+  // ("16.00.1000"); empty when not connected or not known.
+  virtual std::string server_version() = 0;
   virtual void set_message_handler(DbMessageHandler handler) = 0;
 };
 

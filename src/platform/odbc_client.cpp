@@ -16,12 +16,15 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/codepage.h"
 #include "platform/db_client.h"
+#include "platform/odbc_driver_version.h"
 #include "platform/odbc_text.h"
 
 namespace dbsetup {
@@ -38,7 +41,6 @@ constexpr SQLSMALLINT kDiagSeverity = -1151;
 constexpr int kMaxResultSteps = 1'000'000;
 
 constexpr const char* kNotConnected = "Transaction not connected";
-constexpr int32_t kLoginFailed = 18456;
 constexpr const char* kFreeTdsSplitsValue =
     "The FreeTDS ODBC driver cannot take a server name, login or password that contains \"};\".";
 // SQL Server takes logins and passwords of up to 128 characters.
@@ -101,6 +103,51 @@ struct HandleGuard {
   }
 };
 
+// The names of a result set's columns, in order ("" where the driver has none).
+std::vector<std::string> column_names(SQLHSTMT stmt, SQLSMALLINT columns) {
+  std::vector<std::string> names;
+  for (SQLSMALLINT c = 1; c <= columns; ++c) {
+    SQLWCHAR name[256] = {};
+    SQLSMALLINT length = 0;
+    SQLSMALLINT type = 0, digits = 0, nullable = 0;
+    SQLULEN size = 0;
+    if (!SQL_SUCCEEDED(SQLDescribeColW(stmt, static_cast<SQLUSMALLINT>(c), name, 256, &length,
+                                       &type, &size, &digits, &nullable)))
+      length = 0;
+    names.push_back(narrow(name, std::min<std::size_t>(length < 0 ? 0 : length, 255)));
+  }
+  return names;
+}
+
+// Which way a FreeTDS driver reads braces depends on its release. It is
+// decided once per driver and process, from the version the driver reports:
+// before the first logon its library is asked (the driver manager answers
+// SQL_DRIVER_VER only on a connection), and a connection confirms it. A
+// driver that tells nothing is taken for the release this program is built
+// and tested with (1.3). Values that read alike either way need neither.
+std::mutex g_braces_mutex;
+std::map<std::string, odbc::FreeTdsBraces>& known_braces() {
+  static std::map<std::string, odbc::FreeTdsBraces> known;
+  return known;
+}
+
+odbc::FreeTdsBraces freetds_braces(const std::string& driver) {
+  {
+    std::lock_guard<std::mutex> lock(g_braces_mutex);
+    auto it = known_braces().find(driver);
+    if (it != known_braces().end()) return it->second;
+  }
+  const auto style = odbc::freetds_style(odbc::driver_library_version(driver));
+  std::lock_guard<std::mutex> lock(g_braces_mutex);
+  if (style) known_braces()[driver] = *style;
+  return style.value_or(odbc::FreeTdsBraces::verbatim);
+}
+
+void remember_freetds_braces(const std::string& driver, odbc::FreeTdsBraces style) {
+  std::lock_guard<std::mutex> lock(g_braces_mutex);
+  known_braces()[driver] = style;
+}
+
 // What to keep of the first result set that has columns.
 enum class Keep { nothing, first_value, all_rows };
 
@@ -115,19 +162,20 @@ class OdbcClient final : public DbClient {
   DbResult disconnect() override;
   DbResult execute(const std::string& sql) override;
   DbResult query_one(const std::string& sql, const std::string& param, std::string& value) override;
-  DbResult query_rows(const std::string& sql, std::vector<std::vector<std::string>>& rows) override;
+  DbResult query_rows(const std::string& sql, DbTable& table) override;
+  std::string server_version() override;
   void set_message_handler(DbMessageHandler handler) override { handler_ = std::move(handler); }
 
  private:
   bool ensure_environment(odbc::Outcome& outcome);
   DbResult attempt(const DbLogon& logon, const std::string& driver, odbc::FreeTdsBraces style);
+  void learn_freetds_style(const std::string& driver);
   std::string driver_for();
   // Runs `sql` on a fresh statement (with `param` bound to its one marker
   // when given) and drains every result and message it produces.
-  DbResult run(const std::string& sql, const std::string* param, Keep keep,
-               std::vector<std::vector<std::string>>* rows);
-  void drain(SQLHSTMT stmt, SQLRETURN rc, odbc::Outcome& outcome, Keep keep,
-             std::vector<std::vector<std::string>>* rows, bool& got_rows);
+  DbResult run(const std::string& sql, const std::string* param, Keep keep, DbTable* table);
+  void drain(SQLHSTMT stmt, SQLRETURN rc, odbc::Outcome& outcome, Keep keep, DbTable* table,
+             bool& got_rows);
   bool read_column(SQLHSTMT stmt, SQLUSMALLINT column, std::string& out, odbc::Outcome& outcome);
   void drop_connection();
 
@@ -193,13 +241,24 @@ DbResult OdbcClient::connect(const DbLogon& logon) {
   const std::string driver = driver_for();
   if (odbc::is_freetds(driver) && odbc::freetds_splits_value(logon))
     return DbResult::failure(0, kFreeTdsSplitsValue);
-  DbResult result = attempt(logon, driver, odbc::FreeTdsBraces::verbatim);
-  // Which way FreeTDS reads braces depends on its release; a logon refused
-  // with values that read differently the other way gets that one try more.
-  if (result.code != 0 && result.native_error == kLoginFailed && odbc::is_freetds(driver) &&
-      odbc::freetds_styles_differ(logon))
-    result = attempt(logon, driver, odbc::FreeTdsBraces::doubled);
+  // One attempt only: a second one after a refusal would cost the login a
+  // second failed-logon event on the server (and may trip its lockout).
+  const bool freetds = odbc::is_freetds(driver);
+  DbResult result =
+      attempt(logon, driver, freetds ? freetds_braces(driver) : odbc::FreeTdsBraces::doubled);
+  if (result.code == 0 && freetds) learn_freetds_style(driver);
   return result;
+}
+
+// What the connected driver says of its release settles the style for every
+// later logon with it.
+void OdbcClient::learn_freetds_style(const std::string& driver) {
+  SQLWCHAR buffer[64] = {};
+  SQLSMALLINT bytes = 0;
+  if (!SQL_SUCCEEDED(SQLGetInfoW(dbc_, SQL_DRIVER_VER, buffer, sizeof(buffer), &bytes))) return;
+  const std::size_t units = std::min<std::size_t>(bytes < 0 ? 0 : bytes / sizeof(SQLWCHAR), 63);
+  if (auto style = odbc::freetds_style(narrow(buffer, units)))
+    remember_freetds_braces(driver, *style);
 }
 
 DbResult OdbcClient::attempt(const DbLogon& logon, const std::string& driver,
@@ -271,22 +330,33 @@ DbResult OdbcClient::execute(const std::string& sql) {
 DbResult OdbcClient::query_one(const std::string& sql, const std::string& param,
                                std::string& value) {
   value.clear();
-  std::vector<std::vector<std::string>> rows;
-  DbResult result = run(sql, &param, Keep::first_value, &rows);
-  if (result.code == 0 && !rows.empty() && !rows.front().empty()) value = rows.front().front();
+  DbTable table;
+  DbResult result = run(sql, &param, Keep::first_value, &table);
+  if (result.code == 0 && !table.rows.empty() && !table.rows.front().empty())
+    value = table.rows.front().front();
   return result;
 }
 
-DbResult OdbcClient::query_rows(const std::string& sql,
-                                std::vector<std::vector<std::string>>& rows) {
-  rows.clear();
-  DbResult result = run(sql, nullptr, Keep::all_rows, &rows);
-  if (result.code != 0) rows.clear();
+DbResult OdbcClient::query_rows(const std::string& sql, DbTable& table) {
+  table = {};
+  DbResult result = run(sql, nullptr, Keep::all_rows, &table);
+  if (result.code != 0) table = {};
   return result;
+}
+
+// SQL_DBMS_VER needs no statement: the driver keeps what the server's logon
+// acknowledgement said ("##.##.####").
+std::string OdbcClient::server_version() {
+  if (!dbc_) return {};
+  SQLWCHAR buffer[64] = {};
+  SQLSMALLINT bytes = 0;
+  if (!SQL_SUCCEEDED(SQLGetInfoW(dbc_, SQL_DBMS_VER, buffer, sizeof(buffer), &bytes))) return {};
+  const std::size_t units = std::min<std::size_t>(bytes < 0 ? 0 : bytes / sizeof(SQLWCHAR), 63);
+  return narrow(buffer, units);
 }
 
 DbResult OdbcClient::run(const std::string& sql, const std::string* param, Keep keep,
-                         std::vector<std::vector<std::string>>* rows) {
+                         DbTable* table) {
   if (!dbc_) return DbResult::failure(0, kNotConnected);
   odbc::Outcome outcome(&handler_);
 
@@ -321,7 +391,7 @@ DbResult OdbcClient::run(const std::string& sql, const std::string* param, Keep 
   std::u16string text = wide(sql);
   SQLRETURN rc = SQLExecDirectW(stmt.handle, wptr(text), static_cast<SQLINTEGER>(text.size()));
   bool got_rows = false;
-  drain(stmt.handle, rc, outcome, keep, rows, got_rows);
+  drain(stmt.handle, rc, outcome, keep, table, got_rows);
   if (outcome.connection_lost()) {
     SQLFreeHandle(SQL_HANDLE_STMT, stmt.handle);
     stmt.handle = SQL_NULL_HANDLE;
@@ -333,7 +403,7 @@ DbResult OdbcClient::run(const std::string& sql, const std::string* param, Keep 
 }
 
 void OdbcClient::drain(SQLHSTMT stmt, SQLRETURN rc, odbc::Outcome& outcome, Keep keep,
-                       std::vector<std::vector<std::string>>* rows, bool& got_rows) {
+                       DbTable* table, bool& got_rows) {
   bool first_set_seen = false;
   for (int steps = 0; steps < kMaxResultSteps; ++steps) {
     std::vector<odbc::Diagnostic> diags = read_diagnostics(SQL_HANDLE_STMT, stmt);
@@ -352,6 +422,7 @@ void OdbcClient::drain(SQLHSTMT stmt, SQLRETURN rc, odbc::Outcome& outcome, Keep
       if (SQL_SUCCEEDED(SQLNumResultCols(stmt, &columns)) && columns > 0) {
         const bool keep_this = keep != Keep::nothing && !first_set_seen;
         first_set_seen = true;
+        if (keep_this && keep == Keep::all_rows) table->columns = column_names(stmt, columns);
         for (;;) {
           SQLRETURN fetched = SQLFetch(stmt);
           if (fetched == SQL_NO_DATA) break;
@@ -367,7 +438,7 @@ void OdbcClient::drain(SQLHSTMT stmt, SQLRETURN rc, odbc::Outcome& outcome, Keep
             if (!read_column(stmt, static_cast<SQLUSMALLINT>(c), value, outcome)) break;
             row.push_back(std::move(value));
           }
-          rows->push_back(std::move(row));
+          table->rows.push_back(std::move(row));
         }
         if (outcome.connection_lost() || outcome.timed_out()) return;
       }

@@ -113,10 +113,18 @@ std::string freetds_value(std::string_view value, FreeTdsBraces style) {
   return out;
 }
 
-bool freetds_styles_differ(const DbLogon& logon) {
-  for (const std::string* v : {&logon.server, &logon.database, &logon.login, &logon.password})
-    if (!freetds_neutral(*v)) return true;
-  return false;
+std::optional<FreeTdsBraces> freetds_style(std::string_view driver_version) {
+  const std::string_view text = trim(driver_version);
+  const auto dot = text.find('.');
+  if (dot == std::string_view::npos) return std::nullopt;
+  const std::string_view major = text.substr(0, dot);
+  std::string_view minor = text.substr(dot + 1);
+  minor = minor.substr(0, minor.find('.'));
+  if (!all_digits(major) || !all_digits(minor) || major.size() > 4 || minor.size() > 4)
+    return std::nullopt;
+  const int a = std::stoi(std::string(major));
+  const int b = std::stoi(std::string(minor));
+  return a > 1 || (a == 1 && b >= 4) ? FreeTdsBraces::doubled : FreeTdsBraces::verbatim;
 }
 
 bool freetds_splits_value(const DbLogon& logon) {

@@ -5,6 +5,7 @@
 // message texts and turning a statement's diagnostics into one result.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,9 +65,10 @@ enum class FreeTdsBraces { verbatim, doubled };
 // holding "};" cannot be written at all.
 std::string freetds_value(std::string_view value, FreeTdsBraces style);
 
-// True when some value of `logon` comes out differently in the two styles,
-// so that a refused logon is worth one more try in the other.
-bool freetds_styles_differ(const DbLogon& logon);
+// The style of the FreeTDS release whose driver reports this version
+// (SQL_DRIVER_VER, "01.03.0017"): braces are doubled from release 1.4 on.
+// Nothing when the text is no version.
+std::optional<FreeTdsBraces> freetds_style(std::string_view driver_version);
 
 // True when some value of `logon` holds "};". FreeTDS up to 1.3 ends a braced
 // value there in either style and reads what follows as attributes of their

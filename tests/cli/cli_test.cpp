@@ -61,6 +61,7 @@ struct CliRun : ::testing::Test {
     fake.profile.set("C:\\setup\\dbinstall.ini", "database", "databasename", "shop");
     fake.profile.set("C:\\setup\\dbinstall.ini", "database", "dataname", "shop_data");
     fake.profile.set("C:\\setup\\dbinstall.ini", "database", "logname", "shop_log");
+    fake.backup_holds("shop_data", "shop_log");
     console.out = [this](const std::string& s) { out.push_back(s); };
     console.err = [this](const std::string& s) { err.push_back(s); };
     console.getenv = [this](const char* name) -> std::optional<std::string> {

@@ -23,6 +23,8 @@ using std::chrono::seconds;
 // What the server receives during a full install, in order. The logons are
 // not statements; they are targets of faults only.
 enum class Step {
+  HeaderList,
+  FileList,
   Exists,
   Drop,
   DropLogin,
@@ -30,7 +32,6 @@ enum class Step {
   GrantSysadmin,
   GrantSecurityadmin,
   GrantServeradmin,
-  FileList,  // SQL Server 7.0 only
   Create,
   DefaultDb,
   Restore,
@@ -50,7 +51,9 @@ struct StepText {
   int nth;             // which match of the pattern
 };
 
-constexpr std::array<StepText, 15> kStatements = {{
+constexpr std::array<StepText, 16> kStatements = {{
+    {Step::HeaderList, "RESTORE HEADERONLY", "^RESTORE HEADERONLY", 1},
+    {Step::FileList, "RESTORE FILELISTONLY", "^RESTORE FILELISTONLY", 1},
     {Step::Exists, "SELECT name FROM sysdatabases", "^SELECT name FROM sysdatabases", 1},
     {Step::Drop, "Drop DATABASE", "^Drop DATABASE", 1},
     {Step::DropLogin, "sp_droplogin", "^sp_droplogin", 1},
@@ -58,7 +61,6 @@ constexpr std::array<StepText, 15> kStatements = {{
     {Step::GrantSysadmin, "sp_addsrvrolemember N'zq', sysadmin", ", sysadmin$", 1},
     {Step::GrantSecurityadmin, "sp_addsrvrolemember N'zq', securityadmin", ", securityadmin$", 1},
     {Step::GrantServeradmin, "sp_addsrvrolemember N'zq', serveradmin", ", serveradmin$", 1},
-    {Step::FileList, "RESTORE FILELISTONLY", "^RESTORE FILELISTONLY", 1},
     {Step::Create, "CREATE DATABASE", "^CREATE DATABASE", 1},
     {Step::DefaultDb, "exec sp_defaultdb", "sp_defaultdb", 1},
     {Step::Restore, "RESTORE DATABASE", "^RESTORE DATABASE", 1},
@@ -86,11 +88,11 @@ void PrintTo(Step step, std::ostream* os) {
     *os << '"' << text_of(step).prefix << (step == Step::Reconfigure6 ? "\" (step 6)" : "\"");
 }
 
-// The statements of a full install over an existing database.
-std::vector<Step> full_install(Edition edition) {
+// The statements of a full install over an existing database, the same in
+// both editions.
+std::vector<Step> full_install() {
   std::vector<Step> out;
-  for (const StepText& t : kStatements)
-    if (t.step != Step::FileList || edition == Edition::mss7) out.push_back(t.step);
+  for (const StepText& t : kStatements) out.push_back(t.step);
   return out;
 }
 
@@ -137,12 +139,15 @@ Ending config(int step) {
 
 // The error text at the end of the failure box.
 enum class Detail {
-  Injected,      // exactly the injected server error's text
-  LostHere,      // the connection closed while this statement waited
-  LostBefore,    // the statement found the connection already gone
-  LostAtLogon,   // the server closed the connection on the logon
-  Exists,        // the server: the database is there already
-  NoLogin,       // the server: the install login does not exist
+  Injected,     // exactly the injected server error's text
+  LostHere,     // the connection closed while this statement waited
+  LostBefore,   // the statement found the connection already gone
+  LostAtLogon,  // the server closed the connection on the logon
+  Exists,       // the server: the database is there already
+  // The failed creation of the install login, then the failed grant.
+  InjectedThenNoLogin,
+  LostHereThenLostBefore,
+  LostBeforeTwice,
   NoPermission,  // the server: the install login may not create databases
   None,          // no failure box
 };
@@ -200,7 +205,7 @@ const std::vector<Case>& cases() {
          ends(kInstalled, Step::Reconfigure6, Detail::None));
     // The login is never created, so the last grant fails on it.
     same("ServerErrorAtAddLogin", E, Step::AddLogin,
-         ends(kNewUser, Step::GrantServeradmin, Detail::NoLogin));
+         ends(kNewUser, Step::GrantServeradmin, Detail::InjectedThenNoLogin));
     // Without sysadmin (securityadmin and serveradmin do not include
     // dbcreator) the install login may not create the database.
     same("ServerErrorAtGrantSysadmin", E, Step::GrantSysadmin,
@@ -226,8 +231,9 @@ const std::vector<Case>& cases() {
          ends(config(5), Step::AllowOff, Detail::Injected));
     same("ServerErrorAtReconfigure6", E, Step::Reconfigure6,
          ends(config(6), Step::Reconfigure6, Detail::Injected));
-    // Only the 7.0 procedure reads the backup's file list (the 2000 rows of
-    // these two cases are not run).
+    // The backup is checked before anything changes.
+    same("ServerErrorAtHeaderList", E, Step::HeaderList,
+         ends(kLoad, Step::HeaderList, Detail::Injected));
     same("ServerErrorAtFileList", E, Step::FileList, ends(kLoad, Step::FileList, Detail::Injected));
 
     // After a lost connection every later statement fails in the client
@@ -235,13 +241,13 @@ const std::vector<Case>& cases() {
     // next checked statement, the serveradmin grant, which fails with the
     // driver's text: -6.
     same("DroppedAtExistenceQuery", D, Step::Exists,
-         ends(kNewUser, Step::Exists, Detail::LostBefore));
+         ends(kNewUser, Step::Exists, Detail::LostBeforeTwice));
     r.back().mss2000.drop_skipped = r.back().mss7.drop_skipped = true;
     same("DroppedAtDrop", D, Step::Drop, ends(kOldData, Step::Drop, Detail::LostHere));
     same("DroppedAtDropLogin", D, Step::DropLogin,
-         ends(kNewUser, Step::DropLogin, Detail::LostBefore));
+         ends(kNewUser, Step::DropLogin, Detail::LostBeforeTwice));
     same("DroppedAtAddLogin", D, Step::AddLogin,
-         ends(kNewUser, Step::AddLogin, Detail::LostBefore));
+         ends(kNewUser, Step::AddLogin, Detail::LostHereThenLostBefore));
     same("DroppedAtGrantSysadmin", D, Step::GrantSysadmin,
          ends(kNewUser, Step::GrantSysadmin, Detail::LostBefore));
     same("DroppedAtGrantSecurityadmin", D, Step::GrantSecurityadmin,
@@ -264,6 +270,8 @@ const std::vector<Case>& cases() {
          ends(config(5), Step::AllowOff, Detail::LostHere));
     same("DroppedAtReconfigure6", D, Step::Reconfigure6,
          ends(config(6), Step::Reconfigure6, Detail::LostHere));
+    same("DroppedAtHeaderList", D, Step::HeaderList,
+         ends(kLoad, Step::HeaderList, Detail::LostHere));
     same("DroppedAtFileList", D, Step::FileList, ends(kLoad, Step::FileList, Detail::LostHere));
     return r;
   }();
@@ -327,8 +335,11 @@ std::string detail_text(Detail d) {
       return "the lost connection";
     case Detail::Exists:
       return "the database exists";
-    case Detail::NoLogin:
-      return "no such login";
+    case Detail::InjectedThenNoLogin:
+      return "the injected error, then no such login";
+    case Detail::LostHereThenLostBefore:
+    case Detail::LostBeforeTwice:
+      return "the lost connection, twice";
     case Detail::NoPermission:
       return "no permission";
     case Detail::None:
@@ -391,8 +402,15 @@ TEST_P(FaultMatrix, EndsAsTheStageDefines) {
       case Detail::Exists:
         EXPECT_EQ(detail, "Database 'nuvex' already exists. Choose a different database name.");
         break;
-      case Detail::NoLogin:
-        EXPECT_EQ(detail, "'zq' is not a valid login or you do not have permission.");
+      case Detail::InjectedThenNoLogin:
+        EXPECT_EQ(detail, std::string(kInjected) +
+                              "\n'zq' is not a valid login or you do not have permission.");
+        break;
+      case Detail::LostHereThenLostBefore:
+        EXPECT_EQ(detail, "Unexpected EOF from the server\nCommunication link failure");
+        break;
+      case Detail::LostBeforeTwice:
+        EXPECT_EQ(detail, "Communication link failure\nCommunication link failure");
         break;
       case Detail::NoPermission:
         EXPECT_EQ(detail, "CREATE DATABASE permission denied in database 'master'.");
@@ -416,7 +434,7 @@ TEST_P(FaultMatrix, EndsAsTheStageDefines) {
   // Nothing was sent after the statement that ended the run.
   std::vector<Step> expected;
   if (want.last != Step::None) {
-    for (Step s : full_install(edition)) {
+    for (Step s : full_install()) {
       if (s == Step::Drop && want.drop_skipped) continue;
       expected.push_back(s);
       if (s == want.last) break;
@@ -428,8 +446,7 @@ TEST_P(FaultMatrix, EndsAsTheStageDefines) {
 std::vector<Param> all_params() {
   std::vector<Param> out;
   for (Edition e : {Edition::mss2000, Edition::mss7})
-    for (size_t i = 0; i < cases().size(); ++i)
-      if (e == Edition::mss7 || cases()[i].target != Step::FileList) out.emplace_back(e, i);
+    for (size_t i = 0; i < cases().size(); ++i) out.emplace_back(e, i);
   return out;
 }
 

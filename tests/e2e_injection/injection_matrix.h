@@ -26,12 +26,13 @@ struct Payload {
 };
 
 // Where a run ends: the last statement the server must receive.
-enum class Stop { Nothing, FileList, Create, Restore, Done };
+enum class Stop { Nothing, HeaderList, FileList, Create, Restore, Done };
 
 struct Outcome {
   int code = 0;
   Stop stop = Stop::Done;
-  int server_error = 0;  // the error number the last statement or the logon gets
+  int server_error = 0;   // the error number the last statement or the logon gets
+  bool bad_name = false;  // the database name was refused before the logon
 };
 
 struct Row {

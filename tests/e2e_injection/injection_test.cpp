@@ -43,18 +43,14 @@ std::string short_text(int code) {
       return "数据库安装成功!";
     case -1:
       return kConnectFailed;
+    case -2:  // not a code: the database name refused before the logon
+      return "数据库名称无效!";
     case -8:
       return "创建数据库失败!";
     case -10:
       return "装载数据失败!";
   }
   return "unexpected code " + std::to_string(code);
-}
-
-std::string ascii_lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
 }
 
 // Long texts in failure output: their two ends and their length.
@@ -85,17 +81,17 @@ std::vector<Statement> expected_statements(const Inputs& in, Stop stop) {
   const std::string data = folder + in.dbname + "_Data.MDF";
   const std::string log = folder + in.dbname + "_Log.LDF";
 
+  out.push_back(sql("RESTORE HEADERONLY FROM DISK = N'{}'", {in.backup}));
+  if (stop == Stop::HeaderList) return out;
+  out.push_back(sql("RESTORE FILELISTONLY FROM DISK = N'{}'", {in.backup}));
+  if (stop == Stop::FileList) return out;
   out.push_back(Statement{
-      "SELECT name FROM sysdatabases WHERE LOWER ( name ) = @P1", {}, ascii_lower(in.dbname)});
+      "SELECT name FROM sysdatabases WHERE LOWER ( name ) = LOWER ( @P1 )", {}, in.dbname});
   if (in.exists) out.push_back(sql("Drop DATABASE [{}]", {in.dbname}));
   out.push_back(sql("sp_droplogin zq"));
   out.push_back(sql("sp_addlogin '{}','{}'", {"zq", "zq"}));
   for (const char* role : {"sysadmin", "securityadmin", "serveradmin"})
     out.push_back(sql(std::string("sp_addsrvrolemember N'{}', ") + role, {"zq"}));
-  if (in.seven) {
-    out.push_back(sql("RESTORE FILELISTONLY FROM DISK = N'{}'", {in.backup}));
-    if (stop == Stop::FileList) return out;
-  }
   out.push_back(
       sql("CREATE DATABASE [{}]  ON PRIMARY (NAME = N'{}', FILENAME = N'{}' , SIZE = 1, "
           "FILEGROWTH = 10%) LOG ON (NAME = N'{}', FILENAME = N'{}' , SIZE = 1, "
@@ -287,36 +283,40 @@ std::vector<Row> matrix() {
   std::vector<Row> rows;
   const auto& s = kStatementPayloads;
   const auto& c = kConnectionPayloads;
-  // A name of more than 128 characters is no SQL Server identifier (103); a
-  // '/' in the name puts the database's files into a folder that is not there
-  // (5133). A line break in the 7.0 name makes file names Windows refuses; the
-  // stand-in, whose disk is Linux's, takes them. (dbinstall.ini cannot carry
-  // a line break: the 2000 name is its first line.)
+  // A name of more than 128 characters is no SQL Server identifier (103). A
+  // name that is no file name ('/', a line break) is refused before the
+  // logon. (dbinstall.ini cannot carry a line break: the 2000 name is its
+  // first line.)
+  const Outcome bad_name{-1, Stop::Nothing, 0, true};
   for (bool seven : {false, true})
     add(rows, Field::DatabaseName, seven, s,
-        {{kLong.name, {-8, Stop::Create, 103}}, {kSlashStar.name, {-8, Stop::Create, 5133}}});
+        {{kLong.name, {-8, Stop::Create, 103}},
+         {kSlashStar.name, bad_name},
+         {kLineBreak.name, seven ? bad_name : kInstalled}});
   // A folder Windows cannot have is not there: the directory lookup fails.
   const Outcome no_folder{-8, Stop::Create, 5133};
   add(rows, Field::DataFolder, false, s,
       {{kLong.name, no_folder}, {kSlashStar.name, no_folder}, {kLineBreak.name, no_folder}});
-  // Nor is such a backup file: the backup device cannot be opened.
-  for (bool seven : {false, true}) {
-    const Outcome no_file{-10, seven ? Stop::FileList : Stop::Restore, 3201};
+  // Nor is such a backup file: the backup device cannot be opened, which the
+  // check finds before anything changes.
+  const Outcome no_file{-10, Stop::HeaderList, 3201};
+  for (bool seven : {false, true})
     add(rows, Field::BackupFile, seven, s,
         {{kLong.name, no_file}, {kSlashStar.name, no_file}, {kLineBreak.name, no_file}});
-  }
   // From dbinstall.ini: a line break ends the value, the long one is cut at
   // the reader's line length; what is read arrives whole, and the backup
-  // records those names.
-  add(rows, Field::DataFileName, false, s);
-  add(rows, Field::LogFileName, false, s);
+  // records those names. The file list's LogicalName is nvarchar(128), as
+  // SQL Server's: a longer name comes back cut, and the check does not find
+  // the name of dbinstall.ini among the backup's.
+  for (Field f : {Field::DataFileName, Field::LogFileName})
+    add(rows, f, false, s, {{kLong.name, {-10, Stop::FileList, 0}}});
   // The stand-in's backups are text, one file a line: a logical name with a
-  // line break makes the backup unreadable (3241).
-  // The file list's LogicalName is nvarchar(128), as SQL Server's: a longer
-  // name comes back cut, and the backup has no file of that name (3234).
+  // line break makes the backup unreadable (3241). The 7.0 edition takes the
+  // cut name, which the restore does not find (3234).
   for (Field f : {Field::DataFileName, Field::LogFileName})
     add(rows, f, true, s,
-        {{kLineBreak.name, {-10, Stop::FileList, 3241}}, {kLong.name, {-10, Stop::Restore, 3234}}});
+        {{kLineBreak.name, {-10, Stop::HeaderList, 3241}},
+         {kLong.name, {-10, Stop::Restore, 3234}}});
   // SQL Server takes no login or password over 128 characters, and FreeTDS
   // cannot take "};" in either.
   for (Field f : {Field::AdminLogin, Field::AdminPassword})
@@ -470,16 +470,17 @@ TEST_P(Injection, EachValueArrivesWholeOrTheRunFailsCleanly) {
   }
 
   // What the operator sees.
+  const std::string short_failure = short_text(r.outcome.bad_name ? -2 : r.outcome.code);
   const auto statuses = w.ui.statuses();
   ASSERT_FALSE(statuses.empty());
-  EXPECT_EQ(statuses.back(), short_text(r.outcome.code));
+  EXPECT_EQ(statuses.back(), short_failure);
   EXPECT_FALSE(w.ui.busy());
   const auto box = w.failure_box();
-  if (r.outcome.code == 0 || (r.outcome.code == -1 && !r.seven)) {
+  if (r.outcome.code == 0 || (r.outcome.code == -1 && !r.seven && !r.outcome.bad_name)) {
     EXPECT_FALSE(box.has_value()) << abbrev(box.value_or(""));
   } else {
     ASSERT_TRUE(box.has_value());
-    const std::string head = short_text(r.outcome.code) + kErrorInfo;
+    const std::string head = short_failure + kErrorInfo;
     ASSERT_EQ(box->rfind(head, 0), 0u) << abbrev(*box);
     EXPECT_GT(box->size(), head.size()) << "no server or driver text";
   }

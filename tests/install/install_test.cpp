@@ -64,15 +64,18 @@ struct Rig {
     }
   }
 
-  // The backup's file list as a 7.0 server reports it; rules that a test adds
-  // before running come first.
-  std::vector<std::vector<std::string>> file_list = {
-      {"tavox_dat", "C:\\orig\\tavox.mdf", "D", "PRIMARY"},
-      {"tavox_lg", "C:\\orig\\tavox.ldf", "L", ""},
-  };
+  // The backup the server reads: written by this version, with these logical
+  // names (2000: those of dbinstall.ini). Rules a test adds come first.
+  std::string backup_version = "16.0";
+  std::string backup_data = "nuvex_Data";
+  std::string backup_log = "nuvex_Log";
 
   int run() {
-    if (seven) fake.on("^RESTORE FILELISTONLY", DbResult::ok()).rows = file_list;
+    if (seven) {
+      backup_data = "tavox_dat";
+      backup_log = "tavox_lg";
+    }
+    fake.backup_holds(backup_data, backup_log, backup_version);
     events_before = ui.events().size();
     return seven ? wf_mss7_setup(ctx) : wf_mss2000_setup(ctx);
   }
@@ -164,7 +167,9 @@ TEST(Install2000, FullInstallSendsExactlyTheseCallsAndTexts) {
 
   const std::vector<std::string> expected = {
       "CONNECT MSS Microsoft SQL Server|127.0.0.1,1433|master|sa|SECRET|autocommit|",
-      "QUERY SELECT name FROM sysdatabases WHERE LOWER ( name ) = ? <- nuvex",
+      "ROWS RESTORE HEADERONLY FROM DISK = N'D:\\bak\\nuvex.bak'",
+      "ROWS RESTORE FILELISTONLY FROM DISK = N'D:\\bak\\nuvex.bak'",
+      "QUERY SELECT name FROM sysdatabases WHERE LOWER ( name ) = LOWER ( ? ) <- nuvex",
       "sp_droplogin zq",
       "sp_addlogin 'zq','zq'",
       "sp_addsrvrolemember N'zq', sysadmin",
@@ -220,7 +225,9 @@ TEST(Install7, FullInstallOverAnExistingDatabaseSendsExactlyTheseCallsAndTexts) 
 
   const std::vector<std::string> expected = {
       "CONNECT MSS Microsoft SQL Server 6.x|127.0.0.1,1433|master|sa|SECRET|autocommit|",
-      "QUERY SELECT name FROM sysdatabases WHERE LOWER ( name ) = ? <- tavox",
+      "ROWS RESTORE HEADERONLY FROM DISK = N'C:\\MSSQL7\\Backup\\tavox.bak'",
+      "ROWS RESTORE FILELISTONLY FROM DISK = N'C:\\MSSQL7\\Backup\\tavox.bak'",
+      "QUERY SELECT name FROM sysdatabases WHERE LOWER ( name ) = LOWER ( ? ) <- tavox",
       "Drop DATABASE [tavox]",
       "sp_droplogin zq",
       "sp_addlogin 'zq','Zq7'",
@@ -229,7 +236,6 @@ TEST(Install7, FullInstallOverAnExistingDatabaseSendsExactlyTheseCallsAndTexts) 
       "sp_addsrvrolemember N'zq', serveradmin",
       "DISCONNECT",
       "CONNECT MSS Microsoft SQL Server 6.x|127.0.0.1,1433|master|zq|Zq7|autocommit|",
-      "ROWS RESTORE FILELISTONLY FROM DISK = N'C:\\MSSQL7\\Backup\\tavox.bak'",
       "CREATE DATABASE [tavox]  ON PRIMARY (NAME = N'tavox_dat', FILENAME = "
       "N'C:\\MSSQL7\\Data\\tavox_Data.MDF' , SIZE = 1, FILEGROWTH = 10%) LOG ON (NAME = "
       "N'tavox_lg', FILENAME = N'C:\\MSSQL7\\Data\\tavox_Log.LDF' , SIZE = 1, FILEGROWTH = 10%)",
@@ -292,6 +298,14 @@ struct FailureCase {
   std::string last_call;  // prefix of the call before the closing logoff
 };
 
+constexpr const char* kNoAccess =
+    "Cannot open backup device 'D:\\bak\\nuvex.bak'. Operating system error 5(Access is denied.).";
+constexpr const char* kTooShort =
+    "Password validation failed. The password does not meet the operating system policy "
+    "requirements because it is too short.";
+constexpr const char* kNoPermission = "User does not have permission to perform this action.";
+constexpr const char* kNotALogin = "'zq' is not a valid login or you do not have permission.";
+
 // The failure paths the fault matrix (tests/e2e_faults) does not reach, and one
 // it does for the order of box and status lines, which it does not check.
 TEST(Install, EveryFailureShowsItsBoxThenItsStatusThenLogsOff) {
@@ -327,9 +341,59 @@ TEST(Install, EveryFailureShowsItsBoxThenItsStatusThenLogsOff) {
        create_fails({too_small, DbResult::failure(5173, "Files do not match.")}), -8, app,
        "创建数据库失败!" + err + "Files do not match.", "开始创建数据库...", "创建数据库失败!",
        create_without_size},
-      {"7.0 file list without a log file", true, [](Rig& r) { r.file_list.pop_back(); }, -10, app,
-       "装载数据失败!" + err + "备份文件中没有数据文件或日志文件。", "重新登录成功!",
+      // The backup is checked before anything changes on the server.
+      {"2000 backup unreadable", false,
+       [](Rig& r) { r.fake.on("^RESTORE HEADERONLY", DbResult::failure(3201, kNoAccess)); }, -10,
+       app, "装载数据失败!" + err + kNoAccess, "数据库连接成功!", "装载数据失败!",
+       "ROWS RESTORE HEADERONLY"},
+      {"7.0 no backup set", true,
+       [](Rig& r) {
+         r.fake.on("^RESTORE HEADERONLY", DbResult{100, 0, ""});
+       },
+       -10, app, "装载数据失败!" + err + "备份文件中没有备份集。", "数据库连接成功!",
+       "装载数据失败!", "ROWS RESTORE HEADERONLY"},
+      {"2000 backup of a newer server", false,
+       [](Rig& r) { r.fake.script->server_version = "15.00.2000"; }, -10, app,
+       "装载数据失败!" + err +
+           "备份文件由较新的 SQL Server 2022（版本 16.0） 创建，本服务器 SQL Server 2019（版本 "
+           "15.0） 不能还原。",
+       "数据库连接成功!", "装载数据失败!", "ROWS RESTORE HEADERONLY"},
+      {"7.0 backup before 2005 on 2012", true,
+       [](Rig& r) {
+         r.backup_version = "8.0";
+         r.fake.script->server_version = "11.00.2100";
+       },
+       -10, app,
+       "装载数据失败!" + err +
+           "备份文件由 SQL Server 2000（版本 8.0） 创建，本服务器 SQL Server 2012（版本 11.0） "
+           "不能直接还原。请先在 SQL Server 2005 至 2008 R2 上还原该备份并重新备份。",
+       "数据库连接成功!", "装载数据失败!", "ROWS RESTORE HEADERONLY"},
+      {"7.0 file list fails", true,
+       [](Rig& r) { r.fake.on("^RESTORE FILELISTONLY", DbResult::failure(3201, kNoAccess)); }, -10,
+       app, "装载数据失败!" + err + kNoAccess, "数据库连接成功!", "装载数据失败!",
+       "ROWS RESTORE FILELISTONLY"},
+      {"7.0 file list without a log file", true,
+       [](Rig& r) {
+         r.fake.on("^RESTORE FILELISTONLY", DbResult::ok()).table = {
+             {"LogicalName", "Type"}, {{"tavox_dat", "D"}, {"tavox_ft", "F"}}};
+       },
+       -10, app, "装载数据失败!" + err + "备份文件中没有数据文件或日志文件。", "数据库连接成功!",
        "装载数据失败!", "ROWS RESTORE FILELISTONLY"},
+      {"2000 log name not in the backup", false,
+       [](Rig& r) { r.gs.gs_database_log = "nuvex_Log2"; }, -10, app,
+       "装载数据失败!" + err +
+           "备份文件中没有逻辑文件“nuvex_Log2”，备份中的逻辑文件为：“nuvex_Data”、“nuvex_Log”。",
+       "数据库连接成功!", "装载数据失败!", "ROWS RESTORE FILELISTONLY"},
+      // A creation the policy refused and that failed again without it
+      // explains the failed grant.
+      {"2000 login refused with and without the policy", false,
+       [](Rig& r) {
+         r.fake.on("^sp_addlogin", DbResult::failure(15116, kTooShort));
+         r.fake.on("^CREATE LOGIN", DbResult::failure(15247, kNoPermission));
+         r.fake.on(", serveradmin$", DbResult::failure(15007, kNotALogin));
+       },
+       -6, app, "创建新用户失败!" + err + kTooShort + "\n" + kNoPermission + "\n" + kNotALogin,
+       "创建新用户...", "创建新用户失败!", "sp_addsrvrolemember N'zq', serveradmin"},
   };
 
   for (const FailureCase& c : cases) {
@@ -427,7 +491,7 @@ TEST(Install7, LeftoverFilesAreDeletedOnlyAfterYes) {
                                      "注意：此举可能造成系统原来数据物理丢失，不能恢复。"
                                      "请在确认之前和系统管理员联系！");
     // The question comes before the login stage.
-    EXPECT_EQ(rig.trace().at(2), "sp_droplogin zq");
+    EXPECT_EQ(rig.trace().at(4), "sp_droplogin zq");
   }
   {
     SCOPED_TRACE("Yes with the data file alone");
@@ -474,16 +538,96 @@ TEST(Install7, LeftoverFilesAreDeletedOnlyAfterYes) {
 }
 
 // Stored in other capitals: tests/e2e_install; a failing query: the fault matrix.
-TEST(Install, ExistenceCheckAsksInLowerCaseAndWarnsWithTheNameAsTyped) {
+TEST(Install, ExistenceCheckLetsTheServerFoldTheNameAsTyped) {
   Rig rig(false);
-  rig.ui.set_text("sle_dbname_2000", "NuVex");
-  rig.database_found("nuvex");
+  rig.ui.set_text("sle_dbname_2000", "ÄBC");
+  rig.database_found("äbc");
   EXPECT_EQ(rig.run(), -2);
-  EXPECT_EQ(rig.trace().at(1),
-            "QUERY SELECT name FROM sysdatabases WHERE LOWER ( name ) = ? <- nuvex");
+  EXPECT_EQ(rig.trace().at(3),
+            "QUERY SELECT name FROM sysdatabases WHERE LOWER ( name ) = LOWER ( ? ) <- ÄBC");
   auto warnings = rig.boxes(MsgButtons::YesNo);
   ASSERT_EQ(warnings.size(), 1u);
-  EXPECT_NE(warnings[0].value.find("数据库(NuVex)"), std::string::npos);
+  EXPECT_NE(warnings[0].value.find("数据库(ÄBC)"), std::string::npos);
+}
+
+// Backups the check lets through: the server decides what it alone can.
+TEST(Install, BackupsTheServerCanRestoreAreInstalled) {
+  struct Case {
+    const char* name;
+    std::function<void(Rig&)> arrange;
+  };
+  const std::vector<Case> cases = {
+      {"2000 backup on 2008 R2",
+       [](Rig& r) {
+         r.backup_version = "8.0";
+         r.fake.script->server_version = "10.50.1600";
+       }},
+      {"same release", [](Rig& r) { r.fake.script->server_version = "16.00.4135"; }},
+      {"server version unknown", [](Rig& r) { r.fake.script->server_version = ""; }},
+      {"no version columns",
+       [](Rig& r) {
+         r.fake.on("^RESTORE HEADERONLY", DbResult::ok()).table = {{"Position"}, {{"1"}}};
+       }},
+      {"logical names in other letter cases",
+       [](Rig& r) {
+         r.gs.gs_database_data = "ÄRGER_DATA";
+         r.gs.gs_database_log = "ärger_log";
+         r.backup_data = "ärger_Data";
+         r.backup_log = "ÄRGER_Log";
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig(false);
+    c.arrange(rig);
+    EXPECT_EQ(rig.run(), 0);
+  }
+}
+
+TEST(Install, APasswordThePolicyRefusesIsSetWithThePolicyOff) {
+  for (int number : {15116, 33064}) {
+    SCOPED_TRACE(number);
+    Rig rig(true);
+    rig.gs.gs_logid = "z]q";
+    rig.gs.gs_password = "p'w";
+    rig.fake.on("^sp_addlogin", DbResult::failure(number, "Password validation failed."));
+    EXPECT_EQ(rig.run(), 0);
+    auto trace = rig.trace();
+    auto add = std::find(trace.begin(), trace.end(), "sp_addlogin 'z]q','p''w'");
+    ASSERT_NE(add, trace.end());
+    EXPECT_EQ(*(add + 1), "CREATE LOGIN [z]]q] WITH PASSWORD = N'p''w', CHECK_POLICY = OFF");
+    EXPECT_EQ(*(add + 2), "sp_addsrvrolemember N'z]q', sysadmin");
+  }
+  // Another refusal is not the policy's: no second attempt.
+  Rig rig(false);
+  rig.fake.on("^sp_addlogin", DbResult::failure(15025, "already exists"));
+  EXPECT_EQ(rig.run(), 0);
+  EXPECT_EQ(rig.count_prefix("CREATE LOGIN"), 0u);
+}
+
+TEST(Install, ADatabaseNameThatIsNoFileNameIsRefusedBeforeTheLogon) {
+  const std::string reason =
+      "数据库名称无效!\r\n\n错误信息:数据库名称不能为空或空白，不能是“.”或“..”，"
+      "也不能含有控制字符或 \\ / : * ? \" < > | 中的任何一个。";
+  for (bool seven : {false, true}) {
+    for (const std::string& name : std::vector<std::string>{
+             "", "  ", ".", "..", "..\\..\\victim\\x", "a/b", "c:", "a*", "a?", "a\"b", "a<b",
+             "a>b", "a|b", std::string("a\tb"), std::string("a\x01", 2)}) {
+      SCOPED_TRACE(std::string(seven ? "7.0 " : "2000 ") + name);
+      Rig rig(seven);
+      rig.ui.set_text(seven ? "sle_dbname" : "sle_dbname_2000", name);
+      EXPECT_EQ(rig.run(), -1);
+      EXPECT_EQ(rig.trace(), std::vector<std::string>{"DISCONNECT"});  // nothing sent
+      auto boxes = rig.ui.message_boxes();
+      ASSERT_EQ(boxes.size(), 1u);
+      EXPECT_EQ(boxes[0].control, kAppName);
+      EXPECT_EQ(boxes[0].value, reason);
+      EXPECT_EQ(rig.ui.statuses(), std::vector<std::string>{"数据库名称无效!"});
+    }
+  }
+  Rig rig(true);
+  rig.ui.set_text("sle_dbname", ".a..b. 零售");  // dots and blanks inside are fine
+  EXPECT_EQ(rig.run(), 0);
 }
 
 TEST(Install, DataFolderGainsOneTrailingBackslash) {
@@ -526,7 +670,7 @@ TEST(Install, TheInstallLoginAndPasswordReachTheServerAsOneValueEach) {
   rig.gs.gs_password = "p'w";
   EXPECT_EQ(rig.run(), 0);
   auto trace = rig.trace();
-  ASSERT_EQ(trace.size(), 18u);
+  ASSERT_EQ(trace.size(), 19u);
   const std::vector<std::string> expected = {
       "sp_droplogin [z'q]",
       "sp_addlogin 'z''q','p''w'",
@@ -536,8 +680,8 @@ TEST(Install, TheInstallLoginAndPasswordReachTheServerAsOneValueEach) {
       "DISCONNECT",
       "CONNECT MSS Microsoft SQL Server 6.x|127.0.0.1,1433|master|z'q|p'w|autocommit|",
   };
-  EXPECT_EQ(std::vector<std::string>(trace.begin() + 2, trace.begin() + 9), expected);
-  EXPECT_EQ(trace.at(11), "exec sp_defaultdb N'z''q', N'tavox'");
+  EXPECT_EQ(std::vector<std::string>(trace.begin() + 4, trace.begin() + 11), expected);
+  EXPECT_EQ(trace.at(12), "exec sp_defaultdb N'z''q', N'tavox'");
 }
 
 TEST(Install, RestoreProgressFollowsTheServersMessagesOnlyDuringTheRestore) {

@@ -106,16 +106,13 @@ TEST(OdbcConnectionString, BracesValuesSoThatSeparatorsAndBracesSurvive) {
     }
   }
 
-  // Only values holding '}' beside ';' (or a leading '{') depend on the style.
-  logon.password = "a}b=c";
-  logon.login = "sa";
-  EXPECT_FALSE(freetds_styles_differ(logon));
-  logon.password = "a}b;c";
-  EXPECT_TRUE(freetds_styles_differ(logon));
-  logon.password = "{a}";
-  EXPECT_TRUE(freetds_styles_differ(logon));
-  logon.password = "a;b";
-  EXPECT_FALSE(freetds_styles_differ(logon));
+  // The style follows the release the driver reports; doubling came with 1.4.
+  EXPECT_EQ(freetds_style("01.03.0017"), FreeTdsBraces::verbatim);
+  EXPECT_EQ(freetds_style("00.91.0000"), FreeTdsBraces::verbatim);
+  EXPECT_EQ(freetds_style("01.04.0001"), FreeTdsBraces::doubled);
+  EXPECT_EQ(freetds_style("02.00.0000"), FreeTdsBraces::doubled);
+  EXPECT_EQ(freetds_style("freetds"), std::nullopt);
+  EXPECT_EQ(freetds_style(""), std::nullopt);
 }
 
 TEST(OdbcConnectionString, FreeTdsGetsHostPortAndInstanceAsItsKeywordsWantThem) {

@@ -98,12 +98,11 @@ DbResult FakeDbClient::query_one(const std::string& sql, const std::string& para
   return rule->result;
 }
 
-DbResult FakeDbClient::query_rows(const std::string& sql,
-                                  std::vector<std::vector<std::string>>& rows) {
+DbResult FakeDbClient::query_rows(const std::string& sql, DbTable& table) {
   script_->calls.push_back({DbCall::QueryRows, sql, "", {}});
   Rule* rule = match(sql);
   if (!rule) return {100, 0, ""};
-  if (rule->result.code == 0) rows = rule->rows;
+  if (rule->result.code == 0) table = rule->table;
   return rule->result;
 }
 
@@ -112,6 +111,19 @@ FakeDbClient::Rule& FakePlatform::on(const std::string& pattern, DbResult result
   script->rules.push_back(
       {std::regex(pattern), std::move(result), std::move(value), once, false, {}, {}});
   return script->rules.back();
+}
+
+void FakePlatform::backup_holds(const std::string& data, const std::string& log,
+                                const std::string& version) {
+  const auto dot = version.find('.');
+  on("^RESTORE HEADERONLY", DbResult::ok()).table = {
+      {"BackupName", "BackupType", "Position", "DatabaseName", "SoftwareVersionMajor",
+       "SoftwareVersionMinor"},
+      {{"", "1", "1", "db", version.substr(0, dot), version.substr(dot + 1)}}};
+  on("^RESTORE FILELISTONLY", DbResult::ok()).table = {
+      {"LogicalName", "PhysicalName", "Type", "FileGroupName"},
+      {{data, "C:\\orig\\" + data + ".mdf", "D", "PRIMARY"},
+       {log, "C:\\orig\\" + log + ".ldf", "L", ""}}};
 }
 
 std::vector<std::string> FakePlatform::statements() const {

@@ -71,12 +71,13 @@ class FakeDbClient : public DbClient {
     std::string value;  // for queries: the fetched column
     bool once = false;
     bool used = false;
-    std::vector<DbMessage> messages;             // sent to the handler before answering
-    std::vector<std::vector<std::string>> rows;  // for query_rows
+    std::vector<DbMessage> messages;  // sent to the handler before answering
+    DbTable table;                    // for query_rows
   };
   struct Script {
     std::vector<Rule> rules;
     std::vector<DbCall> calls;
+    std::string server_version = "16.00.1000";  // what the logon reported
   };
 
   explicit FakeDbClient(std::shared_ptr<Script> script) : script_(std::move(script)) {}
@@ -85,7 +86,8 @@ class FakeDbClient : public DbClient {
   DbResult disconnect() override;
   DbResult execute(const std::string& sql) override;
   DbResult query_one(const std::string& sql, const std::string& param, std::string& value) override;
-  DbResult query_rows(const std::string& sql, std::vector<std::vector<std::string>>& rows) override;
+  DbResult query_rows(const std::string& sql, DbTable& table) override;
+  std::string server_version() override { return script_->server_version; }
   void set_message_handler(DbMessageHandler handler) override { handler_ = std::move(handler); }
 
  private:
@@ -106,6 +108,10 @@ struct FakePlatform {
   // Adds a rule: `pattern` is an ECMAScript regex searched in the subject.
   FakeDbClient::Rule& on(const std::string& pattern, DbResult result, bool once = false,
                          std::string value = {});
+  // Makes RESTORE HEADERONLY and FILELISTONLY describe a backup of one set
+  // written by `version` ("16.0") whose files have these logical names.
+  void backup_holds(const std::string& data, const std::string& log,
+                    const std::string& version = "16.0");
   std::vector<std::string> statements() const;  // Execute and Query texts, in order
 };
 

@@ -113,8 +113,8 @@ TEST(WindowEndToEnd, SlowRestoreKeepsTheWindowPaintingAndTheBarMoving) {
 }
 
 TEST(WindowEndToEnd, FailedInstallCanBeStartedAgainFromTheFirstStage) {
-  WindowOnServer w;
-  w.h.window->ui().set_text("sle_mss2000data_backupfile", w.server.files_root() + "\\missing.dat");
+  // The first restore fails after the database was created.
+  WindowOnServer w({"--fail-nth", "1:^RESTORE DATABASE:3013:RESTORE DATABASE is terminating."});
   w.press_enter();
 
   EXPECT_EQ(w.h.text("st_status"), "装载数据失败!");
@@ -125,7 +125,6 @@ TEST(WindowEndToEnd, FailedInstallCanBeStartedAgainFromTheFirstStage) {
 
   // The second press runs from the logon on: the database the first run
   // created is found and, once the operator agrees, dropped.
-  w.h.window->ui().set_text("sle_mss2000data_backupfile", w.backup);
   w.h.boxes.clear();
   w.h.answer = [](const testing::ShownBox& box) {
     return box.buttons == MsgButtons::YesNo ? kYes : 1;

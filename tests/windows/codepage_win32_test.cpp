@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/codepage.h"
+#include "platform/text_case.h"
 
 namespace dbsetup {
 namespace {
@@ -17,6 +18,22 @@ TEST(CodePageWin32, RoundTripsAndReplacesLikeEveryOtherPlatform) {
   EXPECT_EQ(utf8_to_cp936("a\xF0\x9F\x98\x80"
                           "b"),
             "a?b");  // one '?' for the emoji
+}
+
+}  // namespace
+}  // namespace dbsetup
+
+namespace dbsetup {
+namespace {
+
+// The server's logical file names are compared this way; the Linux build's
+// ICU folding is tested through the install procedure.
+TEST(TextCaseWin32, EveryLetterWithACaseMatchesItsOtherCase) {
+  EXPECT_TRUE(equal_ignoring_case("ÄRGER_Data", "ärger_data"));
+  EXPECT_TRUE(equal_ignoring_case("ΣΟΦΙΑ", "σοφια"));
+  EXPECT_TRUE(equal_ignoring_case("零售", "零售"));
+  EXPECT_FALSE(equal_ignoring_case("nuvex_Data", "nuvex_Log"));
+  EXPECT_FALSE(equal_ignoring_case("a", "a "));
 }
 
 }  // namespace
