@@ -65,6 +65,11 @@ class DbClient {
   virtual DbResult query_rows(const std::string& sql,
                               std::vector<std::vector<std::string>>& rows) = 0;
   virtual void set_message_handler(DbMessageHandler handler) = 0;
+  // Stops the statement that is running on another thread, which then fails,
+  // and makes every later statement fail at once; a logoff still works. Safe
+  // to call from any thread at any time. A backend that cannot stop a
+  // statement lets it run to its end.
+  virtual void cancel() {}
 };
 
 using DbClientFactory = std::function<std::unique_ptr<DbClient>()>;
