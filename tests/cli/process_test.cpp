@@ -41,7 +41,9 @@ struct ProgramFolder {
                   "\"InstalledInstances\"=" +
                       reg_multi_sz({"MSSQLSERVER"}) +
                       "\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\MSSQLServer\\Setup]\r\n"
-                      "\"SQLDataRoot\"=\"C:\\\\MSSQL\"\r\n");
+                      "\"SQLDataRoot\"=\"C:\\\\MSSQL\"\r\n\r\n"
+                      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\MSSQLServer\\MSSQLServer]\r\n"
+                      "\"DefaultDomain\"=\"WG\"\r\n");
   }
   TempDir dir;
   std::string registry;
