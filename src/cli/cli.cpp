@@ -292,15 +292,16 @@ int run(const Options& options, Platform& platform, Console& console) {
   ui.answer = [&](const std::string& title, const std::string& text, int default_button) {
     console.err(title + ": " + plain(text));
     bool yes;
-    if (interrupted()) {
-      yes = false;  // nothing more is done once the operator has interrupted
-    } else if (options.answer) {
+    if (options.answer) {
       yes = *options.answer;
     } else if (auto asked = console.ask ? console.ask("是否继续?") : std::nullopt) {
       yes = *asked;
     } else {
       yes = default_button == kYes;
     }
+    // Nothing more is done once the operator has interrupted, also when the
+    // interrupt ended the question.
+    if (interrupted()) yes = false;
     console.err(yes ? "-> 是(Y)" : "-> 否(N)");
     return yes ? kYes : kNo;
   };
