@@ -6,7 +6,8 @@ namespace dbsetup {
 
 namespace {
 constexpr const char* kNoClient = "没有可用的数据库客户端";  // no database client available
-}
+constexpr const char* kCancelled = "操作已被中断";           // the operation was interrupted
+}  // namespace
 
 Transaction::Transaction(std::unique_ptr<DbClient> backend) { set_backend(std::move(backend)); }
 
@@ -26,6 +27,19 @@ void Transaction::set_message_handler(DbMessageHandler handler) {
   if (backend_) backend_->set_message_handler(handler_);
 }
 
+void Transaction::cancel() {
+  cancelled_ = true;
+  if (backend_) backend_->cancel();
+}
+
+bool Transaction::ready() {
+  if (!backend_)
+    take(DbResult::failure(0, kNoClient));
+  else if (cancelled_)
+    take(DbResult::failure(0, kCancelled));
+  return backend_ && !cancelled_;
+}
+
 void Transaction::take(const DbResult& result) {
   sqlcode = result.code;
   sqldbcode = result.native_error;
@@ -33,7 +47,7 @@ void Transaction::take(const DbResult& result) {
 }
 
 void Transaction::connect() {
-  if (!backend_) return take(DbResult::failure(0, kNoClient));
+  if (!ready()) return;
   DbLogon logon{dbms, servername, database, logid, logpass, autocommit, dbparm};
   DbResult result = backend_->connect(logon);
   connected_ = result.code == 0;
@@ -47,12 +61,12 @@ void Transaction::disconnect() {
 }
 
 void Transaction::execute_immediate(const std::string& sql) {
-  if (!backend_) return take(DbResult::failure(0, kNoClient));
+  if (!ready()) return;
   take(backend_->execute(sql));
 }
 
 void Transaction::select_one(const std::string& sql, const std::string& param, std::string& value) {
-  if (!backend_) return take(DbResult::failure(0, kNoClient));
+  if (!ready()) return;
   std::string fetched;
   DbResult result = backend_->query_one(sql, param, fetched);
   if (result.code == 0) value = fetched;
@@ -61,7 +75,7 @@ void Transaction::select_one(const std::string& sql, const std::string& param, s
 
 void Transaction::select_rows(const std::string& sql, DbTable& table) {
   table = {};
-  if (!backend_) return take(DbResult::failure(0, kNoClient));
+  if (!ready()) return;
   take(backend_->query_rows(sql, table));
 }
 

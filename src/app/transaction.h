@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -45,6 +46,12 @@ class Transaction {
   // not connected or not known. Leaves the three results as they are.
   std::string server_version();
 
+  // Stops the running statement from another thread (the operator
+  // interrupted the program): it fails, and so does every later logon,
+  // statement and query, while a logoff still works. Safe from any thread.
+  void cancel();
+  bool cancelled() const { return cancelled_; }
+
   void set_message_handler(DbMessageHandler handler);
   void set_backend(std::unique_ptr<DbClient> backend);
   DbClient* backend() { return backend_.get(); }
@@ -52,10 +59,14 @@ class Transaction {
 
  private:
   void take(const DbResult& result);
+  // False, with the reason as the last result, when no logon, statement or
+  // query can run: there is no client, or the operator interrupted.
+  bool ready();
 
   std::unique_ptr<DbClient> backend_;
   DbMessageHandler handler_;
   bool connected_ = false;
+  std::atomic<bool> cancelled_{false};
 };
 
 }  // namespace dbsetup

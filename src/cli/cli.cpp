@@ -5,6 +5,7 @@
 
 #include "app/application.h"
 #include "app/context.h"
+#include "cli/interrupt.h"
 #include "detect/detect.h"
 #include "install/edition.h"
 #include "platform/codepage.h"
@@ -17,7 +18,6 @@
 // windows.h's MessageBox macro would rename MemoryUi::Event::MessageBox.
 #undef MessageBox
 #else
-#include <termios.h>
 #include <unistd.h>
 #endif
 
@@ -33,6 +33,59 @@ std::string plain(std::string text) {
     if (c != '\r') out.push_back(c);
   return out;
 }
+
+// A line that cannot be written (a closed pipe, a full disk) is lost; the
+// stream stays usable for the next one, and the exit status still tells.
+void write_line(std::ostream& stream, const std::string& line) {
+  stream << line << '\n' << std::flush;
+  if (!stream) stream.clear();
+}
+
+// The logon's text on one line.
+std::string one_line(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\r') continue;
+    if (c == '\n') {
+      if (!out.empty()) out += " / ";
+    } else {
+      out.push_back(c);
+    }
+  }
+  while (out.size() >= 3 && out.compare(out.size() - 3, 3, " / ") == 0) out.resize(out.size() - 3);
+  return out;
+}
+
+// The database client as the procedure's connection uses it, keeping the
+// outcome of the first logon for the front end's own report.
+class FirstLogonKept final : public DbClient {
+ public:
+  FirstLogonKept(std::unique_ptr<DbClient> client, std::optional<DbResult>& first)
+      : client_(std::move(client)), first_(first) {}
+  DbResult connect(const DbLogon& logon) override {
+    DbResult result = client_->connect(logon);
+    if (!first_) first_ = result;
+    return result;
+  }
+  DbResult disconnect() override { return client_->disconnect(); }
+  DbResult execute(const std::string& sql) override { return client_->execute(sql); }
+  DbResult query_one(const std::string& sql, const std::string& param,
+                     std::string& value) override {
+    return client_->query_one(sql, param, value);
+  }
+  DbResult query_rows(const std::string& sql,
+                      std::vector<std::vector<std::string>>& rows) override {
+    return client_->query_rows(sql, rows);
+  }
+  void set_message_handler(DbMessageHandler handler) override {
+    client_->set_message_handler(std::move(handler));
+  }
+  void cancel() override { client_->cancel(); }
+
+ private:
+  std::unique_ptr<DbClient> client_;
+  std::optional<DbResult>& first_;
+};
 
 bool stdin_is_terminal() {
 #ifdef _WIN32
@@ -70,18 +123,27 @@ Options:
   --help                  show this text
 
 The administrator password is taken from the environment variable
-DB_SETUP_PASSWORD, or asked on the terminal without echo; it is never taken
-from the command line. Without --yes or --no a question is asked on the
-terminal, and without a terminal it takes the default button.
+DB_SETUP_PASSWORD (set it to the empty string for an empty password), or
+asked on the terminal without echo; it is never taken from the command line.
+Without --yes or --no a question is asked on the terminal, and without a
+terminal it takes the default button.
+
+Ctrl-C (SIGINT) or SIGTERM cancels the running statement: the install stops
+through its usual failure exit (message, status line, logoff) and the program
+ends with status 130. A second one ends the program at once.
 
 Output: each status line on standard output; each message box as
-"title: text" and the restore progress on standard error.
+"title: text" and the restore progress on standard error. When the first
+logon fails, a line on standard error gives the server's or driver's reason.
 
 Exit status:
   0        installed (also when the mss7 database name was declined)
   1-16     the install failed; the procedure's code without its sign
   33-37    the detection failed; 32 plus its code without its sign
-  64       the command line could not be used
+  64       the command line could not be used, or no password was given
+           and none could be asked for
+  71       the standard descriptors could not be opened on /dev/null
+  130      interrupted (SIGINT or SIGTERM)
 )";
 }
 
@@ -132,41 +194,35 @@ std::optional<std::string> parse(const std::vector<std::string>& args, Options& 
 }
 
 Console system_console() {
+  Interrupts& interrupts = Interrupts::install();
   Console c;
-  c.out = [](const std::string& line) { std::cout << line << std::endl; };
-  c.err = [](const std::string& line) { std::cerr << line << std::endl; };
-  c.ask = [](const std::string& question) -> std::optional<bool> {
+  c.out = [](const std::string& line) { write_line(std::cout, line); };
+  c.err = [](const std::string& line) { write_line(std::cerr, line); };
+  c.ask = [&interrupts](const std::string& question) -> std::optional<bool> {
     if (!stdin_is_terminal()) return std::nullopt;
     for (;;) {
       std::cerr << question << " [y/n] " << std::flush;
-      std::string reply;
-      if (!std::getline(std::cin, reply)) return std::nullopt;
-      if (reply == "y" || reply == "Y" || reply == "yes" || reply == "是") return true;
-      if (reply == "n" || reply == "N" || reply == "no" || reply == "否") return false;
+      std::optional<std::string> reply = interrupts.read_line();
+      if (!reply) return std::nullopt;
+      if (*reply == "y" || *reply == "Y" || *reply == "yes" || *reply == "是") return true;
+      if (*reply == "n" || *reply == "N" || *reply == "no" || *reply == "否") return false;
     }
   };
-  c.read_password = [](const std::string& prompt) -> std::optional<std::string> {
+  c.read_password = [&interrupts](const std::string& prompt) -> std::optional<std::string> {
     if (!stdin_is_terminal()) return std::nullopt;
     std::cerr << prompt << std::flush;
-    std::string password;
-#ifdef _WIN32
-    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
-    DWORD mode = 0;
-    GetConsoleMode(in, &mode);
-    SetConsoleMode(in, mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
-    std::getline(std::cin, password);
-    SetConsoleMode(in, mode);
-#else
-    termios old{};
-    tcgetattr(STDIN_FILENO, &old);
-    termios quiet = old;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-    std::getline(std::cin, password);
-    tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);
-#endif
-    std::cerr << std::endl;
+    if (!std::cerr) std::cerr.clear();
+    std::optional<std::string> password;
+    {
+      Interrupts::QuietTerminal quiet;
+      password = interrupts.read_line();
+    }
+    write_line(std::cerr, "");
     return password;
+  };
+  c.interrupted = [&interrupts] { return interrupts.requested(); };
+  c.on_interrupt = [&interrupts](std::function<void()> cancel) {
+    interrupts.on_interrupt(std::move(cancel));
   };
   c.getenv = [](const char* name) -> std::optional<std::string> {
 #ifdef _WIN32
@@ -186,12 +242,34 @@ Console system_console() {
 }
 
 int run(const Options& options, Platform& platform, Console& console) {
-  Application app(platform);
+  std::optional<DbResult> first_logon;
+  Platform watched = platform;
+  watched.make_db_client = [&]() -> std::unique_ptr<DbClient> {
+    std::unique_ptr<DbClient> client =
+        platform.make_db_client ? platform.make_db_client() : nullptr;
+    if (!client) return nullptr;
+    return std::make_unique<FirstLogonKept>(std::move(client), first_logon);
+  };
+  Application app(watched);
   app.create();
+
+  const auto interrupted = [&] { return console.interrupted && console.interrupted(); };
+  // Until run() returns, an interrupt cancels the running statement.
+  struct CancelWhileRunning {
+    Console& console;
+    ~CancelWhileRunning() {
+      if (console.on_interrupt) console.on_interrupt(nullptr);
+    }
+  } cancel_while_running{console};
+  if (console.on_interrupt) console.on_interrupt([&app] { app.sqlca().cancel(); });
+  const auto interrupted_exit = [&] {
+    console.err("db_setup_cli: interrupted");
+    return kExitInterrupted;
+  };
 
   MemoryUi ui;
   WindowState state;
-  SetupContext ctx{app.settings(), app.sqlca(), ui, state, platform};
+  SetupContext ctx{app.settings(), app.sqlca(), ui, state, watched};
 
   int last_progress = -1;
   ui.on_event = [&](const MemoryUi::Event& e) {
@@ -221,12 +299,16 @@ int run(const Options& options, Platform& platform, Console& console) {
     } else {
       yes = default_button == kYes;
     }
+    // Nothing more is done once the operator has interrupted, also when the
+    // interrupt ended the question.
+    if (interrupted()) yes = false;
     console.err(yes ? "-> 是(Y)" : "-> 否(N)");
     return yes ? kYes : kNo;
   };
 
   int detection = 0;
   if (!w_createdb_open(ctx, options.edition, &detection)) {
+    if (interrupted()) return interrupted_exit();
     return detection < 0 ? kExitDetectionBase - detection : kExitDetectionBase + 1;
   }
 
@@ -262,9 +344,23 @@ int run(const Options& options, Platform& platform, Console& console) {
   std::optional<std::string> password =
       console.getenv ? console.getenv("DB_SETUP_PASSWORD") : std::nullopt;
   if (!password && console.read_password) password = console.read_password("管理员密码: ");
-  ui.set_text(ed.field_password, password.value_or(""));
+  if (interrupted()) return interrupted_exit();
+  // Without a terminal (or at the end of its input) there is no password: an
+  // empty one is never assumed, it has to be given as such.
+  if (!password) {
+    console.err(
+        "db_setup_cli: no administrator password: set DB_SETUP_PASSWORD (to the empty string "
+        "for an empty password) or run on a terminal");
+    return kExitUsage;
+  }
+  ui.set_text(ed.field_password, *password);
 
   const int code = cb_dbsetup_clicked(ctx);
+  if (interrupted()) return interrupted_exit();
+  // The SQL Server 2000 procedure shows no message when its first logon
+  // fails; headless, the reason is worth a line of its own.
+  if (code == -1 && options.edition != "mss7" && first_logon && first_logon->code != 0)
+    console.err("db_setup_cli: 连接数据库失败: " + one_line(first_logon->text));
   return code < 0 ? -code : kExitOk;
 }
 

@@ -12,7 +12,8 @@ namespace dbsetup::cli {
 
 // Exit statuses of the headless front end.
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitUsage = 64;
+inline constexpr int kExitUsage = 64;  // also: no password to be had
+inline constexpr int kExitInterrupted = 130;
 inline constexpr int kExitDetectionBase = 32;  // + the detection's code without its sign
 
 struct Options {
@@ -38,6 +39,12 @@ struct Console {
   // Reads the administrator password without echo; nullopt without a terminal.
   std::function<std::optional<std::string>(const std::string& prompt)> read_password;
   std::function<std::optional<std::string>(const char* name)> getenv;
+  // Whether the operator has interrupted the run (SIGINT, SIGTERM).
+  std::function<bool()> interrupted;
+  // run() hands over how to stop the running statement, and an empty function
+  // when that is no longer possible; the front end calls it on an interrupt,
+  // from a thread of its own.
+  std::function<void(std::function<void()> cancel)> on_interrupt;
 };
 
 Console system_console();

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "platform/std_descriptors.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -11,9 +12,18 @@
 #include <shellapi.h>
 
 #include "platform/codepage.h"
+#else
+#include <csignal>
 #endif
 
 int main(int argc, char** argv) {
+  // Before anything opens a file or a socket.
+  if (!dbsetup::ensure_std_descriptors()) return 71;
+#ifndef _WIN32
+  // Output to a pipe whose reader has gone is lost, and the install goes on
+  // to its end; the exit status still tells how it went.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
 #ifdef _WIN32
   // Every text is UTF-8 inside; let the console show it as such.
   SetConsoleOutputCP(CP_UTF8);

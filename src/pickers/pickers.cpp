@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "pickers/u_browseforfolder.h"
+
 namespace dbsetup {
 
 namespace {
@@ -20,7 +22,8 @@ void pick_file(SetupContext& ctx, const std::string& title, const char* field) {
 
 // Folder browser owned by the window: an empty result means cancelled.
 void pick_folder(SetupContext& ctx, const char* field) {
-  std::string ls_a = ctx.ui.browse_for_folder(kFolderCaption);
+  u_browseforfolder lnca_bff;
+  std::string ls_a = lnca_bff.browseforfolder(ctx.ui, kFolderCaption);
   if (!ls_a.empty()) ctx.ui.set_text(field, ls_a);
 }
 

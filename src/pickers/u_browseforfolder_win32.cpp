@@ -14,14 +14,15 @@
 
 namespace dbsetup {
 
-std::string browseforfolder(void* owner_hwnd, const std::string& caption) {
+std::string u_browseforfolder::browseforfolder(WindowUi& awi_parent,
+                                               const std::string& as_caption) {
   // The shell dialog needs COM on this thread; the window toolkit has usually
   // set it up already, in which case this only counts a reference.
   HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
 
-  std::wstring title = widen(caption);
+  std::wstring title = widen(as_caption);
   BROWSEINFOW bi{};
-  bi.hwndOwner = static_cast<HWND>(owner_hwnd);
+  bi.hwndOwner = static_cast<HWND>(awi_parent.native_handle());
   bi.pidlRoot = nullptr;  // the desktop
   bi.pszDisplayName = nullptr;
   bi.lpszTitle = title.c_str();

@@ -89,6 +89,11 @@ class DbClient {
   // ("16.00.1000"); empty when not connected or not known.
   virtual std::string server_version() = 0;
   virtual void set_message_handler(DbMessageHandler handler) = 0;
+  // Stops the statement that is running on another thread, which then fails,
+  // and makes every later statement fail at once; a logoff still works. Safe
+  // to call from any thread at any time. A backend that cannot stop a
+  // statement lets it run to its end.
+  virtual void cancel() {}
 };
 
 using DbClientFactory = std::function<std::unique_ptr<DbClient>()>;

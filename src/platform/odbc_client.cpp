@@ -14,6 +14,7 @@
 #include <sqlext.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <map>
@@ -41,6 +42,7 @@ constexpr SQLSMALLINT kDiagSeverity = -1151;
 constexpr int kMaxResultSteps = 1'000'000;
 
 constexpr const char* kNotConnected = "Transaction not connected";
+constexpr const char* kCancelled = "Operation canceled";
 constexpr const char* kFreeTdsSplitsValue =
     "The FreeTDS ODBC driver cannot take a server name, login or password that contains \"};\".";
 // SQL Server takes logins and passwords of up to 128 characters.
@@ -165,8 +167,14 @@ class OdbcClient final : public DbClient {
   DbResult query_rows(const std::string& sql, DbTable& table) override;
   std::string server_version() override;
   void set_message_handler(DbMessageHandler handler) override { handler_ = std::move(handler); }
+  void cancel() override;
 
  private:
+  // Registers the statement that is about to run, for cancel() to reach it;
+  // false when a cancel has come already.
+  bool start_statement(SQLHSTMT stmt);
+  void end_statement();
+
   bool ensure_environment(odbc::Outcome& outcome);
   DbResult attempt(const DbLogon& logon, const std::string& driver, odbc::FreeTdsBraces style);
   void learn_freetds_style(const std::string& driver);
@@ -183,7 +191,30 @@ class OdbcClient final : public DbClient {
   SQLHDBC dbc_ = SQL_NULL_HANDLE;
   bool autocommit_ = true;
   DbMessageHandler handler_;
+  std::atomic<bool> cancelled_{false};
+  std::mutex running_mutex_;  // guards running_ against cancel()
+  SQLHSTMT running_ = SQL_NULL_HANDLE;
 };
+
+void OdbcClient::cancel() {
+  cancelled_ = true;
+  std::lock_guard lock(running_mutex_);
+  // SQLCancel on a statement that another thread is executing sends the
+  // server an attention; the execution then ends with SQLSTATE HY008.
+  if (running_) SQLCancel(running_);
+}
+
+bool OdbcClient::start_statement(SQLHSTMT stmt) {
+  std::lock_guard lock(running_mutex_);
+  if (cancelled_) return false;
+  running_ = stmt;
+  return true;
+}
+
+void OdbcClient::end_statement() {
+  std::lock_guard lock(running_mutex_);
+  running_ = SQL_NULL_HANDLE;
+}
 
 bool OdbcClient::ensure_environment(odbc::Outcome& outcome) {
   if (env_) return true;
@@ -367,6 +398,17 @@ DbResult OdbcClient::run(const std::string& sql, const std::string* param, Keep 
     return outcome.result();
   }
 
+  if (!start_statement(stmt.handle)) {
+    outcome.fail(kCancelled);
+    return outcome.result();
+  }
+  // Unregistered before the handle is freed (also on the early returns):
+  // cancel() must not reach a freed one.
+  struct Running {
+    OdbcClient& client;
+    ~Running() { client.end_statement(); }
+  } running{*this};
+
   // A bound on each silence of the server, not on the statement (see
   // kSilenceTimeoutSeconds): a restore that keeps reporting runs on.
   SQLSetStmtAttrW(
@@ -392,6 +434,11 @@ DbResult OdbcClient::run(const std::string& sql, const std::string* param, Keep 
   SQLRETURN rc = SQLExecDirectW(stmt.handle, wptr(text), static_cast<SQLINTEGER>(text.size()));
   bool got_rows = false;
   drain(stmt.handle, rc, outcome, keep, table, got_rows);
+  end_statement();
+  // A cancel that reaches FreeTDS between two calls of this thread is
+  // processed there and then, and the statement's remaining results are
+  // dropped without an error: it did not run to its end all the same.
+  if (cancelled_ && !outcome.failed()) outcome.fail(kCancelled);
   if (outcome.connection_lost()) {
     SQLFreeHandle(SQL_HANDLE_STMT, stmt.handle);
     stmt.handle = SQL_NULL_HANDLE;
@@ -412,6 +459,8 @@ void OdbcClient::drain(SQLHSTMT stmt, SQLRETURN rc, odbc::Outcome& outcome, Keep
     // After a timeout FreeTDS answers every further SQLMoreResults with
     // SQL_ERROR and a fresh "Unknown error" record, forever.
     if (rc == SQL_INVALID_HANDLE || outcome.connection_lost() || outcome.timed_out()) return;
+    // A cancelled statement has nothing more worth reading.
+    if (cancelled_ && outcome.failed()) return;
     // A step that failed without saying anything will not say more later.
     if (rc == SQL_ERROR && no_news) return;
     // SQL_NO_DATA from the execution itself only means "no result set"

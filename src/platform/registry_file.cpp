@@ -1,11 +1,15 @@
 #include "platform/registry_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <memory>
 #include <optional>
 
 #include "platform/codepage.h"
-#include "platform/files_posix.h"
 #include "platform/platform.h"
 
 namespace dbsetup {
@@ -180,11 +184,39 @@ std::string canonical_key(std::string_view path) {
   return out;
 }
 
+// Reads the regular file at `path` if it holds at most `max_bytes`. A device
+// such as /dev/zero never ends and a FIFO may never be written to: anything
+// but a regular file counts as unreadable, and so does a larger file.
+bool read_export(const std::string& path, std::size_t max_bytes, std::string& bytes) {
+  bytes.clear();
+  // Without O_NONBLOCK, opening a FIFO would wait for a writer.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+            static_cast<unsigned long long>(st.st_size) <= max_bytes;
+  char buffer[65536];
+  while (ok) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      ok = errno == EINTR;
+      continue;
+    }
+    // The file may have grown since fstat().
+    ok = bytes.size() + static_cast<std::size_t>(n) <= max_bytes;
+    if (ok) bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  if (!ok) bytes.clear();
+  return ok;
+}
+
 }  // namespace
 
-RegistryFile::RegistryFile(const std::string& path) {
+RegistryFile::RegistryFile(const std::string& path, std::size_t max_bytes) {
   std::string bytes;
-  if (read_whole_file(path, bytes)) load(bytes);
+  if (read_export(path, max_bytes, bytes)) load(bytes);
 }
 
 RegistryFile RegistryFile::from_bytes(std::string_view bytes) {

@@ -33,8 +33,12 @@ namespace dbsetup {
 class RegistryFile : public Registry {
  public:
   RegistryFile() = default;
-  // Reads the file at `path`; a missing or unreadable file is an empty registry.
-  explicit RegistryFile(const std::string& path);
+  // Exports of whole machines stay far below this.
+  static constexpr std::size_t kMaxFileBytes = std::size_t{256} << 20;
+  // Reads the file at `path`. A missing or unreadable file is an empty
+  // registry, and so is anything but a regular file (a device, a FIFO) and a
+  // file of more than `max_bytes`.
+  explicit RegistryFile(const std::string& path, std::size_t max_bytes = kMaxFileBytes);
   // Reads the file contents given as bytes.
   static RegistryFile from_bytes(std::string_view bytes);
 

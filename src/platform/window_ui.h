@@ -56,6 +56,9 @@ class WindowUi {
                                std::string& docname, std::string& named) = 0;
   // Modal folder chooser owned by the window; the empty string on cancel.
   virtual std::string browse_for_folder(const std::string& caption) = 0;
+  // The window's native handle (an HWND on Windows), which owns the system's
+  // own dialogs; null where there is none.
+  virtual void* native_handle() { return nullptr; }
 
   // Restore progress: 0..100 shows the bar at that value, -1 hides it. May be
   // called from the thread that runs a database call.

@@ -3,10 +3,18 @@
 #include <vector>
 
 #include "app/application.h"
+#include "platform/std_descriptors.h"
 #include "window/w_createdb.h"
 
 int main(int argc, char** argv) {
-  QApplication qapp(argc, argv);
+  if (!dbsetup::ensure_std_descriptors()) return 71;
+  // The program takes nothing from its command line, and neither may Qt
+  // (-platform, -style, -reverse, ...): it sees the program's name only. Qt
+  // keeps a reference to the count for the life of the application.
+  static char fallback_name[] = "db_setup";
+  static int qt_argc = 1;
+  static char* qt_argv[] = {argc > 0 && argv[0] ? argv[0] : fallback_name, nullptr};
+  QApplication qapp(qt_argc, qt_argv);
 
   dbsetup::Application app(dbsetup::default_platform());
   app.create();

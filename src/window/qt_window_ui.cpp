@@ -20,7 +20,6 @@
 #include <thread>
 
 #ifdef _WIN32
-#include "pickers/u_browseforfolder.h"
 #endif
 
 namespace dbsetup {
@@ -267,9 +266,6 @@ std::string QtWindowUi::browse_for_folder(const std::string& caption) {
   std::string folder;
   on_gui([&] {
     ArrowWhileModal arrow(busy_);
-#ifdef _WIN32
-    folder = browseforfolder(reinterpret_cast<void*>(window_.window()->winId()), caption);
-#else
     QFileDialog dialog(&window_, q(caption));
     dialog.setObjectName(QStringLiteral("folder_dialog"));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
@@ -278,9 +274,14 @@ std::string QtWindowUi::browse_for_folder(const std::string& caption) {
     if (dialog.exec() != QDialog::Accepted) return;
     QStringList chosen = dialog.selectedFiles();
     if (!chosen.isEmpty()) folder = QDir::toNativeSeparators(chosen.first()).toStdString();
-#endif
   });
   return folder;
+}
+
+void* QtWindowUi::native_handle() {
+  void* handle = nullptr;
+  on_gui([&] { handle = reinterpret_cast<void*>(window_.window()->winId()); });
+  return handle;
 }
 
 void QtWindowUi::set_progress(int percent) {

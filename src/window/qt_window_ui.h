@@ -46,6 +46,7 @@ class QtWindowUi : public WindowUi {
   int file_open_dialog(const std::string& title, const std::string& filter, std::string& docname,
                        std::string& named) override;
   std::string browse_for_folder(const std::string& caption) override;
+  void* native_handle() override;
   void set_progress(int percent) override;
   void run_blocking(const std::function<void()>& work) override;
 

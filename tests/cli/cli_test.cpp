@@ -114,6 +114,8 @@ TEST_F(CliRun, ExitStatusCarriesTheInstallOrDetectionCode) {
   fake.on("^CONNECT admin$", DbResult::failure(18456, "Login failed for user 'admin'."));
   EXPECT_EQ(run({"--login", "admin"}), 1);
   EXPECT_EQ(out.back(), "连接数据库失败!");
+  // The window shows no reason; the front end gives the server's on a line.
+  EXPECT_EQ(err.back(), "db_setup_cli: 连接数据库失败: Login failed for user 'admin'.");
 
   // An existing database and --no: the overwrite is refused.
   out.clear();
@@ -140,6 +142,20 @@ TEST_F(CliRun, QuestionsTakeTheDefaultButtonWithoutATerminal) {
   EXPECT_EQ(run({}), 2);  // the overwrite warning defaults to No
   console.ask = [](const std::string&) { return std::optional<bool>(true); };
   EXPECT_EQ(run({}), 0);
+}
+
+TEST_F(CliRun, APasswordIsNeverAssumed) {
+  // No DB_SETUP_PASSWORD and nothing read at the prompt: nothing is sent.
+  password.reset();
+  console.read_password = [](const std::string&) { return std::nullopt; };
+  EXPECT_EQ(run({}), kExitUsage);
+  EXPECT_NE(err.back().find("DB_SETUP_PASSWORD"), std::string::npos);
+  EXPECT_TRUE(fake.script->calls.empty());
+
+  // An empty one is given as such.
+  password = "";
+  EXPECT_EQ(run({}), 0) << all_output();
+  EXPECT_EQ(fake.script->calls.front().logon.password, "");
 }
 
 TEST_F(CliRun, UnknownInstanceIsAUsageError) {

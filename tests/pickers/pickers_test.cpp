@@ -5,6 +5,7 @@
 
 #include "app/context.h"
 #include "pickers/pickers.h"
+#include "pickers/u_browseforfolder.h"
 #include "platform/memory_ui.h"
 #include "support/fake_platform.h"
 
@@ -103,6 +104,10 @@ TEST_F(PickersTest, ChoiceReplacesOnlyTheFieldBesideTheButton) {
       EXPECT_EQ(ui.text(p.field), "E:\\backup\\shop.dat");  // the full path, not the bare name
     } else {
       EXPECT_EQ(ui.text(p.field), "D:\\新数据\\");
+      // The folder-browse object shows its chooser owned by the window.
+      u_browseforfolder lnca_bff;
+      EXPECT_EQ(lnca_bff.browseforfolder(ui, "选择存放数据的目录："), "D:\\新数据\\");
+      EXPECT_EQ(ui.dialogs.back().title, "选择存放数据的目录：");
     }
     for (const char* f : kFields) {
       if (std::string(f) != p.field) {

@@ -1,9 +1,15 @@
 #include "platform/registry_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -232,6 +238,26 @@ TEST(RegistryFile, ReadsItsFileFromThePathOrTheEnvironmentAndAMissingFileIsEmpty
     ::setenv("DB_SETUP_REGISTRY", saved.c_str(), 1);
   else
     ::unsetenv("DB_SETUP_REGISTRY");
+}
+
+// Only a regular file of a bounded size is read: a device never ends, and a
+// FIFO may never be written to.
+TEST(RegistryFile, AnythingButABoundedRegularFileIsUnreadable) {
+  TempDir dir;
+  const std::string path = dir.write("registry.reg", utf16le_file(export_v5()));
+  EXPECT_EQ(RegistryFile(path, 100).key_count(), 0u);
+  const std::string fifo = dir.file("fifo.reg");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& p : {std::string("/dev/zero"), fifo}) {
+    SCOPED_TRACE(p);
+    auto reading = std::async(std::launch::async, [&p] { return RegistryFile(p).key_count(); });
+    if (reading.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+      ADD_FAILURE() << "still reading";
+      const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);  // lets the FIFO go
+      if (writer >= 0) ::close(writer);
+    }
+    EXPECT_EQ(reading.get(), 0u);
+  }
 }
 
 // Cut-off and mangled files must read without fault (the sanitizers watch

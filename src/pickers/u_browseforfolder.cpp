@@ -1,0 +1,11 @@
+#include "pickers/u_browseforfolder.h"
+
+namespace dbsetup {
+
+// Without the Windows shell, the window's toolkit shows the chooser.
+std::string u_browseforfolder::browseforfolder(WindowUi& awi_parent,
+                                               const std::string& as_caption) {
+  return awi_parent.browse_for_folder(as_caption);
+}
+
+}  // namespace dbsetup
