@@ -73,10 +73,10 @@ class FirstLogonKept final : public DbClient {
                      std::string& value) override {
     return client_->query_one(sql, param, value);
   }
-  DbResult query_rows(const std::string& sql,
-                      std::vector<std::vector<std::string>>& rows) override {
-    return client_->query_rows(sql, rows);
+  DbResult query_rows(const std::string& sql, DbTable& table) override {
+    return client_->query_rows(sql, table);
   }
+  std::string server_version() override { return client_->server_version(); }
   void set_message_handler(DbMessageHandler handler) override {
     client_->set_message_handler(std::move(handler));
   }
