@@ -2,6 +2,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <random>
 
 #include "executor.h"
@@ -383,7 +385,7 @@ TEST_F(ExecutorTest, RestoreReportsProgressAndMovesTheFiles) {
     if (e.kind != Event::Message || e.message.number != 3211) continue;
     ++progress;
     EXPECT_EQ(e.message.text, std::to_string(progress * 10) + " percent processed.");
-    EXPECT_EQ(e.message.cls, 10);
+    EXPECT_EQ(e.message.cls, 0);  // severity 10 reaches clients as 0
     ASSERT_LT(i + 2, ok.events.size());
     EXPECT_EQ(ok.events[i + 1].kind, Event::Done);
     EXPECT_EQ(ok.events[i + 1].status, kDoneMore);
@@ -525,6 +527,260 @@ TEST_F(ExecutorTest, StateFileAndPathMapping) {
   EXPECT_EQ(b->files[1].logical, "l");
   EXPECT_FALSE(parse_backup("STANDIN-BACKUP 1\ndatabase x\n"));
   EXPECT_FALSE(parse_backup("garbage"));
+}
+
+// ---- today's servers -----------------------------------------------------------------
+
+// Messages as SQL Server's documentation gives them: number -> class, text.
+const std::map<int, std::pair<int, std::string>>& documented() {
+  static const std::map<int, std::pair<int, std::string>> m = {
+      {15116,
+       {16,
+        "Password validation failed. The password does not meet the operating system policy "
+        "requirements because it is too short."}},
+      {15118,
+       {16,
+        "Password validation failed. The password does not meet the operating system policy "
+        "requirements because it is not complex enough."}},
+      {33064,
+       {16,
+        "Password validation failed. The password does not meet SQL Server password policy "
+        "requirements because it is not complex enough. The password must be at least 8 "
+        "characters long and contain characters from three of the following four sets: "
+        "Uppercase letters, Lowercase letters, Base 10 digits, and Symbols."}},
+      {15025, {16, "The server principal 'joe' already exists."}},
+      {15247, {16, "User does not have permission to perform this action."}},
+      {343, {15, "Unknown object type 'LOGIN' used in a CREATE, DROP, or ALTER statement."}},
+      {1038,
+       {15,
+        "An object or column name is missing or empty. For SELECT INTO statements, verify each "
+        "column has a name. For other statements, look for empty alias names. Aliases defined "
+        "as \"\" or [] are not allowed. Change the alias to a valid name."}},
+  };
+  return m;
+}
+
+StateOptions profile_options(const std::string& profile, bool domain = false) {
+  StateOptions o;
+  o.profile = *profile_named(profile);
+  o.domain_password_policy = domain;
+  return o;
+}
+
+TEST_F(ExecutorTest, PasswordPolicyOfEachKindOfServer) {
+  struct Case {
+    std::string profile;
+    bool domain;
+    std::string sql;
+    int error;  // 0: the login is created
+  };
+  const std::string create = "CREATE LOGIN [shop] WITH PASSWORD = N'";
+  const std::vector<Case> cases = {
+      {"2000", false, create + "a'", 343},
+      {"2000", false, "EXEC sp_addlogin 'shop', 'a'", 0},
+      {"2022", false, create + "a'", 0},  // a stand-alone machine has no policy
+      {"2022", true, create + "Ab1xyz'", 15116},
+      {"2022", true, create + "abcdefgh'", 15118},
+      {"2022", true, create + "Shop#2024'", 15118},  // holds the login name
+      {"2022", true, create + "Tavox#2024', CHECK_POLICY = ON, DEFAULT_DATABASE = [tempdb]", 0},
+      {"2022", true, create + "a', CHECK_POLICY = OFF", 0},
+      {"2022", true, "EXEC sp_addlogin 'shop', 'abc'", 15116},
+      {"2022", false, "CREATE LOGIN [joe] WITH PASSWORD = N'x'", 15025},
+      {"2022-linux", false, create + "Abcde1!'", 33064},  // seven characters
+      {"2022-linux", false, create + "abcdefgh1'", 33064},
+      {"2022-linux", false, create + "Tavox#2024'", 0},
+      {"2022-linux", false, create + "a', CHECK_POLICY = OFF", 0},
+      {"2022-linux", false, "EXEC sp_addlogin 'shop', 'a'", 33064},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.profile + ": " + c.sql);
+    make_state(profile_options(c.profile, c.domain));
+    auto sink = run(c.sql);
+    if (c.error == 0) {
+      EXPECT_TRUE(sink.errors().empty());
+      ASSERT_NE(state_->find_login("shop"), nullptr);
+      if (c.sql.find("tempdb") != std::string::npos) {
+        EXPECT_EQ(state_->find_login("shop")->default_database, "tempdb");
+      }
+      continue;
+    }
+    EXPECT_EQ(sink.errors(), std::vector<int>{c.error});
+    const auto& [cls, text] = documented().at(c.error);
+    EXPECT_EQ(sink.events.front().message.cls, cls);
+    EXPECT_EQ(sink.text(c.error), text);
+    if (c.error != 15025) {
+      EXPECT_EQ(state_->find_login("shop"), nullptr);
+    }
+  }
+  make_state(profile_options("2022"));
+  EXPECT_EQ(run("CREATE LOGIN [x] WITH PASSWORD = N'Tavox#2024'", "joe").errors(),
+            std::vector<int>{15247});
+}
+
+// The column of that name in the first result set.
+Cell column(const RecordingSink& sink, const std::string& name, size_t row = 0) {
+  for (const auto& e : sink.events) {
+    if (e.kind != Event::Rows) continue;
+    for (size_t k = 0; k < e.rows.columns.size(); ++k)
+      if (e.rows.columns[k].name == name && row < e.rows.rows.size()) return e.rows.rows[row][k];
+  }
+  return std::string("<no such column>");
+}
+
+size_t column_count(const RecordingSink& sink) {
+  for (const auto& e : sink.events)
+    if (e.kind == Event::Rows) return e.rows.columns.size();
+  return 0;
+}
+
+TEST_F(ExecutorTest, BackupVersionsAgainstEachServer) {
+  struct Case {
+    std::string profile, backup_version;
+    bool restores;
+    std::string refusal;  // 3169's two versions
+  };
+  const std::vector<Case> cases = {
+      {"2000", "8.0", true, ""},
+      {"2000", "15.0", false, "15.00.2000 ... 8.00.2039"},
+      {"2022", "8.0", false, "8.00.0194 ... 16.00.1000"},  // before 2005: no upgrade path
+      {"2022", "9.0", true, ""},
+      {"2022", "15.0", true, ""},
+      {"2022", "16.0", true, ""},
+      {"2022-linux", "8.0.2039", false, "8.00.2039 ... 16.00.1000"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.profile + " reads " + c.backup_version);
+    make_state(profile_options(c.profile));
+    Backup b = make_backup("tavox", "tavox_data", "tavox_log");
+    ASSERT_TRUE(set_backup_version(b, c.backup_version));
+    std::string bak = root_ + "/tavox.bak";
+    ASSERT_TRUE(write_backup_file(bak, b));
+
+    const bool today = c.profile != "2000";
+    auto header = run("RESTORE HEADERONLY FROM DISK = N'" + bak + "'");
+    EXPECT_EQ(header.rows().size(), 1u);
+    EXPECT_EQ(column_count(header), today ? 59u : 33u);
+    EXPECT_EQ(column(header, "SoftwareVersionMajor"), Cell{int64_t{b.major}});
+    EXPECT_EQ(column(header, "DatabaseName"), Cell{std::string("tavox")});
+    EXPECT_EQ(column(header, "BackupType"), Cell{int64_t{1}});
+    auto files = run("RESTORE FILELISTONLY FROM DISK = N'" + bak + "'");
+    EXPECT_EQ(column_count(files), today ? 22u : 6u);
+    EXPECT_EQ(column(files, "Type", 1), Cell{std::string("L")});
+
+    auto restore = run(restore_sql("tavox", bak, windows_dir()));
+    if (c.restores) {
+      EXPECT_TRUE(restore.errors().empty());
+      continue;
+    }
+    EXPECT_EQ(restore.errors(), (std::vector<int>{3169, 3013}));
+    auto cut = c.refusal.find(" ... ");
+    EXPECT_EQ(restore.text(3169), "The database was backed up on a server running version " +
+                                      c.refusal.substr(0, cut) +
+                                      ". That version is incompatible with this server, which is "
+                                      "running version " +
+                                      c.refusal.substr(cut + 5) +
+                                      ". Either restore the database on a server that supports "
+                                      "the backup, or use a backup that is compatible with this "
+                                      "server.");
+  }
+}
+
+// Runs a statement from a second session the first time the restore waits.
+class ConcurrentSink : public RecordingSink {
+ public:
+  std::function<void()> during;
+  bool wait(std::chrono::milliseconds ms) override {
+    if (during) std::exchange(during, nullptr)();
+    return RecordingSink::wait(ms);
+  }
+};
+
+TEST_F(ExecutorTest, TodaysServersAnswerAsDocumented) {
+  make_state(profile_options("2022"));
+  std::string bak = root_ + "/tavox.bak";
+  Backup b = make_backup("tavox", "tavox_data", "tavox_log");
+  ASSERT_TRUE(set_backup_version(b, "15.0"));
+  ASSERT_TRUE(write_backup_file(bak, b));
+  auto version =
+      run("SELECT SERVERPROPERTY('ProductVersion'), SERVERPROPERTY('ProductMajorVersion'), "
+          "@@VERSION");
+  ASSERT_EQ(version.rows().size(), 1u);
+  EXPECT_EQ(version.rows()[0][0], Cell{std::string("16.0.1000.6")});
+  EXPECT_EQ(version.rows()[0][1], Cell{std::string("16")});
+  EXPECT_EQ(std::get<std::string>(version.rows()[0][2]).rfind("Microsoft SQL Server 2022 ", 0), 0u);
+
+  // The model database is 8 MB.
+  auto small = run(create_sql("tavox", windows_dir(), "1"));
+  EXPECT_EQ(small.errors(), std::vector<int>{1803});
+  EXPECT_EQ(small.text(1803),
+            "The CREATE DATABASE statement failed. The primary file must be at least 8 MB to "
+            "accommodate a copy of the model database.");
+
+  // Empty bracketed names, in any statement.
+  for (const char* sql : {"CREATE DATABASE []", "DROP DATABASE []", "USE []", "SELECT 1 AS []"}) {
+    SCOPED_TRACE(sql);
+    auto empty = run(sql);
+    EXPECT_EQ(empty.errors(), std::vector<int>{1038});
+    EXPECT_EQ(empty.events.front().message.cls, 15);
+    EXPECT_EQ(empty.text(1038), documented().at(1038).second);
+  }
+
+  // Progress at approximately each STATS step, then each file and the total, all class 0.
+  ConcurrentSink sink;
+  RecordingSink drop;
+  sink.during = [&] {
+    Session other = session("sa");
+    Outcome out;
+    executor_->batch(other, "DROP DATABASE [tavox]", drop, out);
+  };
+  Session s = session("sa");
+  Outcome out;
+  executor_->batch(s, restore_sql("tavox", bak, windows_dir()), sink, out);
+  EXPECT_EQ(drop.errors(), std::vector<int>{3702});
+  EXPECT_EQ(drop.text(3702), "Cannot drop database \"tavox\" because it is currently in use.");
+  std::vector<int> percents;
+  for (const auto& e : sink.events) {
+    if (e.kind != Event::Message) continue;
+    EXPECT_EQ(e.message.cls, 0) << e.message.number << " " << e.message.text;
+    if (e.message.number == 3211) percents.push_back(std::stoi(e.message.text));
+  }
+  ASSERT_EQ(percents.size(), 10u);
+  for (size_t k = 0; k < percents.size(); ++k) {
+    EXPECT_GE(percents[k], static_cast<int>(k + 1) * 10);
+    EXPECT_LT(percents[k], static_cast<int>(k + 1) * 10 + 10);
+  }
+  EXPECT_EQ(percents.back(), 100);
+  EXPECT_EQ(sink.numbers().back(), 3014);
+  EXPECT_EQ(run("DROP DATABASE [tavox]").errors(), std::vector<int>{});  // the restore is over
+
+  // A backup the service account cannot read.
+  StateOptions locked = profile_options("2022");
+  locked.backups_unreadable = true;
+  make_state(locked);
+  const std::pair<std::string, std::string> refused[] = {
+      {"RESTORE HEADERONLY FROM DISK = N'" + bak + "'",
+       "RESTORE HEADERONLY is terminating abnormally."},
+      {"RESTORE FILELISTONLY FROM DISK = N'" + bak + "'",
+       "RESTORE FILELIST is terminating abnormally."},
+      {restore_sql("tavox", bak, windows_dir()), "RESTORE DATABASE is terminating abnormally."}};
+  for (const auto& [sql, terminating] : refused) {
+    SCOPED_TRACE(sql);
+    auto r = run(sql);
+    EXPECT_EQ(r.errors(), (std::vector<int>{3201, 3013}));
+    EXPECT_EQ(r.text(3201), "Cannot open backup device '" + bak +
+                                "'. Operating system error 5(Access is denied.).");
+    EXPECT_EQ(r.text(3013), terminating);
+  }
+
+  StateOptions windows_only = profile_options("2022");
+  windows_only.windows_auth_only = true;
+  make_state(windows_only);
+  auto logon = executor_->login("sa", "SECRET", "master");
+  EXPECT_FALSE(logon.ok);
+  ASSERT_EQ(logon.messages.size(), 1u);
+  EXPECT_EQ(logon.messages[0].number, 18456);
+  EXPECT_EQ(logon.messages[0].cls, 14);
+  EXPECT_EQ(logon.messages[0].text, "Login failed for user 'sa'.");
 }
 
 }  // namespace

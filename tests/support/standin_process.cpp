@@ -175,9 +175,11 @@ nlohmann::json StandinServer::state() const {
 }
 
 std::string StandinServer::make_backup(const std::string& name, const std::string& dataname,
-                                       const std::string& logname) {
+                                       const std::string& logname, const std::string& version) {
   std::string path = files_root() + "/" + name + ".bak";
-  int pid = spawn({"--make-backup", path, dataname, logname}, nullptr);
+  std::vector<std::string> args = {"--make-backup", path, dataname, logname};
+  if (!version.empty()) args.insert(args.end(), {"--backup-version", version});
+  int pid = spawn(args, nullptr);
   int status = 0;
   ::waitpid(pid, &status, 0);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)

@@ -14,6 +14,9 @@ namespace dbsetup::testing {
 //   dir()/state.json  the server state after each change (--state)
 // The server listens on 127.0.0.1 on a free port and is logged on to with
 // `sa` / `SECRET` (role sysadmin) unless extra_args hold a --login of their own.
+// extra_args choose the kind of server: {"--profile", "2022"} (or "2022-linux";
+// SQL Server 2000 without one), "--domain-password-policy",
+// "--windows-auth-only", "--unreadable-backups" (see sqlserver_standin --help).
 class StandinServer {
  public:
   explicit StandinServer(std::vector<std::string> extra_args = {});
@@ -36,9 +39,10 @@ class StandinServer {
   nlohmann::json state() const;
 
   // Writes a backup file under files_root() that records the two logical
-  // file names; returns its local path.
+  // file names and the version of the server that wrote it ("8.0" for SQL
+  // Server 2000, "15.0" for 2019; empty: 8.0); returns its local path.
   std::string make_backup(const std::string& name, const std::string& dataname,
-                          const std::string& logname);
+                          const std::string& logname, const std::string& version = {});
 
  private:
   std::string dir_;

@@ -340,7 +340,8 @@ bool Connection::handle_login(const Bytes& payload) {
   w.message(sql_message(5703, 0, 1, "Changed language setting to us_english."),
             executor_.server_name());
   w.set_version(version_);
-  w.login_ack(version_, "Microsoft SQL Server", 0x0F0007D0);
+  w.login_ack(version_, "Microsoft SQL Server",
+              executor_.state().settings().profile.loginack_version());
   if (l.has_extension && version_ >= kTds74) {
     w.bytes().push_back(kTokFeatureExtAck);
     w.bytes().push_back(0xFF);

@@ -52,7 +52,9 @@ LoginOutcome Executor::login(const std::string& user, const std::string& passwor
   }
   std::lock_guard<std::mutex> lock(state_.mutex);
   Login* l = state_.find_login(user);
-  if (!l || l->password != password) {
+  // A server in Windows Authentication mode refuses every SQL Server login; the
+  // state that tells why goes only to the server's error log.
+  if (!l || l->password != password || state_.settings().windows_auth_only) {
     out.messages.push_back(sql_message(18456, 14, 1, "Login failed for user '" + user + "'."));
     return out;
   }

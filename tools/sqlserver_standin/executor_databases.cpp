@@ -33,7 +33,8 @@ Result Request::run(const CreateDatabase& c, const Params&) {
   for (const auto& f : c.log)
     files.push_back(
         {f.logical.empty() ? c.name + "_log" : f.logical, f.filename, 'L', f.size_mb.value_or(1)});
-  int model = st_.settings().model_size_mb;
+  int model = st_.settings().model_size_mb > 0 ? st_.settings().model_size_mb
+                                               : st_.settings().profile.model_size_mb;
   if (model > 0 && !c.data.empty() && c.data.front().size_mb && *c.data.front().size_mb < model) {
     emit(sql_message(1803, 16, 1,
                      "The CREATE DATABASE statement failed. The primary file must be at least " +

@@ -7,15 +7,6 @@
 
 namespace standin::detail {
 
-namespace {
-
-const char* kVersion =
-    "Microsoft SQL Server 2019 (RTM) - 15.0.2000.5 (X64) \n\tSep 24 2019 13:48:23 \n\tCopyright "
-    "(C) "
-    "2019 Microsoft Corporation\n\tDeveloper Edition (64-bit) on Linux (SQL Server stand-in)";
-
-}  // namespace
-
 std::string Request::text_of(const Cell& c) {
   if (auto s = std::get_if<std::string>(&c)) return *s;
   if (auto n = std::get_if<int64_t>(&c)) return std::to_string(*n);
@@ -62,7 +53,7 @@ int Request::compare(const Cell& a, const Cell& b) {
 
 Cell Request::global(const std::string& name) {
   std::string n = ascii_upper(name);
-  if (n == "@@VERSION") return std::string(kVersion);
+  if (n == "@@VERSION") return st_.settings().profile.version_text;
   if (n == "@@SPID") return static_cast<int64_t>(s_.spid);
   if (n == "@@SERVERNAME") return ex_.server_name();
   if (n == "@@SERVICENAME") return std::string("MSSQLSERVER");
@@ -74,14 +65,18 @@ Cell Request::global(const std::string& name) {
   if (n == "@@OPTIONS") return int64_t{s_.nocount ? 5176 : 5176 - 512};
   if (n == "@@DATEFIRST") return int64_t{7};
   if (n == "@@LOCK_TIMEOUT") return int64_t{-1};
-  if (n == "@@MICROSOFTVERSION") return int64_t{251658240 + 2000};
+  if (n == "@@MICROSOFTVERSION") {
+    const Profile& p = st_.settings().profile;
+    return int64_t{p.id_major} << 24 | int64_t{p.id_minor} << 16 | p.id_build;
+  }
   if (n == "@@MAX_CONNECTIONS") return int64_t{32767};
   throw SqlError({sql_message(137, 15, 2, "Must declare the scalar variable \"" + name + "\".")});
 }
 
 Cell Request::server_property(const std::string& name) {
   std::string n = sql_lower(name);
-  if (n == "productversion") return std::string("15.0.2000.5");
+  if (n == "productversion") return st_.settings().profile.product_version();
+  if (n == "productmajorversion") return std::to_string(st_.settings().profile.id_major);
   if (n == "productlevel") return std::string("RTM");
   if (n == "edition") return std::string("Developer Edition (64-bit)");
   if (n == "engineedition") return int64_t{3};
@@ -89,8 +84,8 @@ Cell Request::server_property(const std::string& name) {
   if (n == "collation")
     return std::string(st_.case_sensitive() ? "SQL_Latin1_General_CP1_CS_AS"
                                             : "SQL_Latin1_General_CP1_CI_AS");
-  if (n == "isintegratedsecurityonly" || n == "isclustered" || n == "issingleuser")
-    return int64_t{0};
+  if (n == "isintegratedsecurityonly") return int64_t{st_.settings().windows_auth_only ? 1 : 0};
+  if (n == "isclustered" || n == "issingleuser") return int64_t{0};
   return {};
 }
 

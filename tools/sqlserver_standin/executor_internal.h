@@ -41,6 +41,10 @@ struct Table {
   std::vector<std::map<std::string, Cell>> rows;  // lower-case column name -> value
 };
 
+// executor_backup_lists.cpp: RESTORE HEADERONLY's and FILELISTONLY's rows.
+ResultSet header_list(const Profile& profile, const Backup& b, const std::string& server);
+ResultSet file_list(const Profile& profile, const Backup& b);
+
 class Request {
  public:
   Request(Executor& ex, Session& s, Sink& sink, Outcome& out)
@@ -90,6 +94,7 @@ class Request {
   // executor_restore.cpp: RESTORE and the backup files it reads
   std::string terminating(const Restore& r);
   std::optional<Backup> open_backup(const Restore& r, const Params& params);
+  bool restorable(const Restore& r, const Backup& b);
   Result run(const Restore& r, const Params& params);
   Result restore_database(const Restore& r, const Params& params);
   void set_status(const std::string& dbname, const std::string& status);
@@ -115,6 +120,10 @@ class Request {
   int sp_defaultdb(const std::string& login, const std::string& dbname);
   int sp_password(const std::optional<std::string>& old, const std::string& password,
                   const std::string& login);
+  Result run(const CreateLogin& c, const Params&);
+  // The password policy's verdict on a new login's password, when it refuses it.
+  std::optional<ServerMessage> password_refusal(const std::string& login,
+                                                const std::string& password);
 
   // executor_configuration.cpp: sp_configure and RECONFIGURE
   Result run(const Reconfigure&, const Params&);

@@ -1,11 +1,94 @@
-// The login procedures: sp_addlogin, sp_droplogin, sp_defaultdb, sp_password and
-// the server role memberships.
+// Logins: CREATE LOGIN and the password policy, the procedures sp_addlogin,
+// sp_droplogin, sp_defaultdb, sp_password and the server role memberships.
 
 #include "executor_internal.h"
 
 #include <algorithm>
 
 namespace standin::detail {
+
+namespace {
+
+// How many of the four sets a password draws on: upper case, lower case,
+// digits and everything else.
+int character_sets(const std::string& password) {
+  bool upper = false, lower = false, digit = false, other = false;
+  for (unsigned char c : password) {
+    if (c >= 'A' && c <= 'Z')
+      upper = true;
+    else if (c >= 'a' && c <= 'z')
+      lower = true;
+    else if (c >= '0' && c <= '9')
+      digit = true;
+    else if (c < 0x80 || (c & 0xC0) == 0xC0)  // one per character, not per UTF-8 byte
+      other = true;
+  }
+  return upper + lower + digit + other;
+}
+
+size_t characters(const std::string& utf8) {
+  size_t n = 0;
+  for (unsigned char c : utf8) n += (c & 0xC0) != 0x80;
+  return n;
+}
+
+}  // namespace
+
+std::optional<ServerMessage> Request::password_refusal(const std::string& login,
+                                                       const std::string& password) {
+  const StateOptions& o = st_.settings();
+  if (!o.profile.checks_password_policy()) return std::nullopt;
+  // The account name counts only from three characters on.
+  bool has_name =
+      characters(login) >= 3 && sql_lower(password).find(sql_lower(login)) != std::string::npos;
+  bool complex = character_sets(password) >= 3 && !has_name;
+  if (o.profile.linux_host) {
+    if (characters(password) >= 8 && complex) return std::nullopt;
+    return sql_message(33064, 16, 1,
+                       "Password validation failed. The password does not meet SQL Server "
+                       "password policy requirements because it is not complex enough. The "
+                       "password must be at least 8 characters long and contain characters from "
+                       "three of the following four sets: Uppercase letters, Lowercase letters, "
+                       "Base 10 digits, and Symbols.");
+  }
+  if (!o.domain_password_policy) return std::nullopt;
+  const std::string head =
+      "Password validation failed. The password does not meet the operating system policy "
+      "requirements because it is ";
+  if (characters(password) < 7) return sql_message(15116, 16, 1, head + "too short.");
+  if (!complex) return sql_message(15118, 16, 1, head + "not complex enough.");
+  return std::nullopt;
+}
+
+Result Request::run(const CreateLogin& c, const Params&) {
+  std::lock_guard<std::mutex> lock(st_.mutex);
+  if (!st_.settings().profile.checks_password_policy()) {
+    emit(sql_message(343, 15, 1,
+                     "Unknown object type 'LOGIN' used in a CREATE, DROP, or ALTER statement."));
+    return {};
+  }
+  if (!st_.has_role(s_.login, "securityadmin")) {
+    emit(sql_message(15247, 16, 1, "User does not have permission to perform this action."));
+    return {};
+  }
+  if (st_.find_login(c.name)) {
+    emit(sql_message(15025, 16, 2, "The server principal '" + c.name + "' already exists."));
+    return {};
+  }
+  if (c.check_policy) {
+    if (auto refusal = password_refusal(c.name, c.password)) {
+      emit(*refusal);
+      return {};
+    }
+  }
+  Login& l = st_.add_login(c.name, c.password);
+  if (c.default_database) {
+    const Database* d = st_.find_database(*c.default_database);
+    l.default_database = d ? d->name : *c.default_database;
+  }
+  st_.save();
+  return {};
+}
 
 int Request::sp_droplogin(const std::string& login) {
   const std::string proc = "sp_droplogin";
@@ -82,6 +165,13 @@ int Request::sp_addlogin(const std::string& login, const std::string& password,
       return 1;
     }
     db = d->name;
+  }
+  // Since 2005 sp_addlogin creates the login as CREATE LOGIN does, policy included.
+  if (auto refusal = password_refusal(login, password)) {
+    refusal->proc = proc;
+    refusal->line = 1;
+    emit(*refusal);
+    return 1;
   }
   Login& l = st_.add_login(login, password);
   l.default_database = db;

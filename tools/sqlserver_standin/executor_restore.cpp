@@ -10,6 +10,9 @@
 #include <fstream>
 #include <sstream>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace standin::detail {
 
 namespace {
@@ -18,6 +21,22 @@ std::string fmt3(double v) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.3f", v);
   return buf;
+}
+
+// A version as SQL Server's messages write it: 8.00.2039.
+std::string version_text(int major, int minor, int build) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%d.%02d.%04d", major, minor, build);
+  return buf;
+}
+
+// Whether the server's service account may read the file: the stand-in's user
+// stands for it, so a file of another user that others may not read is refused.
+bool service_may_read(const std::string& local) {
+  struct stat st {};
+  if (::stat(local.c_str(), &st) != 0) return true;  // missing: reported as such
+  if (st.st_uid == ::geteuid()) return ::access(local.c_str(), R_OK) == 0 || ::geteuid() == 0;
+  return (st.st_mode & S_IROTH) != 0 || ::access(local.c_str(), R_OK) == 0;
 }
 
 }  // namespace
@@ -47,8 +66,16 @@ std::optional<Backup> Request::open_backup(const Restore& r, const Params& param
     disk = it->second.value_or("");
   }
   std::string local = ServerState::map_path(disk);
-  std::ifstream in(local, std::ios::binary);
   std::error_code ec;
+  if (!disk.empty() && std::filesystem::is_regular_file(local, ec) &&
+      (st_.settings().backups_unreadable || !service_may_read(local))) {
+    emit(sql_message(
+        3201, 16, 2,
+        "Cannot open backup device '" + disk + "'. Operating system error 5(Access is denied.)."));
+    emit(sql_message(3013, 16, 1, terminating(r)));
+    return std::nullopt;
+  }
+  std::ifstream in(local, std::ios::binary);
   if (disk.empty() || !in || std::filesystem::is_directory(local, ec)) {
     bool folder = !disk.empty() &&
                   std::filesystem::is_directory(std::filesystem::path(local).parent_path(), ec);
@@ -85,49 +112,13 @@ Result Request::run(const Restore& r, const Params& params) {
       r.kind == Restore::VerifyOnly) {
     auto b = open_backup(r, params);
     if (!b) return {};
-    ResultSet rs;
-    auto nv = [](const char* n, uint16_t len = 128) {
-      Column c;
-      c.name = n;
-      c.max_chars = len;
-      return c;
-    };
     if (r.kind == Restore::VerifyOnly) {
       emit(sql_message(3262, 0, 1, "The backup set on file 1 is valid."));
       return {};
     }
-    if (r.kind == Restore::HeaderOnly) {
-      Column pos;
-      pos.name = "Position";
-      pos.type = ColType::SmallInt;
-      Column type;
-      type.name = "BackupType";
-      type.type = ColType::SmallInt;
-      rs.columns = {nv("BackupName"), type, pos, nv("DatabaseName"), nv("ServerName")};
-      rs.rows.push_back({Cell{}, int64_t{1}, int64_t{1}, b->database, ex_.server_name()});
-    } else {
-      Column size, max;
-      size.name = "Size";
-      size.type = ColType::Numeric;
-      max.name = "MaxSize";
-      max.type = ColType::Numeric;
-      Column id;
-      id.name = "FileId";
-      id.type = ColType::BigInt;
-      rs.columns = {nv("LogicalName"),
-                    nv("PhysicalName", 260),
-                    nv("Type", 1),
-                    nv("FileGroupName"),
-                    size,
-                    max,
-                    id};
-      int64_t fid = 1;
-      for (const auto& f : b->files) {
-        rs.rows.push_back({f.logical, f.physical, std::string(1, f.type),
-                           f.type == 'D' ? Cell{std::string("PRIMARY")} : Cell{},
-                           static_cast<int64_t>(f.pages * 8192), int64_t{35184372080640}, fid++});
-      }
-    }
+    const Profile& profile = st_.settings().profile;
+    ResultSet rs = r.kind == Restore::HeaderOnly ? header_list(profile, *b, ex_.server_name())
+                                                 : file_list(profile, *b);
     emit_rows(rs);
     Result res;
     res.count = true;
@@ -160,7 +151,7 @@ Result Request::restore_database(const Restore& r, const Params& params) {
     }
   }
   backup = open_backup(r, params);
-  if (!backup) return {};
+  if (!backup || !restorable(r, *backup)) return {};
   std::lock_guard<std::mutex> lock(st_.mutex);
   for (const auto& [logical, path] : r.moves) {
     // A named reference: clang before 16 cannot capture a structured binding.
@@ -248,8 +239,34 @@ Result Request::restore_database(const Restore& r, const Params& params) {
   std::string dbname = db.name;
   int64_t total_pages = 0;
   for (const auto& f : backup->files) total_pages += f.pages;
+  // The database is in use by the restore until it ends, however it ends.
+  st_.being_restored.insert(dbname);
+  struct Release {
+    ServerState& st;
+    std::string name;
+    ~Release() { st.being_restored.erase(name); }
+  } release{st_, dbname};
   progress_and_finish(r, *backup, dbname, total_pages);
   return {};
+}
+
+// A server restores backups of its own version and older ones down to the
+// oldest its upgrade path accepts: 2012 and later need 2005 or later.
+bool Request::restorable(const Restore& r, const Backup& b) {
+  const Profile& p = st_.settings().profile;
+  bool newer = b.major > p.major;
+  bool too_old = p.major >= 11 && b.major < 9;
+  if (!newer && !too_old) return true;
+  emit(sql_message(3169, 16, 1,
+                   "The database was backed up on a server running version " +
+                       version_text(b.major, b.minor, b.build) +
+                       ". That version is incompatible with this server, which is running "
+                       "version " +
+                       version_text(p.major, 0, p.build) +
+                       ". Either restore the database on a server that supports the backup, or "
+                       "use a backup that is compatible with this server."));
+  emit(sql_message(3013, 16, 1, terminating(r)));
+  return false;
 }
 
 void Request::set_status(const std::string& dbname, const std::string& status) {
@@ -271,11 +288,16 @@ void Request::progress_and_finish(const Restore& r, const Backup& b, const std::
   const auto fail_at = ex_.controls().restore_fail_at;
   uint8_t done_token = in_proc_depth_ ? kTokDoneInProc : kTokDone;
   int step = r.stats.value_or(0);
-  // Progress goes in steps of 1 percent internally so that a failure point
-  // between two reports still fails at the right moment.
+  // Progress goes in small steps internally so that a failure point between
+  // two reports still fails at the right moment. SQL Server 2000 reports each
+  // multiple of STATS exactly; later servers report the progress reached when
+  // a threshold has been passed, which is often a little above it (12, 21,
+  // 30, 42...): their reads advance it in uneven strides.
+  const int stride = st_.settings().profile.major >= 9 ? 3 : 1;
   int reported = 0;
-  for (int pct = 1; pct <= 100; ++pct) {
-    auto ms = std::chrono::milliseconds(static_cast<int64_t>(seconds * 10.0));
+  for (int pct = stride; pct < 100 + stride; pct += stride) {
+    if (pct > 100) pct = 100;
+    auto ms = std::chrono::milliseconds(static_cast<int64_t>(seconds * 10.0 * stride));
     if (!sink_.wait(ms)) {
       throw Cancelled{};
     }
@@ -290,15 +312,16 @@ void Request::progress_and_finish(const Restore& r, const Backup& b, const std::
       emit(sql_message(3013, 16, 1, terminating(r)));
       return;
     }
-    if (step > 0 && pct >= reported + step) {
-      reported = pct - pct % step;
-      emit(sql_message(3211, 10, 1, std::to_string(reported) + " percent processed."));
+    if (step > 0 && pct >= (reported / step + 1) * step) {
+      reported = stride == 1 ? pct - pct % step : pct;
+      // Class 10 messages reach the client as class 0.
+      emit(sql_message(3211, 0, 1, std::to_string(reported) + " percent processed."));
       sink_.done(done_token, kDoneMore, 0, 0);
       sink_.flush();
     }
   }
   for (const auto& f : b.files) {
-    emit(sql_message(4035, 10, 1,
+    emit(sql_message(4035, 0, 1,
                      "Processed " + std::to_string(f.pages) + " pages for database '" + dbname +
                          "', file '" + f.logical + "' on file " + std::to_string(r.file) + "."));
   }
@@ -306,7 +329,7 @@ void Request::progress_and_finish(const Restore& r, const Backup& b, const std::
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   elapsed = std::max(elapsed, 0.001);
   double rate = static_cast<double>(pages) * 8192.0 / 1048576.0 / elapsed;
-  emit(sql_message(3014, 10, 1,
+  emit(sql_message(3014, 0, 1,
                    "RESTORE DATABASE successfully processed " + std::to_string(pages) +
                        " pages in " + fmt3(elapsed) + " seconds (" + fmt3(rate) + " MB/sec)."));
   std::lock_guard<std::mutex> lock(st_.mutex);

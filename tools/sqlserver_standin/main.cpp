@@ -49,6 +49,13 @@ State:
   --model-size-mb N        CREATE DATABASE needs a primary file of at least N MB
   --make-backup PATH DATANAME LOGNAME   write a backup file (of the database
                            named after the file) and exit unless --port is given
+Version:
+  --profile P              2000 (the default), 2022 or 2022-linux: the version
+                           clients see and the behaviours of that version
+  --backup-version V       the server version --make-backup records (8.0)
+  --domain-password-policy passwords follow a Windows domain's policy
+  --windows-auth-only      Windows Authentication mode: SQL logins cannot log on
+  --unreadable-backups     the service account cannot read any backup file
 Test controls:
   --fail REGEX:NUMBER:TEXT the first statement matching REGEX (any letter case)
                            fails with error NUMBER, class 16, TEXT (repeatable)
@@ -111,6 +118,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> logins, databases, in_use, fails, drops;
   std::vector<std::string> fails_nth, drops_nth, login_fails, login_drops;
   std::string log_file, backup_path, backup_data, backup_log, server_name = "STANDIN";
+  std::string backup_version = "8.0";
   int port = -1;
   double idle = 600, restore_seconds = 0;
   std::optional<int> restore_fail_at, stall_restore_at;
@@ -149,6 +157,18 @@ int main(int argc, char** argv) {
         so.case_sensitive = true;
       else if (a == "--model-size-mb")
         so.model_size_mb = std::stoi(value());
+      else if (a == "--profile") {
+        auto p = profile_named(value());
+        if (!p) usage_error("unknown profile " + args[i]);
+        so.profile = *p;
+      } else if (a == "--backup-version")
+        backup_version = value();
+      else if (a == "--domain-password-policy")
+        so.domain_password_policy = true;
+      else if (a == "--windows-auth-only")
+        so.windows_auth_only = true;
+      else if (a == "--unreadable-backups")
+        so.backups_unreadable = true;
       else if (a == "--make-backup") {
         backup_path = value();
         backup_data = value();
@@ -188,8 +208,10 @@ int main(int argc, char** argv) {
 
   if (!backup_path.empty()) {
     std::string name = std::filesystem::path(ServerState::map_path(backup_path)).stem().string();
-    if (!write_backup_file(ServerState::map_path(backup_path),
-                           make_backup(name, backup_data, backup_log))) {
+    Backup backup = make_backup(name, backup_data, backup_log);
+    if (!set_backup_version(backup, backup_version))
+      usage_error("bad --backup-version " + backup_version);
+    if (!write_backup_file(ServerState::map_path(backup_path), backup)) {
       std::cerr << "sqlserver_standin: cannot write " << backup_path << "\n";
       return 1;
     }

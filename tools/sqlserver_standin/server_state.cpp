@@ -1,8 +1,10 @@
 #include "server_state.h"
 
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include "tds.h"
@@ -16,6 +18,45 @@ const std::vector<std::string>& fixed_server_roles() {
                                                  "setupadmin", "processadmin",  "diskadmin",
                                                  "dbcreator",  "bulkadmin"};
   return roles;
+}
+
+std::string Profile::product_version() const {
+  return std::to_string(id_major) + "." + std::to_string(id_minor) + "." +
+         std::to_string(id_build) + "." + std::to_string(id_revision);
+}
+
+uint32_t Profile::loginack_version() const {
+  return static_cast<uint32_t>(id_major) << 24 | static_cast<uint32_t>(id_minor) << 16 |
+         static_cast<uint32_t>(id_build & 0xFFFF);
+}
+
+std::optional<Profile> profile_named(const std::string& name) {
+  Profile p;
+  p.name = name;
+  if (name == "2000") {
+    // The identity the stand-in has always answered with; the behaviours are 2000's.
+    p.version_text =
+        "Microsoft SQL Server 2019 (RTM) - 15.0.2000.5 (X64) \n\tSep 24 2019 13:48:23 "
+        "\n\tCopyright (C) 2019 Microsoft Corporation\n\tDeveloper Edition (64-bit) on Linux "
+        "(SQL Server stand-in)";
+    return p;
+  }
+  if (name != "2022" && name != "2022-linux") return std::nullopt;
+  p.major = 16;
+  p.build = 1000;
+  p.id_major = 16;
+  p.id_minor = 0;
+  p.id_build = 1000;
+  p.id_revision = 6;
+  p.model_size_mb = 8;
+  p.linux_host = name == "2022-linux";
+  p.version_text =
+      "Microsoft SQL Server 2022 (RTM) - 16.0.1000.6 (X64) \n\tOct  8 2022 05:58:25 "
+      "\n\tCopyright (C) 2022 Microsoft Corporation\n\tDeveloper Edition (64-bit) on ";
+  p.version_text += p.linux_host ? "Linux (Ubuntu 22.04.1 LTS) <X64>"
+                                 : "Windows Server 2022 Datacenter 10.0 <X64> (Build 20348: ) "
+                                   "(Hypervisor)\n";
+  return p;
 }
 
 namespace {
@@ -163,6 +204,8 @@ std::vector<DbFile> ServerState::default_files(const std::string& dbname) const 
 bool ServerState::in_use(const std::string& dbname) const {
   for (const auto& n : marked_in_use)
     if (names_equal(n, dbname)) return true;
+  for (const auto& n : being_restored)
+    if (names_equal(n, dbname)) return true;
   for (const auto& [id, s] : sessions_)
     if (names_equal(s.second, dbname)) return true;
   return false;
@@ -300,6 +343,8 @@ void ServerState::save() const {
 std::string format_backup(const Backup& b) {
   std::ostringstream out;
   out << "STANDIN-BACKUP 1\n";
+  out << "version " << b.major << "." << b.minor << "." << b.build << "\n";
+  out << "started " << b.started << "\n";
   out << "database " << b.database << "\n";
   for (const auto& f : b.files)
     out << "file " << f.type << " " << f.pages << " " << f.logical << "\t" << f.physical << "\n";
@@ -314,7 +359,11 @@ std::optional<Backup> parse_backup(const std::string& text) {
   bool has_name = false;
   while (std::getline(in, line)) {
     if (line.empty()) continue;
-    if (line.rfind("database ", 0) == 0) {
+    if (line.rfind("version ", 0) == 0) {
+      if (!set_backup_version(b, line.substr(8))) return std::nullopt;
+    } else if (line.rfind("started ", 0) == 0) {
+      b.started = line.substr(8);
+    } else if (line.rfind("database ", 0) == 0) {
       b.database = line.substr(9);
       has_name = true;
     } else if (line.rfind("file ", 0) == 0 && line.size() > 7) {
@@ -349,7 +398,28 @@ Backup make_backup(const std::string& name, const std::string& dataname,
   std::string dir = "C:\\Program Files\\Microsoft SQL Server\\MSSQL\\Data\\";
   b.files.push_back({dataname, dir + name + "_Data.MDF", 'D', 328});
   b.files.push_back({logname, dir + name + "_Log.LDF", 'L', 2});
+  std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  gmtime_r(&now, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
+  b.started = buf;
   return b;
+}
+
+bool set_backup_version(Backup& b, const std::string& version) {
+  static const std::regex form(R"(^(\d{1,3})\.(\d{1,3})(?:\.(\d{1,5}))?$)");
+  std::smatch m;
+  if (!std::regex_match(version, m, form)) return false;
+  int parts[3] = {std::stoi(m[1]), std::stoi(m[2]), m[3].matched ? std::stoi(m[3]) : -1};
+  b.major = parts[0];
+  b.minor = parts[1];
+  // Without a build: the release build of that version.
+  const std::map<int, int> release = {{8, 194},   {9, 1399},  {10, 1600}, {11, 2100}, {12, 2000},
+                                      {13, 1601}, {14, 1000}, {15, 2000}, {16, 1000}};
+  auto it = release.find(b.major);
+  b.build = parts[2] >= 0 ? parts[2] : it == release.end() ? 0 : it->second;
+  return true;
 }
 
 bool write_backup_file(const std::string& local_path, const Backup& b) {

@@ -52,12 +52,37 @@ std::string sql_lower(const std::string& utf8);
 // SQL Server's UPPER, likewise.
 std::string sql_upper(const std::string& utf8);
 
+// What kind of SQL Server the stand-in is: its version as clients see it and
+// the behaviours that came with that version.
+struct Profile {
+  std::string name = "2000";  // 2000, 2022, 2022-linux
+  int major = 8;              // the version whose behaviours apply
+  int build = 2039;           // ... and its build (messages name it: 8.00.2039)
+  // The identity clients read (LOGINACK, @@VERSION, SERVERPROPERTY).
+  int id_major = 15, id_minor = 0, id_build = 2000, id_revision = 5;
+  std::string version_text;  // @@VERSION
+  bool linux_host = false;
+  int model_size_mb = 0;  // the model database's size: CREATE DATABASE's minimum
+
+  std::string product_version() const;  // "16.0.1000.6"
+  uint32_t loginack_version() const;    // major, minor, build (two bytes), big-endian order
+  // CREATE LOGIN, and sp_addlogin through it, check passwords (2005 and later).
+  bool checks_password_policy() const { return major >= 9; }
+};
+
+// The profile of that name, if there is one.
+std::optional<Profile> profile_named(const std::string& name);
+
 struct StateOptions {
+  Profile profile;
   std::string files_root;  // local folder; empty: no files are ever created
   std::string default_data_dir = "C:\\Program Files\\Microsoft SQL Server\\MSSQL\\Data";
   bool case_sensitive = false;
-  int model_size_mb = 0;   // 0: no minimum
-  std::string state_file;  // empty: none written
+  int model_size_mb = 0;                // 0: the profile's model size
+  std::string state_file;               // empty: none written
+  bool domain_password_policy = false;  // Windows: a domain's policy applies to passwords
+  bool windows_auth_only = false;       // SQL Server logins cannot log on
+  bool backups_unreadable = false;      // the service account cannot read any backup
 };
 
 class ServerState {
@@ -93,6 +118,7 @@ class ServerState {
   // ---- in use and logged on ----
   std::set<std::string> marked_in_use;
   bool in_use(const std::string& dbname) const;
+  std::set<std::string> being_restored;  // restores in progress hold their database
   int open_session(const std::string& login, const std::string& database);
   void set_session_database(int session, const std::string& database);
   void close_session(int session);
@@ -137,11 +163,16 @@ struct BackupFile {
 
 struct Backup {
   std::string database;
+  // The version of the server that wrote it; files without one came from SQL Server 2000.
+  int major = 8, minor = 0, build = 2039;
+  std::string started = "2004-06-01 12:00:00";  // BackupStartDate
   std::vector<BackupFile> files;
 };
 
 // A small text format:
 //   STANDIN-BACKUP 1
+//   version <major>.<minor>.<build>      (optional: 8.0.2039)
+//   started <YYYY-MM-DD HH:MM:SS>         (optional)
 //   database <name>
 //   file <D|L> <pages> <logical>\t<physical>
 std::string format_backup(const Backup& b);
@@ -149,6 +180,8 @@ std::optional<Backup> parse_backup(const std::string& text);
 // The backup of a database `name` with a data file and a log file.
 Backup make_backup(const std::string& name, const std::string& dataname,
                    const std::string& logname);
+// "8.0", "15.0.2000": sets the backup's version; false when it is not one.
+bool set_backup_version(Backup& b, const std::string& version);
 bool write_backup_file(const std::string& local_path, const Backup& b);
 
 }  // namespace standin

@@ -88,6 +88,13 @@ struct Restore {
   std::vector<std::pair<std::string, std::string>> moves;  // logical name, new path
 };
 
+struct CreateLogin {
+  std::string name;
+  std::string password;
+  bool check_policy = true;
+  std::optional<std::string> default_database;
+};
+
 struct ExecArg {
   std::string name;  // "@loginame" when given by name
   enum Kind { String, Number, Null, Default, Variable } kind = String;
@@ -142,7 +149,7 @@ struct If {
 
 struct Statement {
   std::variant<Select, CreateDatabase, DropDatabase, Restore, Exec, Reconfigure, Use, SetOption,
-               Transaction, If, Print>
+               Transaction, If, Print, CreateLogin>
       body;
   std::string keyword;  // first word, for messages and logs
 };

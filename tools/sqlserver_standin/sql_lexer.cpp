@@ -175,6 +175,15 @@ std::vector<SqlToken> tokenize(const std::string& sql) {
         v.push_back(sql[i++]);
       }
       t.text = v;
+      if (c == '[' && v.empty()) {
+        ServerMessage m = syntax_message(
+            1038, line_of(sql, t.pos),
+            "An object or column name is missing or empty. For SELECT INTO statements, verify "
+            "each column has a name. For other statements, look for empty alias names. Aliases "
+            "defined as \"\" or [] are not allowed. Change the alias to a valid name.");
+        m.state = 4;
+        throw SqlError({m});
+      }
       check_identifier_length(sql, t);
     } else if (c == '@') {
       t.kind = Tok::Variable;

@@ -133,6 +133,10 @@ Statement Parser::statement(bool first) {
   if (t.kind == Tok::QuotedIdent) w.clear();
   if (w == "SELECT") {
     s.body = select();
+  } else if (w == "CREATE" && word("LOGIN", 1)) {
+    i_ += 2;
+    s.keyword = "CREATE LOGIN";
+    s.body = create_login();
   } else if (w == "CREATE") {
     ++i_;
     expect_word("DATABASE");

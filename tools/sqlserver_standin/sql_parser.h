@@ -102,6 +102,7 @@ class Parser {
   DropDatabase drop_database();
   std::string disk_value();
   Restore restore();
+  CreateLogin create_login();
 
   const std::string& sql_;
   std::vector<SqlToken> toks_;

@@ -1,5 +1,5 @@
-// CREATE DATABASE with its file specifications, DROP DATABASE and RESTORE with
-// its devices and options.
+// CREATE DATABASE with its file specifications, DROP DATABASE, RESTORE with
+// its devices and options, and CREATE LOGIN.
 
 #include "sql_parser.h"
 
@@ -194,6 +194,35 @@ Restore Parser::restore() {
     } while (accept_symbol(","));
   }
   return r;
+}
+
+// CREATE LOGIN name WITH PASSWORD = '...' [, CHECK_POLICY = ON|OFF]
+//   [, CHECK_EXPIRATION = ON|OFF] [, DEFAULT_DATABASE = name]
+CreateLogin Parser::create_login() {
+  CreateLogin c;
+  c.name = name();
+  expect_word("WITH");
+  bool has_password = false;
+  do {
+    const SqlToken& option = next();
+    if (option.kind != Tok::Ident) fail_at(option);
+    std::string o = ascii_upper(option.text);
+    expect_symbol("=");
+    if (o == "PASSWORD" && !has_password) {
+      c.password = string_value();
+      has_password = true;
+    } else if (o == "CHECK_POLICY" || o == "CHECK_EXPIRATION") {
+      bool on = accept_word("ON");
+      if (!on) expect_word("OFF");
+      if (o == "CHECK_POLICY") c.check_policy = on;
+    } else if (o == "DEFAULT_DATABASE") {
+      c.default_database = name();
+    } else {
+      fail_at(option);
+    }
+  } while (accept_symbol(","));
+  if (!has_password) fail();
+  return c;
 }
 
 }  // namespace detail

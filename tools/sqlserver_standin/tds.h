@@ -257,12 +257,26 @@ struct ServerMessage {
   bool is_error() const { return cls > 10; }
 };
 
-enum class ColType { NVarChar, Int, BigInt, SmallInt, Numeric };
+// DateTime cells are text "YYYY-MM-DD HH:MM:SS", Guid cells text
+// "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx", Char and VarBinary cells their bytes.
+enum class ColType {
+  NVarChar,
+  Int,
+  BigInt,
+  SmallInt,
+  Numeric,
+  TinyInt,
+  Bit,
+  DateTime,
+  Guid,
+  Char,
+  VarBinary
+};
 
 struct Column {
   std::string name;
   ColType type = ColType::NVarChar;
-  uint16_t max_chars = 128;  // NVARCHAR only
+  uint16_t max_chars = 128;  // NVARCHAR, CHAR, VARBINARY only
   uint8_t precision = 20;    // NUMERIC only
   bool nullable = true;
 };

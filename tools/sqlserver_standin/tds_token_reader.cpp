@@ -85,9 +85,19 @@ std::vector<ParsedToken> parse_tokens(const Bytes& stream, uint32_t version) {
             c.type = ColType::NVarChar;
             c.max_chars = r.u16() / 2;
             if (version >= kTds71) r.skip(5);
+          } else if (type == 0xAF || type == 0xA5) {
+            c.type = type == 0xAF ? ColType::Char : ColType::VarBinary;
+            c.max_chars = r.u16();
+            if (type == 0xAF && version >= kTds71) r.skip(5);
+          } else if (type == 0x68 || type == 0x6F || type == 0x24) {
+            r.u8();
+            c.type = type == 0x68 ? ColType::Bit : type == 0x6F ? ColType::DateTime : ColType::Guid;
           } else if (type == 0x26) {
             uint8_t len = r.u8();
-            c.type = len == 2 ? ColType::SmallInt : len == 8 ? ColType::BigInt : ColType::Int;
+            c.type = len == 1   ? ColType::TinyInt
+                     : len == 2 ? ColType::SmallInt
+                     : len == 8 ? ColType::BigInt
+                                : ColType::Int;
           } else if (type == 0x6C) {
             r.u8();
             c.type = ColType::Numeric;
@@ -110,6 +120,22 @@ std::vector<ParsedToken> parse_tokens(const Bytes& stream, uint32_t version) {
               t.row.emplace_back();
             else
               t.row.emplace_back(utf16_to_utf8(r.ucs2(len / 2)));
+          } else if (c.type == ColType::Char || c.type == ColType::VarBinary) {
+            uint16_t len = r.u16();
+            if (len == 0xFFFF) {
+              t.row.emplace_back();
+            } else {
+              auto b = r.bytes(len);
+              t.row.emplace_back(std::string(b.begin(), b.end()));
+            }
+          } else if (c.type == ColType::Guid) {
+            uint8_t len = r.u8();
+            if (len == 0) {
+              t.row.emplace_back();
+            } else {
+              auto b = r.bytes(len);
+              t.row.emplace_back(std::string(b.begin(), b.end()));
+            }
           } else {
             uint8_t len = r.u8();
             if (len == 0) {

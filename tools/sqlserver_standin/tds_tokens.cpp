@@ -3,6 +3,9 @@
 
 #include "tds.h"
 
+#include <cctype>
+#include <cstdio>
+
 namespace standin {
 
 const uint8_t kCollation[5] = {0x09, 0x04, 0xD0, 0x00, 0x34};
@@ -98,6 +101,9 @@ uint8_t numeric_bytes(uint8_t precision) {
 }
 uint8_t int_bytes(ColType t) {
   switch (t) {
+    case ColType::TinyInt:
+    case ColType::Bit:
+      return 1;
     case ColType::SmallInt:
       return 2;
     case ColType::BigInt:
@@ -106,6 +112,40 @@ uint8_t int_bytes(ColType t) {
       return 4;
   }
 }
+// Days since 1900-01-01 and three-hundredths of a second since midnight.
+std::pair<int32_t, uint32_t> datetime_parts(const std::string& text) {
+  int y = 1900, mo = 1, d = 1, h = 0, mi = 0, sec = 0;
+  std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d", &y, &mo, &d, &h, &mi, &sec);
+  // Days from the civil date (proleptic Gregorian), counted from 1900-01-01.
+  auto days_from_civil = [](int yy, int mm, int dd) {
+    yy -= mm <= 2;
+    const int era = (yy >= 0 ? yy : yy - 399) / 400;
+    const int yoe = yy - era * 400;
+    const int doy = (153 * (mm + (mm > 2 ? -3 : 9)) + 2) / 5 + dd - 1;
+    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe;
+  };
+  int32_t days = days_from_civil(y, mo, d) - days_from_civil(1900, 1, 1);
+  uint32_t ticks = static_cast<uint32_t>((h * 3600 + mi * 60 + sec) * 300);
+  return {days, ticks};
+}
+
+Bytes guid_bytes(const std::string& text) {
+  std::string hex;
+  for (char c : text)
+    if (std::isxdigit(static_cast<unsigned char>(c))) hex.push_back(c);
+  hex.resize(32, '0');
+  Bytes b(16);
+  for (size_t k = 0; k < 16; ++k)
+    b[k] = static_cast<uint8_t>(std::stoi(hex.substr(2 * k, 2), nullptr, 16));
+  // The first three groups go little-endian.
+  std::swap(b[0], b[3]);
+  std::swap(b[1], b[2]);
+  std::swap(b[4], b[5]);
+  std::swap(b[6], b[7]);
+  return b;
+}
+
 }  // namespace
 
 void TokenWriter::col_metadata(const std::vector<Column>& columns) {
@@ -126,8 +166,30 @@ void TokenWriter::col_metadata(const std::vector<Column>& columns) {
       case ColType::Int:
       case ColType::BigInt:
       case ColType::SmallInt:
+      case ColType::TinyInt:
         out_.u8(0x26);
         out_.u8(int_bytes(c.type));
+        break;
+      case ColType::Bit:
+        out_.u8(0x68);
+        out_.u8(1);
+        break;
+      case ColType::DateTime:
+        out_.u8(0x6F);
+        out_.u8(8);
+        break;
+      case ColType::Guid:
+        out_.u8(0x24);
+        out_.u8(16);
+        break;
+      case ColType::Char:
+        out_.u8(0xAF);
+        out_.u16(c.max_chars);
+        if (version_ >= kTds71) out_.bytes(kCollation, 5);
+        break;
+      case ColType::VarBinary:
+        out_.u8(0xA5);
+        out_.u16(c.max_chars);
         break;
       case ColType::Numeric:
         out_.u8(0x6C);
@@ -150,7 +212,9 @@ void TokenWriter::row(const std::vector<Column>& columns, const Row& row) {
     int64_t number = 0;
     if (auto s = std::get_if<std::string>(&v)) {
       text = *s;
-      if (c.type != ColType::NVarChar) number = std::strtoll(s->c_str(), nullptr, 10);
+      if (c.type != ColType::NVarChar && c.type != ColType::Char && c.type != ColType::VarBinary &&
+          c.type != ColType::DateTime && c.type != ColType::Guid)
+        number = std::strtoll(s->c_str(), nullptr, 10);
     } else if (auto n = std::get_if<int64_t>(&v)) {
       number = *n;
       text = std::to_string(*n);
@@ -167,9 +231,43 @@ void TokenWriter::row(const std::vector<Column>& columns, const Row& row) {
         out_.ucs2(w);
         break;
       }
+      case ColType::Char:
+      case ColType::VarBinary: {
+        if (null) {
+          out_.u16(0xFFFF);
+          break;
+        }
+        if (text.size() > c.max_chars) text.resize(c.max_chars);
+        if (c.type == ColType::Char) text.resize(c.max_chars, ' ');
+        out_.u16(static_cast<uint16_t>(text.size()));
+        out_.bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+        break;
+      }
+      case ColType::DateTime: {
+        if (null) {
+          out_.u8(0);
+          break;
+        }
+        auto [days, ticks] = datetime_parts(text);
+        out_.u8(8);
+        out_.u32(static_cast<uint32_t>(days));
+        out_.u32(ticks);
+        break;
+      }
+      case ColType::Guid: {
+        if (null) {
+          out_.u8(0);
+          break;
+        }
+        out_.u8(16);
+        out_.bytes(guid_bytes(text));
+        break;
+      }
       case ColType::Int:
       case ColType::BigInt:
-      case ColType::SmallInt: {
+      case ColType::SmallInt:
+      case ColType::TinyInt:
+      case ColType::Bit: {
         if (null) {
           out_.u8(0);
           break;
