@@ -142,6 +142,7 @@ QWidget* create(const Control& ctl, QWidget* parent) {
       // Enter means install wherever the focus is; only Space presses a
       // focused button.
       button->setAutoDefault(false);
+      button->setDefault((ctl.flags & layout::kDefaultButton) != 0);
       w = button;
       break;
     }
@@ -242,9 +243,6 @@ void w_createdb::build() {
   // command buttons. Controls on a hidden page are skipped by the keyboard.
   chain.insert(chain.end(), window_tabs.begin() + 1, window_tabs.end());
   for (size_t i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
-
-  auto* install = findChild<QPushButton*>(QStringLiteral("cb_dbsetup"));
-  install->setDefault(true);
 }
 
 void w_createdb::connect_handlers() {

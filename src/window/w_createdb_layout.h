@@ -47,9 +47,11 @@ enum Flag : unsigned {
   kDisplay = 1u << 2,      // display only: read-only, no border, button-face background
   kNotTypeable = 1u << 3,  // read-only with its border: changed by its picker only
   kDisabled = 1u << 4,
-  kFieldLabel = 1u << 5,  // label of the field to its right: right-aligned
-  kRule = 1u << 6,        // group box drawn as a horizontal rule
-  kHidden = 1u << 7,      // not shown when the window is created
+  kFieldLabel = 1u << 5,     // label of the field to its right: right-aligned
+  kRule = 1u << 6,           // group box drawn as a horizontal rule
+  kHidden = 1u << 7,         // not shown when the window is created
+  kDefaultButton = 1u << 8,  // pressed by Enter, wherever the focus is
+  kCancelButton = 1u << 9,   // pressed by Esc
 };
 
 // Where a control lives: the window itself or one of the two tab pages.
@@ -103,8 +105,10 @@ inline constexpr Control kWindowControls[] = {
     {"st_title1", K::Static, "", 78, 28, 1408, 60, 0, F::Song, 9, C::Default, kBold},
     {"p_2", K::Picture, "orlin.gif", 1591, 16, 654, 200, 0, F::None, 0, C::Default, kNone},
     {"st_status", K::Static, "", 59, 1460, 2235, 120, 0, F::Song, 12, C::Navy, kNone},
-    {"cb_dbsetup", K::Button, "安装(&S)", 1531, 1632, 384, 88, 20, F::Song, 9, C::Default, kNone},
-    {"cb_exit", K::Button, "退出(&X)", 1961, 1632, 384, 88, 40, F::Song, 9, C::Default, kNone},
+    {"cb_dbsetup", K::Button, "安装(&S)", 1531, 1632, 384, 88, 20, F::Song, 9, C::Default,
+     kDefaultButton},
+    {"cb_exit", K::Button, "退出(&X)", 1961, 1632, 384, 88, 40, F::Song, 9, C::Default,
+     kCancelButton},
     {"st_12", K::Static, "", 0, 0, 2359, 236, 0, F::Arial, 9, C::Default, kNone},
     {"tab_1", K::Tab, "", 9, 132, 2345, 1472, 10, F::Arial, 9, C::Default, kNone},
     {"hpb_restore", K::Progress, "", 59, 1644, 1400, 64, 0, F::Arial, 8, C::Default, kHidden},

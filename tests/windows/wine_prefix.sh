@@ -30,6 +30,17 @@ start)
       echo "wineboot failed:"; cat "$log"; exit 1; }
     echo "prefix started in $(( $(date +%s) - start )) s: $WINEPREFIX"
   fi
+  # Windows without a display: Wine's null graphics driver. The desktop
+  # picks its driver when it starts, so a server that started without it
+  # is restarted.
+  if ! grep -q '"Graphics"="null"' "$WINEPREFIX/user.reg"; then
+    timeout 60 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f \
+      </dev/null >>"$log" 2>&1 || { echo "setting the null driver failed:"; cat "$log"; exit 1; }
+    timeout 30 wineserver -k 2>/dev/null || true
+    timeout 30 wineserver -w 2>/dev/null || true
+    wineserver -p300 </dev/null >/dev/null 2>&1 || true
+    timeout 60 wineboot </dev/null >>"$log" 2>&1 || { echo "wineboot failed:"; cat "$log"; exit 1; }
+  fi
   ;;
 stop)
   timeout 30 wineserver -k 2>/dev/null || true
