@@ -9,6 +9,7 @@
 #include "pickers/pickers.h"
 #include "platform/codepage.h"
 #include "window/opening.h"
+#include "window/win32/win32_paint.h"
 
 namespace dbsetup {
 
@@ -126,14 +127,11 @@ HWND Win32Window::create_control(const Control& c, HWND parent) {
   int height = r.height;
   switch (c.kind) {
     case Kind::Static:
-      // Static texts are transparent: what lies behind them shows through.
       style |= SS_NOPREFIX | SS_CENTERIMAGE | ((c.flags & layout::kFieldLabel) ? SS_RIGHT : 0);
-      ex |= WS_EX_TRANSPARENT;
       break;
     case Kind::Group:
       cls = L"BUTTON";
       style |= BS_GROUPBOX;
-      ex |= WS_EX_TRANSPARENT;
       break;
     case Kind::Picture:
       style |= SS_BITMAP | SS_CENTERIMAGE;
@@ -180,7 +178,11 @@ HWND Win32Window::create_control(const Control& c, HWND parent) {
                  reinterpret_cast<WPARAM>(font(c.face, c.points, (c.flags & layout::kBold) != 0)),
                  FALSE);
   }
-  if (c.kind == Kind::Picture) {
+  if (c.kind == Kind::Static) {
+    win32::fit_static_to_text(w);
+  } else if (c.kind == Kind::Group) {
+    win32::make_group_box(w, c);
+  } else if (c.kind == Kind::Picture) {
     SendMessageW(w, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture(c.text)));
   } else if (c.kind == Kind::PictureButton) {
     SendMessageW(w, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture(c.text)));
@@ -424,10 +426,6 @@ LRESULT Win32Window::handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         SetTextColor(dc, RGB(rgb.r, rgb.g, rgb.b));
       } else {
         SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
-      }
-      if (spec->kind == Kind::Static || spec->kind == Kind::Group) {
-        SetBkMode(dc, TRANSPARENT);
-        return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
       }
       if (spec->kind == Kind::Edit && (spec->flags & layout::kNotTypeable)) {
         // Read-only but typed-looking: the field's own white.

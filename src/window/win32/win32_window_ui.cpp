@@ -12,6 +12,7 @@
 
 #include "pickers/u_browseforfolder.h"
 #include "platform/codepage.h"
+#include "window/win32/win32_paint.h"
 
 namespace dbsetup {
 
@@ -100,15 +101,13 @@ void Win32Window::set_text(std::string_view name, const std::string& value) {
     if (is_class(w, L"Edit")) {
       SendMessageW(w, EM_SETSEL, 0, 0);  // show the start of a long path
       SendMessageW(w, EM_SCROLLCARET, 0, 0);
-    } else if (is_class(w, L"Static") && IsWindowVisible(w)) {
-      // A transparent text: repaint what lies behind it, and paint now, since
-      // progress texts are written between blocking steps.
-      HWND parent = GetParent(w);
-      RECT rc;
-      GetWindowRect(w, &rc);
-      MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rc), 2);
-      RedrawWindow(parent, &rc, nullptr,
-                   RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    } else if (is_class(w, L"Static")) {
+      // The window follows its text; paint now, since progress texts are
+      // written between blocking steps.
+      win32::fit_static_to_text(w);
+      if (IsWindowVisible(w)) {
+        RedrawWindow(GetParent(w), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+      }
     }
   });
 }
