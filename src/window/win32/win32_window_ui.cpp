@@ -323,9 +323,13 @@ void Win32Window::run_blocking(const std::function<void()>& work) {
   }
   worker.join();
   CloseHandle(done);
-  // Progress the worker posted before it ended is shown before returning.
+  // Progress the worker posted before it ended is shown before returning;
+  // keys and clicks that came meanwhile are dropped too.
   MSG msg;
   while (hwnd_ && PeekMessageW(&msg, hwnd_, WM_APP, WM_APP, PM_REMOVE)) DispatchMessageW(&msg);
+  while (PeekMessageW(&msg, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE) ||
+         PeekMessageW(&msg, nullptr, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE)) {
+  }
   if (quit) PostQuitMessage(quit_code);
   if (failure) std::rethrow_exception(failure);
 }
