@@ -152,12 +152,14 @@ class WineCli : public ::testing::Test {
     long ticks = 0, span = 0;
     std::vector<int> progress;
   };
+  static bool has_window() {
+    const char* exe = std::getenv("DB_SETUP_WINE_WINDOW_TESTS");
+    return exe && *exe;
+  }
   WindowRun run_window(const std::string& edition, const std::string& server,
                        const std::string& backup, const std::string& database = "") {
     const char* exe = std::getenv("DB_SETUP_WINE_WINDOW_TESTS");
     WindowRun run;
-    EXPECT_TRUE(exe && *exe) << "DB_SETUP_WINE_WINDOW_TESTS must name win32_window_tests.exe";
-    if (!exe) return run;
     run.result = wine({exe, "--gtest_filter=Win32WindowE2E.*"}, dir_ / "setup",
                       {{"DB_SETUP_ODBC_DRIVER", "FreeTDS"},
                        {"DB_SETUP_E2E_SERVER", server},
@@ -300,6 +302,7 @@ TEST_F(WineCli, FailuresEndWithTheirExitStatus) {
 // second it keeps handling its timer (and so its painting) at least every
 // 100 ms on average, and the progress bar moves.
 TEST_F(WineCli, WindowInstallsBothEditions) {
+  if (!has_window()) GTEST_SKIP() << "built without the window";
   {
     StandinServer server({"--restore-seconds", "1"});
     const std::string disk = server_path(server.files_root());
@@ -340,6 +343,7 @@ TEST_F(WineCli, WindowInstallsBothEditions) {
 // A failed restore: the server's text ends the message box, the short text
 // stays in the status line, and the install button stays available.
 TEST_F(WineCli, WindowShowsTheServersTextWhenTheRestoreFails) {
+  if (!has_window()) GTEST_SKIP() << "built without the window";
   StandinServer server({"--restore-fail-at", "40"});
   const std::string disk = server_path(server.files_root());
   fs::create_directories(server.files_root() + "/MSSQL/Data");
