@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdint>
 #include <span>
+#include <string_view>
 #include <vector>
 
 namespace dbsetup::layout {
@@ -217,6 +218,14 @@ inline constexpr std::span<const Control> controls_of(Parent parent) {
       break;
   }
   return kWindowControls;
+}
+
+// The control with this object name, or null.
+inline const Control* find_control(std::string_view name) {
+  for (auto parent : {Parent::Window, Parent::PageMss7, Parent::PageMss2000})
+    for (const Control& c : controls_of(parent))
+      if (name == c.name) return &c;
+  return nullptr;
 }
 
 // The controls of one parent that the Tab key visits, in their tab order.
