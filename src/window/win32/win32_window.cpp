@@ -276,9 +276,9 @@ bool Win32Window::open(const std::string& edition) {
 void Win32Window::show() {
   ShowWindow(hwnd_, SW_SHOW);
   UpdateWindow(hwnd_);
-  // The first input control of the shown page takes the focus.
+  // The first control of the tab order (the tab control) takes the focus.
   std::vector<HWND> chain = tab_chain();
-  if (chain.size() > 1) SetFocus(chain[1]);
+  if (!chain.empty()) SetFocus(chain.front());
 }
 
 int Win32Window::run() {
