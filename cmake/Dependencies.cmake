@@ -11,8 +11,9 @@ if(NOT WIN32)
   # iconv is part of glibc on Linux; nothing to link.
 endif()
 
-if(DB_SETUP_BUILD_GUI)
+if(DB_SETUP_BUILD_GUI AND NOT WIN32)
   # moc and rcc run only for the window library (src/window), which needs them.
+  # (On Windows the window is built with the platform's own controls.)
   find_package(Qt6 REQUIRED COMPONENTS Widgets)
 endif()
 

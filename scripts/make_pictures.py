@@ -2,6 +2,8 @@
 """Draws the window's pictures and writes them under src/window/resources/.
 
 orlin.gif     143 x 50  logo of the banner (GIF, 256-colour palette)
+orlin.bmp     143 x 50  the same logo as a 24-bit bitmap, for the Win32
+                        window (its static controls show no GIF)
 select.bmp     19 x 19  picker buttons (24-bit bitmap): a yellow folder
 user.bmp       19 x 19  login group icon (24-bit bitmap): a person
 database.bmp   16 x 16  entries of the instance list (24-bit bitmap): a database
@@ -217,7 +219,9 @@ def write_gif(path, cv):
 
 def main():
     os.makedirs(OUT, exist_ok=True)
-    write_gif(os.path.join(OUT, "orlin.gif"), draw_logo())
+    logo = draw_logo()
+    write_gif(os.path.join(OUT, "orlin.gif"), logo)
+    write_bmp(os.path.join(OUT, "orlin.bmp"), logo)
     write_bmp(os.path.join(OUT, "select.bmp"), draw_folder())
     write_bmp(os.path.join(OUT, "user.bmp"), draw_user())
     write_bmp(os.path.join(OUT, "database.bmp"), draw_database())

@@ -19,6 +19,8 @@
 #include <exception>
 #include <thread>
 
+#include "window/w_createdb_layout.h"
+
 #ifdef _WIN32
 #endif
 
@@ -218,7 +220,9 @@ void QtWindowUi::instance_add(const std::string& entry) {
     auto* combo = qobject_cast<QComboBox*>(find("ddplb_mss2000_instances"));
     if (!combo) return;
     QSignalBlocker quiet(combo);
-    combo->addItem(QIcon(QStringLiteral(":/pictures/database.bmp")), q(entry));
+    // Every entry carries the list's picture.
+    const char* picture = layout::find_control("ddplb_mss2000_instances")->text;
+    combo->addItem(QIcon(QStringLiteral(":/pictures/") + QString::fromLatin1(picture)), q(entry));
   });
 }
 

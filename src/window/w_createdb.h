@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/context.h"
+#include "window/w_createdb_layout.h"
 
 class QCloseEvent;
 
@@ -13,14 +14,12 @@ namespace dbsetup {
 
 class QtWindowUi;
 
-// Layout units to pixels: about 4.57 horizontal and 4 vertical units make a
-// pixel at the design resolution.
+// Layout units to pixels (layout::to_pixels) as a QRect.
 QRect layout_rect(int x, int y, int width, int height);
 
-// Client area of the window in pixels (the layout's 2368 x 1860 units are the
-// outer size, title bar and dialog frame included).
-inline constexpr int kClientWidth = 512;
-inline constexpr int kClientHeight = 440;
+// Client area of the window in pixels.
+inline constexpr int kClientWidth = layout::kClientWidth;
+inline constexpr int kClientHeight = layout::kClientHeight;
 
 // The setup window: banner, the tab control with one page per server edition,
 // the status line and the two command buttons. Every control carries its

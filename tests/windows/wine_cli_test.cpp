@@ -13,6 +13,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -139,6 +141,47 @@ class WineCli : public ::testing::Test {
                 {{"DB_SETUP_PASSWORD", password}, {"DB_SETUP_ODBC_DRIVER", "FreeTDS"}});
   }
 
+  // What the operator saw in the window of win32_window_tests.exe's
+  // end-to-end case (tests/windows/win32_window_e2e.cpp), run in the setup
+  // folder with these field values.
+  struct WindowRun {
+    Result result;
+    std::string status;
+    std::vector<std::string> boxes;
+    long gap = -1;
+    long ticks = 0, span = 0;
+    std::vector<int> progress;
+  };
+  static bool has_window() {
+    const char* exe = std::getenv("DB_SETUP_WINE_WINDOW_TESTS");
+    return exe && *exe;
+  }
+  WindowRun run_window(const std::string& edition, const std::string& server,
+                       const std::string& backup, const std::string& database = "") {
+    const char* exe = std::getenv("DB_SETUP_WINE_WINDOW_TESTS");
+    WindowRun run;
+    run.result = wine({exe, "--gtest_filter=Win32WindowE2E.*"}, dir_ / "setup",
+                      {{"DB_SETUP_ODBC_DRIVER", "FreeTDS"},
+                       {"DB_SETUP_E2E_SERVER", server},
+                       {"DB_SETUP_E2E_EDITION", edition},
+                       {"DB_SETUP_E2E_PASSWORD", "SECRET"},
+                       {"DB_SETUP_E2E_BACKUP", backup},
+                       {"DB_SETUP_E2E_DATABASE", database}},
+                      120);
+    for (const std::string& line : run.result.lines()) {
+      if (line.rfind("STATUS: ", 0) == 0) run.status = line.substr(8);
+      if (line.rfind("BOX: ", 0) == 0) run.boxes.push_back(line.substr(5));
+      if (line.rfind("GAP: ", 0) == 0) run.gap = std::stol(line.substr(5));
+      if (line.rfind("TICKS: ", 0) == 0)
+        std::sscanf(line.c_str(), "TICKS: %ld in %ld", &run.ticks, &run.span);
+      if (line.rfind("PROGRESS:", 0) == 0) {
+        std::istringstream values(line.substr(9));
+        for (int p; values >> p;) run.progress.push_back(p);
+      }
+    }
+    return run;
+  }
+
   // The registry of a machine with SQL Server 2000: the instance list in the
   // 32-bit view, as SQL Server 2000 writes it; the default instance there too,
   // the named instance SHOP only in the 64-bit view.
@@ -253,6 +296,69 @@ TEST_F(WineCli, FailuresEndWithTheirExitStatus) {
                            "SECRET");
   EXPECT_EQ(missing.status, 10) << missing.out << missing.err;
   EXPECT_EQ(missing.last_line(), "装载数据失败!") << missing.out;
+}
+
+// The window installs through Wine's odbc32; during a restore spread over a
+// second it keeps handling its timer (and so its painting) at least every
+// 100 ms on average, and the progress bar moves.
+TEST_F(WineCli, WindowInstallsBothEditions) {
+  if (!has_window()) GTEST_SKIP() << "built without the window";
+  {
+    StandinServer server({"--restore-seconds", "1"});
+    const std::string disk = server_path(server.files_root());
+    fs::create_directories(server.files_root() + "/MSSQL/Data");
+    register_sql_server_2000(disk);
+    std::ofstream(dir_ / "setup" / "dbinstall.ini", std::ios::binary)
+        << "[database]\ndatabasename=shopdb\ndataname=shop_data\nlogname=shop_log\n";
+    const std::string backup = server.make_backup("shop", "shop_data", "shop_log");
+    WindowRun run = run_window("mss2000", server.address(), server_path(backup));
+    ASSERT_EQ(run.result.status, 0) << run.result.out << run.result.err;
+    EXPECT_EQ(run.status, "数据库安装成功!");
+    ASSERT_FALSE(run.boxes.empty());
+    EXPECT_EQ(run.boxes.back(), "数据库安装成功!");
+    // At least one tick per 100 ms over the install, and no pause near the
+    // restore's second (a one-off stall of a loaded machine is allowed).
+    EXPECT_GE(run.span, 1000) << run.result.out;
+    EXPECT_GE(run.ticks * 100, run.span) << run.result.out;
+    EXPECT_LT(run.gap, 500) << run.result.out;
+    ASSERT_GE(run.progress.size(), 3u) << run.result.out;
+    EXPECT_TRUE(std::is_sorted(run.progress.begin(), run.progress.end()));
+    EXPECT_GT(run.progress.back(), run.progress.front());
+    expect_installed(server, "shopdb", disk + "\\MSSQL\\Data\\", "shop_data", "shop_log");
+  }
+  StandinServer server;
+  const std::string disk = server_path(server.files_root());
+  fs::create_directories(server.files_root() + "/MSSQL7/Data");
+  reg_add(View::Bits32, "HKLM\\Software\\Microsoft\\MSSQLServer\\Setup", "SQLDataRoot", "REG_SZ",
+          disk + "\\MSSQL7");
+  reg_add(View::Bits32, "HKLM\\Software\\Microsoft\\MSSQLServer\\MSSQLServer", "DefaultDomain",
+          "REG_SZ", "SHOPS");
+  const std::string backup = server.make_backup("retail", "retail_data", "retail_log");
+  WindowRun run = run_window("mss7", server.address(), server_path(backup), "零售库");
+  ASSERT_EQ(run.result.status, 0) << run.result.out << run.result.err;
+  EXPECT_EQ(run.status, "数据库安装成功!");
+  expect_installed(server, "零售库", disk + "\\MSSQL7\\Data\\", "retail_data", "retail_log");
+}
+
+// A failed restore: the server's text ends the message box, the short text
+// stays in the status line, and the install button stays available.
+TEST_F(WineCli, WindowShowsTheServersTextWhenTheRestoreFails) {
+  if (!has_window()) GTEST_SKIP() << "built without the window";
+  StandinServer server({"--restore-fail-at", "40"});
+  const std::string disk = server_path(server.files_root());
+  fs::create_directories(server.files_root() + "/MSSQL/Data");
+  register_sql_server_2000(disk);
+  std::ofstream(dir_ / "setup" / "dbinstall.ini", std::ios::binary)
+      << "[database]\ndatabasename=shopdb\ndataname=shop_data\nlogname=shop_log\n";
+  const std::string backup = server.make_backup("shop", "shop_data", "shop_log");
+  WindowRun run = run_window("mss2000", server.address(), server_path(backup));
+  ASSERT_EQ(run.result.status, 0) << run.result.out << run.result.err;
+  EXPECT_EQ(run.status, "装载数据失败!");
+  ASSERT_FALSE(run.boxes.empty());
+  const std::string& box = run.boxes.back();
+  EXPECT_EQ(box.rfind("装载数据失败!", 0), 0u) << box;
+  EXPECT_NE(box.find("错误信息:"), std::string::npos) << box;
+  EXPECT_NE(box.find("Data error (cyclic redundancy check)"), std::string::npos) << box;
 }
 
 }  // namespace

@@ -1,0 +1,128 @@
+// The Win32 window end to end, on the real platform: the registry, the
+// current folder's dbinstall.ini and the ODBC driver manager. The Linux test
+// tests/windows/wine_cli_test.cpp prepares the Wine registry and the SQL
+// Server stand-in, runs this case under Wine and checks the server's state;
+// this side presses Enter, watches the window while the install runs and
+// prints what the operator saw:
+//   STATUS: <status line>   BOX: <text of each message box>
+//   TICKS: <ticks of a 20 ms timer during the install> in <their span, ms>
+//   GAP: <longest pause between two ticks, in ms> at <the status line then>
+//   PROGRESS: <the restore progress bar's values, as seen>
+// Skipped unless DB_SETUP_E2E_SERVER is set.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <iostream>
+#include <set>
+
+#include "win32_window_harness.h"
+
+namespace dbsetup {
+namespace {
+
+// An environment value in UTF-8 (read wide: the ANSI code page may not hold it).
+std::string env(const char* name) {
+  const wchar_t* value = _wgetenv(widen(name).c_str());
+  return value ? narrow(value) : "";
+}
+
+// What the window's thread sees while the procedure runs.
+struct Watch {
+  Win32Window* window = nullptr;
+  DWORD first = 0;
+  DWORD last = 0;
+  int ticks = 0;
+  DWORD longest = 0;
+  std::string longest_at;  // the status line when the longest pause ended
+  std::vector<int> progress;
+  bool poked = false;
+};
+Watch g_watch;
+
+void CALLBACK on_tick(HWND, UINT, UINT_PTR, DWORD) {
+  Watch& w = g_watch;
+  if (!w.window || !w.window->installing()) return;
+  const DWORD now = GetTickCount();
+  if (!w.first) w.first = now;
+  ++w.ticks;
+  if (w.last && now - w.last > w.longest) {
+    w.longest = now - w.last;
+    w.longest_at = w.window->text("st_status");
+  }
+  w.last = now;
+  HWND bar = w.window->control("hpb_restore");
+  if (IsWindowVisible(bar)) {
+    const int pos = static_cast<int>(SendMessageW(bar, PBM_GETPOS, 0, 0));
+    if (w.progress.empty() || w.progress.back() != pos) w.progress.push_back(pos);
+  }
+  if (!w.poked) {
+    // The operator presses Esc and Enter meanwhile: the window takes neither.
+    w.poked = true;
+    HWND field = w.window->control("sle_mss2000_userid");
+    PostMessageW(field, WM_KEYDOWN, VK_ESCAPE, 1);
+    PostMessageW(field, WM_KEYDOWN, VK_RETURN, 1);
+  }
+}
+
+TEST(Win32WindowE2E, InstallsThroughTheWindow) {
+  const std::string server = env("DB_SETUP_E2E_SERVER");
+  if (server.empty()) GTEST_SKIP() << "DB_SETUP_E2E_SERVER is not set";
+  const std::string edition = env("DB_SETUP_E2E_EDITION");
+  const std::string ed = edition == "mss7" ? "mss7" : "mss2000";
+
+  Settings gs;
+  Transaction sqlca(default_platform().make_db_client());
+  Win32Window window(gs, sqlca, default_platform());
+  std::vector<std::string> boxes;
+  window.message_box_hook = [&](const std::string&, const std::string& text, MsgIcon,
+                                MsgButtons buttons, int def) {
+    boxes.push_back(text);
+    return buttons == MsgButtons::YesNo ? def : 1;
+  };
+  ASSERT_TRUE(window.open(edition)) << (boxes.empty() ? "" : boxes.front());
+  window.show();
+  window.set_text("sle_" + ed + "_servername", server);
+  window.set_text("sle_" + ed + "_password", env("DB_SETUP_E2E_PASSWORD"));
+  if (!env("DB_SETUP_E2E_BACKUP").empty())
+    window.set_text("sle_" + ed + "data_backupfile", env("DB_SETUP_E2E_BACKUP"));
+  if (!env("DB_SETUP_E2E_DATABASE").empty())
+    window.set_text("sle_dbname", env("DB_SETUP_E2E_DATABASE"));
+
+  g_watch = Watch{};
+  g_watch.window = &window;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 20, on_tick);
+  HWND field = window.control(("sle_" + ed + "_password").c_str());
+  MSG enter{field, WM_KEYDOWN, VK_RETURN, 1, GetTickCount(), {}};
+  EXPECT_TRUE(window.pre_translate(enter));
+  KillTimer(nullptr, timer);
+  // Whatever is still queued goes through the program's own loop.
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (window.pre_translate(msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+
+  std::cout << "STATUS: " << window.text("st_status") << "\n";
+  for (std::string box : boxes) {
+    std::replace(box.begin(), box.end(), '\r', ' ');  // one line per box
+    std::replace(box.begin(), box.end(), '\n', ' ');
+    std::cout << "BOX: " << box << "\n";
+  }
+  std::cout << "TICKS: " << g_watch.ticks << " in " << (g_watch.last - g_watch.first) << "\n";
+  std::cout << "GAP: " << g_watch.longest << " at " << g_watch.longest_at << "\nPROGRESS:";
+  for (int p : g_watch.progress) std::cout << " " << p;
+  std::cout << std::endl;
+
+  // The keys pressed during the install were not taken.
+  EXPECT_FALSE(window.closed());
+  EXPECT_TRUE(g_watch.poked);
+  EXPECT_FALSE(window.busy());
+  EXPECT_FALSE(IsWindowVisible(window.control("hpb_restore")));
+  g_watch = Watch{};
+}
+
+}  // namespace
+}  // namespace dbsetup
