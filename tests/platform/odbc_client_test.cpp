@@ -319,7 +319,7 @@ TEST(OdbcClient, RestoreReportsProgressWhileItRunsAndListsItsFiles) {
   ASSERT_EQ(client->connect(logon_to(server)).code, 0);
 
   // The logon's acknowledgement carries the server's version.
-  EXPECT_EQ(client->server_version(), "15.00.2000");
+  EXPECT_EQ(client->server_version(), "08.00.2039");
 
   DbTable files;
   DbResult r = client->query_rows("RESTORE FILELISTONLY FROM DISK = N'" + backup + "'", files);

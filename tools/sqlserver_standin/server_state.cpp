@@ -1,6 +1,7 @@
 #include "server_state.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -21,6 +22,12 @@ const std::vector<std::string>& fixed_server_roles() {
 }
 
 std::string Profile::product_version() const {
+  // SQL Server 2000 writes its version as 8.00.2039; later ones as 16.0.1000.6.
+  if (id_major < 9) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%d.%02d.%d", id_major, id_minor, id_build);
+    return text;
+  }
   return std::to_string(id_major) + "." + std::to_string(id_minor) + "." +
          std::to_string(id_build) + "." + std::to_string(id_revision);
 }
@@ -34,11 +41,11 @@ std::optional<Profile> profile_named(const std::string& name) {
   Profile p;
   p.name = name;
   if (name == "2000") {
-    // The identity the stand-in has always answered with; the behaviours are 2000's.
+    // SQL Server 2000 SP4, as its @@VERSION reads.
     p.version_text =
-        "Microsoft SQL Server 2019 (RTM) - 15.0.2000.5 (X64) \n\tSep 24 2019 13:48:23 "
-        "\n\tCopyright (C) 2019 Microsoft Corporation\n\tDeveloper Edition (64-bit) on Linux "
-        "(SQL Server stand-in)";
+        "Microsoft SQL Server  2000 - 8.00.2039 (Intel X86) \n\tMay  3 2005 23:18:38 "
+        "\n\tCopyright (c) 1988-2003 Microsoft Corporation\n\tStandard Edition on Windows NT "
+        "5.2 (Build 3790: Service Pack 2)\n";
     return p;
   }
   if (name != "2022" && name != "2022-linux") return std::nullopt;

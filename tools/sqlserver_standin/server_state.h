@@ -59,7 +59,7 @@ struct Profile {
   int major = 8;              // the version whose behaviours apply
   int build = 2039;           // ... and its build (messages name it: 8.00.2039)
   // The identity clients read (LOGINACK, @@VERSION, SERVERPROPERTY).
-  int id_major = 15, id_minor = 0, id_build = 2000, id_revision = 5;
+  int id_major = 8, id_minor = 0, id_build = 2039, id_revision = 0;
   std::string version_text;  // @@VERSION
   bool linux_host = false;
   int model_size_mb = 0;  // the model database's size: CREATE DATABASE's minimum

@@ -75,6 +75,7 @@ class Win32Window : public WindowUi {
   int file_open_dialog(const std::string& title, const std::string& filter, std::string& docname,
                        std::string& named) override;
   std::string browse_for_folder(const std::string& caption) override;
+  void* native_handle() override { return hwnd_; }
   void set_progress(int percent) override;
   void run_blocking(const std::function<void()>& work) override;
 

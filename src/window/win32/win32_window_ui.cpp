@@ -265,7 +265,8 @@ std::string Win32Window::browse_for_folder(const std::string& caption) {
   std::string folder;
   on_gui([&] {
     ArrowWhileModal arrow(busy_);
-    folder = browseforfolder(hwnd_, caption);
+    u_browseforfolder lnca_bff;
+    folder = lnca_bff.browseforfolder(*this, caption);
   });
   return folder;
 }
