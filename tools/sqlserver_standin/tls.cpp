@@ -1,7 +1,7 @@
 #include "tls.h"
 
-#include <gnutls/gnutls.h>
 #include <gnutls/crypto.h>
+#include <gnutls/gnutls.h>
 #include <gnutls/x509.h>
 #include <sys/socket.h>
 

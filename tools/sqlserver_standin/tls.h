@@ -52,7 +52,7 @@ class TlsSession {
   bool pending() const;
 
   std::string protocol() const;  // "TLS1.2"
-  std::string cipher() const;    // "ECDHE-RSA-AES-256-GCM-SHA384" style
+  std::string cipher() const;    // "ECDHE_RSA_AES_256_GCM_SHA384"
 
  private:
   struct Wrapped;
