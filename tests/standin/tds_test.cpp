@@ -86,14 +86,15 @@ TEST(TdsLogin, PasswordObfuscationAndLoginFields) {
   EXPECT_THROW(parse_login7(truncated), ProtocolError);
 }
 
-TEST(TdsPrelogin, AnswerRefusesEncryption) {
+TEST(TdsPrelogin, AnswerCarriesTheEncryptionAnswerAndNoMars) {
   PreloginOptions request;
   request[kPreVersion] = {9, 0, 0, 0, 0, 0};
   request[kPreEncryption] = {kEncryptOn};
   request[kPreMars] = {1};
-  auto reply = parse_prelogin(prelogin_response(parse_prelogin(build_prelogin(request))));
+  auto reply =
+      parse_prelogin(prelogin_response(parse_prelogin(build_prelogin(request)), kEncryptOn));
   ASSERT_EQ(reply[kPreEncryption].size(), 1u);
-  EXPECT_EQ(reply[kPreEncryption][0], kEncryptNotSup);
+  EXPECT_EQ(reply[kPreEncryption][0], kEncryptOn);
   EXPECT_EQ(reply[kPreMars], Bytes{0});
   EXPECT_EQ(reply[kPreVersion].size(), 6u);
 }

@@ -168,6 +168,13 @@ std::vector<std::string> StandinServer::statements() const {
   return out;
 }
 
+std::vector<nlohmann::json> StandinServer::logons() const {
+  std::vector<nlohmann::json> out;
+  for (auto& e : log())
+    if (e.value("type", "") == "login") out.push_back(std::move(e));
+  return out;
+}
+
 nlohmann::json StandinServer::state() const {
   auto j = nlohmann::json::parse(read_text(dir_ + "/state.json"), nullptr, false);
   if (j.is_discarded()) return nlohmann::json::object();
@@ -185,6 +192,16 @@ std::string StandinServer::make_backup(const std::string& name, const std::strin
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
     throw std::runtime_error("cannot write the backup " + path);
   return path;
+}
+
+StandinInstances::StandinInstances(std::string name, std::vector<std::string> extra_args)
+    : name_(std::move(name)) {
+  std::vector<std::string> named_args = extra_args;
+  named_args.insert(named_args.end(), {"--instance-name", name_});
+  named_ = std::make_unique<StandinServer>(named_args);
+  extra_args.insert(extra_args.end(), {"--browser", "--browser-instance",
+                                       name_ + "=" + std::to_string(named_->port())});
+  default_ = std::make_unique<StandinServer>(extra_args);
 }
 
 }  // namespace dbsetup::testing

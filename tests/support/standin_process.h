@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,9 @@ class StandinServer {
   // Statement texts from the log (SQL batches and the statement of each
   // sp_executesql), in order.
   std::vector<std::string> statements() const;
+  // The logon records of the log, in order; "encrypted" tells whether the
+  // login packet came in TLS, "ok" whether the logon succeeded.
+  std::vector<nlohmann::json> logons() const;
   // The last state the server wrote (empty object before the first write).
   nlohmann::json state() const;
 
@@ -48,6 +52,23 @@ class StandinServer {
   std::string dir_;
   int pid_ = -1;
   int port_ = 0;
+};
+
+// A machine with two instances as SQL Server's clients find them: the default
+// instance and a named one, the default answering the SQL Server Browser on
+// UDP 127.0.0.1:1434 for both. Encryption flags and the like go to both
+// through extra_args. There is one such port per machine: tests that use this
+// class hold the ctest RESOURCE_LOCK "sqlserver_browser".
+class StandinInstances {
+ public:
+  explicit StandinInstances(std::string name = "SHOP", std::vector<std::string> extra_args = {});
+  StandinServer& default_instance() { return *default_; }
+  StandinServer& named() { return *named_; }
+  std::string named_address() const { return "127.0.0.1\\" + name_; }  // 127.0.0.1\SHOP
+
+ private:
+  std::string name_;
+  std::unique_ptr<StandinServer> named_, default_;
 };
 
 }  // namespace dbsetup::testing

@@ -119,9 +119,7 @@ class Connection::ResponseSink : public Sink {
     for (;;) {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
           until - std::chrono::steady_clock::now());
-      pollfd p{c_.fd_, POLLIN, 0};
-      int r = ::poll(&p, 1, static_cast<int>(std::max<int64_t>(0, left.count())));
-      if (r > 0) {
+      if (c_.readable(static_cast<int>(std::max<int64_t>(0, left.count())))) {
         Bytes packet;
         if (!c_.read_packet(packet)) {
           cancelled_ = true;
@@ -136,7 +134,6 @@ class Connection::ResponseSink : public Sink {
         }
         continue;  // anything else is out of turn; ignore it
       }
-      if (r < 0 && errno == EINTR) continue;
       if (std::chrono::steady_clock::now() >= until) return true;
     }
   }
@@ -198,13 +195,36 @@ void Connection::log(nlohmann::json entry) {
   log_.write(std::move(entry));
 }
 
+void Connection::set_encryption(ServerEncryption mode, const TlsCredentials* credentials) {
+  encryption_ = credentials ? mode : ServerEncryption::NotSupported;
+  credentials_ = credentials;
+}
+
+bool Connection::read_bytes(uint8_t* p, size_t n) {
+  return tls_ ? tls_->read_exact(p, n) : read_exact(fd_, p, n);
+}
+
+bool Connection::readable(int ms) {
+  if (tls_ && tls_->pending()) return true;
+  pollfd p{fd_, POLLIN, 0};
+  int r;
+  do {
+    r = ::poll(&p, 1, ms);
+  } while (r < 0 && errno == EINTR);
+  return r > 0;
+}
+
 bool Connection::read_packet(Bytes& packet) {
   packet.resize(kHeaderSize);
-  if (!read_exact(fd_, packet.data(), kHeaderSize)) return false;
+  if (!read_bytes(packet.data(), kHeaderSize)) return false;
   auto h = decode_header(packet.data());
   if (h.length < kHeaderSize) throw ProtocolError("bad packet length");
   packet.resize(h.length);
-  return read_exact(fd_, packet.data() + kHeaderSize, h.length - kHeaderSize);
+  if (!read_bytes(packet.data() + kHeaderSize, h.length - kHeaderSize)) return false;
+  if (tls_ && !logged_in_) login_encrypted_ = true;
+  // With encryption OFF on both sides only the login packet is encrypted.
+  if (tls_ && tls_login_only_) tls_.reset();
+  return true;
 }
 
 bool Connection::read_message(uint8_t& type, Bytes& payload) {
@@ -222,6 +242,10 @@ bool Connection::read_message(uint8_t& type, Bytes& payload) {
 void Connection::send(uint8_t type, const Bytes& payload, bool eom) {
   Bytes out =
       packetize(type, payload, packet_size_, static_cast<uint16_t>(session_.spid), eom, packet_id_);
+  if (tls_) {
+    tls_->write_all(out.data(), out.size());
+    return;
+  }
   size_t off = 0;
   while (off < out.size()) {
     ssize_t w = ::send(fd_, out.data() + off, out.size() - off, MSG_NOSIGNAL);
@@ -278,8 +302,41 @@ bool Connection::handle_prelogin(const Bytes& payload) {
     inst = inst.c_str();
     entry["instance"] = inst;
   }
+  uint8_t client = kEncryptNotSup;  // a client that sends no option cannot encrypt
+  if (opts.count(kPreEncryption) && !opts[kPreEncryption].empty()) client = opts[kPreEncryption][0];
+  std::optional<uint8_t> answer = encryption_answer(client, encryption_);
+  if (!answer) {
+    entry["refused"] = "encryption";
+    log(entry);
+    return false;
+  }
+  entry["encryption_answer"] = *answer;
   log(entry);
-  send(kTabularResult, prelogin_response(opts), true);
+  send(kTabularResult, prelogin_response(opts, *answer), true);
+  if (*answer == kEncryptNotSup) return true;
+  tls_login_only_ = *answer == kEncryptOff;
+  return start_tls();
+}
+
+// The TLS handshake, its records inside PRELOGIN packets both ways (FreeTDS
+// and SQL Server's clients alike); afterwards the records go bare.
+bool Connection::start_tls() {
+  auto session = std::make_unique<TlsSession>(*credentials_, fd_);
+  auto read = [this](Bytes& payload) {
+    Bytes packet;
+    if (!read_packet(packet)) return false;
+    if (decode_header(packet.data()).type != kPrelogin)
+      throw ProtocolError("TLS handshake outside PRELOGIN packets");
+    payload.assign(packet.begin() + kHeaderSize, packet.end());
+    return true;
+  };
+  auto write = [this](const Bytes& records) { send(kPrelogin, records, true); };
+  session->handshake(read, write);
+  log({{"type", "tls"},
+       {"protocol", session->protocol()},
+       {"cipher", session->cipher()},
+       {"login_only", tls_login_only_}});
+  tls_ = std::move(session);
   return true;
 }
 
@@ -304,7 +361,8 @@ bool Connection::handle_login(const Bytes& payload) {
       {"tds_version", tds_version_name(version_)},
       {"packet_size", l.packet_size},
       {"option_flags", {l.option_flags1, l.option_flags2, l.type_flags, l.option_flags3}},
-      {"feature_ext", l.features}};
+      {"feature_ext", l.features},
+      {"encrypted", login_encrypted_}};
   if (executor_.controls().should_drop_login(l.user)) {
     entry["dropped"] = true;
     log(entry);

@@ -4,6 +4,7 @@
 // leaves. Runs on its own thread.
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -11,6 +12,7 @@
 
 #include "executor.h"
 #include "tds.h"
+#include "tls.h"
 
 namespace standin {
 
@@ -30,6 +32,8 @@ class Connection {
  public:
   Connection(int fd, int id, Executor& executor, RequestLog& log, uint32_t tds_cap);
   ~Connection();
+  // What the server offers in PRELOGIN; without credentials it has no TLS.
+  void set_encryption(ServerEncryption mode, const TlsCredentials* credentials);
   // Serves the client until it disconnects or is dropped.
   void run();
 
@@ -38,6 +42,10 @@ class Connection {
   friend class ResponseSink;
 
   bool read_packet(Bytes& packet);  // false on end of stream
+  bool read_bytes(uint8_t* p, size_t n);
+  // Waits up to `ms` for something to read; false on timeout.
+  bool readable(int ms);
+  bool start_tls();
   bool read_message(uint8_t& type, Bytes& payload);
   void send(uint8_t type, const Bytes& payload, bool eom);
   bool handle_prelogin(const Bytes& payload);
@@ -56,6 +64,11 @@ class Connection {
   bool logged_in_ = false;
   Session session_;
   MessageAssembler assembler_;
+  ServerEncryption encryption_ = ServerEncryption::NotSupported;
+  const TlsCredentials* credentials_ = nullptr;
+  std::unique_ptr<TlsSession> tls_;
+  bool tls_login_only_ = false;  // TLS ends after the first packet read through it
+  bool login_encrypted_ = false;
 };
 
 }  // namespace standin

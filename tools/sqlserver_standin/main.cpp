@@ -22,6 +22,7 @@
 
 #include "connection.h"
 #include "executor.h"
+#include "network_options.h"
 #include "server_state.h"
 
 using namespace standin;
@@ -38,6 +39,14 @@ Server:
   --idle-timeout SECONDS   exit after that long without any open connection (600)
   --tds-version V          highest TDS version to accept: 7.0 7.1 7.2 7.3 7.4 (7.4)
   --server-name NAME       the server's name in messages (STANDIN)
+Network:
+  --force-encryption       answer ENCRYPT_REQ: the whole session in TLS
+  --no-encryption          offer no TLS (ENCRYPT_NOT_SUP); by default TLS is
+                           offered with a self-signed certificate made at start
+  --instance-name NAME     the named instance this server is (default instance)
+  --browser                answer the SQL Server Browser on UDP 127.0.0.1:1434
+                           for this instance
+  --browser-instance NAME=PORT   the Browser also lists this instance (repeatable)
 State:
   --login NAME:PASSWORD[:ROLE[,ROLE...]]   a login (repeatable), roles such as
                            sysadmin, securityadmin, serveradmin, dbcreator
@@ -124,6 +133,7 @@ int main(int argc, char** argv) {
   std::optional<int> restore_fail_at, stall_restore_at;
   bool silent_logon = false;
   uint32_t tds_cap = kTds74;
+  NetworkOptions network_options;
   std::vector<std::string> args(argv + 1, argv + argc);
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -135,6 +145,7 @@ int main(int argc, char** argv) {
       if (a == "--help" || a == "-h") {
         std::cout << kHelp;
         return 0;
+      } else if (network_options.take(args, i)) {
       } else if (a == "--port")
         port = std::stoi(value());
       else if (a == "--idle-timeout")
@@ -272,6 +283,13 @@ int main(int argc, char** argv) {
   }
   socklen_t len = sizeof addr;
   ::getsockname(lfd, reinterpret_cast<sockaddr*>(&addr), &len);
+  Network network;
+  try {
+    network = start_network(network_options, ntohs(addr.sin_port), server_name, "15.0.2000.5");
+  } catch (const std::exception& e) {
+    std::cerr << "sqlserver_standin: " << e.what() << "\n";
+    return 1;
+  }
   std::cout << ntohs(addr.sin_port) << std::endl;
 
   Executor executor(state, controls, server_name);
@@ -288,9 +306,10 @@ int main(int argc, char** argv) {
       ++g_open;
       g_last_change = now_ms();
       int id = next_id++;
-      std::thread([fd, id, &executor, &log, tds_cap] {
+      std::thread([fd, id, &executor, &log, tds_cap, &network_options, &network] {
         {
           Connection c(fd, id, executor, log, tds_cap);
+          c.set_encryption(network_options.encryption, network.credentials.get());
           c.run();
         }
         g_last_change = now_ms();

@@ -158,8 +158,15 @@ enum Encryption : uint8_t { kEncryptOff = 0, kEncryptOn = 1, kEncryptNotSup = 2,
 using PreloginOptions = std::map<uint8_t, Bytes>;
 PreloginOptions parse_prelogin(const Bytes& payload);
 Bytes build_prelogin(const PreloginOptions& options);
-// The server's answer: version 15.0.2000, encryption not supported, no MARS.
-Bytes prelogin_response(const PreloginOptions& request);
+// The server's answer: version 15.0.2000, the given encryption answer, no MARS.
+Bytes prelogin_response(const PreloginOptions& request, uint8_t encryption = kEncryptNotSup);
+
+// What the server offers: no TLS at all, TLS when the client wants it (and
+// for the login packet), or TLS always.
+enum class ServerEncryption { NotSupported, Available, Required };
+// The server's ENCRYPTION answer to the client's; nullopt when the two cannot
+// agree and the server closes the connection.
+std::optional<uint8_t> encryption_answer(uint8_t client, ServerEncryption server);
 
 // ---- LOGIN7 ---------------------------------------------------------------------
 

@@ -35,15 +35,35 @@ Bytes build_prelogin(const PreloginOptions& options) {
   return head.data;
 }
 
-Bytes prelogin_response(const PreloginOptions& request) {
+Bytes prelogin_response(const PreloginOptions& request, uint8_t encryption) {
   PreloginOptions out;
   out[kPreVersion] = {15, 0, 0x07, 0xD0, 0, 0};
-  out[kPreEncryption] = {kEncryptNotSup};
+  out[kPreEncryption] = {encryption};
   out[kPreInstOpt] = {0};
   out[kPreThreadId] = {};
   out[kPreMars] = {0};
   if (request.count(kPreFedAuth)) out[kPreFedAuth] = {0};
   return build_prelogin(out);
+}
+
+// The server's side of the ENCRYPTION option. A server that has a
+// certificate answers OFF to a client's OFF, and then only the login packet
+// travels encrypted; a server that forces encryption answers REQ to it. When
+// a client that cannot encrypt meets a forced server, the server closes the
+// connection.
+std::optional<uint8_t> encryption_answer(uint8_t client, ServerEncryption server) {
+  bool client_off = client == kEncryptOff, client_none = client == kEncryptNotSup;
+  switch (server) {
+    case ServerEncryption::NotSupported:
+      return kEncryptNotSup;  // a client that insists closes the connection itself
+    case ServerEncryption::Available:
+      if (client_none) return kEncryptNotSup;
+      return client_off ? kEncryptOff : kEncryptOn;
+    case ServerEncryption::Required:
+      if (client_none) return std::nullopt;
+      return client_off ? kEncryptReq : kEncryptOn;
+  }
+  return std::nullopt;
 }
 
 // ---- LOGIN7 --------------------------------------------------------------------------

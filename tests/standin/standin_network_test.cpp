@@ -1,0 +1,222 @@
+// The stand-in's network face: TLS as TDS 7.x negotiates it, and named
+// instances found through the SQL Server Browser. FreeTDS's tsql checks it
+// from outside; the installer's ODBC client logs on through it.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "browser.h"
+#include "platform/db_client.h"
+#include "support/standin_process.h"
+#include "tds.h"
+
+namespace {
+
+using dbsetup::testing::StandinInstances;
+using dbsetup::testing::StandinServer;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using namespace standin;
+
+// tsql with a FreeTDS configuration of its own: `encryption` is FreeTDS's
+// setting (off, request, require), `server` either "-H 127.0.0.1 -p PORT" or
+// "-S HOST\\INSTANCE".
+std::string run_tsql(const StandinServer& srv, const std::string& server,
+                     const std::string& encryption, const std::string& input) {
+  std::string conf = srv.dir() + "/freetds.conf", in = srv.dir() + "/tsql.in",
+              out = srv.dir() + "/tsql.out";
+  std::ofstream(conf) << "[global]\n\ttds version = 7.4\n\tencryption = " << encryption << "\n";
+  std::ofstream(in) << input;
+  std::string cmd = "FREETDSCONF=" + conf + " timeout 60 " + std::string(TSQL_EXECUTABLE) + " " +
+                    server + " -U sa -P SECRET < " + in + " > " + out + " 2>&1";
+  int rc = std::system(cmd.c_str());
+  std::stringstream s;
+  s << std::ifstream(out).rdbuf();
+  return "rc=" + std::to_string(rc) + "\n" + s.str();
+}
+
+std::string on_port(const StandinServer& srv) {
+  return "-H 127.0.0.1 -p " + std::to_string(srv.port());
+}
+
+dbsetup::DbLogon logon_to(const std::string& server) {
+  dbsetup::DbLogon logon;
+  logon.driver_name = "MSS Microsoft SQL Server";
+  logon.server = server;
+  logon.database = "master";
+  logon.login = "sa";
+  logon.password = "SECRET";
+  return logon;
+}
+
+// The log entry of the given type, or null.
+nlohmann::json entry(const StandinServer& srv, const std::string& type) {
+  for (const auto& e : srv.log())
+    if (e.value("type", "") == type) return e;
+  return nullptr;
+}
+
+TEST(StandinEncryption, AnswerFollowsTheClientAndTheServerSetting) {
+  constexpr int kClose = -1;
+  struct Case {
+    uint8_t client;
+    ServerEncryption server;
+    int answer;
+  } cases[] = {
+      {kEncryptOff, ServerEncryption::Available, kEncryptOff},  // the login packet only
+      {kEncryptOn, ServerEncryption::Available, kEncryptOn},
+      {kEncryptReq, ServerEncryption::Available, kEncryptOn},
+      {kEncryptNotSup, ServerEncryption::Available, kEncryptNotSup},
+      {kEncryptOff, ServerEncryption::Required, kEncryptReq},
+      {kEncryptOn, ServerEncryption::Required, kEncryptOn},
+      {kEncryptNotSup, ServerEncryption::Required, kClose},
+      {kEncryptOff, ServerEncryption::NotSupported, kEncryptNotSup},
+      {kEncryptOn, ServerEncryption::NotSupported, kEncryptNotSup},
+  };
+  for (const auto& c : cases) {
+    auto a = encryption_answer(c.client, c.server);
+    EXPECT_EQ(a ? int{*a} : kClose, c.answer)
+        << "client " << int{c.client} << " server " << static_cast<int>(c.server);
+  }
+}
+
+// tsql through each server setting: whether it gets on, whether the login
+// packet came in TLS and whether the session stayed in it.
+TEST(StandinEncryption, TsqlLogsOnAsTheSettingsAgree) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string client;
+    bool logs_on, login_encrypted, session_encrypted;
+  } cases[] = {
+      {{}, "request", true, true, false},
+      {{"--force-encryption"}, "request", true, true, true},
+      {{"--force-encryption"}, "require", true, true, true},
+      {{"--force-encryption"}, "off", false, false, false},
+      {{"--no-encryption"}, "request", true, false, false},
+      {{"--no-encryption"}, "require", false, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args) + " client " + c.client);
+    StandinServer srv(c.args);
+    std::string out = run_tsql(srv, on_port(srv), c.client,
+                               "select name from sysdatabases where name = 'master'\ngo\nexit\n");
+    auto logons = srv.logons();
+    if (!c.logs_on) {
+      EXPECT_TRUE(logons.empty()) << out;
+      continue;
+    }
+    EXPECT_THAT(out, HasSubstr("(1 row affected)"));
+    ASSERT_EQ(logons.size(), 1u) << out;
+    EXPECT_EQ(logons[0]["ok"], true);
+    EXPECT_EQ(logons[0]["encrypted"], c.login_encrypted);
+    auto tls = entry(srv, "tls");
+    ASSERT_EQ(tls.is_null(), !c.login_encrypted);
+    if (!tls.is_null()) {
+      EXPECT_EQ(tls["login_only"], !c.session_encrypted);
+      EXPECT_EQ(tls["protocol"], "TLS1.2");
+    }
+  }
+}
+
+TEST(StandinEncryption, InstallersClientWorksInAnEncryptedSession) {
+  StandinServer srv({"--force-encryption", "--database", "shop"});
+  auto client = dbsetup::make_odbc_client();
+  ASSERT_EQ(client->connect(logon_to(srv.address())).code, 0);
+  std::vector<std::vector<std::string>> rows;
+  ASSERT_EQ(client->query_rows("SELECT name FROM sysdatabases WHERE name = 'shop'", rows).code, 0);
+  EXPECT_EQ(rows, (std::vector<std::vector<std::string>>{{"shop"}}));
+  EXPECT_EQ(client->execute("CREATE DATABASE [sales]").code, 0);
+  client->disconnect();
+  ASSERT_EQ(srv.logons().size(), 1u);
+  EXPECT_EQ(srv.logons()[0]["encrypted"], true);
+  EXPECT_EQ(entry(srv, "tls")["login_only"], false);
+}
+
+TEST(StandinBrowser, AnswersAnInstanceQueryAndTheListing) {
+  const std::vector<BrowserInstance> two = {{"MSSQLSERVER", 1433}, {"SHOP", 50123}};
+  auto text = [&](const Bytes& request) {
+    Bytes a = browser_answer(request, "PC1", "15.0.2000.5", two);
+    if (a.empty()) return std::string("(silent)");
+    EXPECT_EQ(a[0], 0x05);
+    EXPECT_EQ(a.size(), 3u + (a[1] | (a[2] << 8)));
+    return std::string(a.begin() + 3, a.end());
+  };
+  const std::string shop =
+      "ServerName;PC1;InstanceName;SHOP;IsClustered;No;Version;15.0.2000.5;tcp;50123;;";
+  struct Case {
+    Bytes request;
+    std::string answer;
+  } cases[] = {
+      {{0x04, 'S', 'H', 'O', 'P', 0}, shop},
+      {{0x04, 's', 'h', 'o', 'p'}, shop},  // any letter case, no terminator
+      {{0x04, 'N', 'O', 'P', 'E', 0}, "(silent)"},
+      {{0x04, 0}, "(silent)"},
+      {{0x03},
+       "ServerName;PC1;InstanceName;MSSQLSERVER;IsClustered;No;Version;15.0.2000.5;tcp;1433;;" +
+           shop},
+      {{0x0F, 1}, "(silent)"},  // the dedicated admin connection is not served
+      {{}, "(silent)"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(text(c.request), c.answer);
+}
+
+// Sends one datagram to the Browser and returns the answer's text.
+std::string ask_browser(const Bytes& request) {
+  int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(1434);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  pollfd p{fd, POLLIN, 0};
+  char buf[2048];
+  ssize_t n = ::poll(&p, 1, 5000) > 0 ? ::recv(fd, buf, sizeof buf, 0) : 0;
+  ::close(fd);
+  return n > 3 ? std::string(buf + 3, buf + n) : "";
+}
+
+TEST(StandinBrowser, NamedInstanceIsReachedThroughTheBrowser) {
+  StandinInstances machine("SHOP", {"--force-encryption"});
+  std::string listing = ask_browser({0x03});
+  EXPECT_THAT(listing,
+              HasSubstr("InstanceName;MSSQLSERVER;IsClustered;No;Version;15.0.2000.5;tcp;" +
+                        std::to_string(machine.default_instance().port()) + ";;"));
+  EXPECT_THAT(listing, HasSubstr("InstanceName;SHOP;IsClustered;No;Version;15.0.2000.5;tcp;" +
+                                 std::to_string(machine.named().port()) + ";;"));
+
+  // tsql finds SHOP by name alone.
+  std::string out = run_tsql(machine.named(), "-S '" + machine.named_address() + "'", "request",
+                             "select 1\ngo\nexit\n");
+  EXPECT_THAT(out, HasSubstr("(1 row affected)"));
+  ASSERT_EQ(machine.named().logons().size(), 1u) << out;
+  EXPECT_EQ(machine.named().logons()[0]["encrypted"], true);
+
+  // So does the installer's client, given the name as an operator types it.
+  auto client = dbsetup::make_odbc_client();
+  dbsetup::DbResult r = client->connect(logon_to(machine.named_address()));
+  ASSERT_EQ(r.code, 0) << r.text;
+  EXPECT_EQ(client->execute("CREATE DATABASE [shop]").code, 0);
+  client->disconnect();
+  EXPECT_EQ(machine.named().logons().size(), 2u);
+  EXPECT_TRUE(machine.default_instance().logons().empty());
+  EXPECT_THAT(machine.named().statements(),
+              ::testing::Contains(HasSubstr("CREATE DATABASE [shop]")));
+}
+
+TEST(StandinBrowser, SecondBrowserOnTheMachineIsRefused) {
+  StandinInstances machine;
+  EXPECT_THROW(StandinServer({"--browser"}), std::runtime_error);
+}
+
+}  // namespace
