@@ -99,7 +99,8 @@ TEST(StandinEncryption, TsqlLogsOnAsTheSettingsAgree) {
     std::string client;
     bool logs_on, login_encrypted, session_encrypted;
   } cases[] = {
-      {{}, "request", true, true, false},
+      {{}, "request", true, false, false},
+      {{"--profile", "2022"}, "request", true, true, false},
       {{"--force-encryption"}, "request", true, true, true},
       {{"--force-encryption"}, "require", true, true, true},
       {{"--force-encryption"}, "off", false, false, false},
@@ -133,9 +134,9 @@ TEST(StandinEncryption, InstallersClientWorksInAnEncryptedSession) {
   StandinServer srv({"--force-encryption", "--database", "shop"});
   auto client = dbsetup::make_odbc_client();
   ASSERT_EQ(client->connect(logon_to(srv.address())).code, 0);
-  std::vector<std::vector<std::string>> rows;
-  ASSERT_EQ(client->query_rows("SELECT name FROM sysdatabases WHERE name = 'shop'", rows).code, 0);
-  EXPECT_EQ(rows, (std::vector<std::vector<std::string>>{{"shop"}}));
+  dbsetup::DbTable table;
+  ASSERT_EQ(client->query_rows("SELECT name FROM sysdatabases WHERE name = 'shop'", table).code, 0);
+  EXPECT_EQ(table.rows, (std::vector<std::vector<std::string>>{{"shop"}}));
   EXPECT_EQ(client->execute("CREATE DATABASE [sales]").code, 0);
   client->disconnect();
   ASSERT_EQ(srv.logons().size(), 1u);

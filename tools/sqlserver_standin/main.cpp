@@ -41,8 +41,9 @@ Server:
   --server-name NAME       the server's name in messages (STANDIN)
 Network:
   --force-encryption       answer ENCRYPT_REQ: the whole session in TLS
-  --no-encryption          offer no TLS (ENCRYPT_NOT_SUP); by default TLS is
-                           offered with a self-signed certificate made at start
+  --no-encryption          offer no TLS (ENCRYPT_NOT_SUP); by default profile
+                           2000 offers none and the later ones offer TLS with a
+                           self-signed certificate made at start
   --instance-name NAME     the named instance this server is (default instance)
   --browser                answer the SQL Server Browser on UDP 127.0.0.1:1434
                            for this instance
@@ -283,9 +284,15 @@ int main(int argc, char** argv) {
   }
   socklen_t len = sizeof addr;
   ::getsockname(lfd, reinterpret_cast<sockaddr*>(&addr), &len);
+  // SQL Server 2000 has no certificate unless one is installed, so it offers
+  // no encryption; 2005 and later make a self-signed one at start.
+  const Profile& profile = state.settings().profile;
+  if (!network_options.encryption_given && profile.major < 9)
+    network_options.encryption = ServerEncryption::NotSupported;
   Network network;
   try {
-    network = start_network(network_options, ntohs(addr.sin_port), server_name, "15.0.2000.5");
+    network = start_network(network_options, ntohs(addr.sin_port), server_name,
+                            profile.product_version());
   } catch (const std::exception& e) {
     std::cerr << "sqlserver_standin: " << e.what() << "\n";
     return 1;

@@ -17,8 +17,10 @@ bool NetworkOptions::take(const std::vector<std::string>& args, size_t& i) {
   };
   if (a == "--force-encryption") {
     encryption = ServerEncryption::Required;
+    encryption_given = true;
   } else if (a == "--no-encryption") {
     encryption = ServerEncryption::NotSupported;
+    encryption_given = true;
   } else if (a == "--instance-name") {
     instance_name = value();
     if (instance_name.empty() || instance_name.size() > 16)

@@ -15,7 +15,8 @@ namespace standin {
 
 struct NetworkOptions {
   ServerEncryption encryption = ServerEncryption::Available;
-  std::string instance_name;  // empty: the default instance
+  bool encryption_given = false;  // set by a flag rather than the profile
+  std::string instance_name;      // empty: the default instance
   bool browser = false;
   std::vector<BrowserInstance> listed;  // more instances the Browser answers for
 
