@@ -190,10 +190,9 @@ std::string ask_browser(const Bytes& request) {
 TEST(StandinBrowser, NamedInstanceIsReachedThroughTheBrowser) {
   StandinInstances machine("SHOP", {"--force-encryption"});
   std::string listing = ask_browser({0x03});
-  EXPECT_THAT(listing,
-              HasSubstr("InstanceName;MSSQLSERVER;IsClustered;No;Version;15.0.2000.5;tcp;" +
-                        std::to_string(machine.default_instance().port()) + ";;"));
-  EXPECT_THAT(listing, HasSubstr("InstanceName;SHOP;IsClustered;No;Version;15.0.2000.5;tcp;" +
+  EXPECT_THAT(listing, HasSubstr("InstanceName;MSSQLSERVER;IsClustered;No;Version;8.00.2039;tcp;" +
+                                 std::to_string(machine.default_instance().port()) + ";;"));
+  EXPECT_THAT(listing, HasSubstr("InstanceName;SHOP;IsClustered;No;Version;8.00.2039;tcp;" +
                                  std::to_string(machine.named().port()) + ";;"));
 
   // tsql finds SHOP by name alone.
