@@ -283,18 +283,6 @@ TEST(OdbcOutcome, ErrorsDecideTheResultWhateverTheDriverReturned) {
   }
 }
 
-TEST(OdbcOutcome, ClassifiesStates) {
-  EXPECT_TRUE(is_informational(diag("01000", 0, "")));
-  EXPECT_TRUE(is_informational(diag("01004", 0, "")));
-  EXPECT_TRUE(is_informational(diag("00000", 0, "")));
-  EXPECT_FALSE(is_informational(diag("42000", 0, "")));
-  EXPECT_FALSE(is_informational(diag("HY000", 0, "")));
-  EXPECT_FALSE(is_informational(diag("IM002", 0, "")));
-  EXPECT_TRUE(is_connection_failure(diag("08S01", 0, "")));
-  EXPECT_TRUE(is_connection_failure(diag("HYT01", 0, "")));
-  EXPECT_FALSE(is_connection_failure(diag("42000", 0, "")));
-}
-
 // A timeout is noted, so that the statement ends there; messages and errors
 // of other kinds are not taken for one.
 TEST(OdbcOutcome, NotesATimeout) {
