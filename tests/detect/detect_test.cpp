@@ -2,21 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app/settings.h"
 #include "app/transaction.h"
-#include "platform/codepage.h"
-#include "platform/files_posix.h"
 #include "platform/memory_ui.h"
-#include "platform/profile_ini.h"
-#include "platform/registry_file.h"
 #include "support/fake_platform.h"
-#include "support/temp_files.h"
 
 namespace dbsetup {
 namespace {
@@ -347,52 +340,6 @@ TEST_F(Detect, CurrentVersionsAreFoundThroughTheInstanceNameMapping) {
   ddplb_mss2000_instances_selectionchanged(w.ctx, 3);
   EXPECT_EQ(w.messages(), Strings{no_server("HALF")});
   EXPECT_EQ(w.field("sle_mss2000data_defaultpath"), "C:\\MSSQL16.HALF\\Data");
-}
-
-// The real backends: a registry export and dbinstall.ini in temporary folders,
-// the process's own current directory.
-TEST(DetectOnRealFiles, ReadsTheRegistryExportAndTheSettingsFileFromTheCurrentDirectory) {
-  testing::TempDir dir;
-  const std::string reg_path = dir.write(
-      "registry.reg",
-      testing::utf16le_file(
-          "Windows Registry Editor Version 5.00\r\n\r\n"
-          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Microsoft SQL Server]\r\n"
-          "\"InstalledInstances\"=" +
-          testing::reg_multi_sz({"门店", "MSSQLSERVER"}) +
-          "\r\n\r\n"
-          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Microsoft SQL Server\\门店\\Setup]\r\n"
-          "\"SQLDataRoot\"=\"D:\\\\MSSQL$门店\"\r\n"
-          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Microsoft SQL Server\\门店\\MSSQLServer]\r\n"
-          "\"DefaultDomain\"=\"SHOPPC\"\r\n"));
-  const std::string setup = dir.path() + "/setup";
-  std::filesystem::create_directories(setup);
-
-  RegistryFile registry(reg_path);
-  PosixFiles files;
-  IniProfileReader profile;
-  Platform platform{&registry, &files, &profile, {}};
-  testing::ScopedChdir in(setup);
-  {
-    Window win(platform);
-    EXPECT_EQ(wf_check_dbsetup(win.ctx, "mss2000"), -1);
-    EXPECT_EQ(win.messages(), Strings{kMissingIni});
-    EXPECT_EQ(win.ui.instances(), (Strings{"门店", "默认实例"}));
-    EXPECT_EQ(win.field("sle_mss2000data_setuppath"), "D:\\MSSQL$门店\\Data");
-  }
-
-  std::ofstream(setup + "/dbinstall.ini", std::ios::binary) << utf8_to_cp936(
-      "[Database]\r\nDatabaseName = 零售库\r\ndataname=ls_Data\r\n"
-      "logname=ls_Log\r\n");
-  Window win(platform);
-  EXPECT_EQ(wf_check_dbsetup(win.ctx, "mss2000"), 1);
-  EXPECT_TRUE(win.messages().empty());
-  EXPECT_EQ(win.gs.gs_database_name, "零售库");
-  EXPECT_EQ(win.gs.gs_database_data, "ls_Data");
-  EXPECT_EQ(win.gs.gs_database_log, "ls_Log");
-  const std::string cwd = std::filesystem::current_path().string();
-  EXPECT_EQ(win.field("sle_mss2000data_backupfile"), cwd + "\\零售库.dat");
-  EXPECT_EQ(win.field("sle_dbname_2000"), "零售库");
 }
 
 }  // namespace

@@ -20,17 +20,6 @@ std::string get(const ProfileIni& ini, std::string_view section, std::string_vie
   return ini.get(section, key).value_or("<absent>");
 }
 
-TEST(ProfileIni, ReadsTheInstallSettingsFileExactly) {
-  ProfileIni ini = ProfileIni::parse(
-      "[database]\r\ndatabasename=SHOPDB\r\ndataname=shop_Data\r\nlogname=shop_Log\r\n");
-  EXPECT_EQ(get(ini, "database", "databasename"), "SHOPDB");
-  EXPECT_EQ(get(ini, "database", "dataname"), "shop_Data");
-  EXPECT_EQ(get(ini, "database", "logname"), "shop_Log");
-  EXPECT_EQ(get(ini, "database", "other"), "<absent>");
-  EXPECT_EQ(get(ini, "other", "databasename"), "<absent>");
-  EXPECT_EQ(get(ProfileIni::parse(""), "database", "databasename"), "<absent>");
-}
-
 TEST(ProfileIni, NamesBlanksQuotesRepeatsAndComments) {
   ProfileIni ini = ProfileIni::parse(
       "; leading comment\n"
@@ -61,6 +50,8 @@ TEST(ProfileIni, NamesBlanksQuotesRepeatsAndComments) {
   EXPECT_EQ(get(ini, "", "databasename"), "outside any section");
   EXPECT_EQ(get(ini, "database", "# hash comment"), "<absent>");
   EXPECT_EQ(get(ini, "database", "no equals sign here"), "<absent>");
+  EXPECT_EQ(get(ini, "nosection", "logname"), "<absent>");
+  EXPECT_EQ(get(ProfileIni::parse(""), "database", "databasename"), "<absent>");
 }
 
 TEST(ProfileIni, LongLinesAreReadWholeUpToTheLimitAndNeverSplit) {
