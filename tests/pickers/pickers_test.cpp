@@ -74,39 +74,35 @@ class PickersTest : public ::testing::Test {
   SetupContext ctx{gs, sqlca, ui, state, fake.platform};
 };
 
-TEST_F(PickersTest, CancelLeavesEveryFieldAsTyped) {
-  ui.choose_file = [](const std::string&) { return std::string(); };
-  ui.choose_folder = [](const std::string&) { return std::string(); };
-  for (const PickerCase& p : kPickers) {
-    SCOPED_TRACE(p.field);
-    p.handler(ctx);
-  }
-  for (const char* f : kFields) EXPECT_EQ(ui.text(f), std::string("typed ") + f);
-  EXPECT_TRUE(ui.message_boxes().empty());
-  ASSERT_EQ(ui.dialogs.size(), 4u);
-}
-
-TEST_F(PickersTest, ChoiceReplacesOnlyTheFieldBesideTheButton) {
-  ui.choose_file = [](const std::string&) { return std::string("E:\\backup\\shop.dat"); };
-  ui.choose_folder = [](const std::string&) { return std::string("D:\\新数据\\"); };
+// Each button opens its dialog; a cancel leaves every field as typed, a
+// choice replaces only the field beside the button.
+TEST_F(PickersTest, ChoiceReplacesOnlyTheFieldBesideTheButtonAndCancelNothing) {
+  std::string file, folder;
+  ui.choose_file = [&](const std::string&) { return file; };
+  ui.choose_folder = [&](const std::string&) { return folder; };
   for (const PickerCase& p : kPickers) {
     SCOPED_TRACE(p.field);
     SetUp();  // fresh typed values
     ui.dialogs.clear();
+    file = folder = "";
+    p.handler(ctx);
+    for (const char* f : kFields) EXPECT_EQ(ui.text(f), std::string("typed ") + f);
+    file = "E:\\backup\\shop.dat";
+    folder = "D:\\新数据\\";
     p.handler(ctx);
 
-    ASSERT_EQ(ui.dialogs.size(), 1u);
-    EXPECT_EQ(ui.dialogs[0].kind, p.kind);
-    EXPECT_EQ(ui.dialogs[0].title, p.title);
+    ASSERT_EQ(ui.dialogs.size(), 2u);
+    EXPECT_EQ(ui.dialogs[1].kind, p.kind);
+    EXPECT_EQ(ui.dialogs[1].title, p.title);
     if (std::string(p.kind) == "file") {
       // One choice described as "Data Files (*.*)", matching every file.
-      EXPECT_EQ(ui.dialogs[0].filter, "Data Files (*.*),*.*");
-      EXPECT_EQ(ui.text(p.field), "E:\\backup\\shop.dat");  // the full path, not the bare name
+      EXPECT_EQ(ui.dialogs[1].filter, "Data Files (*.*),*.*");
+      EXPECT_EQ(ui.text(p.field), file);  // the full path, not the bare name
     } else {
-      EXPECT_EQ(ui.text(p.field), "D:\\新数据\\");
+      EXPECT_EQ(ui.text(p.field), folder);
       // The folder-browse object shows its chooser owned by the window.
       u_browseforfolder lnca_bff;
-      EXPECT_EQ(lnca_bff.browseforfolder(ui, "选择存放数据的目录："), "D:\\新数据\\");
+      EXPECT_EQ(lnca_bff.browseforfolder(ui, "选择存放数据的目录："), folder);
       EXPECT_EQ(ui.dialogs.back().title, "选择存放数据的目录：");
     }
     for (const char* f : kFields) {
@@ -115,6 +111,7 @@ TEST_F(PickersTest, ChoiceReplacesOnlyTheFieldBesideTheButton) {
       }
     }
   }
+  EXPECT_TRUE(ui.message_boxes().empty());
 }
 
 }  // namespace
