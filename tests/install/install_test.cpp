@@ -510,19 +510,6 @@ TEST(Install7, LeftoverFilesAreDeletedOnlyAfterYes) {
   }
 }
 
-// Stored in other capitals: tests/e2e_install; a failing query: the fault matrix.
-TEST(Install, ExistenceCheckLetsTheServerFoldTheNameAsTyped) {
-  Rig rig(false);
-  rig.ui.set_text("sle_dbname_2000", "ÄBC");
-  rig.database_found("äbc");
-  EXPECT_EQ(rig.run(), -2);
-  EXPECT_EQ(rig.trace().at(3),
-            "QUERY SELECT name FROM sysdatabases WHERE LOWER ( name ) = LOWER ( ? ) <- ÄBC");
-  auto warnings = rig.boxes(MsgButtons::YesNo);
-  ASSERT_EQ(warnings.size(), 1u);
-  EXPECT_NE(warnings[0].value.find("数据库(ÄBC)"), std::string::npos);
-}
-
 // Backups the check lets through: the server decides what it alone can.
 TEST(Install, BackupsTheServerCanRestoreAreInstalled) {
   struct Case {
