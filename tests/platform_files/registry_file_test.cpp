@@ -8,13 +8,11 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <future>
 #include <string>
 #include <vector>
 
 #include "platform/codepage.h"
-#include "platform/platform.h"
 #include "support/temp_files.h"
 
 namespace dbsetup {
@@ -219,37 +217,12 @@ TEST(RegistryFile, KindsDuplicatesRemovalsAndMalformedLines) {
   EXPECT_FALSE(reg.get_string("SOFTWARE\\T", "Sz", value));
 }
 
-TEST(RegistryFile, ReadsItsFileFromThePathOrTheEnvironmentAndAMissingFileIsEmpty) {
-  TempDir dir;
-  std::string path = dir.write("registry.reg", utf16le_file(export_v5()));
-  RegistryFile from_path(path);
-  expect_v5_contents(from_path);
-
-  RegistryFile missing(dir.file("absent.reg"));
-  EXPECT_EQ(missing.key_count(), 0u);
-  std::string value = "stale";
-  EXPECT_FALSE(missing.get_string(kSetupKey, "SQLDataRoot", value));
-  EXPECT_EQ(value, "");
-
-  const char* old = std::getenv("DB_SETUP_REGISTRY");
-  std::string saved = old ? old : "";
-  ::setenv("DB_SETUP_REGISTRY", path.c_str(), 1);
-  EXPECT_EQ(system_registry_path(), path);
-  auto system = make_system_registry();
-  EXPECT_TRUE(system->get_string(kSetupKey, "SQLDataRoot", value));
-  ::setenv("DB_SETUP_REGISTRY", "", 1);
-  EXPECT_EQ(system_registry_path(), "/etc/db_setup/registry.reg");
-  if (old)
-    ::setenv("DB_SETUP_REGISTRY", saved.c_str(), 1);
-  else
-    ::unsetenv("DB_SETUP_REGISTRY");
-}
-
 // Only a regular file of a bounded size is read: a device never ends, and a
 // FIFO may never be written to.
 TEST(RegistryFile, AnythingButABoundedRegularFileIsUnreadable) {
   TempDir dir;
   const std::string path = dir.write("registry.reg", utf16le_file(export_v5()));
+  EXPECT_GT(RegistryFile(path).key_count(), 0u);
   EXPECT_EQ(RegistryFile(path, 100).key_count(), 0u);
   const std::string fifo = dir.file("fifo.reg");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
