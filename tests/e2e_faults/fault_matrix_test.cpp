@@ -29,6 +29,7 @@ enum class Step {
   Drop,
   DropLogin,
   AddLogin,
+  CreateLogin,  // only where the password policy refuses sp_addlogin
   GrantSysadmin,
   GrantSecurityadmin,
   GrantServeradmin,
@@ -51,13 +52,14 @@ struct StepText {
   int nth;             // which match of the pattern
 };
 
-constexpr std::array<StepText, 16> kStatements = {{
+constexpr std::array<StepText, 17> kStatements = {{
     {Step::HeaderList, "RESTORE HEADERONLY", "^RESTORE HEADERONLY", 1},
     {Step::FileList, "RESTORE FILELISTONLY", "^RESTORE FILELISTONLY", 1},
     {Step::Exists, "SELECT name FROM sysdatabases", "^SELECT name FROM sysdatabases", 1},
     {Step::Drop, "Drop DATABASE", "^Drop DATABASE", 1},
     {Step::DropLogin, "sp_droplogin", "^sp_droplogin", 1},
     {Step::AddLogin, "sp_addlogin", "^sp_addlogin", 1},
+    {Step::CreateLogin, "CREATE LOGIN", "^CREATE LOGIN", 1},
     {Step::GrantSysadmin, "sp_addsrvrolemember N'zq', sysadmin", ", sysadmin$", 1},
     {Step::GrantSecurityadmin, "sp_addsrvrolemember N'zq', securityadmin", ", securityadmin$", 1},
     {Step::GrantServeradmin, "sp_addsrvrolemember N'zq', serveradmin", ", serveradmin$", 1},
@@ -89,10 +91,11 @@ void PrintTo(Step step, std::ostream* os) {
 }
 
 // The statements of a full install over an existing database, the same in
-// both editions.
-std::vector<Step> full_install() {
+// both editions; CREATE LOGIN only on a server with a password policy.
+std::vector<Step> full_install(bool policy) {
   std::vector<Step> out;
-  for (const StepText& t : kStatements) out.push_back(t.step);
+  for (const StepText& t : kStatements)
+    if (t.step != Step::CreateLogin || policy) out.push_back(t.step);
   return out;
 }
 
@@ -147,6 +150,9 @@ enum class Detail {
   // The failed creation of the install login, then the failed grant.
   InjectedThenNoLogin,
   LostHereThenLostBefore,
+  // The policy's refusal of sp_addlogin, the failed CREATE LOGIN, the grant.
+  PolicyInjectedNoLogin,
+  PolicyLostHereLostBefore,
   LostBeforeTwice,
   NoPermission,  // the server: the install login may not create databases
   None,          // no failure box
@@ -154,6 +160,9 @@ enum class Detail {
 
 constexpr const char* kInjected = "Injected failure of this statement.";
 constexpr int kInjectedNumber = 50000;
+constexpr const char* kTooShort =
+    "Password validation failed. The password does not meet the operating system policy "
+    "requirements because it is too short.";
 
 struct Expect {
   Ending ending;
@@ -171,6 +180,7 @@ struct Case {
   Expect mss2000;
   Expect mss7;
   int number = kInjectedNumber;
+  bool policy = false;  // SQL Server 2022 with a domain's password policy
 };
 
 Expect ends(const Ending& e, Step last, Detail detail) { return {e, last, detail}; }
@@ -273,6 +283,16 @@ const std::vector<Case>& cases() {
     same("DroppedAtHeaderList", D, Step::HeaderList,
          ends(kLoad, Step::HeaderList, Detail::LostHere));
     same("DroppedAtFileList", D, Step::FileList, ends(kLoad, Step::FileList, Detail::LostHere));
+
+    // Under a password policy sp_addlogin is refused and CREATE LOGIN takes
+    // its place; its failure, too, shows only at the last grant, after the
+    // refusal that led to it.
+    same("ServerErrorAtCreateLogin", E, Step::CreateLogin,
+         ends(kNewUser, Step::GrantServeradmin, Detail::PolicyInjectedNoLogin));
+    r.back().policy = true;
+    same("DroppedAtCreateLogin", D, Step::CreateLogin,
+         ends(kNewUser, Step::CreateLogin, Detail::PolicyLostHereLostBefore));
+    r.back().policy = true;
     return r;
   }();
   return rows;
@@ -281,6 +301,7 @@ const std::vector<Case>& cases() {
 // The stand-in's options that cause the fault.
 std::vector<std::string> fault_args(const Case& c) {
   std::vector<std::string> args = {"--database", kDbName};
+  if (c.policy) args.insert(args.end(), {"--profile", "2022", "--domain-password-policy"});
   if (c.target == Step::AdminLogon || c.target == Step::InstallLogon) {
     const std::string who = c.target == Step::AdminLogon ? "^sa$" : "^zq$";
     if (c.kind == Kind::ServerError) {
@@ -340,6 +361,10 @@ std::string detail_text(Detail d) {
     case Detail::LostHereThenLostBefore:
     case Detail::LostBeforeTwice:
       return "the lost connection, twice";
+    case Detail::PolicyInjectedNoLogin:
+      return "the policy, the injected error, no such login";
+    case Detail::PolicyLostHereLostBefore:
+      return "the policy, then the lost connection, twice";
     case Detail::NoPermission:
       return "no permission";
     case Detail::None:
@@ -360,6 +385,10 @@ TEST_P(FaultMatrix, EndsAsTheStageDefines) {
                std::to_string(want.ending.code) + " with " + detail_text(want.detail));
 
   InstallRun in(edition, fault_args(c));
+  if (c.policy) {  // a backup SQL Server 2022 restores
+    in.backup = in.server.make_backup(kDbName, "nuvex_Data", "nuvex_Log", "16.0");
+    in.field("data_backupfile", in.backup);
+  }
   const int code = in.run();
   const auto log = in.server.log();
 
@@ -412,6 +441,14 @@ TEST_P(FaultMatrix, EndsAsTheStageDefines) {
       case Detail::LostBeforeTwice:
         EXPECT_EQ(detail, "Communication link failure\nCommunication link failure");
         break;
+      case Detail::PolicyInjectedNoLogin:
+        EXPECT_EQ(detail, std::string(kTooShort) + "\n" + kInjected +
+                              "\n'zq' is not a valid login or you do not have permission.");
+        break;
+      case Detail::PolicyLostHereLostBefore:
+        EXPECT_EQ(detail, std::string(kTooShort) +
+                              "\nUnexpected EOF from the server\nCommunication link failure");
+        break;
       case Detail::NoPermission:
         EXPECT_EQ(detail, "CREATE DATABASE permission denied in database 'master'.");
         break;
@@ -434,7 +471,7 @@ TEST_P(FaultMatrix, EndsAsTheStageDefines) {
   // Nothing was sent after the statement that ended the run.
   std::vector<Step> expected;
   if (want.last != Step::None) {
-    for (Step s : full_install()) {
+    for (Step s : full_install(c.policy)) {
       if (s == Step::Drop && want.drop_skipped) continue;
       expected.push_back(s);
       if (s == want.last) break;
