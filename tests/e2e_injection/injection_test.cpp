@@ -66,6 +66,7 @@ std::string abbrev(const std::string& s) {
 struct Inputs {
   bool seven = false;
   bool exists = false;  // a database of that name is on the server
+  bool linux_2022 = false;
   std::string dbname, folder, backup, dataname, logname;
 };
 
@@ -90,13 +91,17 @@ std::vector<Statement> expected_statements(const Inputs& in, Stop stop) {
   if (in.exists) out.push_back(sql("Drop DATABASE [{}]", {in.dbname}));
   out.push_back(sql("sp_droplogin zq"));
   out.push_back(sql("sp_addlogin '{}','{}'", {"zq", "zq"}));
+  if (in.linux_2022)
+    out.push_back(sql("CREATE LOGIN [{}] WITH PASSWORD = N'{}', CHECK_POLICY = OFF", {"zq", "zq"}));
   for (const char* role : {"sysadmin", "securityadmin", "serveradmin"})
     out.push_back(sql(std::string("sp_addsrvrolemember N'{}', ") + role, {"zq"}));
-  out.push_back(
-      sql("CREATE DATABASE [{}]  ON PRIMARY (NAME = N'{}', FILENAME = N'{}' , SIZE = 1, "
-          "FILEGROWTH = 10%) LOG ON (NAME = N'{}', FILENAME = N'{}' , SIZE = 1, "
-          "FILEGROWTH = 10%)",
-          {in.dbname, in.dataname, data, in.logname, log}));
+  for (const std::string size : {"SIZE = 1, ", ""}) {
+    out.push_back(sql("CREATE DATABASE [{}]  ON PRIMARY (NAME = N'{}', FILENAME = N'{}' , " + size +
+                          "FILEGROWTH = 10%) LOG ON (NAME = N'{}', FILENAME = N'{}' , " + size +
+                          "FILEGROWTH = 10%)",
+                      {in.dbname, in.dataname, data, in.logname, log}));
+    if (!in.linux_2022) break;
+  }
   if (stop == Stop::Create) return out;
   out.push_back(sql("exec sp_defaultdb N'{}', N'{}'", {"zq", in.dbname}));
   const std::string replace = in.seven ? "REPLACE ," : "REPLACE  ,";
@@ -324,6 +329,15 @@ std::vector<Row> matrix() {
   // No payload makes an address: the driver fails before the stand-in hears
   // anything. The 7.0 edition shows the driver's text.
   add(rows, Field::ServerAddress, true, c, {}, kNotSent);
+  // Today's server on Linux: the statement payload in the values that reach
+  // the backup check and the statements around the install login's fallback.
+  for (Field f : {Field::DatabaseName, Field::BackupFile}) {
+    for (bool seven : {false, true}) {
+      rows.push_back(row(f, kStatement, seven));
+      rows.back().linux_2022 = true;
+      rows.back().name += "_Linux2022";
+    }
+  }
   return rows;
 }
 
@@ -413,9 +427,11 @@ TEST_P(Injection, EachValueArrivesWholeOrTheRunFailsCleanly) {
   in.logname = r.seven ? v.logname.substr(0, 128) : v.logname;
   // An older database of that name is there to be dropped, where one can be.
   in.exists = r.field == Field::DatabaseName && in.dbname.size() <= 128;
+  in.linux_2022 = r.linux_2022;
 
   std::vector<std::string> args = {"--login", v.login + ":" + v.password + ":sysadmin"};
   if (in.exists) args.insert(args.end(), {"--database", in.dbname});
+  if (r.linux_2022) args.insert(args.end(), {"--profile", "2022-linux"});
   w.start(args);
   StandinServer& server = *w.server;
 
@@ -425,7 +441,8 @@ TEST_P(Injection, EachValueArrivesWholeOrTheRunFailsCleanly) {
     in.folder += "/" + v.folder_leaf;
     if (windows_can_name(v.folder_leaf)) std::filesystem::create_directory(in.folder);
   }
-  const std::string backup = server.make_backup("nuvex", v.dataname, v.logname);
+  const std::string backup =
+      server.make_backup("nuvex", v.dataname, v.logname, r.linux_2022 ? "16.0" : "");
   in.backup = server.files_root() + "/" + v.backup_stem + ".bak";
   if (windows_can_name(v.backup_stem + ".bak"))
     std::filesystem::rename(backup, in.backup);
