@@ -100,16 +100,9 @@ TEST(SqlParser, InstallerRestoreStatementsOfBothEditions) {
 }
 
 TEST(SqlParser, ProcedureCallsWithAndWithoutExec) {
-  const auto& drop = only<Exec>(parse_batch("sp_droplogin zq"));
-  EXPECT_EQ(drop.proc, "sp_droplogin");
-  ASSERT_EQ(drop.args.size(), 1u);
-  EXPECT_EQ(drop.args[0].text, "zq");
-
-  const auto& add = only<Exec>(parse_batch("sp_addlogin 'zq','zq'"));
-  ASSERT_EQ(add.args.size(), 2u);
-  EXPECT_EQ(add.args[1].text, "zq");
-
+  // (The installer's own calls are run through the executor's tests.)
   const auto& role = only<Exec>(parse_batch("sp_addsrvrolemember N'zq', sysadmin"));
+  ASSERT_EQ(role.args.size(), 2u);
   EXPECT_EQ(role.args[1].text, "sysadmin");
   EXPECT_EQ(role.args[1].kind, ExecArg::String);
 
@@ -133,7 +126,7 @@ TEST(SqlParser, ProcedureCallsWithAndWithoutExec) {
   EXPECT_EQ(syntax_errors("sp_addlogin 'zq','a'b'"), (std::vector<int>{105, 102}));
 }
 
-TEST(SqlParser, DropAndExistenceQuery) {
+TEST(SqlParser, DropAndTheCatalogNames) {
   EXPECT_EQ(only<DropDatabase>(parse_batch("Drop DATABASE tavox")).names,
             std::vector<std::string>{"tavox"});
   EXPECT_EQ(only<DropDatabase>(parse_batch("DROP DATABASE [my db]")).names,
@@ -141,17 +134,6 @@ TEST(SqlParser, DropAndExistenceQuery) {
   EXPECT_EQ(first_error_text("Drop DATABASE my db"), "Incorrect syntax near 'db'.");
   EXPECT_EQ(first_error_text("Drop DATABASE "), "Incorrect syntax near 'DATABASE'.");
   EXPECT_EQ(syntax_errors("Drop DATABASE select"), std::vector<int>{156});
-
-  const auto& s =
-      only<Select>(parse_batch("SELECT name FROM sysdatabases WHERE LOWER ( name ) = @P1"));
-  EXPECT_EQ(s.from, "sysdatabases");
-  ASSERT_EQ(s.items.size(), 1u);
-  EXPECT_EQ(s.items[0].expr->kind, Expr::Column);
-  ASSERT_TRUE(s.where);
-  EXPECT_EQ(s.where->text, "=");
-  EXPECT_EQ(s.where->args[0]->kind, Expr::Function);
-  EXPECT_EQ(s.where->args[0]->text, "LOWER");
-  EXPECT_EQ(s.where->args[1]->kind, Expr::Variable);
 
   EXPECT_EQ(only<Select>(parse_batch("select * from master.dbo.sysdatabases")).from,
             "sysdatabases");
@@ -193,17 +175,14 @@ TEST(SqlParser, NestingTooDeepFailsTheBatchWith191) {
     return s;
   };
   const int kDeep = 5000;
-  EXPECT_EQ(syntax_errors("SELECT " + nested(kDeep, "(", "1", ")")), std::vector<int>{191});
-  EXPECT_EQ(syntax_errors("SELECT " + nested(kDeep, "LOWER(", "'a'", ")")), std::vector<int>{191});
-  EXPECT_EQ(syntax_errors("SELECT " + nested(kDeep, "NOT ", "1 = 1", "")), std::vector<int>{191});
-  EXPECT_EQ(syntax_errors("SELECT " + nested(kDeep, "- ", "1", "")), std::vector<int>{191});
-  EXPECT_EQ(syntax_errors("SELECT " + nested(kDeep, "+ ", "1", "")), std::vector<int>{191});
-  EXPECT_EQ(syntax_errors(nested(kDeep, "IF 1 = 1 ", "PRINT 1", "")), std::vector<int>{191});
-  EXPECT_EQ(syntax_errors("SELECT " + nested(kDeep, "1 + ", "1", "")), std::vector<int>{191});
-  EXPECT_EQ(syntax_errors("PRINT " + nested(kDeep, "1 = 1 OR ", "1 = 1", "")),
-            std::vector<int>{191});
-  EXPECT_EQ(syntax_errors("PRINT " + nested(kDeep, "1 = 1 AND ", "1 = 1", "")),
-            std::vector<int>{191});
+  for (const std::string& sql :
+       {"SELECT " + nested(kDeep, "(", "1", ")"), "SELECT " + nested(kDeep, "LOWER(", "'a'", ")"),
+        "SELECT " + nested(kDeep, "NOT ", "1 = 1", ""), "SELECT " + nested(kDeep, "- ", "1", ""),
+        "SELECT " + nested(kDeep, "+ ", "1", ""), nested(kDeep, "IF 1 = 1 ", "PRINT 1", ""),
+        "SELECT " + nested(kDeep, "1 + ", "1", ""),
+        "PRINT " + nested(kDeep, "1 = 1 OR ", "1 = 1", ""),
+        "PRINT " + nested(kDeep, "1 = 1 AND ", "1 = 1", "")})
+    EXPECT_EQ(syntax_errors(sql), std::vector<int>{191}) << sql.substr(0, 40);
   // Chains inside parentheses add up.
   EXPECT_EQ(syntax_errors("SELECT " + nested(150, "(", nested(150, "1 + ", "1", ""), ") - 1")),
             std::vector<int>{191});

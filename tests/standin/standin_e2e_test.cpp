@@ -6,10 +6,8 @@
 #include <sqlext.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "support/standin_process.h"
@@ -21,20 +19,6 @@ using Clock = std::chrono::steady_clock;
 
 // FreeTDS answers SQL_NO_DATA for a statement that returns neither rows nor a count.
 bool ok(SQLRETURN rc) { return SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA; }
-
-std::string run_tsql(const StandinServer& srv, const std::string& user, const std::string& password,
-                     const std::string& input) {
-  std::string in = srv.dir() + "/tsql.in", out = srv.dir() + "/tsql.out";
-  std::ofstream(in) << input;
-  std::string cmd = "timeout 30 " + std::string(TSQL_EXECUTABLE) + " -H 127.0.0.1 -p " +
-                    std::to_string(srv.port()) + " -U '" + user + "' -P '" + password + "' < " +
-                    in + " > " + out + " 2>&1";
-  int rc = std::system(cmd.c_str());
-  std::ifstream f(out);
-  std::stringstream s;
-  s << f.rdbuf();
-  return "rc=" + std::to_string(rc) + "\n" + s.str();
-}
 
 // A small ODBC client: messages of every result in order.
 class Odbc {
@@ -144,41 +128,12 @@ std::string restore_sql(const std::string& db, const std::string& bak, const std
          dir + db + "_Data.MDF', MOVE N'tavox_log' TO N'" + dir + db + "_Log.LDF'";
 }
 
-TEST(StandinE2E, TsqlLogsOnRunsStatementsAndIsRefusedAWrongPassword) {
-  StandinServer srv;
-  std::string out = run_tsql(srv, "sa", "SECRET",
-                             "SELECT name FROM sysdatabases WHERE LOWER ( name ) = 'msdb'\ngo\n"
-                             "Drop DATABASE nosuch\ngo\nexit\n");
-  EXPECT_NE(out.find("msdb"), std::string::npos) << out;
-  EXPECT_NE(out.find("Cannot drop the database 'nosuch', because it does not exist or you do not "
-                     "have permission."),
-            std::string::npos)
-      << out;
-  auto login = last_of_type(srv, "login");
-  EXPECT_EQ(login["user"], "sa");
-  EXPECT_EQ(login["ok"], true);
-  EXPECT_EQ(srv.statements(), (std::vector<std::string>{
-                                  "SELECT name FROM sysdatabases WHERE LOWER ( name ) = 'msdb'\n",
-                                  "Drop DATABASE nosuch\n"}));
-
-  std::string refused = run_tsql(srv, "sa", "wrong", "select 1\ngo\nexit\n");
-  EXPECT_NE(refused.find("Login failed for user 'sa'."), std::string::npos) << refused;
-  EXPECT_EQ(refused.find("rc=0\n"), std::string::npos) << refused;
-  auto failed = last_of_type(srv, "login");
-  EXPECT_EQ(failed["ok"], false);
-  EXPECT_EQ(failed["errors"], nlohmann::json::array({18456}));
-}
-
 TEST(StandinE2E, OdbcDriverRunsTheInstallersStatements) {
   StandinServer srv({"--login", "sa:SECRET:sysadmin", "--database", "tavox"});
   Odbc c;
-  auto started = Clock::now();
   ASSERT_TRUE(c.connect(srv.port(), "sa", "SECRET"));
   EXPECT_EQ(c.query("SELECT name FROM sysdatabases WHERE LOWER ( name ) = ?", "tavox", false),
             "tavox");
-  auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
-  ::testing::Test::RecordProperty("logon_plus_query_ms", static_cast<int>(elapsed.count()));
-  std::printf("logon + parameterised query: %lld ms\n", static_cast<long long>(elapsed.count()));
 
   auto rpc = last_of_type(srv, "rpc");
   EXPECT_EQ(rpc["proc"], "sp_executesql");
@@ -202,8 +157,7 @@ TEST(StandinE2E, OdbcDriverRunsTheInstallersStatements) {
   EXPECT_EQ(c.messages.back().first, 15007);
   EXPECT_EQ(c.messages.back().second, "'zq' is not a valid login or you do not have permission.");
   EXPECT_TRUE(ok(c.exec("sp_addlogin 'zq','zq'")));
-  for (const char* role : {"sysadmin", "securityadmin", "serveradmin"})
-    EXPECT_TRUE(ok(c.exec(std::string("sp_addsrvrolemember N'zq', ") + role)));
+  EXPECT_TRUE(ok(c.exec("sp_addsrvrolemember N'zq', serveradmin")));
 
   Odbc zq;
   ASSERT_TRUE(zq.connect(srv.port(), "zq", "zq"));
@@ -330,31 +284,18 @@ TEST(StandinE2E, OlderTdsVersionsCarryTheSameAnswers) {
   }
 }
 
-TEST(StandinE2E, BackupAloneAndIdleTimeout) {
-  namespace fs = std::filesystem;
-  fs::path dir = fs::temp_directory_path() / ("standin-alone-" + std::to_string(::getpid()));
-  fs::create_directories(dir);
-  std::string bin = STANDIN_BINARY;
-  std::string bak = (dir / "shop.bak").string();
-  ASSERT_EQ(std::system((bin + " --make-backup '" + bak + "' shop_data shop_log").c_str()), 0);
-  std::ifstream in(bak);
-  std::stringstream text;
-  text << in.rdbuf();
-  EXPECT_NE(text.str().find("database shop\n"), std::string::npos) << text.str();
-  EXPECT_NE(text.str().find(" shop_data\t"), std::string::npos) << text.str();
-
-  // With nobody connected the server leaves by itself.
+TEST(StandinE2E, IdleServerLeavesByItself) {
+  const std::string bin = STANDIN_BINARY;
+  const std::string port =
+      std::filesystem::temp_directory_path() / ("standin-idle-" + std::to_string(::getpid()));
   auto started = Clock::now();
-  int rc = std::system(
-      ("timeout 20 " + bin + " --port 0 --idle-timeout 1 > " + (dir / "port").string()).c_str());
-  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(std::system(("timeout 20 " + bin + " --port 0 --idle-timeout 1 > " + port).c_str()), 0);
   EXPECT_LT(Clock::now() - started, std::chrono::seconds(5));
-  std::ifstream port(dir / "port");
   int number = 0;
-  EXPECT_TRUE(port >> number);
+  EXPECT_TRUE(std::ifstream(port) >> number);
   EXPECT_GT(number, 0);
+  std::filesystem::remove(port);
   EXPECT_NE(std::system((bin + " --no-such-option 2>/dev/null").c_str()), 0);
-  fs::remove_all(dir);
 }
 
 TEST(StandinE2E, ProfilesReachTheDriver) {
