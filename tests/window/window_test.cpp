@@ -448,16 +448,11 @@ TEST(WindowRendering, BothEditionsRenderOffscreen) {
     QImage image = h.window->grab().toImage();
     EXPECT_EQ(image.size(), QSize(kClientWidth, kClientHeight));
 
-    // Not blank: many colours, and the logo's pixels where the logo sits.
+    // Not blank. (The logo's picture is checked by the layout test.)
     std::set<QRgb> colours;
     for (int y = 0; y < image.height(); y += 2)
       for (int x = 0; x < image.width(); x += 2) colours.insert(image.pixel(x, y));
     EXPECT_GT(colours.size(), 50u);
-    QRect logo = h.control("p_2")->geometry();
-    std::set<QRgb> logo_colours;
-    for (int y = logo.top(); y <= logo.bottom(); ++y)
-      for (int x = logo.left(); x <= logo.right(); ++x) logo_colours.insert(image.pixel(x, y));
-    EXPECT_GT(logo_colours.size(), 10u);
 
     // The coloured texts are drawn in their colours.
     auto has_pixels = [&](const char* name, auto test) {
