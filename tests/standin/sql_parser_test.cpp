@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "sql.h"
 
 namespace standin {
@@ -97,19 +95,14 @@ TEST(SqlParser, InstallerRestoreStatementsOfBothEditions) {
   EXPECT_EQ(syntax_errors("RESTORE DATABASE x FROM DISK = 'a' WITH SPEEDY"), std::vector<int>{155});
   EXPECT_EQ(first_error_text("RESTORE DATABASE x FROM DISK = 'a' WITH SPEEDY"),
             "'SPEEDY' is not a recognized RESTORE option.");
+  EXPECT_EQ(syntax_errors("RESTORE DATABASE x FROM DISK = 'a' WITH STATS = 99999999999"),
+            std::vector<int>{8115});
 }
 
 TEST(SqlParser, ProcedureCallsWithAndWithoutExec) {
-  const auto& drop = only<Exec>(parse_batch("sp_droplogin zq"));
-  EXPECT_EQ(drop.proc, "sp_droplogin");
-  ASSERT_EQ(drop.args.size(), 1u);
-  EXPECT_EQ(drop.args[0].text, "zq");
-
-  const auto& add = only<Exec>(parse_batch("sp_addlogin 'zq','zq'"));
-  ASSERT_EQ(add.args.size(), 2u);
-  EXPECT_EQ(add.args[1].text, "zq");
-
+  // (The installer's own calls are run through the executor's tests.)
   const auto& role = only<Exec>(parse_batch("sp_addsrvrolemember N'zq', sysadmin"));
+  ASSERT_EQ(role.args.size(), 2u);
   EXPECT_EQ(role.args[1].text, "sysadmin");
   EXPECT_EQ(role.args[1].kind, ExecArg::String);
 
@@ -133,7 +126,7 @@ TEST(SqlParser, ProcedureCallsWithAndWithoutExec) {
   EXPECT_EQ(syntax_errors("sp_addlogin 'zq','a'b'"), (std::vector<int>{105, 102}));
 }
 
-TEST(SqlParser, DropAndExistenceQuery) {
+TEST(SqlParser, DropAndTheCatalogNames) {
   EXPECT_EQ(only<DropDatabase>(parse_batch("Drop DATABASE tavox")).names,
             std::vector<std::string>{"tavox"});
   EXPECT_EQ(only<DropDatabase>(parse_batch("DROP DATABASE [my db]")).names,
@@ -141,17 +134,6 @@ TEST(SqlParser, DropAndExistenceQuery) {
   EXPECT_EQ(first_error_text("Drop DATABASE my db"), "Incorrect syntax near 'db'.");
   EXPECT_EQ(first_error_text("Drop DATABASE "), "Incorrect syntax near 'DATABASE'.");
   EXPECT_EQ(syntax_errors("Drop DATABASE select"), std::vector<int>{156});
-
-  const auto& s =
-      only<Select>(parse_batch("SELECT name FROM sysdatabases WHERE LOWER ( name ) = @P1"));
-  EXPECT_EQ(s.from, "sysdatabases");
-  ASSERT_EQ(s.items.size(), 1u);
-  EXPECT_EQ(s.items[0].expr->kind, Expr::Column);
-  ASSERT_TRUE(s.where);
-  EXPECT_EQ(s.where->text, "=");
-  EXPECT_EQ(s.where->args[0]->kind, Expr::Function);
-  EXPECT_EQ(s.where->args[0]->text, "LOWER");
-  EXPECT_EQ(s.where->args[1]->kind, Expr::Variable);
 
   EXPECT_EQ(only<Select>(parse_batch("select * from master.dbo.sysdatabases")).from,
             "sysdatabases");
@@ -193,17 +175,14 @@ TEST(SqlParser, NestingTooDeepFailsTheBatchWith191) {
     return s;
   };
   const int kDeep = 5000;
-  EXPECT_EQ(syntax_errors("SELECT " + nested(kDeep, "(", "1", ")")), std::vector<int>{191});
-  EXPECT_EQ(syntax_errors("SELECT " + nested(kDeep, "LOWER(", "'a'", ")")), std::vector<int>{191});
-  EXPECT_EQ(syntax_errors("SELECT " + nested(kDeep, "NOT ", "1 = 1", "")), std::vector<int>{191});
-  EXPECT_EQ(syntax_errors("SELECT " + nested(kDeep, "- ", "1", "")), std::vector<int>{191});
-  EXPECT_EQ(syntax_errors("SELECT " + nested(kDeep, "+ ", "1", "")), std::vector<int>{191});
-  EXPECT_EQ(syntax_errors(nested(kDeep, "IF 1 = 1 ", "PRINT 1", "")), std::vector<int>{191});
-  EXPECT_EQ(syntax_errors("SELECT " + nested(kDeep, "1 + ", "1", "")), std::vector<int>{191});
-  EXPECT_EQ(syntax_errors("PRINT " + nested(kDeep, "1 = 1 OR ", "1 = 1", "")),
-            std::vector<int>{191});
-  EXPECT_EQ(syntax_errors("PRINT " + nested(kDeep, "1 = 1 AND ", "1 = 1", "")),
-            std::vector<int>{191});
+  for (const std::string& sql :
+       {"SELECT " + nested(kDeep, "(", "1", ")"), "SELECT " + nested(kDeep, "LOWER(", "'a'", ")"),
+        "SELECT " + nested(kDeep, "NOT ", "1 = 1", ""), "SELECT " + nested(kDeep, "- ", "1", ""),
+        "SELECT " + nested(kDeep, "+ ", "1", ""), nested(kDeep, "IF 1 = 1 ", "PRINT 1", ""),
+        "SELECT " + nested(kDeep, "1 + ", "1", ""),
+        "PRINT " + nested(kDeep, "1 = 1 OR ", "1 = 1", ""),
+        "PRINT " + nested(kDeep, "1 = 1 AND ", "1 = 1", "")})
+    EXPECT_EQ(syntax_errors(sql), std::vector<int>{191}) << sql.substr(0, 40);
   // Chains inside parentheses add up.
   EXPECT_EQ(syntax_errors("SELECT " + nested(150, "(", nested(150, "1 + ", "1", ""), ") - 1")),
             std::vector<int>{191});
@@ -239,43 +218,6 @@ TEST(SqlParser, ConnectionChatterAndBatches) {
   EXPECT_EQ(syntax_errors("select [open"), (std::vector<int>{105, 102}));
   EXPECT_EQ(parse_param_declarations("@P1 nvarchar(4000), @P2 decimal(10,2),@P3 int"),
             (std::vector<std::string>{"@P1", "@P2", "@P3"}));
-}
-
-TEST(SqlParser, MangledInstallerStatementsOnlyEverGiveSqlErrors) {
-  const std::vector<std::string> samples = {
-      "RESTORE DATABASE [tavox] FROM  DISK = N'D:\\a.bak' WITH  FILE = 1,  NOUNLOAD ,  STATS = 10, "
-      " RECOVERY ,  "
-      "REPLACE  , MOVE N'd' TO N'C:\\d.MDF', MOVE N'l' TO N'C:\\l.LDF'",
-      "CREATE DATABASE [tavox]  ON PRIMARY (NAME = N'd', FILENAME = N'C:\\d.MDF' , SIZE = 1, "
-      "FILEGROWTH = 10%) LOG ON "
-      "(NAME = N'l', FILENAME = N'C:\\l.LDF' , SIZE = 1, FILEGROWTH = 10%)",
-      "SELECT name FROM sysdatabases WHERE LOWER ( name ) = @P1",
-      "exec sp_defaultdb N'zq', N'tavox'", "IF @@TRANCOUNT > 0 COMMIT TRAN ELSE SELECT 1"};
-  const std::string alphabet = "[]'N(),;=@ -/*%.0123456789abcXYZ\n";
-  std::mt19937 rng(7);
-  int parsed = 0, refused = 0;
-  for (int round = 0; round < 4000; ++round) {
-    std::string s = samples[static_cast<size_t>(round) % samples.size()];
-    for (int k = 0; k < 3; ++k) {
-      size_t at = rng() % s.size();
-      if (rng() % 2)
-        s[at] = alphabet[rng() % alphabet.size()];
-      else
-        s.erase(at, 1 + rng() % 3);
-      if (s.empty()) s = "x";
-    }
-    try {
-      parse_batch(s);
-      ++parsed;
-    } catch (const SqlError& e) {
-      ASSERT_FALSE(e.messages.empty());
-      ++refused;
-    }
-  }
-  EXPECT_GT(parsed, 100);
-  EXPECT_GT(refused, 100);
-  EXPECT_EQ(syntax_errors("RESTORE DATABASE x FROM DISK = 'a' WITH STATS = 99999999999"),
-            std::vector<int>{8115});
 }
 
 }  // namespace

@@ -6,10 +6,8 @@
 #include <sqlext.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "support/standin_process.h"
@@ -21,20 +19,6 @@ using Clock = std::chrono::steady_clock;
 
 // FreeTDS answers SQL_NO_DATA for a statement that returns neither rows nor a count.
 bool ok(SQLRETURN rc) { return SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA; }
-
-std::string run_tsql(const StandinServer& srv, const std::string& user, const std::string& password,
-                     const std::string& input) {
-  std::string in = srv.dir() + "/tsql.in", out = srv.dir() + "/tsql.out";
-  std::ofstream(in) << input;
-  std::string cmd = "timeout 30 " + std::string(TSQL_EXECUTABLE) + " -H 127.0.0.1 -p " +
-                    std::to_string(srv.port()) + " -U '" + user + "' -P '" + password + "' < " +
-                    in + " > " + out + " 2>&1";
-  int rc = std::system(cmd.c_str());
-  std::ifstream f(out);
-  std::stringstream s;
-  s << f.rdbuf();
-  return "rc=" + std::to_string(rc) + "\n" + s.str();
-}
 
 // A small ODBC client: messages of every result in order.
 class Odbc {
@@ -97,7 +81,6 @@ class Odbc {
   void drain(SQLRETURN rc) {
     for (;;) {
       collect(SQL_HANDLE_STMT, stmt_);
-      arrivals.push_back(Clock::now());
       if (rc == SQL_NO_DATA || rc == SQL_ERROR || rc == SQL_INVALID_HANDLE) {
         if (rc != SQL_ERROR) break;
       }
@@ -121,7 +104,6 @@ class Odbc {
   SQLHSTMT stmt() const { return stmt_; }
   SQLHDBC dbc() const { return dbc_; }
   std::vector<std::pair<int, std::string>> messages;
-  std::vector<Clock::time_point> arrivals;
 
  private:
   SQLHENV env_ = SQL_NULL_HENV;
@@ -144,41 +126,12 @@ std::string restore_sql(const std::string& db, const std::string& bak, const std
          dir + db + "_Data.MDF', MOVE N'tavox_log' TO N'" + dir + db + "_Log.LDF'";
 }
 
-TEST(StandinE2E, TsqlLogsOnRunsStatementsAndIsRefusedAWrongPassword) {
-  StandinServer srv;
-  std::string out = run_tsql(srv, "sa", "SECRET",
-                             "SELECT name FROM sysdatabases WHERE LOWER ( name ) = 'msdb'\ngo\n"
-                             "Drop DATABASE nosuch\ngo\nexit\n");
-  EXPECT_NE(out.find("msdb"), std::string::npos) << out;
-  EXPECT_NE(out.find("Cannot drop the database 'nosuch', because it does not exist or you do not "
-                     "have permission."),
-            std::string::npos)
-      << out;
-  auto login = last_of_type(srv, "login");
-  EXPECT_EQ(login["user"], "sa");
-  EXPECT_EQ(login["ok"], true);
-  EXPECT_EQ(srv.statements(), (std::vector<std::string>{
-                                  "SELECT name FROM sysdatabases WHERE LOWER ( name ) = 'msdb'\n",
-                                  "Drop DATABASE nosuch\n"}));
-
-  std::string refused = run_tsql(srv, "sa", "wrong", "select 1\ngo\nexit\n");
-  EXPECT_NE(refused.find("Login failed for user 'sa'."), std::string::npos) << refused;
-  EXPECT_EQ(refused.find("rc=0\n"), std::string::npos) << refused;
-  auto failed = last_of_type(srv, "login");
-  EXPECT_EQ(failed["ok"], false);
-  EXPECT_EQ(failed["errors"], nlohmann::json::array({18456}));
-}
-
 TEST(StandinE2E, OdbcDriverRunsTheInstallersStatements) {
   StandinServer srv({"--login", "sa:SECRET:sysadmin", "--database", "tavox"});
   Odbc c;
-  auto started = Clock::now();
   ASSERT_TRUE(c.connect(srv.port(), "sa", "SECRET"));
   EXPECT_EQ(c.query("SELECT name FROM sysdatabases WHERE LOWER ( name ) = ?", "tavox", false),
             "tavox");
-  auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
-  ::testing::Test::RecordProperty("logon_plus_query_ms", static_cast<int>(elapsed.count()));
-  std::printf("logon + parameterised query: %lld ms\n", static_cast<long long>(elapsed.count()));
 
   auto rpc = last_of_type(srv, "rpc");
   EXPECT_EQ(rpc["proc"], "sp_executesql");
@@ -195,68 +148,11 @@ TEST(StandinE2E, OdbcDriverRunsTheInstallersStatements) {
   EXPECT_EQ(c.query("SELECT name FROM sysdatabases WHERE LOWER ( name ) = ?", "missing", false),
             "<no row>");
 
-  c.messages.clear();
-  EXPECT_TRUE(ok(c.exec("Drop DATABASE tavox")));
-  EXPECT_EQ(c.exec("sp_droplogin zq"), SQL_ERROR);
-  ASSERT_FALSE(c.messages.empty());
-  EXPECT_EQ(c.messages.back().first, 15007);
-  EXPECT_EQ(c.messages.back().second, "'zq' is not a valid login or you do not have permission.");
   EXPECT_TRUE(ok(c.exec("sp_addlogin 'zq','zq'")));
-  for (const char* role : {"sysadmin", "securityadmin", "serveradmin"})
-    EXPECT_TRUE(ok(c.exec(std::string("sp_addsrvrolemember N'zq', ") + role)));
-
   Odbc zq;
   ASSERT_TRUE(zq.connect(srv.port(), "zq", "zq"));
   EXPECT_EQ(c.exec("sp_droplogin zq"), SQL_ERROR);  // logged on elsewhere
   EXPECT_EQ(c.messages.back().first, 15434);
-  c.messages.clear();
-  EXPECT_EQ(zq.exec("sp_configure 'allow updates',1"), SQL_SUCCESS_WITH_INFO);
-  ASSERT_FALSE(zq.messages.empty());
-  EXPECT_EQ(zq.messages[0].first, 15457);
-  EXPECT_TRUE(ok(zq.exec("RECONFIGURE WITH OVERRIDE")));
-  EXPECT_EQ(srv.state()["configuration"]["allow updates"]["value"], 1);
-
-  Odbc wrong;
-  EXPECT_FALSE(wrong.connect(srv.port(), "zq", "nope"));
-  bool saw_18456 = false;
-  for (const auto& m : wrong.messages) saw_18456 |= m.first == 18456;
-  EXPECT_TRUE(saw_18456);
-}
-
-TEST(StandinE2E, RestoreProgressReachesTheDriverInOrderAsItHappens) {
-  StandinServer srv({"--restore-seconds", "1"});
-  std::string bak = srv.make_backup("tavox", "tavox_data", "tavox_log");
-  EXPECT_EQ(bak, srv.files_root() + "/tavox.bak");
-  std::filesystem::create_directories(srv.files_root() + "/data");
-  std::string dir = srv.files_root() + "\\data\\";
-  Odbc c;
-  ASSERT_TRUE(c.connect(srv.port(), "sa", "SECRET"));
-  ASSERT_TRUE(
-      ok(c.exec("CREATE DATABASE [tavox]  ON PRIMARY (NAME = N'tavox_data', FILENAME = N'" + dir +
-                "tavox_Data.MDF' , SIZE = 1, FILEGROWTH = 10%) LOG ON (NAME = N'tavox_log', "
-                "FILENAME = N'" +
-                dir + "tavox_Log.LDF' , SIZE = 1, FILEGROWTH = 10%)")));
-  c.messages.clear();
-  c.arrivals.clear();
-  auto started = Clock::now();
-  EXPECT_TRUE(ok(c.exec(restore_sql("tavox", bak, dir))));
-  std::vector<std::string> texts;
-  for (const auto& m : c.messages) texts.push_back(m.second);
-  ASSERT_GE(texts.size(), 13u);
-  for (int i = 0; i < 10; ++i)
-    EXPECT_EQ(texts[i], std::to_string((i + 1) * 10) + " percent processed.");
-  EXPECT_EQ(texts[10], "Processed 328 pages for database 'tavox', file 'tavox_data' on file 1.");
-  EXPECT_EQ(texts[11], "Processed 2 pages for database 'tavox', file 'tavox_log' on file 1.");
-  EXPECT_EQ(texts[12].rfind("RESTORE DATABASE successfully processed 330 pages in ", 0), 0u);
-  // The first report came long before the end: the messages were not held back.
-  ASSERT_FALSE(c.arrivals.empty());
-  EXPECT_LT(c.arrivals.front() - started, std::chrono::milliseconds(600));
-  EXPECT_GE(Clock::now() - started, std::chrono::milliseconds(900));
-
-  auto db = srv.state()["databases"].back();
-  EXPECT_EQ(db["name"], "tavox");
-  EXPECT_EQ(db["files"][0]["physical"], dir + "tavox_Data.MDF");
-  EXPECT_TRUE(std::filesystem::exists(srv.files_root() + "/data/tavox_Log.LDF"));
 }
 
 TEST(StandinE2E, CancelStopsARestoreAndTheConnectionGoesOn) {
@@ -284,10 +180,8 @@ TEST(StandinE2E, CancelStopsARestoreAndTheConnectionGoesOn) {
   EXPECT_EQ(srv.state()["databases"].back()["status"], "RESTORING");
 }
 
-TEST(StandinE2E, ControlsAndSeveralConnections) {
-  StandinServer srv(
-      {"--login", "sa:SECRET:sysadmin", "--login", "joe:pw", "--drop-at", "^sp_droplogin", "--fail",
-       "RECONFIGURE:5812:You do not have permission to run the RECONFIGURE statement."});
+TEST(StandinE2E, SeveralConnectionsAtOnce) {
+  StandinServer srv({"--login", "sa:SECRET:sysadmin", "--login", "joe:pw"});
   std::vector<std::thread> threads;
   std::vector<std::string> answers(4);
   for (int i = 0; i < 4; ++i) {
@@ -300,16 +194,6 @@ TEST(StandinE2E, ControlsAndSeveralConnections) {
   }
   for (auto& t : threads) t.join();
   EXPECT_EQ(answers, std::vector<std::string>(4, "model"));
-
-  Odbc c;
-  ASSERT_TRUE(c.connect(srv.port(), "sa", "SECRET"));
-  EXPECT_EQ(c.exec("RECONFIGURE WITH OVERRIDE"), SQL_ERROR);
-  EXPECT_EQ(c.messages.back().first, 5812);
-  EXPECT_TRUE(ok(c.exec("RECONFIGURE WITH OVERRIDE")));  // the failure is used up
-  EXPECT_EQ(c.exec("sp_droplogin joe"), SQL_ERROR);      // the connection is gone
-  EXPECT_EQ(last_of_type(srv, "batch")["dropped"], true);
-  auto logins = srv.state()["logins"];
-  EXPECT_EQ(logins.size(), 2u);
 }
 
 TEST(StandinE2E, OlderTdsVersionsCarryTheSameAnswers) {
@@ -330,31 +214,18 @@ TEST(StandinE2E, OlderTdsVersionsCarryTheSameAnswers) {
   }
 }
 
-TEST(StandinE2E, BackupAloneAndIdleTimeout) {
-  namespace fs = std::filesystem;
-  fs::path dir = fs::temp_directory_path() / ("standin-alone-" + std::to_string(::getpid()));
-  fs::create_directories(dir);
-  std::string bin = STANDIN_BINARY;
-  std::string bak = (dir / "shop.bak").string();
-  ASSERT_EQ(std::system((bin + " --make-backup '" + bak + "' shop_data shop_log").c_str()), 0);
-  std::ifstream in(bak);
-  std::stringstream text;
-  text << in.rdbuf();
-  EXPECT_NE(text.str().find("database shop\n"), std::string::npos) << text.str();
-  EXPECT_NE(text.str().find(" shop_data\t"), std::string::npos) << text.str();
-
-  // With nobody connected the server leaves by itself.
+TEST(StandinE2E, IdleServerLeavesByItself) {
+  const std::string bin = STANDIN_BINARY;
+  const std::string port =
+      std::filesystem::temp_directory_path() / ("standin-idle-" + std::to_string(::getpid()));
   auto started = Clock::now();
-  int rc = std::system(
-      ("timeout 20 " + bin + " --port 0 --idle-timeout 1 > " + (dir / "port").string()).c_str());
-  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(std::system(("timeout 20 " + bin + " --port 0 --idle-timeout 1 > " + port).c_str()), 0);
   EXPECT_LT(Clock::now() - started, std::chrono::seconds(5));
-  std::ifstream port(dir / "port");
   int number = 0;
-  EXPECT_TRUE(port >> number);
+  EXPECT_TRUE(std::ifstream(port) >> number);
   EXPECT_GT(number, 0);
+  std::filesystem::remove(port);
   EXPECT_NE(std::system((bin + " --no-such-option 2>/dev/null").c_str()), 0);
-  fs::remove_all(dir);
 }
 
 TEST(StandinE2E, ProfilesReachTheDriver) {

@@ -155,30 +155,19 @@ TEST(TdsRequests, BatchAndRpcRoundTripInOldAndNewFormats) {
 TEST(TdsTokens, TokenStreamDecodesInBothWidths) {
   for (uint32_t v : {kTds71, kTds74}) {
     TokenWriter w(v);
-    ServerMessage m;
-    m.number = 3701;
-    m.cls = 11;
-    m.state = 1;
-    m.text =
-        "Cannot drop the database 'x', because it does not exist or you do not have permission.";
-    m.proc = "";
-    m.line = 70000;
+    ServerMessage m{3701,
+                    1,
+                    11,
+                    "Cannot drop the database 'x', because it does not exist or you do not have "
+                    "permission.",
+                    "",
+                    70000};
     w.message(m, "STANDIN");
-    ServerMessage info = m;
-    info.number = 3211;
-    info.cls = 10;
-    info.text = "10 percent processed.";
-    w.message(info, "STANDIN");
+    w.message({3211, 1, 10, "10 percent processed.", "", 1}, "STANDIN");
     ResultSet rs;
-    Column name;
-    name.name = "LogicalName";
-    Column size;
-    size.name = "Size";
-    size.type = ColType::Numeric;
-    Column id;
-    id.name = "FileId";
-    id.type = ColType::BigInt;
-    rs.columns = {name, size, id};
+    rs.columns = {{.name = "LogicalName"},
+                  {.name = "Size", .type = ColType::Numeric},
+                  {.name = "FileId", .type = ColType::BigInt}};
     rs.rows = {{std::string("tavox_data"), int64_t{35184372080640}, int64_t{1}},
                {Cell{}, Cell{}, int64_t{-2}}};
     w.result_set(rs);
@@ -242,11 +231,8 @@ TEST(TdsRequests, IntegersLongerThanEightBytesAreRefused) {
   EXPECT_THROW(parse_rpc(rpc_with_int(Bytes(9, 0x01)), kTds74), ProtocolError);
   EXPECT_THROW(parse_rpc(rpc_with_int(Bytes(255, 0x80)), kTds74), ProtocolError);
 
-  Column id;
-  id.name = "FileId";
-  id.type = ColType::Int;
   TokenWriter w(kTds74);
-  w.col_metadata({id});
+  w.col_metadata({{.name = "FileId", .type = ColType::Int}});
   Bytes stream = w.take();
   stream.push_back(kTokRow);
   stream.push_back(9);

@@ -313,102 +313,69 @@ void expect_opened(WindowHarness& h, const std::string& edition) {
   EXPECT_TRUE(h.boxes.empty()) << h.boxes.front().text;
 }
 
-TEST(WindowOpening, Mss2000EditionShowsItsPageTitlesAndFields) {
+// What detection fills in is checked on the fake window (tests/detect); here
+// what each edition shows in the Qt window.
+TEST(WindowOpening, EachEditionShowsItsPageAndTitles) {
+  const std::string name = display_name();
+  struct Case {
+    std::string edition, title, title2;
+    int page;
+  };
+  for (const Case& c :
+       {Case{"mss2000", name, "Microsoft SQL Server 2000", 1},
+        Case{"mss7", name + "(Microsoft SQL Server 7.0)", "Microsoft SQL Server 7.0", 0}}) {
+    SCOPED_TRACE(c.edition);
+    WindowHarness h;
+    if (c.page == 1)
+      h.install_mss2000("shopdb");
+    else
+      h.install_mss7();
+    expect_opened(h, c.edition);
+    EXPECT_EQ(h.window->windowTitle().toStdString(), c.title);
+    EXPECT_EQ(h.text("st_title1"), "欢迎使用" + name + "!");
+    EXPECT_EQ(h.text("st_title2"), c.title2);
+    auto* tab = h.control<QTabWidget>("tab_1");
+    EXPECT_EQ(tab->isTabVisible(0), c.page == 0);
+    EXPECT_EQ(tab->isTabVisible(1), c.page == 1);
+    EXPECT_EQ(tab->currentIndex(), c.page);
+    EXPECT_EQ(h.text("sle_mss2000_servername"), "127.0.0.1");
+  }
+  // The instance list shows its entries with their icon.
   WindowHarness h;
   h.install_mss2000("shopdb");
   expect_opened(h, "mss2000");
-
-  const std::string name = display_name();
-  EXPECT_EQ(h.window->windowTitle().toStdString(), name);
-  EXPECT_EQ(h.text("st_title1"), "欢迎使用" + name + "!");
-  EXPECT_EQ(h.text("st_title2"), "Microsoft SQL Server 2000");
-  auto* tab = h.control<QTabWidget>("tab_1");
-  EXPECT_FALSE(tab->isTabVisible(0));
-  EXPECT_TRUE(tab->isTabVisible(1));
-  EXPECT_EQ(tab->currentWidget(), h.control("tabpage_mss2000"));
-
-  EXPECT_EQ(h.text("sle_dbname_2000"), "shopdb");
-  EXPECT_EQ(h.text("sle_dbname"), "shopdb");
-  EXPECT_EQ(h.text("sle_mss2000_servername"), "127.0.0.1");
-  EXPECT_EQ(h.text("sle_mss7_servername"), "127.0.0.1");
-  EXPECT_EQ(h.text("sle_mss2000_userid"), "sa");
-  EXPECT_EQ(h.text("sle_mss2000_password"), "");
-  EXPECT_EQ(h.text("sle_mss2000data_setuppath"), "D:\\MSSQL\\Data");
-  EXPECT_EQ(h.text("sle_mss2000data_defaultpath"), "D:\\MSSQL\\Data");
-  EXPECT_EQ(h.text("sle_mss2000data_backupfile"), "C:\\setup\\shopdb.dat");
-
   auto* combo = h.control<QComboBox>("ddplb_mss2000_instances");
   ASSERT_EQ(combo->count(), 2);
   EXPECT_EQ(combo->itemText(0), "默认实例");
   EXPECT_EQ(combo->itemText(1), "SHOP");
   EXPECT_FALSE(combo->itemIcon(0).isNull());
   EXPECT_EQ(combo->currentIndex(), 0);
-
-  // The handler ran once for entry 1 during opening, not a second time
-  // through the list's own notification.
-  auto reads_of = [&](const std::string& key) {
-    int n = 0;
-    for (const auto& [k, v] : h.fake.registry.reads) n += (k == key);
-    return n;
-  };
-  const std::string default_setup = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\MSSQLSERVER\\Setup";
-  EXPECT_EQ(reads_of(default_setup), 1);
-
-  // The operator picks SHOP: its folder replaces the one typed meanwhile.
-  h.window->ui().set_text("sle_mss2000data_setuppath", "F:\\typed");
-  combo->setCurrentIndex(1);
-  EXPECT_EQ(h.window->state().is_mss2000_instance, "SHOP");
-  EXPECT_EQ(h.text("sle_mss2000data_setuppath"), "E:\\MSSQL$SHOP\\Data");
-  EXPECT_EQ(h.text("sle_mss2000_servername"), "127.0.0.1");
-  EXPECT_EQ(reads_of(default_setup), 1);
-  EXPECT_TRUE(h.boxes.empty());
-}
-
-TEST(WindowOpening, Mss7EditionShowsItsPageTitlesAndFields) {
-  WindowHarness h;
-  h.install_mss7();
-  expect_opened(h, "mss7");
-
-  const std::string name = display_name();
-  EXPECT_EQ(h.window->windowTitle().toStdString(), name + "(Microsoft SQL Server 7.0)");
-  EXPECT_EQ(h.text("st_title1"), "欢迎使用" + name + "!");
-  EXPECT_EQ(h.text("st_title2"), "Microsoft SQL Server 7.0");
-  auto* tab = h.control<QTabWidget>("tab_1");
-  EXPECT_TRUE(tab->isTabVisible(0));
-  EXPECT_FALSE(tab->isTabVisible(1));
-  EXPECT_EQ(tab->currentWidget(), h.control("tabpage_mss7"));
-
-  // No settings file on this edition: both database names are empty.
-  EXPECT_EQ(h.text("sle_dbname"), "");
-  EXPECT_EQ(h.text("sle_dbname_2000"), "");
-  EXPECT_EQ(h.text("sle_mss7_servername"), "127.0.0.1");
-  EXPECT_EQ(h.text("sle_mss7data_setuppath"), "C:\\MSSQL7\\Data");
-  EXPECT_EQ(h.text("sle_mss7data_defaultpath"), "C:\\MSSQL7\\Data");
-  EXPECT_EQ(h.text("sle_mss7data_backupfile"), "C:\\setup\\.dat");
 }
 
 TEST(WindowOpening, FailedDetectionClosesWithOnlyItsMessage) {
-  for (const char* edition : {"mss2000", "mss7"}) {
-    SCOPED_TRACE(edition);
-    WindowHarness h;  // nothing installed
+  // Nothing installed, or dbinstall.ini missing (the list is filled by then).
+  struct Case {
+    const char* edition;
+    bool installed;
+    const char* says;
+  };
+  for (const Case& c : {Case{"mss2000", false, "请检查是否正确的安装了MS SQL Server"},
+                        Case{"mss7", false, "请检查是否正确的安装了MS SQL Server"},
+                        Case{"mss2000", true, "dbinstall.ini"}}) {
+    SCOPED_TRACE(c.says);
+    WindowHarness h;
+    if (c.installed) h.install_mss2000();
+    h.fake.files.existing.clear();
     QSignalSpy closed(h.window.get(), &w_createdb::closed);
-    EXPECT_FALSE(h.window->open(edition));
+    EXPECT_FALSE(h.window->open(c.edition));
     ASSERT_EQ(h.boxes.size(), 1u);
     EXPECT_EQ(h.boxes[0].title, display_name());
     EXPECT_EQ(h.boxes[0].buttons, MsgButtons::Ok);
-    EXPECT_NE(h.boxes[0].text.find("请检查是否正确的安装了MS SQL Server"), std::string::npos);
+    EXPECT_NE(h.boxes[0].text.find(c.says), std::string::npos);
     EXPECT_FALSE(h.window->isVisible());
     EXPECT_EQ(closed.count(), 1);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   }
-  // dbinstall.ini missing: the list is already filled when the box shows.
-  WindowHarness h;
-  h.install_mss2000();
-  h.fake.files.existing.clear();
-  EXPECT_FALSE(h.window->open("mss2000"));
-  ASSERT_EQ(h.boxes.size(), 1u);
-  EXPECT_NE(h.boxes[0].text.find("dbinstall.ini"), std::string::npos);
-  EXPECT_FALSE(h.window->isVisible());
 }
 
 TEST(WindowCommands, EnterAnywhereStartsTheInstallAndEscCloses) {
@@ -481,16 +448,11 @@ TEST(WindowRendering, BothEditionsRenderOffscreen) {
     QImage image = h.window->grab().toImage();
     EXPECT_EQ(image.size(), QSize(kClientWidth, kClientHeight));
 
-    // Not blank: many colours, and the logo's pixels where the logo sits.
+    // Not blank. (The logo's picture is checked by the layout test.)
     std::set<QRgb> colours;
     for (int y = 0; y < image.height(); y += 2)
       for (int x = 0; x < image.width(); x += 2) colours.insert(image.pixel(x, y));
     EXPECT_GT(colours.size(), 50u);
-    QRect logo = h.control("p_2")->geometry();
-    std::set<QRgb> logo_colours;
-    for (int y = logo.top(); y <= logo.bottom(); ++y)
-      for (int x = logo.left(); x <= logo.right(); ++x) logo_colours.insert(image.pixel(x, y));
-    EXPECT_GT(logo_colours.size(), 10u);
 
     // The coloured texts are drawn in their colours.
     auto has_pixels = [&](const char* name, auto test) {

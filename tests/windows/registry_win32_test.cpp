@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,103 +47,88 @@ class RegistryWin32Test : public ::testing::Test {
   std::unique_ptr<Registry> registry_;
 };
 
-TEST_F(RegistryWin32Test, ReadsStringsAndMultiStringsByTheirKind) {
+// Each read fails on a missing root, key or value and on a value of another
+// kind, and then leaves the result empty.
+TEST_F(RegistryWin32Test, ReadsValuesOfTheirKindInAnyLetterCase) {
   add(View::Bits32, "\\Setup", "SQLDataRoot", "REG_SZ", "D:\\数据\\MSSQL$SHOP");
   add(View::Bits32, "\\Setup", "Expandable", "REG_EXPAND_SZ", "%SystemRoot%\\Data");
   add(View::Bits32, "\\Setup", "Empty", "REG_SZ", "");
   add(View::Bits32, "\\Setup", "Count", "REG_DWORD", "7");
   add(View::Bits32, "", "InstalledInstances", "REG_MULTI_SZ", "MSSQLSERVER\\0SHOP\\0商店");
   add(View::Bits32, "", "NoInstances", "REG_MULTI_SZ", "");
+  const std::string below_root = base_.substr(std::string("HKEY_LOCAL_MACHINE").size());
+  const std::string hklm = "hklm" + below_root, lower = "hkey_local_machine" + below_root;
 
-  std::string text = "stale";
-  EXPECT_TRUE(registry_->get_string(base_ + "\\Setup", "SQLDataRoot", text));
-  EXPECT_EQ(text, "D:\\数据\\MSSQL$SHOP");
-  // As stored: the variable is not expanded.
-  EXPECT_TRUE(registry_->get_string(base_ + "\\Setup", "Expandable", text));
-  EXPECT_EQ(text, "%SystemRoot%\\Data");
-  text = "stale";
-  EXPECT_TRUE(registry_->get_string(base_ + "\\Setup", "Empty", text));
-  EXPECT_EQ(text, "");
+  struct Text {
+    std::string key, name;
+    std::optional<std::string> value;
+  };
+  const Text texts[] = {
+      {base_ + "\\Setup", "SQLDataRoot", "D:\\数据\\MSSQL$SHOP"},
+      {hklm + "\\SETUP", "sqldataroot", "D:\\数据\\MSSQL$SHOP"},
+      {base_ + "\\Setup", "Expandable", "%SystemRoot%\\Data"},  // as stored, not expanded
+      {base_ + "\\Setup", "Empty", ""},
+      {base_ + "\\Setup", "Count", std::nullopt},
+      {base_, "InstalledInstances", std::nullopt},
+      {base_ + "\\Setup", "DefaultDomain", std::nullopt},
+      {base_ + "\\NoSuchKey", "SQLDataRoot", std::nullopt},
+      {"HKEY_NOWHERE" + below_root + "\\Setup", "SQLDataRoot", std::nullopt},
+  };
+  for (const Text& t : texts) {
+    SCOPED_TRACE(t.key + " " + t.name);
+    std::string text = "stale";
+    EXPECT_EQ(registry_->get_string(t.key, t.name, text), t.value.has_value());
+    EXPECT_EQ(text, t.value.value_or(""));
+  }
 
-  std::vector<std::string> list{"stale"};
-  EXPECT_TRUE(registry_->get_multi_string(base_, "InstalledInstances", list));
-  EXPECT_EQ(list, (std::vector<std::string>{"MSSQLSERVER", "SHOP", "商店"}));
-  list = {"stale"};
-  EXPECT_TRUE(registry_->get_multi_string(base_, "NoInstances", list));
-  EXPECT_TRUE(list.empty());
-
-  // Root, key and value names in any letter case; HKLM for the root.
-  std::string hklm = "hklm" + base_.substr(std::string("HKEY_LOCAL_MACHINE").size());
-  EXPECT_TRUE(registry_->get_string(hklm + "\\SETUP", "sqldataroot", text));
-  EXPECT_EQ(text, "D:\\数据\\MSSQL$SHOP");
-  std::string lower = "hkey_local_machine" + hklm.substr(4);
-  EXPECT_TRUE(registry_->get_multi_string(lower, "installedINSTANCES", list));
-  EXPECT_EQ(list.size(), 3u);
-
-  // A value of another kind is not read: it fails and leaves the result empty.
-  text = "stale";
-  EXPECT_FALSE(registry_->get_string(base_ + "\\Setup", "Count", text));
-  EXPECT_EQ(text, "");
-  EXPECT_FALSE(registry_->get_string(base_, "InstalledInstances", text));
-  list = {"stale"};
-  EXPECT_FALSE(registry_->get_multi_string(base_ + "\\Setup", "SQLDataRoot", list));
-  EXPECT_TRUE(list.empty());
-}
-
-TEST_F(RegistryWin32Test, MissingKeyAndMissingValueBothFail) {
-  add(View::Bits32, "\\MSSQLServer", "DefaultDomain", "REG_SZ", "SHOPSERVER");
-
-  std::string text = "stale";
-  EXPECT_TRUE(registry_->get_string(base_ + "\\MSSQLServer", "DefaultDomain", text));
-  EXPECT_EQ(text, "SHOPSERVER");
-
-  // The key is there, the value is not.
-  text = "stale";
-  EXPECT_FALSE(registry_->get_string(base_ + "\\MSSQLServer", "SQLDataRoot", text));
-  EXPECT_EQ(text, "");
-  // The key is not there.
-  text = "stale";
-  EXPECT_FALSE(registry_->get_string(base_ + "\\NoSuchKey", "DefaultDomain", text));
-  EXPECT_EQ(text, "");
-  std::vector<std::string> list{"stale"};
-  EXPECT_FALSE(registry_->get_multi_string(base_ + "\\NoSuchKey", "InstalledInstances", list));
-  EXPECT_TRUE(list.empty());
-  list = {"stale"};
-  EXPECT_FALSE(registry_->get_multi_string(base_ + "\\MSSQLServer", "InstalledInstances", list));
-  EXPECT_TRUE(list.empty());
-
-  // A root that does not exist.
-  EXPECT_FALSE(registry_->get_string("HKEY_NOWHERE" + base_.substr(18) + "\\MSSQLServer",
-                                     "DefaultDomain", text));
+  const std::vector<std::string> three = {"MSSQLSERVER", "SHOP", "商店"};
+  struct List {
+    std::string key, name;
+    bool found;
+    std::vector<std::string> items;
+  };
+  const List lists[] = {
+      {base_, "InstalledInstances", true, three},
+      {lower, "installedINSTANCES", true, three},
+      {base_, "NoInstances", true, {}},
+      {base_ + "\\Setup", "SQLDataRoot", false, {}},
+      {base_ + "\\Setup", "InstalledInstances", false, {}},
+      {base_ + "\\NoSuchKey", "InstalledInstances", false, {}},
+  };
+  for (const List& l : lists) {
+    SCOPED_TRACE(l.key + " " + l.name);
+    std::vector<std::string> list{"stale"};
+    EXPECT_EQ(registry_->get_multi_string(l.key, l.name, list), l.found);
+    EXPECT_EQ(list, l.items);
+  }
 }
 
 TEST_F(RegistryWin32Test, ThirtyTwoBitViewComesFirst) {
-  // Only in the 64-bit view: still found.
-  add(View::Bits64, "\\Only64", "SQLDataRoot", "REG_SZ", "C:\\Only64");
-  add(View::Bits64, "", "InstalledInstances", "REG_MULTI_SZ", "SHOP64");
-  // In both views: the 32-bit one wins.
-  add(View::Bits32, "\\Both", "SQLDataRoot", "REG_SZ", "C:\\From32");
-  add(View::Bits64, "\\Both", "SQLDataRoot", "REG_SZ", "C:\\From64");
+  struct Value {
+    View view;
+    const char* subkey;
+    const char* data;
+  };
+  for (const Value& v :
+       {Value{View::Bits64, "\\Only64", "C:\\Only64"}, Value{View::Bits32, "\\Both", "C:\\From32"},
+        Value{View::Bits64, "\\Both", "C:\\From64"}, Value{View::Bits64, "\\Split", "C:\\Split64"},
+        Value{View::Bits32, "\\Only32", "C:\\Only32"}})
+    add(v.view, v.subkey, "SQLDataRoot", "REG_SZ", v.data);
   // The 32-bit key exists without the value; the 64-bit one has it.
   add(View::Bits32, "\\Split", "Other", "REG_SZ", "x");
-  add(View::Bits64, "\\Split", "SQLDataRoot", "REG_SZ", "C:\\Split64");
-  // Only in the 32-bit view.
-  add(View::Bits32, "\\Only32", "SQLDataRoot", "REG_SZ", "C:\\Only32");
+  add(View::Bits64, "", "InstalledInstances", "REG_MULTI_SZ", "SHOP64");
 
-  std::string text;
-  EXPECT_TRUE(registry_->get_string(base_ + "\\Only64", "SQLDataRoot", text));
-  EXPECT_EQ(text, "C:\\Only64");
+  for (auto [subkey, want] : {std::pair{"\\Only64", "C:\\Only64"},
+                              {"\\Both", "C:\\From32"},
+                              {"\\Split", "C:\\Split64"},
+                              {"\\Only32", "C:\\Only32"}}) {
+    std::string text;
+    EXPECT_TRUE(registry_->get_string(base_ + subkey, "SQLDataRoot", text)) << subkey;
+    EXPECT_EQ(text, want);
+  }
   std::vector<std::string> list;
   EXPECT_TRUE(registry_->get_multi_string(base_, "InstalledInstances", list));
   EXPECT_EQ(list, std::vector<std::string>{"SHOP64"});
-
-  EXPECT_TRUE(registry_->get_string(base_ + "\\Both", "SQLDataRoot", text));
-  EXPECT_EQ(text, "C:\\From32");
-  EXPECT_TRUE(registry_->get_string(base_ + "\\Split", "SQLDataRoot", text));
-  EXPECT_EQ(text, "C:\\Split64");
-  EXPECT_TRUE(registry_->get_string(base_ + "\\Only32", "SQLDataRoot", text));
-  EXPECT_EQ(text, "C:\\Only32");
-
   // A multi-string in the 32-bit view wins over the 64-bit one as well.
   add(View::Bits32, "", "InstalledInstances", "REG_MULTI_SZ", "MSSQLSERVER\\0SHOP32");
   EXPECT_TRUE(registry_->get_multi_string(base_, "InstalledInstances", list));
