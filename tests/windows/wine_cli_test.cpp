@@ -302,13 +302,13 @@ TEST_F(WineCli, FailuresEndWithTheirExitStatus) {
   EXPECT_EQ(missing.last_line(), "装载数据失败!") << missing.out;
 }
 
-// The window installs through Wine's odbc32; during a restore spread over a
-// second it keeps handling its timer (and so its painting) at least every
+// The window installs through Wine's odbc32; during a restore spread over
+// three seconds it keeps handling its timer (and so its painting) at least every
 // 100 ms on average, and the progress bar moves.
 TEST_F(WineCli, WindowInstallsBothEditions) {
   if (!has_window()) GTEST_SKIP() << "built without the window";
   {
-    StandinServer server({"--restore-seconds", "1"});
+    StandinServer server({"--restore-seconds", "3"});
     const std::string disk = machine_2000(server);
     const std::string backup = server.make_backup("shop", "shop_data", "shop_log");
     WindowRun run = run_window("mss2000", server.address(), server_path(backup));
@@ -317,10 +317,10 @@ TEST_F(WineCli, WindowInstallsBothEditions) {
     ASSERT_FALSE(run.boxes.empty());
     EXPECT_EQ(run.boxes.back(), "数据库安装成功!");
     // At least one tick per 100 ms over the install, and no pause near the
-    // restore's second (a one-off stall of a loaded machine is allowed).
-    EXPECT_GE(run.span, 1000) << run.result.out;
+    // restore's three seconds (a one-off stall of a loaded machine is allowed).
+    EXPECT_GE(run.span, 3000) << run.result.out;
     EXPECT_GE(run.ticks * 100, run.span) << run.result.out;
-    EXPECT_LT(run.gap, 500) << run.result.out;
+    EXPECT_LT(run.gap, 1500) << run.result.out;
     ASSERT_GE(run.progress.size(), 3u) << run.result.out;
     EXPECT_TRUE(std::is_sorted(run.progress.begin(), run.progress.end()));
     EXPECT_GT(run.progress.back(), run.progress.front());
