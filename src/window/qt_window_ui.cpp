@@ -17,10 +17,9 @@
 #include <QThread>
 #include <QWindow>
 #include <algorithm>
-#include <exception>
-#include <thread>
 
 #include "window/w_createdb_layout.h"
+#include "window/worker_call.h"
 
 namespace dbsetup {
 
@@ -366,20 +365,13 @@ void QtWindowUi::run_blocking(const std::function<void()>& work) {
   // and posted events (status texts, progress); its input is dropped.
   InputBlocker blocker(window_);
   QEventLoop loop;
-  std::exception_ptr failure;
-  std::thread worker([&] {
-    try {
-      work();
-    } catch (...) {
-      failure = std::current_exception();
-    }
-    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-  });
-  loop.exec();
-  worker.join();
-  // Input that came in while the call ended is dropped too.
-  QCoreApplication::processEvents();
-  if (failure) std::rethrow_exception(failure);
+  run_on_worker(
+      work, [&] { QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection); },
+      [&] {
+        loop.exec();
+        // Input that came in while the call ended is dropped too.
+        QCoreApplication::processEvents();
+      });
 }
 
 }  // namespace dbsetup
