@@ -221,6 +221,7 @@ TEST(Win32Window, EnterInstallsFromAnyControlAndEscCloses) {
   // The close box is ignored while the procedure runs: here from inside its
   // last message box.
   h.fake.script->rules.clear();
+  h.fake.backup_holds("shop_data", "shop_log");
   h.answer = [&](const testing::ShownBox&) {
     SendMessageW(h.window->hwnd(), WM_CLOSE, 0, 0);
     EXPECT_FALSE(h.window->closed());
