@@ -21,6 +21,7 @@
 #include "platform/files_win32.h"
 #include "platform/platform.h"
 #include "platform/profile_ini.h"
+#include "platform/text_trim.h"
 
 namespace dbsetup {
 
@@ -101,29 +102,7 @@ bool Win32Files::remove(const std::string& path) {
 // ---------------------------------------------------------------------------
 // Profile files
 
-namespace {
-
-constexpr std::string_view kBlanks = " \t\v\f\r\n";
-
-std::string_view trim_left(std::string_view s) {
-  std::size_t i = s.find_first_not_of(kBlanks);
-  return i == std::string_view::npos ? std::string_view() : s.substr(i);
-}
-
-std::string_view trim_right(std::string_view s) {
-  std::size_t i = s.find_last_not_of(kBlanks);
-  return i == std::string_view::npos ? std::string_view() : s.substr(0, i + 1);
-}
-
-// Cuts `s` to at most `limit` bytes without splitting a UTF-8 character.
-std::string_view cut(std::string_view s, std::size_t limit) {
-  if (s.size() <= limit) return s;
-  std::size_t n = limit;
-  while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) --n;
-  return s.substr(0, n);
-}
-
-}  // namespace
+namespace {}  // namespace
 
 // The Windows build has no inih: the same rules, parsed here.
 ProfileIni ProfileIni::parse(std::string_view bytes) {
@@ -141,7 +120,7 @@ ProfileIni ProfileIni::parse(std::string_view bytes) {
       rest.remove_prefix(end + (crlf ? 2 : 1));
     }
 
-    line = trim_right(cut(trim_left(line), ProfileIni::kMaxLineBytes));
+    line = trim_right(cut_utf8(trim_left(line), ProfileIni::kMaxLineBytes));
     if (line.empty() || line.front() == ';' || line.front() == '#') continue;
     if (line.front() == '[') {
       std::size_t close = line.find(']', 1);

@@ -1,23 +1,11 @@
 #include "platform/profile_ini.h"
 
 #include "platform/codepage.h"
+#include "platform/text_trim.h"
 
 namespace dbsetup {
 
 namespace {
-
-constexpr std::string_view kSpaces = " \t\v\f\r\n";
-
-std::string_view trim_left(std::string_view s) {
-  std::size_t i = s.find_first_not_of(kSpaces);
-  return i == std::string_view::npos ? std::string_view() : s.substr(i);
-}
-
-std::string_view trim(std::string_view s) {
-  s = trim_left(s);
-  std::size_t i = s.find_last_not_of(kSpaces);
-  return i == std::string_view::npos ? std::string_view() : s.substr(0, i + 1);
-}
 
 std::string fold(std::string_view s) {
   std::string out(s);

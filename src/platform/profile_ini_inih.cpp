@@ -6,17 +6,11 @@
 
 #include "platform/files_posix.h"
 #include "platform/profile_ini.h"
+#include "platform/text_trim.h"
 
 namespace dbsetup {
 
 namespace {
-
-constexpr std::string_view kSpaces = " \t\v\f\r\n";
-
-std::string_view trim_left(std::string_view s) {
-  std::size_t i = s.find_first_not_of(kSpaces);
-  return i == std::string_view::npos ? std::string_view() : s.substr(i);
-}
 
 // What inih reads from: the decoded text, one line per call.
 struct Source {
@@ -33,13 +27,8 @@ struct Source {
 char* read_line(char* str, int num, void* stream) {
   auto* source = static_cast<Source*>(stream);
   if (source->next >= source->lines.size() || num < 3) return nullptr;
-  std::string_view line = trim_left(source->lines[source->next++]);
   std::size_t room = static_cast<std::size_t>(num) - 2;  // '\n' and the NUL
-  if (line.size() > room) {
-    std::size_t n = room;
-    while (n > 0 && (static_cast<unsigned char>(line[n]) & 0xC0) == 0x80) --n;
-    line = line.substr(0, n);
-  }
+  std::string_view line = cut_utf8(trim_left(source->lines[source->next++]), room);
   if (!line.empty()) std::memcpy(str, line.data(), line.size());
   str[line.size()] = '\n';
   str[line.size() + 1] = '\0';

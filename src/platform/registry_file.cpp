@@ -11,24 +11,14 @@
 
 #include "platform/codepage.h"
 #include "platform/platform.h"
+#include "platform/text_trim.h"
 
 namespace dbsetup {
 
 namespace {
 
+// A .reg line's blanks.
 constexpr std::string_view kBlanks = " \t";
-
-std::string_view trim_left(std::string_view s) {
-  std::size_t i = s.find_first_not_of(kBlanks);
-  return i == std::string_view::npos ? std::string_view() : s.substr(i);
-}
-
-std::string_view trim_right(std::string_view s) {
-  std::size_t i = s.find_last_not_of(kBlanks);
-  return i == std::string_view::npos ? std::string_view() : s.substr(0, i + 1);
-}
-
-std::string_view trim(std::string_view s) { return trim_left(trim_right(s)); }
 
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -68,13 +58,13 @@ std::optional<uint32_t> parse_hex_number(std::string_view s) {
 // them and one trailing comma are tolerated, an empty list is no bytes.
 std::optional<std::string> parse_hex_bytes(std::string_view s) {
   std::string out;
-  s = trim(s);
+  s = trim(s, kBlanks);
   if (s.empty()) return out;
   std::size_t start = 0;
   while (start <= s.size()) {
     std::size_t comma = s.find(',', start);
     std::string_view token =
-        trim(s.substr(start, comma == std::string_view::npos ? s.npos : comma - start));
+        trim(s.substr(start, comma == std::string_view::npos ? s.npos : comma - start), kBlanks);
     bool last = comma == std::string_view::npos;
     if (token.empty()) {
       // Only "...,XX," may end in an empty token.
@@ -269,16 +259,16 @@ void RegistryFile::load(std::string_view bytes) {
 
   Values* current = nullptr;
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    std::string_view first = trim(lines[i]);
+    std::string_view first = trim(lines[i], kBlanks);
     if (first.empty() || first.front() == ';') continue;
     std::string logical(first);
     // A trailing backslash joins the next line, without its leading blanks.
     while (!logical.empty() && logical.back() == '\\' && i + 1 < lines.size()) {
       logical.pop_back();
       ++i;
-      logical += trim(lines[i]);
+      logical += trim(lines[i], kBlanks);
     }
-    apply_line(trim(logical), unicode, current);
+    apply_line(trim(logical, kBlanks), unicode, current);
   }
 }
 
@@ -316,9 +306,9 @@ void RegistryFile::apply_line(std::string_view line, bool unicode, Values*& curr
     if (!parsed) return;
     name = std::move(*parsed);
   }
-  std::string_view rest = trim_left(line.substr(pos));
+  std::string_view rest = trim_left(line.substr(pos), kBlanks);
   if (rest.empty() || rest.front() != '=') return;
-  std::string_view data = trim(rest.substr(1));
+  std::string_view data = trim(rest.substr(1), kBlanks);
 
   if (data == "-") {
     current->erase(fold(name));
@@ -333,7 +323,7 @@ void RegistryFile::apply_line(std::string_view line, bool unicode, Values*& curr
     value.kind = Value::String;
     value.text = std::move(*text);
   } else if (starts_with_nocase(data, "dword:")) {
-    auto number = parse_hex_number(trim(data.substr(6)));
+    auto number = parse_hex_number(trim(data.substr(6), kBlanks));
     if (!number) return;
     value.kind = Value::Dword;
     value.dword = *number;

@@ -15,14 +15,11 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QThread>
+#include <QWindow>
 #include <algorithm>
-#include <exception>
-#include <thread>
 
 #include "window/w_createdb_layout.h"
-
-#ifdef _WIN32
-#endif
+#include "window/worker_call.h"
 
 namespace dbsetup {
 
@@ -59,6 +56,57 @@ class ArrowWhileModal {
 
  private:
   bool busy_;
+};
+
+// While installed, drops the keys and clicks meant for one window: the
+// operator's input during a database call would otherwise act once the call
+// is over (Esc closing the window after a restore, a second install).
+// Other windows, such as a message box, keep their input.
+class InputBlocker : public QObject {
+ public:
+  explicit InputBlocker(QWidget& window) : window_(window.window()) {
+    QCoreApplication::instance()->installEventFilter(this);
+  }
+  ~InputBlocker() override { QCoreApplication::instance()->removeEventFilter(this); }
+  InputBlocker(const InputBlocker&) = delete;
+  InputBlocker& operator=(const InputBlocker&) = delete;
+
+ protected:
+  bool eventFilter(QObject* target, QEvent* event) override {
+    return is_input(event->type()) && in_window(target);
+  }
+
+ private:
+  static bool is_input(QEvent::Type type) {
+    switch (type) {
+      case QEvent::KeyPress:
+      case QEvent::KeyRelease:
+      case QEvent::ShortcutOverride:
+      case QEvent::Shortcut:
+      case QEvent::InputMethod:
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::Wheel:
+      case QEvent::ContextMenu:
+      case QEvent::TouchBegin:
+      case QEvent::TouchUpdate:
+      case QEvent::TouchEnd:
+      case QEvent::TabletPress:
+      case QEvent::TabletRelease:
+        return true;
+      default:
+        return false;
+    }
+  }
+  // The target or, for a shortcut object, its nearest widget is in the window.
+  bool in_window(QObject* target) const {
+    if (auto* handle = qobject_cast<QWindow*>(target)) return handle == window_->windowHandle();
+    while (target && !target->isWidgetType()) target = target->parent();
+    return target && static_cast<QWidget*>(target)->window() == window_;
+  }
+
+  QWidget* window_;
 };
 
 }  // namespace
@@ -314,20 +362,16 @@ void QtWindowUi::run_blocking(const std::function<void()>& work) {
     return;
   }
   // The call runs on a worker while the window keeps handling paint, timer
-  // and posted events (status texts, progress) but no input.
+  // and posted events (status texts, progress); its input is dropped.
+  InputBlocker blocker(window_);
   QEventLoop loop;
-  std::exception_ptr failure;
-  std::thread worker([&] {
-    try {
-      work();
-    } catch (...) {
-      failure = std::current_exception();
-    }
-    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-  });
-  loop.exec(QEventLoop::ExcludeUserInputEvents);
-  worker.join();
-  if (failure) std::rethrow_exception(failure);
+  run_on_worker(
+      work, [&] { QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection); },
+      [&] {
+        loop.exec();
+        // Input that came in while the call ended is dropped too.
+        QCoreApplication::processEvents();
+      });
 }
 
 }  // namespace dbsetup

@@ -8,10 +8,12 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 #include <stdexcept>
+#include <thread>
 
 #include "window_harness.h"
 
@@ -87,6 +89,30 @@ TEST(QtWindowUi, ControlsByName) {
   combo->setCurrentIndex(0);
   EXPECT_EQ(notified, 1);
   EXPECT_EQ(h.window->state().is_mss2000_instance, "默认实例");
+  h.window->hide();
+}
+
+// Keys and clicks that come during a database call are dropped, not kept
+// for afterwards: Esc would close the window, a click start another install.
+TEST(QtWindowUi, InputDuringABlockingCallIsDropped) {
+  WindowHarness h;
+  h.window->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(h.window.get()));
+  QSignalSpy install(h.control<QPushButton>("cb_dbsetup"), &QPushButton::clicked);
+  QSignalSpy closed(h.window.get(), &w_createdb::closed);
+  std::atomic<bool> typed{false};
+  QTimer::singleShot(0, h.window.get(), [&] {
+    QTest::keyClick(h.control("sle_mss2000_userid"), Qt::Key_Escape);
+    QTest::mouseClick(h.control("cb_dbsetup"), Qt::LeftButton);
+    typed = true;
+  });
+  h.window->ui().run_blocking([&] {
+    while (!typed) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  });
+  QCoreApplication::processEvents();
+  EXPECT_EQ(install.count(), 0);
+  EXPECT_EQ(closed.count(), 0);
+  EXPECT_TRUE(h.window->isVisible());
   h.window->hide();
 }
 

@@ -9,6 +9,22 @@ namespace standin::detail {
 
 namespace {
 
+// The refusals the login procedures share, at the procedure's line.
+ServerMessage no_permission(const std::string& proc, int line) {
+  return sql_message(15247, 16, 1, "User does not have permission to perform this action.", proc,
+                     line);
+}
+ServerMessage not_a_login(const std::string& login, const std::string& proc, int line) {
+  return sql_message(15007, 16, 1,
+                     q(login) + " is not a valid login or you do not have permission.", proc, line);
+}
+ServerMessage cannot_alter(const std::string& login, const std::string& proc, int line) {
+  return sql_message(15151, 16, 1,
+                     "Cannot alter the login '" + login +
+                         "', because it does not exist or you do not have permission.",
+                     proc, line);
+}
+
 // How many of the four sets a password draws on: upper case, lower case,
 // digits and everything else.
 int character_sets(const std::string& password) {
@@ -94,14 +110,12 @@ int Request::sp_droplogin(const std::string& login) {
   const std::string proc = "sp_droplogin";
   std::lock_guard<std::mutex> lock(st_.mutex);
   if (!st_.has_role(s_.login, "securityadmin")) {
-    emit(sql_message(15247, 16, 1, "User does not have permission to perform this action.", proc,
-                     33));
+    emit(no_permission(proc, 33));
     return 1;
   }
   Login* l = st_.find_login(login);
   if (!l) {
-    emit(sql_message(15007, 16, 1,
-                     q(login) + " is not a valid login or you do not have permission.", proc, 40));
+    emit(not_a_login(login, proc, 40));
     return 1;
   }
   if (iequals(l->name, "sa")) {
@@ -138,8 +152,7 @@ int Request::sp_addlogin(const std::string& login, const std::string& password,
   const std::string proc = "sp_addlogin";
   std::lock_guard<std::mutex> lock(st_.mutex);
   if (!st_.has_role(s_.login, "securityadmin")) {
-    emit(sql_message(15247, 16, 1, "User does not have permission to perform this action.", proc,
-                     17));
+    emit(no_permission(proc, 17));
     return 1;
   }
   if (login.empty() || login.find('\\') != std::string::npos) {
@@ -189,8 +202,7 @@ int Request::srvrolemember(const std::string& proc, const std::string& login,
                  (known && r != "sysadmin" &&
                   (st_.has_role(s_.login, r) || st_.has_role(s_.login, "securityadmin")));
   if (!allowed) {
-    emit(sql_message(15247, 16, 1, "User does not have permission to perform this action.", proc,
-                     27));
+    emit(no_permission(proc, 27));
     return 1;
   }
   if (!known) {
@@ -199,8 +211,7 @@ int Request::srvrolemember(const std::string& proc, const std::string& login,
   }
   Login* l = st_.find_login(login);
   if (!l) {
-    emit(sql_message(15007, 16, 1,
-                     q(login) + " is not a valid login or you do not have permission.", proc, 40));
+    emit(not_a_login(login, proc, 40));
     return 1;
   }
   if (add)
@@ -216,8 +227,7 @@ int Request::sp_defaultdb(const std::string& login, const std::string& dbname) {
   std::lock_guard<std::mutex> lock(st_.mutex);
   Login* l = st_.find_login(login);
   if (!l) {
-    emit(sql_message(15007, 16, 1,
-                     q(login) + " is not a valid login or you do not have permission.", proc, 37));
+    emit(not_a_login(login, proc, 37));
     return 1;
   }
   Database* d = st_.find_database(dbname);
@@ -230,10 +240,7 @@ int Request::sp_defaultdb(const std::string& login, const std::string& dbname) {
     return 1;
   }
   if (!names_equal(l->name, s_.login) && !st_.has_role(s_.login, "securityadmin")) {
-    emit(sql_message(15151, 16, 1,
-                     "Cannot alter the login '" + login +
-                         "', because it does not exist or you do not have permission.",
-                     proc, 53));
+    emit(cannot_alter(login, proc, 53));
     return 1;
   }
   l->default_database = d->name;
@@ -248,17 +255,11 @@ int Request::sp_password(const std::optional<std::string>& old, const std::strin
   Login* l = st_.find_login(login);
   bool self = l && names_equal(l->name, s_.login);
   if (!l || (!self && !st_.has_role(s_.login, "securityadmin"))) {
-    emit(sql_message(15151, 16, 1,
-                     "Cannot alter the login '" + login +
-                         "', because it does not exist or you do not have permission.",
-                     proc, 48));
+    emit(cannot_alter(login, proc, 48));
     return 1;
   }
   if (self && !st_.has_role(s_.login, "securityadmin") && old.value_or("") != l->password) {
-    emit(sql_message(15151, 16, 1,
-                     "Cannot alter the login '" + login +
-                         "', because it does not exist or you do not have permission.",
-                     proc, 48));
+    emit(cannot_alter(login, proc, 48));
     return 1;
   }
   l->password = password;

@@ -1,4 +1,4 @@
-// TDS basics: UTF-8/UTF-16 text, the byte reader and writer, packet framing
+// TDS basics: UTF-16LE text, the byte reader and writer, packet framing
 // and version negotiation.
 
 #include "tds.h"
@@ -8,82 +8,6 @@
 namespace standin {
 
 // ---- text -----------------------------------------------------------------
-
-std::u16string utf8_to_utf16(const std::string& s) {
-  std::u16string out;
-  out.reserve(s.size());
-  size_t i = 0;
-  while (i < s.size()) {
-    auto c = static_cast<unsigned char>(s[i]);
-    char32_t cp = 0xFFFD;
-    size_t len = 1;
-    if (c < 0x80) {
-      cp = c;
-    } else if ((c & 0xE0) == 0xC0) {
-      len = 2;
-    } else if ((c & 0xF0) == 0xE0) {
-      len = 3;
-    } else if ((c & 0xF8) == 0xF0) {
-      len = 4;
-    }
-    if (len > 1) {
-      bool ok = i + len <= s.size();
-      char32_t v = c & (0x7F >> len);
-      for (size_t k = 1; ok && k < len; ++k) {
-        auto cc = static_cast<unsigned char>(s[i + k]);
-        if ((cc & 0xC0) != 0x80) ok = false;
-        v = (v << 6) | (cc & 0x3F);
-      }
-      if (ok) {
-        cp = v;
-      } else {
-        // Not UTF-8: take the byte as Latin-1.
-        cp = c;
-        len = 1;
-      }
-    }
-    i += len;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-  }
-  return out;
-}
-
-std::string utf16_to_utf8(const std::u16string& s) {
-  std::string out;
-  out.reserve(s.size());
-  for (size_t i = 0; i < s.size(); ++i) {
-    char32_t cp = s[i];
-    if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
-        s[i + 1] < 0xE000) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-      ++i;
-    } else if (cp >= 0xD800 && cp < 0xE000) {
-      cp = 0xFFFD;
-    }
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
-  return out;
-}
 
 std::u16string utf16_from_le(const uint8_t* p, size_t chars) {
   std::u16string s(chars, u'\0');

@@ -11,6 +11,8 @@
 #include <variant>
 #include <vector>
 
+#include "platform/codepage.h"
+
 namespace standin {
 
 using Bytes = std::vector<uint8_t>;
@@ -21,8 +23,10 @@ struct ProtocolError : std::runtime_error {
 
 // ---- text -----------------------------------------------------------------
 
-std::u16string utf8_to_utf16(const std::string& s);
-std::string utf16_to_utf8(const std::u16string& s);
+// The installer's conversions: malformed UTF-8 and lone surrogates become
+// U+FFFD.
+using dbsetup::utf16_to_utf8;
+using dbsetup::utf8_to_utf16;
 // Reads `chars` UTF-16LE code units from raw bytes.
 std::u16string utf16_from_le(const uint8_t* p, size_t chars);
 

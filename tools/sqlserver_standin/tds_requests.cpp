@@ -24,9 +24,9 @@ void write_all_headers(Writer& w, uint32_t version) {
 
 std::string bytes_as_text(const Bytes& b) {
   std::string s(b.begin(), b.end());
-  // Single-byte text: keep valid UTF-8, otherwise read it as Latin-1.
-  auto back = utf16_to_utf8(utf8_to_utf16(s));
-  return back;
+  // Single-byte text: kept when it is UTF-8, otherwise read as Latin-1.
+  if (dbsetup::is_valid_utf8(s)) return s;
+  return utf16_to_utf8(std::u16string(b.begin(), b.end()));
 }
 
 std::string read_plp(Reader& r, bool& is_null) {

@@ -7,12 +7,12 @@
 #include <commdlg.h>
 
 #include <algorithm>
-#include <exception>
-#include <thread>
+#include <memory>
 
 #include "pickers/u_browseforfolder.h"
 #include "platform/codepage.h"
 #include "window/win32/win32_paint.h"
+#include "window/worker_call.h"
 
 namespace dbsetup {
 
@@ -298,41 +298,37 @@ void Win32Window::run_blocking(const std::function<void()>& work) {
   }
   // The call runs on a worker while this thread keeps handling paint, timer,
   // posted and sent messages, but no keyboard or mouse input.
-  HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  std::exception_ptr failure;
-  std::thread worker([&] {
-    try {
-      work();
-    } catch (...) {
-      failure = std::current_exception();
-    }
-    SetEvent(done);
-  });
-  bool quit = false;
-  int quit_code = 0;
-  while (MsgWaitForMultipleObjects(1, &done, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message == WM_QUIT) {
-        quit = true;
-        quit_code = static_cast<int>(msg.wParam);
-      } else if (!is_input(msg.message)) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-      }
-    }
-  }
-  worker.join();
-  CloseHandle(done);
-  // Progress the worker posted before it ended is shown before returning;
-  // keys and clicks that came meanwhile are dropped too.
-  MSG msg;
-  while (hwnd_ && PeekMessageW(&msg, hwnd_, WM_APP, WM_APP, PM_REMOVE)) DispatchMessageW(&msg);
-  while (PeekMessageW(&msg, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE) ||
-         PeekMessageW(&msg, nullptr, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE)) {
-  }
-  if (quit) PostQuitMessage(quit_code);
-  if (failure) std::rethrow_exception(failure);
+  std::unique_ptr<void, decltype(&CloseHandle)> done(CreateEventW(nullptr, TRUE, FALSE, nullptr),
+                                                     &CloseHandle);
+  run_on_worker(
+      work, [&] { SetEvent(done.get()); },
+      [&] {
+        HANDLE event = done.get();
+        bool quit = false;
+        int quit_code = 0;
+        while (MsgWaitForMultipleObjects(1, &event, FALSE, INFINITE, QS_ALLINPUT) !=
+               WAIT_OBJECT_0) {
+          MSG msg;
+          while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+              quit = true;
+              quit_code = static_cast<int>(msg.wParam);
+            } else if (!is_input(msg.message)) {
+              TranslateMessage(&msg);
+              DispatchMessageW(&msg);
+            }
+          }
+        }
+        // Progress the worker posted before it ended is shown before returning;
+        // keys and clicks that came meanwhile are dropped too.
+        MSG msg;
+        while (hwnd_ && PeekMessageW(&msg, hwnd_, WM_APP, WM_APP, PM_REMOVE))
+          DispatchMessageW(&msg);
+        while (PeekMessageW(&msg, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE) ||
+               PeekMessageW(&msg, nullptr, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE)) {
+        }
+        if (quit) PostQuitMessage(quit_code);
+      });
 }
 
 }  // namespace dbsetup
