@@ -30,7 +30,23 @@ class QtWindowUi : public WindowUi {
   // Collects the named controls; call once the window's controls exist.
   void attach();
 
-  DB_SETUP_WINDOW_UI_OPERATIONS;
+  std::string text(std::string_view control) override;
+  void set_text(std::string_view control, const std::string& value) override;
+  void set_title(const std::string& title) override;
+  void set_install_enabled(bool enabled) override;
+  bool install_enabled() override;
+  void set_busy(bool busy) override;
+  void show_page(std::string_view page) override;
+  int message_box(const std::string& title, const std::string& text, MsgIcon icon,
+                  MsgButtons buttons, int default_button) override;
+  void instance_add(const std::string& entry) override;
+  int instance_count() override;
+  void instance_select(int index) override;
+  std::string instance_text() override;
+  int file_open_dialog(const std::string& title, const std::string& filter, std::string& docname,
+                       std::string& named) override;
+  std::string browse_for_folder(const std::string& caption) override;
+  void set_progress(int percent) override;
   void* native_handle() override;
   void run_blocking(const std::function<void()>& work) override;
 
