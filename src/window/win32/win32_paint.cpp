@@ -36,8 +36,8 @@ RECT frame_of(HWND w, int caption_height, bool rule) {
 }
 
 LRESULT CALLBACK group_proc(HWND w, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR data) {
-  const auto* spec = reinterpret_cast<const layout::Control*>(data);
-  const bool rule = (spec->flags & layout::kRule) != 0;
+  const auto* entry = reinterpret_cast<const layout::Control*>(data);
+  const bool rule = (entry->flags & layout::kRule) != 0;
   switch (msg) {
     case WM_ERASEBKGND:
       return 1;
@@ -56,8 +56,8 @@ LRESULT CALLBACK group_proc(HWND w, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DW
         SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
         SetBkMode(dc, OPAQUE);
         COLORREF colour = GetSysColor(COLOR_WINDOWTEXT);
-        if (spec->colour != layout::Colour::Default) {
-          const layout::Rgb rgb = layout::colour_rgb(spec->colour);
+        if (entry->colour != layout::Colour::Default) {
+          const layout::Rgb rgb = layout::colour_rgb(entry->colour);
           colour = RGB(rgb.r, rgb.g, rgb.b);
         }
         SetTextColor(dc, colour);
@@ -97,11 +97,11 @@ void fit_static_to_text(HWND w) {
   SetWindowRgn(w, CreateRectRgn(left, top, left + width, bottom), TRUE);
 }
 
-void make_group_box(HWND w, const layout::Control& spec) {
-  SetWindowSubclass(w, group_proc, 1, reinterpret_cast<DWORD_PTR>(&spec));
+void make_group_box(HWND w, const layout::Control& entry) {
+  SetWindowSubclass(w, group_proc, 1, reinterpret_cast<DWORD_PTR>(&entry));
   const std::wstring caption = text_of(w);
   const SIZE size = text_size(w, caption);
-  const bool rule = (spec.flags & layout::kRule) != 0;
+  const bool rule = (entry.flags & layout::kRule) != 0;
   const RECT f = frame_of(w, size.cy, rule);
   // The frame's two-pixel lines, and the caption's box.
   HRGN region = CreateRectRgn(0, 0, 0, 0);

@@ -16,6 +16,6 @@ namespace dbsetup::win32 {
 // frame (a single rule for a rule) and the caption in the stored colour.
 
 void fit_static_to_text(HWND text);
-void make_group_box(HWND group, const layout::Control& spec);
+void make_group_box(HWND group, const layout::Control& entry);
 
 }  // namespace dbsetup::win32

@@ -71,17 +71,18 @@ Win32Window::~Win32Window() {
 }
 
 HFONT Win32Window::font(layout::Face face, int points, bool bold) {
-  const layout::FaceSpec& spec = layout::face_spec(face);
-  const std::string key = std::string(spec.name) + "/" + std::to_string(points) + (bold ? "b" : "");
+  const layout::FaceSpec& entry = layout::face_spec(face);
+  const std::string key =
+      std::string(entry.name) + "/" + std::to_string(points) + (bold ? "b" : "");
   auto it = fonts_.find(key);
   if (it != fonts_.end()) return it->second;
   HDC dc = GetDC(nullptr);
   const int height = -MulDiv(points, GetDeviceCaps(dc, LOGPIXELSY), 72);
   ReleaseDC(nullptr, dc);
   HFONT f = CreateFontW(height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
-                        static_cast<BYTE>(spec.charset), OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                        DEFAULT_QUALITY, VARIABLE_PITCH | (spec.swiss ? FF_SWISS : FF_DONTCARE),
-                        widen(spec.name).c_str());
+                        static_cast<BYTE>(entry.charset), OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                        DEFAULT_QUALITY, VARIABLE_PITCH | (entry.swiss ? FF_SWISS : FF_DONTCARE),
+                        widen(entry.name).c_str());
   fonts_[key] = f;
   return f;
 }
@@ -250,7 +251,7 @@ void Win32Window::build() {
 
 HWND Win32Window::control(std::string_view name) const {
   for (const Created& c : controls_)
-    if (name == c.spec->name) return c.hwnd;
+    if (name == c.entry->name) return c.hwnd;
   auto it = pages_.find(name);
   return it == pages_.end() ? nullptr : it->second;
 }
@@ -258,7 +259,7 @@ HWND Win32Window::control(std::string_view name) const {
 std::string Win32Window::name_of(HWND hwnd) const {
   for (; hwnd; hwnd = GetParent(hwnd)) {
     for (const Created& c : controls_)
-      if (c.hwnd == hwnd) return c.spec->name;
+      if (c.hwnd == hwnd) return c.entry->name;
     for (const auto& [name, page] : pages_)
       if (page == hwnd) return name;
     if (hwnd == hwnd_) break;
@@ -352,7 +353,7 @@ bool Win32Window::pre_translate(MSG& msg) {
 // Presses the button that carries `flag`, if it can be pressed now.
 void Win32Window::press(unsigned flag) {
   for (const Created& c : controls_) {
-    if ((c.spec->flags & flag) && IsWindowEnabled(c.hwnd) && IsWindowVisible(c.hwnd)) {
+    if ((c.entry->flags & flag) && IsWindowEnabled(c.hwnd) && IsWindowVisible(c.hwnd)) {
       SendMessageW(c.hwnd, BM_CLICK, 0, 0);
       return;
     }
@@ -417,17 +418,17 @@ LRESULT Win32Window::handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     }
     case WM_CTLCOLORSTATIC: {
       auto dc = reinterpret_cast<HDC>(wp);
-      const Control* spec = nullptr;
+      const Control* entry = nullptr;
       for (const Created& c : controls_)
-        if (c.hwnd == reinterpret_cast<HWND>(lp)) spec = c.spec;
-      if (!spec) break;
-      if (spec->colour != layout::Colour::Default) {
-        const layout::Rgb rgb = layout::colour_rgb(spec->colour);
+        if (c.hwnd == reinterpret_cast<HWND>(lp)) entry = c.entry;
+      if (!entry) break;
+      if (entry->colour != layout::Colour::Default) {
+        const layout::Rgb rgb = layout::colour_rgb(entry->colour);
         SetTextColor(dc, RGB(rgb.r, rgb.g, rgb.b));
       } else {
         SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
       }
-      if (spec->kind == Kind::Edit && (spec->flags & layout::kNotTypeable)) {
+      if (entry->kind == Kind::Edit && (entry->flags & layout::kNotTypeable)) {
         // Read-only but typed-looking: the field's own white.
         SetBkColor(dc, GetSysColor(COLOR_WINDOW));
         return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));

@@ -78,7 +78,7 @@ class Win32Window : public WindowUi {
 
  private:
   struct Created {
-    const layout::Control* spec;
+    const layout::Control* entry;
     HWND hwnd;
   };
 
