@@ -1,4 +1,4 @@
-// CREATE DATABASE with its file specifications, DROP DATABASE, RESTORE with
+// CREATE DATABASE with its file definitions, DROP DATABASE, RESTORE with
 // its devices and options, and CREATE LOGIN.
 
 #include "sql_parser.h"
