@@ -296,7 +296,8 @@ SetOption Parser::set_option() {
     while (peek().kind == Tok::Ident &&
            (word("READ") || word("COMMITTED") || word("UNCOMMITTED") || word("REPEATABLE") ||
             word("SERIALIZABLE") || word("SNAPSHOT"))) {
-      level += (level.empty() ? "" : " ") + ascii_upper(next().text);
+      if (!level.empty()) level += ' ';
+      level += ascii_upper(next().text);
     }
     if (level.empty()) fail();
     s.value = level;
