@@ -52,26 +52,23 @@ struct Window {
   WindowState state;
   SetupContext ctx;
 
-  // Message texts in order; every box must be the plain information box.
-  Strings messages() const {
+  // What the window showed, in order: each field written as "field=text",
+  // each box (all plain information boxes) as "box: text".
+  Strings shown() const {
     Strings out;
-    for (const auto& e : ui.message_boxes()) {
+    for (const auto& e : ui.events()) {
+      if (e.kind == MemoryUi::Event::Text) out.push_back(e.control + "=" + e.value);
+      if (e.kind != MemoryUi::Event::MessageBox) continue;
       EXPECT_EQ(e.control, "零售安装");  // the title
       EXPECT_EQ(e.icon, MsgIcon::Information);
       EXPECT_EQ(e.buttons, MsgButtons::Ok);
-      out.push_back(e.value);
+      out.push_back("box: " + e.value);
     }
     return out;
   }
-  std::string field(std::string_view name) { return ui.text(name); }
-  // Controls written, in order, with message boxes shown as "box".
-  Strings writes() const {
-    Strings out;
-    for (const auto& e : ui.events()) {
-      if (e.kind == MemoryUi::Event::Text) out.push_back(e.control);
-      if (e.kind == MemoryUi::Event::MessageBox) out.push_back("box");
-    }
-    return out;
+  // The names dbinstall.ini gave: database, data file, log file.
+  std::string names() const {
+    return gs.gs_database_name + "|" + gs.gs_database_data + "|" + gs.gs_database_log;
   }
 };
 
@@ -99,8 +96,7 @@ TEST_F(Detect, UnsupportedEditionCodesChangeNothing) {
   for (const char* code : {"ORACLE", "", "mss2005", " mss7"}) {
     Window win(fake.platform);
     EXPECT_EQ(wf_check_dbsetup(win.ctx, code), -1) << code;
-    EXPECT_EQ(win.messages(), Strings{"不支持的数据库!"});
-    EXPECT_EQ(win.writes(), Strings{"box"});
+    EXPECT_EQ(win.shown(), Strings{"box: 不支持的数据库!"});
   }
   EXPECT_TRUE(fake.registry.reads.empty());
 }
@@ -109,43 +105,37 @@ TEST_F(Detect, SqlServer7ReadsItsTwoEntriesAndFillsThePathsInOrder) {
   w.gs.gs_database_name = "SHOP7";
   // No data root at all.
   EXPECT_EQ(wf_check_dbsetup(w.ctx, "mss7"), -2);
-  EXPECT_EQ(
-      w.messages(),
-      Strings{"不能获得SQL Server 7.0 的数据安装路径，请检查是否正确的安装了MS SQL Server 7.0！"});
-  EXPECT_EQ(w.writes(), Strings{"box"});
+  EXPECT_EQ(w.shown(), Strings{"box: 不能获得SQL Server 7.0 的数据安装路径，请检查是否正确的安装"
+                               "了MS SQL Server 7.0！"});
 
   // Data root but no server entry: the paths are already filled.
   fake.registry.set_string(kMss7Setup, "SQLDataRoot", "C:\\MSSQL7");
   Window second(fake.platform);
   EXPECT_EQ(wf_check_dbsetup(second.ctx, "MsS7"), -3);
-  EXPECT_EQ(
-      second.messages(),
-      Strings{"不能获得SQL Server 7.0 的服务器名，请检查是否正确的安装了MS SQL Server 7.0！"});
-  EXPECT_EQ(second.writes(),
-            (Strings{"sle_mss7data_defaultpath", "sle_mss7data_setuppath", "box"}));
-  EXPECT_EQ(second.field("sle_mss7data_setuppath"), "C:\\MSSQL7\\Data");
+  EXPECT_EQ(second.shown(),
+            (Strings{"sle_mss7data_defaultpath=C:\\MSSQL7\\Data",
+                     "sle_mss7data_setuppath=C:\\MSSQL7\\Data",
+                     "box: 不能获得SQL Server 7.0 的服务器名，请检查是否正确的安装了MS SQL Server "
+                     "7.0！"}));
 
   fake.registry.set_string(kMss7Server, "DefaultDomain", "SHOPPC");
   fake.registry.reads.clear();
   Window third(fake.platform);
   third.gs.gs_database_name = "SHOP7";
   EXPECT_EQ(wf_check_dbsetup(third.ctx, "MSS7"), 1);
-  EXPECT_TRUE(third.messages().empty());
   EXPECT_EQ(fake.registry.reads,
             (std::vector<Read>{{kMss7Setup, "SQLDataRoot"}, {kMss7Server, "DefaultDomain"}}));
-  EXPECT_EQ(third.field("sle_mss7data_defaultpath"), "C:\\MSSQL7\\Data");
-  EXPECT_EQ(third.field("sle_mss7data_backupfile"), "D:\\setup\\SHOP7.dat");
-  // No settings file, no instance list, no server address on this branch.
+  EXPECT_EQ(third.shown(), (Strings{"sle_mss7data_defaultpath=C:\\MSSQL7\\Data",
+                                    "sle_mss7data_setuppath=C:\\MSSQL7\\Data",
+                                    "sle_mss7data_backupfile=D:\\setup\\SHOP7.dat"}));
+  // No settings file, no instance list on this branch.
   EXPECT_EQ(third.gs.gs_database_data, "");
   EXPECT_TRUE(third.ui.instances().empty());
-  EXPECT_EQ(third.writes(), (Strings{"sle_mss7data_defaultpath", "sle_mss7data_setuppath",
-                                     "sle_mss7data_backupfile"}));
 }
 
 TEST_F(Detect, SqlServer2000ListsInstancesPicksTheFirstAndReadsTheSettings) {
   install_2000({"MSSQLSERVER", "SHOP"});
   EXPECT_EQ(wf_check_dbsetup(w.ctx, "mss2000"), 1);
-  EXPECT_TRUE(w.messages().empty());
   EXPECT_EQ(w.ui.instances(), (Strings{"默认实例", "SHOP"}));
   EXPECT_EQ(w.ui.selected_instance(), 1);
   EXPECT_EQ(w.state.is_mss2000_instance, "默认实例");
@@ -153,15 +143,11 @@ TEST_F(Detect, SqlServer2000ListsInstancesPicksTheFirstAndReadsTheSettings) {
             (std::vector<Read>{{kSql, "InstalledInstances"},
                                {std::string(kDefault) + "\\Setup", "SQLDataRoot"},
                                {std::string(kDefault) + "\\MSSQLServer", "DefaultDomain"}}));
-  EXPECT_EQ(w.gs.gs_database_name, "SHOPDB");
-  EXPECT_EQ(w.gs.gs_database_data, "shop_Data");
-  EXPECT_EQ(w.gs.gs_database_log, "shop_Log");
-  EXPECT_EQ(w.writes(), (Strings{"sle_mss2000data_defaultpath", "sle_mss2000data_setuppath",
-                                 "sle_mss2000data_backupfile", "sle_dbname_2000"}));
-  EXPECT_EQ(w.field("sle_mss2000data_defaultpath"), "C:\\MSSQL\\Data");
-  EXPECT_EQ(w.field("sle_mss2000data_setuppath"), "C:\\MSSQL\\Data");
-  EXPECT_EQ(w.field("sle_mss2000data_backupfile"), "D:\\setup\\SHOPDB.dat");
-  EXPECT_EQ(w.field("sle_dbname_2000"), "SHOPDB");
+  EXPECT_EQ(w.names(), "SHOPDB|shop_Data|shop_Log");
+  EXPECT_EQ(w.shown(), (Strings{"sle_mss2000data_defaultpath=C:\\MSSQL\\Data",
+                                "sle_mss2000data_setuppath=C:\\MSSQL\\Data",
+                                "sle_mss2000data_backupfile=D:\\setup\\SHOPDB.dat",
+                                "sle_dbname_2000=SHOPDB"}));
 
   // The default instance's name in any letter case; a named instance alone.
   fake.registry.set_multi(kSql, "InstalledInstances", {"MsSqlServer"});
@@ -175,23 +161,22 @@ TEST_F(Detect, SqlServer2000ListsInstancesPicksTheFirstAndReadsTheSettings) {
   EXPECT_EQ(wf_check_dbsetup(named.ctx, "mss2000"), 1);
   EXPECT_EQ(named.ui.instances(), Strings{"SHOP"});
   EXPECT_EQ(named.state.is_mss2000_instance, "SHOP");
-  EXPECT_EQ(named.field("sle_mss2000data_setuppath"), "D:\\MSSQL$SHOP\\Data");
-  ASSERT_EQ(fake.registry.reads.size(), 3u);
-  EXPECT_EQ(fake.registry.reads[1], Read(std::string(kSql) + "\\SHOP\\Setup", "SQLDataRoot"));
-  EXPECT_EQ(fake.registry.reads[2],
-            Read(std::string(kSql) + "\\SHOP\\MSSQLServer", "DefaultDomain"));
+  EXPECT_EQ(named.ui.text("sle_mss2000data_setuppath"), "D:\\MSSQL$SHOP\\Data");
+  EXPECT_EQ(fake.registry.reads,
+            (std::vector<Read>{{kSql, "InstalledInstances"},
+                               {std::string(kSql) + "\\SHOP\\Setup", "SQLDataRoot"},
+                               {std::string(kSql) + "\\SHOP\\MSSQLServer", "DefaultDomain"}}));
 }
 
 TEST_F(Detect, SqlServer2000WithoutInstances) {
   // No value at all, then an empty list: -4 either way, the list stays empty.
   EXPECT_EQ(wf_check_dbsetup(w.ctx, "mss2000"), -4);
-  EXPECT_EQ(w.messages(), Strings{kNoInstallation});
+  EXPECT_EQ(w.shown(), Strings{"box: " + kNoInstallation});
   fake.registry.set_multi(kSql, "InstalledInstances", {});
   Window empty(fake.platform);
   EXPECT_EQ(wf_check_dbsetup(empty.ctx, "mss2000"), -4);
-  EXPECT_EQ(empty.messages(), Strings{kNoInstallation});
+  EXPECT_EQ(empty.shown(), Strings{"box: " + kNoInstallation});
   EXPECT_TRUE(empty.ui.instances().empty());
-  EXPECT_EQ(empty.writes(), Strings{"box"});
 
   // A drop-down that takes no entry.
   struct RefusingUi : MemoryUi {
@@ -212,11 +197,10 @@ TEST_F(Detect, MissingSettingsFileComesAfterTheInstanceIsFilledIn) {
   install_2000({"MSSQLSERVER", "SHOP"});
   fake.files.existing.clear();
   EXPECT_EQ(wf_check_dbsetup(w.ctx, "mss2000"), -1);
-  EXPECT_EQ(w.messages(), Strings{kMissingIni});
-  EXPECT_EQ(w.writes(),
-            (Strings{"sle_mss2000data_defaultpath", "sle_mss2000data_setuppath", "box"}));
+  EXPECT_EQ(w.shown(),
+            (Strings{"sle_mss2000data_defaultpath=C:\\MSSQL\\Data",
+                     "sle_mss2000data_setuppath=C:\\MSSQL\\Data", "box: " + kMissingIni}));
   EXPECT_EQ(w.ui.instances().size(), 2u);
-  EXPECT_EQ(w.field("sle_mss2000data_defaultpath"), "C:\\MSSQL\\Data");
   EXPECT_EQ(w.gs.gs_database_name, "");
 }
 
@@ -236,22 +220,19 @@ TEST_F(Detect, UnusableSettingsKeysAreNamedInOrder) {
       {"None", "", "", missing_key("databasename")},
   };
   for (const Case& c : cases) {
-    FakePlatform f;
-    f.registry = fake.registry;
-    f.files.cwd = "D:\\setup";
-    f.files.existing.insert(kIni);
-    f.profile.set(kIni, "database", "databasename", c.name);
-    if (c.data) f.profile.set(kIni, "database", "dataname", c.data);
-    if (c.log) f.profile.set(kIni, "database", "logname", c.log);
-    Window win(f.platform);
-    EXPECT_EQ(wf_check_dbsetup(win.ctx, "mss2000"), -1) << c.message;
-    EXPECT_EQ(win.messages(), Strings{c.message});
-    // All three were read before any was judged.
-    EXPECT_EQ(win.gs.gs_database_name, c.name);
-    EXPECT_EQ(win.gs.gs_database_data, c.data ? c.data : "None");
-    EXPECT_EQ(win.gs.gs_database_log, c.log ? c.log : "None");
-    EXPECT_EQ(win.field("sle_mss2000data_backupfile"), "");
-    EXPECT_EQ(win.field("sle_dbname_2000"), "nuvex");  // the stored text stays
+    SCOPED_TRACE(c.message);
+    fake.profile.files.clear();
+    fake.profile.set(kIni, "database", "databasename", c.name);
+    if (c.data) fake.profile.set(kIni, "database", "dataname", c.data);
+    if (c.log) fake.profile.set(kIni, "database", "logname", c.log);
+    Window win(fake.platform);
+    EXPECT_EQ(wf_check_dbsetup(win.ctx, "mss2000"), -1);
+    // All three were read before any was judged; the database fields stay.
+    EXPECT_EQ(win.names(), std::string(c.name) + "|" + (c.data ? c.data : "None") + "|" +
+                               (c.log ? c.log : "None"));
+    EXPECT_EQ(win.shown(),
+              (Strings{"sle_mss2000data_defaultpath=D:\\MSSQL$SHOP\\Data",
+                       "sle_mss2000data_setuppath=D:\\MSSQL$SHOP\\Data", "box: " + c.message}));
   }
 }
 
@@ -264,33 +245,30 @@ TEST_F(Detect, ADriveRootKeepsItsBackslashAndGetsAnother) {
   fake.profile.set("C:\\\\dbinstall.ini", "database", "dataname", "d");
   fake.profile.set("C:\\\\dbinstall.ini", "database", "logname", "l");
   EXPECT_EQ(wf_check_dbsetup(w.ctx, "mss2000"), 1);
-  EXPECT_EQ(w.field("sle_mss2000data_backupfile"), "C:\\\\SHOPDB.dat");
+  EXPECT_EQ(w.ui.text("sle_mss2000data_backupfile"), "C:\\\\SHOPDB.dat");
 }
 
 TEST_F(Detect, HandlerReportsBothEntriesAndStillFillsTheDataFields) {
   install_2000({"GHOST", "SHOP"});
   w.ui.set_text("sle_mss2000_servername", "10.0.0.5");
   EXPECT_EQ(wf_check_dbsetup(w.ctx, "mss2000"), 1);  // the handler's messages don't stop it
-  EXPECT_EQ(w.messages(), (Strings{no_data_path("GHOST"), no_server("GHOST")}));
-  EXPECT_EQ(w.field("sle_mss2000data_defaultpath"), "\\Data");
-  EXPECT_EQ(w.field("sle_mss2000data_setuppath"), "\\Data");
   // The server entry is still read after the failed data root.
   EXPECT_EQ(fake.registry.reads.back(),
             Read(std::string(kSql) + "\\GHOST\\MSSQLServer", "DefaultDomain"));
 
-  // The operator picks a folder, then another instance: the pick is replaced.
+  // The operator picks a folder, then another instance: the pick is replaced,
+  // the server address and the backup stay.
   w.ui.set_text("sle_mss2000data_setuppath", "E:\\picked");
   w.ui.instance_select(2);
   ddplb_mss2000_instances_selectionchanged(w.ctx, 2);
   EXPECT_EQ(w.state.is_mss2000_instance, "SHOP");
-  EXPECT_EQ(w.field("sle_mss2000data_setuppath"), "D:\\MSSQL$SHOP\\Data");
-  EXPECT_EQ(w.field("sle_mss2000data_defaultpath"), "D:\\MSSQL$SHOP\\Data");
-  EXPECT_EQ(w.messages().size(), 2u);
-  EXPECT_EQ(w.field("sle_mss2000_servername"), "10.0.0.5");
-  EXPECT_EQ(w.field("sle_mss2000data_backupfile"), "D:\\setup\\SHOPDB.dat");
-  int address_writes = 0;
-  for (const auto& e : w.ui.events()) address_writes += e.control == "sle_mss2000_servername";
-  EXPECT_EQ(address_writes, 1);  // the test's own
+  EXPECT_EQ(w.shown(), (Strings{"sle_mss2000_servername=10.0.0.5", "box: " + no_data_path("GHOST"),
+                                "sle_mss2000data_defaultpath=\\Data",
+                                "sle_mss2000data_setuppath=\\Data", "box: " + no_server("GHOST"),
+                                "sle_mss2000data_backupfile=D:\\setup\\SHOPDB.dat",
+                                "sle_dbname_2000=SHOPDB", "sle_mss2000data_setuppath=E:\\picked",
+                                "sle_mss2000data_defaultpath=D:\\MSSQL$SHOP\\Data",
+                                "sle_mss2000data_setuppath=D:\\MSSQL$SHOP\\Data"}));
 
   // A default instance whose data root is there but not its server entry.
   FakePlatform f;
@@ -300,8 +278,11 @@ TEST_F(Detect, HandlerReportsBothEntriesAndStillFillsTheDataFields) {
   f.profile = fake.profile;
   Window def(f.platform);
   EXPECT_EQ(wf_check_dbsetup(def.ctx, "mss2000"), 1);
-  EXPECT_EQ(def.messages(), Strings{no_server("默认实例")});
-  EXPECT_EQ(def.field("sle_mss2000data_setuppath"), "C:\\MSSQL\\Data");
+  EXPECT_EQ(
+      def.shown(),
+      (Strings{"sle_mss2000data_defaultpath=C:\\MSSQL\\Data",
+               "sle_mss2000data_setuppath=C:\\MSSQL\\Data", "box: " + no_server("默认实例"),
+               "sle_mss2000data_backupfile=D:\\setup\\SHOPDB.dat", "sle_dbname_2000=SHOPDB"}));
 }
 
 TEST_F(Detect, CurrentVersionsAreFoundThroughTheInstanceNameMapping) {
@@ -319,8 +300,6 @@ TEST_F(Detect, CurrentVersionsAreFoundThroughTheInstanceNameMapping) {
                                "15.0.2000.5");
   }
   EXPECT_EQ(wf_check_dbsetup(w.ctx, "mss2000"), 1);
-  EXPECT_TRUE(w.messages().empty());
-  EXPECT_EQ(w.field("sle_mss2000data_setuppath"), "C:\\MSSQL15.MSSQLSERVER\\Data");
   EXPECT_EQ(
       fake.registry.reads,
       (std::vector<Read>{{kSql, "InstalledInstances"},
@@ -332,14 +311,19 @@ TEST_F(Detect, CurrentVersionsAreFoundThroughTheInstanceNameMapping) {
 
   w.ui.instance_select(2);
   ddplb_mss2000_instances_selectionchanged(w.ctx, 2);
-  EXPECT_TRUE(w.messages().empty());
-  EXPECT_EQ(w.field("sle_mss2000data_defaultpath"), "C:\\MSSQL16.SHOP\\Data");
 
   // Mapped, with a data root, but without its server entry.
   w.ui.instance_select(3);
   ddplb_mss2000_instances_selectionchanged(w.ctx, 3);
-  EXPECT_EQ(w.messages(), Strings{no_server("HALF")});
-  EXPECT_EQ(w.field("sle_mss2000data_defaultpath"), "C:\\MSSQL16.HALF\\Data");
+  EXPECT_EQ(
+      w.shown(),
+      (Strings{"sle_mss2000data_defaultpath=C:\\MSSQL15.MSSQLSERVER\\Data",
+               "sle_mss2000data_setuppath=C:\\MSSQL15.MSSQLSERVER\\Data",
+               "sle_mss2000data_backupfile=D:\\setup\\SHOPDB.dat", "sle_dbname_2000=SHOPDB",
+               "sle_mss2000data_defaultpath=C:\\MSSQL16.SHOP\\Data",
+               "sle_mss2000data_setuppath=C:\\MSSQL16.SHOP\\Data",
+               "sle_mss2000data_defaultpath=C:\\MSSQL16.HALF\\Data",
+               "sle_mss2000data_setuppath=C:\\MSSQL16.HALF\\Data", "box: " + no_server("HALF")}));
 }
 
 }  // namespace
