@@ -45,22 +45,17 @@ struct Rig {
   explicit Rig(bool mss7) : seven(mss7) {
     ui.call_count = [this] { return fake.script->calls.size(); };
     gs.gs_appname = kAppName;
-    if (seven) {
-      ui.set_text("sle_dbname", "tavox");
-      ui.set_text("sle_mss7_servername", "127.0.0.1,1433");
-      ui.set_text("sle_mss7_userid", "sa");
-      ui.set_text("sle_mss7_password", "SECRET");
-      ui.set_text("sle_mss7data_setuppath", "C:\\MSSQL7\\Data");
-      ui.set_text("sle_mss7data_backupfile", "C:\\MSSQL7\\Backup\\tavox.bak");
-    } else {
+    const std::string e = seven ? "sle_mss7" : "sle_mss2000";
+    ui.set_text(seven ? "sle_dbname" : "sle_dbname_2000", seven ? "tavox" : "nuvex");
+    ui.set_text(e + "_servername", "127.0.0.1,1433");
+    ui.set_text(e + "_userid", "sa");
+    ui.set_text(e + "_password", "SECRET");
+    ui.set_text(e + "data_setuppath", seven ? "C:\\MSSQL7\\Data" : "D:\\Data");
+    ui.set_text(e + "data_backupfile",
+                seven ? "C:\\MSSQL7\\Backup\\tavox.bak" : "D:\\bak\\nuvex.bak");
+    if (!seven) {
       gs.gs_database_data = "nuvex_Data";
       gs.gs_database_log = "nuvex_Log";
-      ui.set_text("sle_dbname_2000", "nuvex");
-      ui.set_text("sle_mss2000_servername", "127.0.0.1,1433");
-      ui.set_text("sle_mss2000_userid", "sa");
-      ui.set_text("sle_mss2000_password", "SECRET");
-      ui.set_text("sle_mss2000data_setuppath", "D:\\Data");
-      ui.set_text("sle_mss2000data_backupfile", "D:\\bak\\nuvex.bak");
     }
   }
 
