@@ -23,10 +23,8 @@ TEST(GfStrXor, SubtractsFromTheCyclingKeyAndUndoesItself) {
 }
 
 TEST(DisplayName, UnscramblesTo22BytesOfChinese) {
-  std::string raw = gf_str_xor(std::string_view(kScrambledAppName, 22));
-  EXPECT_EQ(raw.size(), 22u);
   EXPECT_EQ(display_name(), "Marlox零售管理系统安装");
-  EXPECT_EQ(utf8_to_cp936(display_name()), raw);
+  EXPECT_EQ(utf8_to_cp936(display_name()), gf_str_xor(std::string_view(kScrambledAppName, 22)));
 }
 
 TEST(CodePage, Gbk936RoundTripsAndReplacesWhatItCannotHold) {

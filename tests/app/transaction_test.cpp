@@ -26,10 +26,9 @@ TEST(Transaction, PassesItsSettingsToTheLogonAndKeepsTheLastResults) {
   EXPECT_EQ(sqlca.sqldbcode, 18456);
   EXPECT_EQ(sqlca.sqlerrtext, "Login failed for user 'bad'.");
   const DbLogon& logon = fake.script->calls.at(0).logon;
-  EXPECT_EQ(logon.server, "127.0.0.1,1433");
-  EXPECT_EQ(logon.database, "master");
-  EXPECT_EQ(logon.password, "pw");
-  EXPECT_TRUE(logon.autocommit);
+  EXPECT_EQ(logon.driver_name + "|" + logon.server + "|" + logon.database + "|" + logon.login +
+                "|" + logon.password + (logon.autocommit ? "|autocommit" : "|manual"),
+            "MSS Microsoft SQL Server|127.0.0.1,1433|master|bad|pw|autocommit");
 
   sqlca.logid = "sa";
   sqlca.connect();
@@ -59,10 +58,9 @@ TEST(Application, CreateSetsInitialSettingsAndOpenIgnoresTheCommandLine) {
   Application app(fake.platform);
   app.create();
   EXPECT_EQ(app.appname(), "db_setup");
-  EXPECT_EQ(app.settings().gs_appname, "Marlox");
-  EXPECT_EQ(app.settings().gs_logid, "zq");
-  EXPECT_EQ(app.settings().gs_password, "zq");
-  EXPECT_TRUE(app.settings().gs_database_name.empty());
+  const Settings& gs = app.settings();
+  EXPECT_EQ(gs.gs_appname + "|" + gs.gs_logid + "|" + gs.gs_password + "|" + gs.gs_database_name,
+            "Marlox|zq|zq|");
   ASSERT_TRUE(app.has_sqlca());
   int seen = 0;
   EXPECT_EQ(app.open({"--edition", "mss7", "junk"}, [&](Application&) { return ++seen; }), 1);
