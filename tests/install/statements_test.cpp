@@ -23,13 +23,6 @@ TEST(Statements, LoginNameArgumentStaysBareOnlyForPlainIdentifiers) {
   EXPECT_EQ(sql::drop_login(""), "sp_droplogin []");
 }
 
-TEST(Statements, EveryQuoteAndBracketInAValueIsDoubled) {
-  EXPECT_EQ(sql::add_login("o'k", "''"), "sp_addlogin 'o''k',''''''");
-  EXPECT_EQ(sql::default_database("zq", "a'b]c"), "exec sp_defaultdb N'zq', N'a''b]c'");
-  EXPECT_EQ(sql::drop_database("a'b]]c"), "Drop DATABASE [a'b]]]]c]");
-  EXPECT_EQ(sql::file_list("C:\\it's.bak"), "RESTORE FILELISTONLY FROM DISK = N'C:\\it''s.bak'");
-}
-
 TEST(RestorePercent, ReadsTheServersProgressMessagesAndNothingElse) {
   EXPECT_EQ(restore_percent("10 percent processed."), 10);
   EXPECT_EQ(restore_percent("0 percent processed."), 0);
