@@ -1,7 +1,6 @@
-// Servers that stop talking: one that accepts the connection and never
-// answers the logon, one that hangs in the middle of a restore. Both runs must
-// end on their own, soon after the timeout, with a text the operator can read.
-// The timeouts are shortened through the client's environment variables.
+// Servers that stop talking, at the logon or in the middle of a restore: the
+// run must end on its own soon after the (shortened) timeout, with a text the
+// operator can read.
 
 #include <gtest/gtest.h>
 
@@ -34,21 +33,16 @@ TEST_P(SilentServer, ALogonNeverAnsweredFailsAfterTheLoginTimeout) {
   EXPECT_FALSE(in.sqlca.connected());
 
   // The server heard the client and said nothing.
-  bool heard = false;
-  for (const auto& e : in.server.log()) heard = heard || e.value("silent", false);
-  EXPECT_TRUE(heard);
+  const auto log = in.server.log();
+  EXPECT_TRUE(
+      std::any_of(log.begin(), log.end(), [](auto& e) { return e.value("silent", false); }));
   EXPECT_TRUE(in.server.statements().empty());
 
-  const auto boxes = in.ok_boxes();
-  if (edition == Edition::mss2000) {
-    EXPECT_TRUE(boxes.empty());
-    return;
-  }
-  ASSERT_EQ(boxes.size(), 1u);
-  const std::string head = "连接数据库失败!\r\n\n错误信息:";
-  ASSERT_EQ(boxes[0].value.rfind(head, 0), 0u) << boxes[0].value;
-  EXPECT_EQ(boxes[0].value.substr(head.size()),
-            "Timeout expired\nUnable to connect to data source");
+  EXPECT_EQ(in.ok_boxes().size(), edition == Edition::mss2000 ? 0u : 1u);
+  EXPECT_EQ(in.failure_text(), edition == Edition::mss2000
+                                   ? ""
+                                   : "连接数据库失败!\r\n\n错误信息:Timeout expired\nUnable to "
+                                     "connect to data source");
 }
 
 TEST_P(SilentServer, ARestoreThatHangsEndsWithMinus10) {
@@ -62,19 +56,12 @@ TEST_P(SilentServer, ARestoreThatHangsEndsWithMinus10) {
   EXPECT_GE(in.elapsed, seconds(4));
   EXPECT_LT(in.elapsed, seconds(8));
 
-  const auto boxes = in.ok_boxes();
-  ASSERT_EQ(boxes.size(), 1u);
-  const std::string head = "装载数据失败!\r\n\n错误信息:";
-  ASSERT_EQ(boxes[0].value.rfind(head, 0), 0u) << boxes[0].value;
-  EXPECT_EQ(boxes[0].value.substr(head.size()), "Timeout expired");
+  EXPECT_EQ(in.ok_boxes().size(), 1u);
+  EXPECT_EQ(in.failure_text(), "装载数据失败!\r\n\n错误信息:Timeout expired");
   EXPECT_EQ(in.ui.statuses().back(), "装载数据失败!");
 
   // The bar went up to where the server stopped, then away.
-  const auto progress = in.progress();
-  ASSERT_FALSE(progress.empty());
-  EXPECT_NE(std::find(progress.begin(), progress.end(), 50), progress.end());
-  EXPECT_EQ(std::find(progress.begin(), progress.end(), 60), progress.end());
-  EXPECT_EQ(progress.back(), -1);
+  EXPECT_EQ(in.progress(), (std::vector<int>{0, 10, 20, 30, 40, 50, -1}));
   EXPECT_FALSE(in.ui.busy());
   EXPECT_FALSE(in.sqlca.connected());
 
@@ -104,7 +91,8 @@ TEST(SlowServer, ARestoreThatKeepsReportingIsNotCutOff) {
   EXPECT_GE(in.elapsed, seconds(4));
   EXPECT_EQ(in.progress(), (std::vector<int>{0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100, -1}));
   EXPECT_EQ(in.ui.statuses().back(), kSuccess);
-  EXPECT_TRUE(in.ok_boxes().size() == 1 && in.ok_boxes()[0].value == kSuccess);
+  ASSERT_EQ(in.ok_boxes().size(), 1u);
+  EXPECT_EQ(in.ok_boxes()[0].value, kSuccess);
 }
 
 }  // namespace

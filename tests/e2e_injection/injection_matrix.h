@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "e2e_install/expected_install.h"
+
 namespace dbsetup::injection {
 
 enum class Field {
@@ -25,8 +27,7 @@ struct Payload {
   std::string text;  // empty for the long value, which is a whole value
 };
 
-// Where a run ends: the last statement the server must receive.
-enum class Stop { Nothing, HeaderList, FileList, Create, Restore, Done };
+using testing::Stop;
 
 struct Outcome {
   int code = 0;
