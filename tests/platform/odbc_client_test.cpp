@@ -36,42 +36,6 @@ DbLogon logon_to(const StandinServer& server, std::string login = "sa",
   return logon;
 }
 
-// Messages as the handler saw them, with the time each one came.
-struct Recorder {
-  std::mutex mutex;
-  std::vector<DbMessage> messages;
-  std::vector<Clock::time_point> times;
-  DbMessageHandler handler() {
-    return [this](const DbMessage& m) {
-      std::lock_guard<std::mutex> lock(mutex);
-      messages.push_back(m);
-      times.push_back(Clock::now());
-    };
-  }
-  std::vector<std::string> texts_containing(const std::string& part) {
-    std::lock_guard<std::mutex> lock(mutex);
-    std::vector<std::string> out;
-    for (const DbMessage& m : messages)
-      if (m.text.find(part) != std::string::npos) out.push_back(m.text);
-    return out;
-  }
-};
-
-std::vector<std::string> percent_messages(int from, int to) {
-  std::vector<std::string> out;
-  for (int p = from; p <= to; p += 10) out.push_back(std::to_string(p) + " percent processed.");
-  return out;
-}
-
-std::string restore_statement(const std::string& db, const std::string& backup,
-                              const std::string& folder) {
-  return "RESTORE DATABASE [" + db + "] FROM  DISK = N'" + backup +
-         "' WITH  FILE = 1,  NOUNLOAD ,  STATS = 10,  RECOVERY ,  REPLACE  , MOVE N'shop_Data' "
-         "TO N'" +
-         folder + "\\" + db + "_Data.MDF', MOVE N'shop_Log' TO N'" + folder + "\\" + db +
-         "_Log.LDF'";
-}
-
 TEST(OdbcClient, LogsOnAndReportsRefusedLogonsWithTheServersText) {
   StandinServer server({"--login", "clerk:pw:public", "--login", "keeper:p}w;d:public", "--fail",
                         "sp_defaultdb:15010:数据库“零售”不存在。"});
@@ -81,10 +45,6 @@ TEST(OdbcClient, LogsOnAndReportsRefusedLogonsWithTheServersText) {
   EXPECT_EQ(r.code, -1);
   EXPECT_EQ(r.native_error, 18456);
   EXPECT_EQ(r.text, "Login failed for user 'clerk'.");  // nothing of the driver's own
-
-  r = client->connect(logon_to(server, "nobody", "pw"));
-  EXPECT_EQ(r.code, -1);
-  EXPECT_EQ(r.native_error, 18456);
 
   // Statements after a refused logon fail without touching the server.
   EXPECT_EQ(client->execute("sp_configure 'allow updates',1").code, -1);
@@ -144,18 +104,33 @@ TEST(OdbcClient, RestoreReportsProgressWhileItRunsAndFailsWithEveryErrorText) {
     StandinServer server(fails ? std::vector<std::string>{"--restore-fail-at", "50"}
                                : std::vector<std::string>{"--restore-seconds", "3"});
     const std::string backup = server.make_backup("shop.bak", "shop_Data", "shop_Log");
+    std::mutex mutex;
+    std::vector<std::string> steps;  // the restore's progress messages
+    Clock::time_point first{};       // when the first came
     auto client = make_odbc_client();
-    Recorder recorder;
-    client->set_message_handler(recorder.handler());
+    client->set_message_handler([&](const DbMessage& m) {
+      if (m.text.find("percent processed.") == std::string::npos) return;
+      std::lock_guard<std::mutex> lock(mutex);
+      EXPECT_LE(m.severity, 10) << m.text;
+      if (steps.empty()) first = Clock::now();
+      steps.push_back(m.text);
+    });
     ASSERT_EQ(client->connect(logon_to(server)).code, 0);
     // The logon's acknowledgement carries the server's version.
     EXPECT_EQ(client->server_version(), "08.00.2039");
 
     const auto start = Clock::now();
-    const DbResult r = client->execute(restore_statement("shop", backup, server.files_root()));
+    const std::string to = "' TO N'" + server.files_root() + "\\shop";
+    const DbResult r = client->execute(
+        "RESTORE DATABASE [shop] FROM  DISK = N'" + backup +
+        "' WITH  FILE = 1,  NOUNLOAD ,  STATS = 10,  RECOVERY ,  REPLACE  , MOVE N'shop_Data" + to +
+        "_Data.MDF', MOVE N'shop_Log" + to + "_Log.LDF'");
     const auto end = Clock::now();
-    EXPECT_EQ(recorder.texts_containing("percent processed."),
-              percent_messages(10, fails ? 50 : 100));
+    std::vector<std::string> expected;
+    for (int p = 10; p <= (fails ? 50 : 100); p += 10)
+      expected.push_back(std::to_string(p) + " percent processed.");
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(steps, expected);
     if (fails) {
       EXPECT_EQ(r.code, -1);
       EXPECT_NE(r.native_error, 0);
@@ -166,16 +141,7 @@ TEST(OdbcClient, RestoreReportsProgressWhileItRunsAndFailsWithEveryErrorText) {
     ASSERT_EQ(r.code, 0) << r.text;
     // The first step arrives long before the restore ends.
     EXPECT_GT(end - start, std::chrono::milliseconds(2500));
-    std::lock_guard<std::mutex> lock(recorder.mutex);
-    for (std::size_t i = 0; i < recorder.messages.size(); ++i) {
-      const std::string& text = recorder.messages[i].text;
-      if (text.find("percent processed.") != std::string::npos) {
-        EXPECT_LE(recorder.messages[i].severity, 10);
-      }
-      if (text == "10 percent processed.") {
-        EXPECT_LT(recorder.times[i] - start, std::chrono::milliseconds(1500));
-      }
-    }
+    EXPECT_LT(first - start, std::chrono::milliseconds(1500));
   }
 }
 

@@ -12,7 +12,6 @@
 namespace dbsetup {
 namespace {
 
-using testing::ScopedChdir;
 using testing::TempDir;
 using testing::utf16le_file;
 
@@ -114,10 +113,10 @@ TEST(PosixFiles, CurrentDirectoryExistsAndRemove) {
   std::string deep = dir.path();
   while (deep.size() < 600) deep += "/a_rather_long_folder_name";
   std::filesystem::create_directories(deep);
-  {
-    ScopedChdir in(deep);
-    EXPECT_EQ(files->current_directory(), std::filesystem::canonical(deep).string());
-  }
+  const auto old = std::filesystem::current_path();
+  std::filesystem::current_path(deep);
+  EXPECT_EQ(files->current_directory(), std::filesystem::canonical(deep).string());
+  std::filesystem::current_path(old);
 
   std::string file = dir.write("dbinstall.ini", "x");
   EXPECT_TRUE(files->exists(file));

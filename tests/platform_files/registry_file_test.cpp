@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <future>
 #include <string>
 #include <vector>
@@ -18,6 +17,7 @@
 namespace dbsetup {
 namespace {
 
+using testing::hex_bytes;
 using testing::reg_multi_sz;
 using testing::TempDir;
 using testing::utf16le_file;
@@ -26,18 +26,14 @@ using Strings = std::vector<std::string>;
 constexpr const char* kSqlKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Microsoft SQL Server";
 constexpr const char* kSetupKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\MSSQLSERVER\\Setup";
 
-// Wraps a long hex value the way the registry editor does: ",\" at the end of
-// a line and two blanks at the start of the next.
-std::string wrap_hex(const std::string& line, std::size_t width = 40) {
+// Wraps a hex value the way the registry editor does, here after every
+// `bytes`th byte: ",\" at the end of a line, two blanks at the start of the next.
+std::string wrap_hex(const std::string& line, int bytes = 13) {
   std::string out;
-  std::size_t column = 0;
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    out += line[i];
-    ++column;
-    if (line[i] == ',' && column >= width && i + 1 < line.size()) {
-      out += "\\\r\n  ";
-      column = 2;
-    }
+  int commas = 0;
+  for (char c : line) {
+    out += c;
+    if (c == ',' && ++commas % bytes == 0) out += "\\\r\n  ";
   }
   return out;
 }
@@ -96,16 +92,10 @@ TEST(RegistryFile, ReadsAVersion5ExportInEachEncodingTheEditorWrites) {
 TEST(RegistryFile, ReadsARegedit4ExportInCodePage936) {
   // hex(7) and hex(2) data in a REGEDIT4 file are ANSI bytes, not UTF-16.
   std::string instances = utf8_to_cp936("SHOP") + '\0' + utf8_to_cp936("门店") + '\0' + '\0';
-  std::string hex = "hex(7):";
-  char buf[4];
-  for (std::size_t i = 0; i < instances.size(); ++i) {
-    std::snprintf(buf, sizeof buf, "%02x", static_cast<unsigned char>(instances[i]));
-    hex += (i ? "," : "") + std::string(buf);
-  }
   std::string text =
       "REGEDIT4\r\n\r\n[HKLM\\SOFTWARE\\Microsoft\\Microsoft SQL Server]\r\n"
       "\"InstalledInstances\"=" +
-      wrap_hex(hex, 12) +
+      wrap_hex("hex(7):" + hex_bytes(instances), 4) +
       "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\MSSQLSERVER\\Setup]\r\n"
       "\"SQLDataRoot\"=\"D:\\\\数据库\\\\MSSQL\"\r\n"
       "\"Expand\"=hex(2):25,53,59,53,25,00\r\n";

@@ -22,32 +22,27 @@ void FakeRegistry::set_multi(const std::string& key, const std::string& name,
   multis_[fold(key) + "|" + fold(name)] = std::move(values);
 }
 
+namespace {
+
+// Copies the value stored under `key` (or an empty one) and tells whether there was one.
+template <class T>
+bool find_in(const std::map<std::string, T>& map, const std::string& key, T& value) {
+  const auto it = map.find(key);
+  value = it == map.end() ? T{} : it->second;
+  return it != map.end();
+}
+
+}  // namespace
+
 bool FakeRegistry::get_string(const std::string& key, const std::string& name, std::string& value) {
   reads.emplace_back(key, name);
-  auto it = strings_.find(fold(key) + "|" + fold(name));
-  if (it == strings_.end()) {
-    value.clear();
-    return false;
-  }
-  value = it->second;
-  return true;
+  return find_in(strings_, fold(key) + "|" + fold(name), value);
 }
 
 bool FakeRegistry::get_multi_string(const std::string& key, const std::string& name,
                                     std::vector<std::string>& values) {
   reads.emplace_back(key, name);
-  auto it = multis_.find(fold(key) + "|" + fold(name));
-  if (it == multis_.end()) {
-    values.clear();
-    return false;
-  }
-  values = it->second;
-  return true;
-}
-
-bool FakeFiles::remove(const std::string& path) {
-  removed.push_back(path);
-  return existing.erase(path) > 0;
+  return find_in(multis_, fold(key) + "|" + fold(name), values);
 }
 
 std::string FakeProfile::read(const std::string& file, const std::string& section,

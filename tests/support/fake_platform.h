@@ -33,10 +33,9 @@ class FakeFiles : public FileSystem {
  public:
   std::string cwd = "C:\\setup";
   std::set<std::string> existing;
-  std::vector<std::string> removed;
   std::string current_directory() override { return cwd; }
   bool exists(const std::string& path) override { return existing.count(path) > 0; }
-  bool remove(const std::string& path) override;
+  bool remove(const std::string& path) override { return existing.erase(path) > 0; }
 };
 
 // Profile values keyed by file, section and key (compared as given).
