@@ -66,21 +66,26 @@ TEST(OdbcDriver, PicksThePreferredInstalledDriverOnWindowsAndFreeTdsElsewhere) {
   EXPECT_FALSE(is_freetds("ODBC Driver 18 for SQL Server"));
 }
 
-TEST(OdbcConnectionString, BracesValuesSoThatSeparatorsAndBracesSurvive) {
+TEST(OdbcConnectionString, BracedValuesSurviveAndMicrosoftDriversTakeTheServerAsItStands) {
   EXPECT_EQ(brace(""), "{}");
   EXPECT_EQ(brace("a}b"), "{a}}b}");
   EXPECT_EQ(brace("}}"), "{}}}}}");
 
-  DbLogon logon;
-  logon.server = "127.0.0.1,1433";
-  logon.database = "master";
-  logon.login = "s;a";
-  logon.password = "p;w}d={x}";
+  // Microsoft's drivers take the server field as it stands.
+  DbLogon logon{"",   "dbhost\\SQL2000,1500",    "master", "s;a", "p;w}d={x}",
+                true, ";MultiSubnetFailover=Yes"};
   auto parts = parse_connection_string(connection_string(logon, "ODBC Driver 17 for SQL Server"));
   EXPECT_EQ(parts.at("UID"), "s;a");
   EXPECT_EQ(parts.at("PWD"), "p;w}d={x}");
   EXPECT_EQ(parts.at("Database"), "master");
   EXPECT_EQ(parts.at("APP"), "db_setup");
+  EXPECT_EQ(parts.at("Encrypt"), "no");
+  parts = parse_connection_string(connection_string(logon, "ODBC Driver 18 for SQL Server"));
+  EXPECT_EQ(parts.at("Server"), "dbhost\\SQL2000,1500");
+  EXPECT_EQ(parts.at("Encrypt"), "Optional");
+  EXPECT_EQ(parts.at("TrustServerCertificate"), "yes");
+  EXPECT_EQ(parts.at("MultiSubnetFailover"), "Yes");
+  EXPECT_EQ(parts.count("Encryption"), 0u);
 
   // FreeTDS, read either way, in the style written for that reading.
   for (bool doubled : {false, true}) {
@@ -130,22 +135,6 @@ TEST(OdbcConnectionString, FreeTdsGetsHostPortAndInstanceAsItsKeywordsWantThem) 
     EXPECT_EQ(parts["ClientCharset"], "UTF-8");
     EXPECT_EQ(parts["TDS_Version"], "7.4");
   }
-}
-
-TEST(OdbcConnectionString, MicrosoftDriversTakeTheServerFieldAsItStands) {
-  DbLogon logon;
-  logon.server = "dbhost\\SQL2000,1500";
-  logon.parameters = ";MultiSubnetFailover=Yes";
-  const std::string s18 = connection_string(logon, "ODBC Driver 18 for SQL Server");
-  auto parts = parse_connection_string(s18);
-  EXPECT_EQ(parts.at("Server"), "dbhost\\SQL2000,1500");
-  EXPECT_EQ(parts.at("Encrypt"), "Optional");
-  EXPECT_EQ(parts.at("TrustServerCertificate"), "yes");
-  EXPECT_EQ(parts.at("MultiSubnetFailover"), "Yes");
-  EXPECT_EQ(parts.count("Encryption"), 0u);
-
-  parts = parse_connection_string(connection_string(logon, "ODBC Driver 17 for SQL Server"));
-  EXPECT_EQ(parts.at("Encrypt"), "no");
 }
 
 TEST(OdbcMessages, StripsDriverPrefixesButKeepsTheServersOwnBrackets) {
