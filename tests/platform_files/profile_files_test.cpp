@@ -12,7 +12,6 @@
 namespace dbsetup {
 namespace {
 
-using testing::ScopedChdir;
 using testing::TempDir;
 using testing::utf16le_file;
 
@@ -59,15 +58,14 @@ TEST(ProfileIni, LongLinesAreReadWholeUpToTheLimitAndNeverSplit) {
   // characters is 384 bytes of UTF-8.
   std::string name;
   for (int i = 0; i < 128; ++i) name += "库";
-  std::string tail_key = "logname=from the tail";
   std::string huge(ProfileIni::kMaxLineBytes + 500, 'x');
-  ProfileIni ini = ProfileIni::parse("[database]\ndatabasename=" + name + "\n; " + huge + tail_key +
-                                     "\ndataname=" + huge + "\n");
+  ProfileIni ini = ProfileIni::parse("[database]\ndatabasename=" + name + "\n; " + huge +
+                                     "logname=from the tail" + "\ndataname=" + huge + "\n");
   EXPECT_EQ(get(ini, "database", "databasename"), name);
   // The end of an over-long comment line is not read as a line of its own.
   EXPECT_EQ(get(ini, "database", "logname"), "<absent>");
-  std::string cut = get(ini, "database", "dataname");
-  EXPECT_EQ(cut.size(), ProfileIni::kMaxLineBytes - std::string("dataname=").size());
+  EXPECT_EQ(get(ini, "database", "dataname"),
+            huge.substr(0, ProfileIni::kMaxLineBytes - std::string("dataname=").size()));
 
   // A cut never splits a UTF-8 character.
   std::string wide;
@@ -95,7 +93,6 @@ TEST(IniProfileReader, ReadsFilesByWindowsStylePathsAndFallsBackToTheDefault) {
   dir.write("dbinstall.ini",
             utf8_to_cp936("[database]\ndatabasename=零售\ndataname=d\nlogname=l\n"));
   auto reader = make_system_profile_reader();
-  ASSERT_NE(reader, nullptr);
   const std::string ini = dir.path() + "\\dbinstall.ini";
   EXPECT_EQ(reader->read(ini, "database", "databasename", "None"), "零售");
   EXPECT_EQ(reader->read(ini, "Database", "LogName", "None"), "l");
@@ -108,16 +105,15 @@ TEST(IniProfileReader, ReadsFilesByWindowsStylePathsAndFallsBackToTheDefault) {
 TEST(PosixFiles, CurrentDirectoryExistsAndRemove) {
   TempDir dir;
   auto files = make_system_files();
-  ASSERT_NE(files, nullptr);
 
   // A current directory far longer than 256 characters.
   std::string deep = dir.path();
   while (deep.size() < 600) deep += "/a_rather_long_folder_name";
   std::filesystem::create_directories(deep);
-  {
-    ScopedChdir in(deep);
-    EXPECT_EQ(files->current_directory(), std::filesystem::canonical(deep).string());
-  }
+  const auto old = std::filesystem::current_path();
+  std::filesystem::current_path(deep);
+  EXPECT_EQ(files->current_directory(), std::filesystem::canonical(deep).string());
+  std::filesystem::current_path(old);
 
   std::string file = dir.write("dbinstall.ini", "x");
   EXPECT_TRUE(files->exists(file));

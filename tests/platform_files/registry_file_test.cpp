@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <future>
 #include <string>
 #include <vector>
@@ -18,6 +17,7 @@
 namespace dbsetup {
 namespace {
 
+using testing::hex_bytes;
 using testing::reg_multi_sz;
 using testing::TempDir;
 using testing::utf16le_file;
@@ -26,18 +26,14 @@ using Strings = std::vector<std::string>;
 constexpr const char* kSqlKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Microsoft SQL Server";
 constexpr const char* kSetupKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\MSSQLSERVER\\Setup";
 
-// Wraps a long hex value the way the registry editor does: ",\" at the end of
-// a line and two blanks at the start of the next.
-std::string wrap_hex(const std::string& line, std::size_t width = 40) {
+// Wraps a hex value the way the registry editor does, here after every
+// `bytes`th byte: ",\" at the end of a line, two blanks at the start of the next.
+std::string wrap_hex(const std::string& line, int bytes = 13) {
   std::string out;
-  std::size_t column = 0;
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    out += line[i];
-    ++column;
-    if (line[i] == ',' && column >= width && i + 1 < line.size()) {
-      out += "\\\r\n  ";
-      column = 2;
-    }
+  int commas = 0;
+  for (char c : line) {
+    out += c;
+    if (c == ',' && ++commas % bytes == 0) out += "\\\r\n  ";
   }
   return out;
 }
@@ -56,77 +52,59 @@ std::string export_v5() {
          "\"Name\"=\"数据库\"\r\n";
 }
 
-void expect_v5_contents(RegistryFile& reg) {
-  Strings list;
-  EXPECT_TRUE(reg.get_multi_string(kSqlKey, "InstalledInstances", list));
-  EXPECT_EQ(list, (Strings{"MSSQLSERVER", "SHOP", "门店"}));
-  std::string value;
-  EXPECT_TRUE(reg.get_string(kSetupKey, "SQLDataRoot", value));
-  EXPECT_EQ(value, "C:\\Program Files\\Microsoft SQL Server\\MSSQL");
-  EXPECT_TRUE(reg.get_string(kSetupKey, "Quoted", value));
-  EXPECT_EQ(value, "say \"hi\"");
-  EXPECT_TRUE(reg.get_string(kSetupKey, "", value));
-  EXPECT_EQ(value, "the default");
-  EXPECT_TRUE(reg.get_string(kSetupKey, "Name", value));
-  EXPECT_EQ(value, "数据库");
-  // Names in any letter case, and HKLM for the root.
-  EXPECT_TRUE(reg.get_string("hkey_local_machine\\software\\microsoft\\mssqlserver\\SETUP",
-                             "sqldataroot", value));
-  EXPECT_EQ(value, "C:\\Program Files\\Microsoft SQL Server\\MSSQL");
-  EXPECT_TRUE(reg.get_multi_string("HKLM\\Software\\Microsoft\\Microsoft SQL Server\\",
-                                   "INSTALLEDINSTANCES", list));
-  EXPECT_EQ(list.size(), 3u);
+// What a read gives: the value, or "<fails>" when it fails (and then the value
+// must come back empty, not stale).
+std::string str(RegistryFile& reg, const std::string& key, const std::string& name) {
+  std::string value = "stale";
+  if (reg.get_string(key, name, value)) return value;
+  EXPECT_EQ(value, "") << name;
+  return "<fails>";
+}
+Strings multi(RegistryFile& reg, const std::string& key, const std::string& name) {
+  Strings list{"stale"};
+  if (reg.get_multi_string(key, name, list)) return list;
+  EXPECT_TRUE(list.empty()) << name;
+  return {"<fails>"};
 }
 
 TEST(RegistryFile, ReadsAVersion5ExportInEachEncodingTheEditorWrites) {
-  {
-    SCOPED_TRACE("UTF-16LE with byte-order mark");
-    RegistryFile reg = RegistryFile::from_bytes(utf16le_file(export_v5()));
-    expect_v5_contents(reg);
-  }
-  {
-    SCOPED_TRACE("UTF-8 with byte-order mark");
-    RegistryFile reg = RegistryFile::from_bytes("\xEF\xBB\xBF" + export_v5());
-    expect_v5_contents(reg);
-  }
-  {
-    SCOPED_TRACE("UTF-8, LF line ends");
-    std::string text = export_v5();
-    std::string lf;
-    for (char c : text)
-      if (c != '\r') lf += c;
-    RegistryFile reg = RegistryFile::from_bytes(lf);
-    expect_v5_contents(reg);
+  std::string lf;
+  for (char c : export_v5())
+    if (c != '\r') lf += c;
+  for (const std::string& bytes : {utf16le_file(export_v5()), "\xEF\xBB\xBF" + export_v5(), lf}) {
+    SCOPED_TRACE(bytes.substr(0, 3));
+    RegistryFile reg = RegistryFile::from_bytes(bytes);
+    EXPECT_EQ(multi(reg, kSqlKey, "InstalledInstances"), (Strings{"MSSQLSERVER", "SHOP", "门店"}));
+    EXPECT_EQ(str(reg, kSetupKey, "SQLDataRoot"), "C:\\Program Files\\Microsoft SQL Server\\MSSQL");
+    EXPECT_EQ(str(reg, kSetupKey, "Quoted"), "say \"hi\"");
+    EXPECT_EQ(str(reg, kSetupKey, ""), "the default");
+    EXPECT_EQ(str(reg, kSetupKey, "Name"), "数据库");
+    // Names in any letter case, and HKLM for the root.
+    EXPECT_EQ(
+        str(reg, "hkey_local_machine\\software\\microsoft\\mssqlserver\\SETUP", "sqldataroot"),
+        "C:\\Program Files\\Microsoft SQL Server\\MSSQL");
+    EXPECT_EQ(multi(reg, "HKLM\\Software\\Microsoft\\Microsoft SQL Server\\", "INSTALLEDINSTANCES")
+                  .size(),
+              3u);
   }
 }
 
 TEST(RegistryFile, ReadsARegedit4ExportInCodePage936) {
   // hex(7) and hex(2) data in a REGEDIT4 file are ANSI bytes, not UTF-16.
   std::string instances = utf8_to_cp936("SHOP") + '\0' + utf8_to_cp936("门店") + '\0' + '\0';
-  std::string hex = "hex(7):";
-  char buf[4];
-  for (std::size_t i = 0; i < instances.size(); ++i) {
-    std::snprintf(buf, sizeof buf, "%02x", static_cast<unsigned char>(instances[i]));
-    hex += (i ? "," : "") + std::string(buf);
-  }
   std::string text =
       "REGEDIT4\r\n\r\n[HKLM\\SOFTWARE\\Microsoft\\Microsoft SQL Server]\r\n"
       "\"InstalledInstances\"=" +
-      wrap_hex(hex, 12) +
+      wrap_hex("hex(7):" + hex_bytes(instances), 4) +
       "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\MSSQLSERVER\\Setup]\r\n"
       "\"SQLDataRoot\"=\"D:\\\\数据库\\\\MSSQL\"\r\n"
       "\"Expand\"=hex(2):25,53,59,53,25,00\r\n";
   std::string bytes = utf8_to_cp936(text);
   ASSERT_FALSE(is_valid_utf8(bytes));  // really code page 936 on disk
   RegistryFile reg = RegistryFile::from_bytes(bytes);
-  std::string value;
-  EXPECT_TRUE(reg.get_string(kSetupKey, "SQLDataRoot", value));
-  EXPECT_EQ(value, "D:\\数据库\\MSSQL");
-  EXPECT_TRUE(reg.get_string(kSetupKey, "Expand", value));
-  EXPECT_EQ(value, "%SYS%");
-  Strings list;
-  EXPECT_TRUE(reg.get_multi_string(kSqlKey, "InstalledInstances", list));
-  EXPECT_EQ(list, (Strings{"SHOP", "门店"}));
+  EXPECT_EQ(str(reg, kSetupKey, "SQLDataRoot"), "D:\\数据库\\MSSQL");
+  EXPECT_EQ(str(reg, kSetupKey, "Expand"), "%SYS%");
+  EXPECT_EQ(multi(reg, kSqlKey, "InstalledInstances"), (Strings{"SHOP", "门店"}));
 }
 
 TEST(RegistryFile, KindsDuplicatesRemovalsAndMalformedLines) {
@@ -165,56 +143,32 @@ TEST(RegistryFile, KindsDuplicatesRemovalsAndMalformedLines) {
       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Last]\n"
       "\"Unended\"=hex(7):61,00";
   RegistryFile reg = RegistryFile::from_bytes(text);
-  const std::string t = "HKEY_LOCAL_MACHINE\\SOFTWARE\\T";
-  std::string value = "stale";
-  Strings list{"stale"};
-
-  // A dword, binary data and a multi-string are not strings; the value comes
-  // back empty on a failed read.
-  EXPECT_FALSE(reg.get_string(t, "Number", value));
-  EXPECT_EQ(value, "");
-  EXPECT_FALSE(reg.get_string(t, "Blob", value));
-  EXPECT_FALSE(reg.get_string(t, "Multi", value));
-  EXPECT_FALSE(reg.get_multi_string(t, "Sz", list));
-  EXPECT_TRUE(list.empty());
-  EXPECT_TRUE(reg.get_string(t, "Expand", value));
-  EXPECT_EQ(value, "%P%");
-  EXPECT_TRUE(reg.get_multi_string(t, "Multi", list));
-  EXPECT_EQ(list, (Strings{"a", "b"}));
-  EXPECT_TRUE(reg.get_multi_string(t, "EmptyMulti", list));
-  EXPECT_TRUE(list.empty());
-
-  EXPECT_TRUE(reg.get_string(t, "SZ", value));
-  EXPECT_EQ(value, "second");
-  EXPECT_FALSE(reg.get_string(t, "Gone", value));
-  EXPECT_TRUE(reg.get_string(t, "AfterComment", value));
-  EXPECT_EQ(value, "kept");
-  EXPECT_TRUE(reg.get_string(t, "Path", value));
-  EXPECT_EQ(value, "C:\\");
-  EXPECT_TRUE(reg.get_string(t, "Raw", value));
-  EXPECT_EQ(value, "a\\b");
-  for (const char* bad :
-       {"Unterminated", "Unterminated=", "BadHex", "BadDword", "Trailing", "NoEquals", "Orphan"}) {
-    EXPECT_FALSE(reg.get_string(t, bad, value)) << bad;
-  }
+  const std::string hklm = "HKEY_LOCAL_MACHINE\\SOFTWARE\\", t = hklm + "T";
+  const Strings fails{"<fails>"};
+  EXPECT_EQ(str(reg, t, "SZ"), "second");
+  EXPECT_EQ(str(reg, t, "Expand"), "%P%");
+  EXPECT_EQ(str(reg, t, "AfterComment"), "kept");
+  EXPECT_EQ(str(reg, t, "Path"), "C:\\");
+  EXPECT_EQ(str(reg, t, "Raw"), "a\\b");
+  EXPECT_EQ(multi(reg, t, "Multi"), (Strings{"a", "b"}));
+  EXPECT_EQ(multi(reg, t, "EmptyMulti"), Strings{});
+  EXPECT_EQ(multi(reg, t, "Sz"), fails);
+  // Not a string, removed, malformed, before any key or missing.
+  for (const char* name : {"Number", "Blob", "Multi", "Gone", "Unterminated", "Unterminated=",
+                           "BadHex", "BadDword", "Trailing", "NoEquals", "Orphan", "Nope"})
+    EXPECT_EQ(str(reg, t, name), "<fails>") << name;
 
   // [-key] removes the key and what lies below, not a sibling with a longer
   // name; a line after a broken [key line belongs to no key.
-  EXPECT_FALSE(reg.get_string(t + "\\Sub", "V", value));
-  EXPECT_TRUE(reg.get_string(t + "x", "V", value));
-  EXPECT_EQ(value, "sibling");
-  EXPECT_FALSE(reg.get_string("HKEY_LOCAL_MACHINE\\SOFTWARE\\Bad", "V", value));
-  EXPECT_FALSE(reg.get_string("NOWHERE\\SOFTWARE\\X", "V", value));
+  EXPECT_EQ(str(reg, t + "x", "V"), "sibling");
+  for (const std::string& key : {t + "\\Sub", hklm + "Bad", std::string("NOWHERE\\SOFTWARE\\X")})
+    EXPECT_EQ(str(reg, key, "V"), "<fails>") << key;
   // An unterminated last text at the end of the file still counts.
-  EXPECT_TRUE(reg.get_multi_string("HKEY_LOCAL_MACHINE\\SOFTWARE\\Last", "Unended", list));
-  EXPECT_EQ(list, Strings{"a"});
-
-  // A missing key and a missing value both fail.
-  EXPECT_FALSE(reg.get_string("HKEY_LOCAL_MACHINE\\SOFTWARE\\Nope", "Sz", value));
-  EXPECT_FALSE(reg.get_string(t, "Nope", value));
-  EXPECT_FALSE(reg.get_multi_string("HKEY_LOCAL_MACHINE\\SOFTWARE\\Nope", "Multi", list));
-  EXPECT_FALSE(reg.get_string("HKEY_LOCAL_MACHINE\\SOFTWARE\\\\T", "Sz", value));
-  EXPECT_FALSE(reg.get_string("SOFTWARE\\T", "Sz", value));
+  EXPECT_EQ(multi(reg, hklm + "Last", "Unended"), Strings{"a"});
+  // Missing or malformed key paths.
+  EXPECT_EQ(multi(reg, hklm + "Nope", "Multi"), fails);
+  for (const std::string& key : {hklm + "Nope", hklm + "\\T", std::string("SOFTWARE\\T")})
+    EXPECT_EQ(str(reg, key, "Sz"), "<fails>") << key;
 }
 
 // Only a regular file of a bounded size is read: a device never ends, and a

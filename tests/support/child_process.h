@@ -125,12 +125,15 @@ class ChildProcess {
         }
       }
       if (out_ >= 0 || err_ >= 0) continue;
-      if (::waitpid(pid, &status, WNOHANG) == pid) return reaped = true;
+      if (reaped || ::waitpid(pid, &status, WNOHANG) == pid) return reaped = true;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;
   }
-  bool running() { return !reaped && ::waitpid(pid, &status, WNOHANG) == 0; }
+  bool running() {
+    if (!reaped && ::waitpid(pid, &status, WNOHANG) == pid) reaped = true;
+    return !reaped;
+  }
   // -1 unless it ended by exit()
   int exit_status() const { return reaped && WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
 

@@ -5,49 +5,45 @@
 
 namespace dbsetup::testing {
 
-std::string FakeRegistry::fold(const std::string& s) {
-  std::string out = s;
+namespace {
+
+// Where a value is kept: key and name without letter case.
+std::string slot(const std::string& key, const std::string& name) {
+  std::string out = key + "|" + name;
   std::transform(out.begin(), out.end(), out.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return out;
 }
 
+// Copies the value stored under `key` (or an empty one) and tells whether there was one.
+template <class T>
+bool find_in(const std::map<std::string, T>& map, const std::string& key, T& value) {
+  const auto it = map.find(key);
+  value = it == map.end() ? T{} : it->second;
+  return it != map.end();
+}
+
+}  // namespace
+
 void FakeRegistry::set_string(const std::string& key, const std::string& name,
                               const std::string& value) {
-  strings_[fold(key) + "|" + fold(name)] = value;
+  strings_[slot(key, name)] = value;
 }
 
 void FakeRegistry::set_multi(const std::string& key, const std::string& name,
                              std::vector<std::string> values) {
-  multis_[fold(key) + "|" + fold(name)] = std::move(values);
+  multis_[slot(key, name)] = std::move(values);
 }
 
 bool FakeRegistry::get_string(const std::string& key, const std::string& name, std::string& value) {
   reads.emplace_back(key, name);
-  auto it = strings_.find(fold(key) + "|" + fold(name));
-  if (it == strings_.end()) {
-    value.clear();
-    return false;
-  }
-  value = it->second;
-  return true;
+  return find_in(strings_, slot(key, name), value);
 }
 
 bool FakeRegistry::get_multi_string(const std::string& key, const std::string& name,
                                     std::vector<std::string>& values) {
   reads.emplace_back(key, name);
-  auto it = multis_.find(fold(key) + "|" + fold(name));
-  if (it == multis_.end()) {
-    values.clear();
-    return false;
-  }
-  values = it->second;
-  return true;
-}
-
-bool FakeFiles::remove(const std::string& path) {
-  removed.push_back(path);
-  return existing.erase(path) > 0;
+  return find_in(multis_, slot(key, name), values);
 }
 
 std::string FakeProfile::read(const std::string& file, const std::string& section,
@@ -58,20 +54,18 @@ std::string FakeProfile::read(const std::string& file, const std::string& sectio
   return v == f->second.end() ? default_value : v->second;
 }
 
-FakeDbClient::Rule* FakeDbClient::match(const std::string& subject) {
-  for (auto& rule : script_->rules) {
-    if (rule.once && rule.used) continue;
-    if (std::regex_search(subject, rule.pattern)) {
+FakeDbClient::Rule* FakeDbClient::answer(DbCall call, const std::string& subject) {
+  script_->calls.push_back(std::move(call));
+  for (auto& rule : script_->rules)
+    if (!(rule.once && rule.used) && std::regex_search(subject, rule.pattern)) {
       rule.used = true;
       return &rule;
     }
-  }
   return nullptr;
 }
 
 DbResult FakeDbClient::connect(const DbLogon& logon) {
-  script_->calls.push_back({DbCall::Connect, "", "", logon});
-  Rule* rule = match("CONNECT " + logon.login);
+  Rule* rule = answer({DbCall::Connect, "", "", logon}, "CONNECT " + logon.login);
   return rule ? rule->result : DbResult::ok();
 }
 
@@ -81,8 +75,7 @@ DbResult FakeDbClient::disconnect() {
 }
 
 DbResult FakeDbClient::execute(const std::string& sql) {
-  script_->calls.push_back({DbCall::Execute, sql, "", {}});
-  Rule* rule = match(sql);
+  Rule* rule = answer({DbCall::Execute, sql, "", {}}, sql);
   if (!rule) return DbResult::ok();
   if (handler_)
     for (const auto& m : rule->messages) handler_(m);
@@ -91,16 +84,14 @@ DbResult FakeDbClient::execute(const std::string& sql) {
 
 DbResult FakeDbClient::query_one(const std::string& sql, const std::string& param,
                                  std::string& value) {
-  script_->calls.push_back({DbCall::Query, sql, param, {}});
-  Rule* rule = match(sql);
+  Rule* rule = answer({DbCall::Query, sql, param, {}}, sql);
   if (!rule) return {100, 0, ""};
   if (rule->result.code == 0) value = rule->value;
   return rule->result;
 }
 
 DbResult FakeDbClient::query_rows(const std::string& sql, DbTable& table) {
-  script_->calls.push_back({DbCall::QueryRows, sql, "", {}});
-  Rule* rule = match(sql);
+  Rule* rule = answer({DbCall::QueryRows, sql, "", {}}, sql);
   if (!rule) return {100, 0, ""};
   if (rule->result.code == 0) table = rule->table;
   return rule->result;

@@ -24,24 +24,20 @@ class FakeRegistry : public Registry {
   std::vector<std::pair<std::string, std::string>> reads;
 
  private:
-  static std::string fold(const std::string& s);
   std::map<std::string, std::string> strings_;
   std::map<std::string, std::vector<std::string>> multis_;
 };
 
-class FakeFiles : public FileSystem {
- public:
+struct FakeFiles : FileSystem {
   std::string cwd = "C:\\setup";
   std::set<std::string> existing;
-  std::vector<std::string> removed;
   std::string current_directory() override { return cwd; }
   bool exists(const std::string& path) override { return existing.count(path) > 0; }
-  bool remove(const std::string& path) override;
+  bool remove(const std::string& path) override { return existing.erase(path) > 0; }
 };
 
 // Profile values keyed by file, section and key (compared as given).
-class FakeProfile : public ProfileReader {
- public:
+struct FakeProfile : ProfileReader {
   std::map<std::string, std::map<std::string, std::string>>
       files;  // file -> "section/key" -> value
   void set(const std::string& file, const std::string& section, const std::string& key,
@@ -91,7 +87,8 @@ class FakeDbClient : public DbClient {
   void set_message_handler(DbMessageHandler handler) override { handler_ = std::move(handler); }
 
  private:
-  Rule* match(const std::string& subject);
+  // Records the call; the first rule that answers `subject`, if any.
+  Rule* answer(DbCall call, const std::string& subject);
   std::shared_ptr<Script> script_;
   DbMessageHandler handler_;
 };

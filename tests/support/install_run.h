@@ -29,33 +29,19 @@ enum class Edition { mss2000, mss7 };
 inline const char* edition_name(Edition e) { return e == Edition::mss7 ? "mss7" : "mss2000"; }
 
 // Blocking calls run on a worker thread, as in the Qt window.
-class WorkerUi : public MemoryUi {
- public:
-  void run_blocking(const std::function<void()>& work) override {
-    std::thread worker(work);
-    worker.join();
-  }
+struct WorkerUi : MemoryUi {
+  void run_blocking(const std::function<void()>& work) override { std::thread(work).join(); }
 };
 
 // Sets an environment variable for the life of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
+struct ScopedEnv {
+  ScopedEnv(const char* name, const std::string& value) : name(name) {
+    if (const char* old_value = std::getenv(name)) old = old_value;
     ::setenv(name, value.c_str(), 1);
   }
-  ~ScopedEnv() {
-    if (old_)
-      ::setenv(name_, old_->c_str(), 1);
-    else
-      ::unsetenv(name_);
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
+  ~ScopedEnv() { old ? ::setenv(name, old->c_str(), 1) : ::unsetenv(name); }
+  const char* name;
+  std::optional<std::string> old;
 };
 
 // The names a backup's database and its files go by.

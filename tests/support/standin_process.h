@@ -6,6 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/temp_files.h"
+
 namespace dbsetup::testing {
 
 // Runs the SQL Server stand-in (tools/sqlserver_standin) as a child process
@@ -26,10 +28,10 @@ class StandinServer {
   StandinServer(const StandinServer&) = delete;
   StandinServer& operator=(const StandinServer&) = delete;
 
-  int port() const;
-  std::string address() const;  // "127.0.0.1,PORT"
-  std::string dir() const;
-  std::string files_root() const;  // dir() + "/disk"
+  int port() const { return port_; }
+  std::string address() const { return "127.0.0.1," + std::to_string(port_); }
+  std::string dir() const { return dir_.path(); }
+  std::string files_root() const { return dir() + "/disk"; }
 
   // The request log, one object per line, in order.
   std::vector<nlohmann::json> log() const;
@@ -49,7 +51,7 @@ class StandinServer {
                           const std::string& logname, const std::string& version = {});
 
  private:
-  std::string dir_;
+  TempDir dir_;
   int pid_ = -1;
   int port_ = 0;
 };

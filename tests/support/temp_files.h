@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -20,11 +21,8 @@ namespace dbsetup::testing {
 // the object goes.
 class TempDir {
  public:
-  TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/db_setup_test.XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+  TempDir() : path_(std::filesystem::temp_directory_path() / "db_setup_test.XXXXXX") {
+    if (::mkdtemp(path_.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   }
   ~TempDir() {
     std::error_code ec;
@@ -50,23 +48,6 @@ class TempDir {
   std::string path_;
 };
 
-// Makes the process's current directory `dir` until the object goes.
-class ScopedChdir {
- public:
-  explicit ScopedChdir(const std::string& dir) : old_(std::filesystem::current_path()) {
-    std::filesystem::current_path(dir);
-  }
-  ~ScopedChdir() {
-    std::error_code ec;
-    std::filesystem::current_path(old_, ec);
-  }
-  ScopedChdir(const ScopedChdir&) = delete;
-  ScopedChdir& operator=(const ScopedChdir&) = delete;
-
- private:
-  std::filesystem::path old_;
-};
-
 // UTF-8 text as the bytes of a UTF-16LE file with its byte-order mark, the
 // way the registry editor exports.
 inline std::string utf16le_file(std::string_view utf8) {
@@ -78,27 +59,24 @@ inline std::string utf16le_file(std::string_view utf8) {
   return out;
 }
 
+// Bytes as a registry file writes binary data: "01,ab,ff".
+inline std::string hex_bytes(std::string_view bytes) {
+  std::string out;
+  char buf[8];
+  for (unsigned char byte : bytes) {
+    std::snprintf(buf, sizeof buf, "%02x,", byte);
+    out += buf;
+  }
+  if (!out.empty()) out.pop_back();
+  return out;
+}
+
 // The hex(7) data of a multi-string in a version 5 registry file: the texts
 // as UTF-16LE, each ending in a NUL, and one more NUL at the end.
 inline std::string reg_multi_sz(std::initializer_list<std::string_view> texts) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out = "hex(7):";
-  auto put = [&](unsigned byte) {
-    if (out.back() != ':') out += ',';
-    out += digits[byte >> 4];
-    out += digits[byte & 0xF];
-  };
-  for (std::string_view text : texts) {
-    for (char16_t unit : utf8_to_utf16(text)) {
-      put(unit & 0xFF);
-      put(unit >> 8);
-    }
-    put(0);
-    put(0);
-  }
-  put(0);
-  put(0);
-  return out;
+  std::string bytes;
+  for (std::string_view text : texts) bytes += utf16le_file(text).substr(2) + std::string(2, '\0');
+  return "hex(7):" + hex_bytes(bytes + std::string(2, '\0'));
 }
 
 }  // namespace dbsetup::testing
