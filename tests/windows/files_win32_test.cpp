@@ -16,8 +16,6 @@ namespace dbsetup {
 namespace {
 
 using testing::make_folders;
-using testing::narrow;
-using testing::widen;
 using testing::write_file;
 
 class FilesWin32Test : public ::testing::Test {
