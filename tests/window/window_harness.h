@@ -64,30 +64,25 @@ inline ::testing::Environment* const kQtEnvironment =
 struct ShownBox {
   std::string title;
   std::string text;
-  MsgIcon icon;
   MsgButtons buttons;
-  int default_button;
 };
 
 // A window on fakes: the settings, sqlca on the fake client, and message
-// boxes recorded and answered with their default button unless `answer`
-// says otherwise.
+// boxes recorded and answered with their default button.
 struct WindowHarness {
   FakePlatform fake;
   Settings gs;
   Transaction sqlca;
   std::unique_ptr<w_createdb> window;
   std::vector<ShownBox> boxes;
-  std::function<int(const ShownBox&)> answer;
 
   // sqlca on the fake client unless another is given.
   explicit WindowHarness(std::unique_ptr<DbClient> client = nullptr)
       : sqlca(client ? std::move(client) : fake.platform.make_db_client()) {
     window = std::make_unique<w_createdb>(gs, sqlca, fake.platform);
     window->ui().message_box_hook = [this](const std::string& title, const std::string& text,
-                                           MsgIcon icon, MsgButtons buttons, int def) {
-      boxes.push_back({title, text, icon, buttons, def});
-      if (answer) return answer(boxes.back());
+                                           MsgIcon, MsgButtons buttons, int def) {
+      boxes.push_back({title, text, buttons});
       return buttons == MsgButtons::YesNo ? def : 1;
     };
   }
