@@ -189,11 +189,8 @@ TEST(WindowLayout, ButtonsFrameAndStoredPage) {
   // Fixed size, title bar and system menu, no minimise or maximise box.
   EXPECT_EQ(h.window->minimumSize(), h.window->maximumSize());
   EXPECT_EQ(h.window->size(), QSize(kClientWidth, kClientHeight));
-  Qt::WindowFlags f = h.window->windowFlags();
-  EXPECT_TRUE(f & Qt::WindowTitleHint);
-  EXPECT_TRUE(f & Qt::WindowSystemMenuHint);
-  EXPECT_FALSE(f & Qt::WindowMinimizeButtonHint);
-  EXPECT_FALSE(f & Qt::WindowMaximizeButtonHint);
+  const Qt::WindowFlags frame = Qt::WindowTitleHint | Qt::WindowSystemMenuHint;
+  EXPECT_EQ(h.window->windowFlags() & (frame | Qt::WindowMinMaxButtonsHint), frame);
 
   // Centred on the screen when it shows.
   h.window->show();
@@ -220,15 +217,17 @@ TEST(WindowLayout, EarlierCreatedControlsLieInFront) {
     const QObjectList& siblings = wa->parentWidget()->children();
     return siblings.indexOf(wa) > siblings.indexOf(wb);  // later child = painted on top
   };
-  for (auto [front, back] : {std::pair{"st_title1", "st_12"},
-                             {"p_2", "st_12"},
-                             {"st_status", "tab_1"},
-                             {"st_title2", "st_title1"},
-                             {"st_message", "gb_2"},
-                             {"sle_dbname", "st_dbname"},
-                             {"gb_21", "sle_mss2000data_setuppath"},
-                             {"p_21", "st_22"}})
-    EXPECT_TRUE(in_front(front, back)) << front << " " << back;
+  // In pairs: the control in front, the control behind it.
+  const char* const overlaps[] = {"st_title1",  "st_12",
+                                  "p_2",        "st_12",
+                                  "st_status",  "tab_1",
+                                  "st_title2",  "st_title1",
+                                  "st_message", "gb_2",
+                                  "sle_dbname", "st_dbname",
+                                  "gb_21",      "sle_mss2000data_setuppath",
+                                  "p_21",       "st_22"};
+  for (std::size_t i = 0; i < std::size(overlaps); i += 2)
+    EXPECT_TRUE(in_front(overlaps[i], overlaps[i + 1])) << overlaps[i];
 
   // What lies in front of a field must not catch the mouse meant for it.
   h.window->show();
