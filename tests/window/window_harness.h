@@ -14,7 +14,7 @@
 
 #include "app/settings.h"
 #include "app/transaction.h"
-#include "support/fake_platform.h"
+#include "support/fake_machine.h"
 #include "window/qt_window_ui.h"
 #include "window/w_createdb.h"
 
@@ -64,30 +64,25 @@ inline ::testing::Environment* const kQtEnvironment =
 struct ShownBox {
   std::string title;
   std::string text;
-  MsgIcon icon;
   MsgButtons buttons;
-  int default_button;
 };
 
 // A window on fakes: the settings, sqlca on the fake client, and message
-// boxes recorded and answered with their default button unless `answer`
-// says otherwise.
+// boxes recorded and answered with their default button.
 struct WindowHarness {
   FakePlatform fake;
   Settings gs;
   Transaction sqlca;
   std::unique_ptr<w_createdb> window;
   std::vector<ShownBox> boxes;
-  std::function<int(const ShownBox&)> answer;
 
   // sqlca on the fake client unless another is given.
   explicit WindowHarness(std::unique_ptr<DbClient> client = nullptr)
       : sqlca(client ? std::move(client) : fake.platform.make_db_client()) {
     window = std::make_unique<w_createdb>(gs, sqlca, fake.platform);
     window->ui().message_box_hook = [this](const std::string& title, const std::string& text,
-                                           MsgIcon icon, MsgButtons buttons, int def) {
-      boxes.push_back({title, text, icon, buttons, def});
-      if (answer) return answer(boxes.back());
+                                           MsgIcon, MsgButtons buttons, int def) {
+      boxes.push_back({title, text, buttons});
       return buttons == MsgButtons::YesNo ? def : 1;
     };
   }
@@ -100,37 +95,14 @@ struct WindowHarness {
   }
   std::string text(const char* name) { return window->ui().text(name); }
 
-  // A SQL Server 2000 machine: the default instance and SHOP, dbinstall.ini
-  // in the current directory.
-  void install_mss2000(const std::string& dbname = "shopdb") {
-    const std::string root = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft";
-    fake.registry.set_multi(root + "\\Microsoft SQL Server", "InstalledInstances",
-                            {"MSSQLSERVER", "SHOP"});
-    fake.registry.set_string(root + "\\MSSQLSERVER\\Setup", "SQLDataRoot", "D:\\MSSQL");
-    fake.registry.set_string(root + "\\MSSQLSERVER\\MSSQLServer", "DefaultDomain", "WORKGROUP");
-    fake.registry.set_string(root + "\\Microsoft SQL Server\\SHOP\\Setup", "SQLDataRoot",
-                             "E:\\MSSQL$SHOP");
-    fake.registry.set_string(root + "\\Microsoft SQL Server\\SHOP\\MSSQLServer", "DefaultDomain",
-                             "WORKGROUP");
-    fake.files.cwd = "C:\\setup";
-    fake.files.existing.insert("C:\\setup\\dbinstall.ini");
-    fake.profile.set("C:\\setup\\dbinstall.ini", "database", "databasename", dbname);
-    fake.profile.set("C:\\setup\\dbinstall.ini", "database", "dataname", "shop_data");
-    fake.profile.set("C:\\setup\\dbinstall.ini", "database", "logname", "shop_log");
-  }
-
-  // A SQL Server 7.0 machine.
-  void install_mss7() {
-    fake.registry.set_string("HKEY_LOCAL_MACHINE\\Software\\Microsoft\\MSSQLServer\\Setup",
-                             "SQLDataRoot", "C:\\MSSQL7");
-    fake.registry.set_string("HKEY_LOCAL_MACHINE\\Software\\Microsoft\\MSSQLServer\\MSSQLServer",
-                             "DefaultDomain", "WORKGROUP");
-    fake.files.cwd = "C:\\setup";
+  // Opens the window of `edition` on a machine that has it.
+  void open(const std::string& edition) {
+    fake_machine(fake, edition);
+    ASSERT_TRUE(window->open(edition));
+    ASSERT_TRUE(boxes.empty()) << boxes.front().text;
   }
 };
 
-// Waits for a modal widget of type T (a dialog the code under test opened)
-// and acts on it; gives up, closing whatever is modal, after `timeout_ms`.
 // Counts the paint events a widget receives.
 class PaintCounter : public QObject {
  public:
@@ -144,6 +116,8 @@ class PaintCounter : public QObject {
   }
 };
 
+// Waits for a modal widget of type T (a dialog the code under test opened)
+// and acts on it; gives up, closing whatever is modal, after `timeout_ms`.
 template <class T>
 void when_modal(std::function<void(T*)> act, int timeout_ms = 10000) {
   auto* timer = new QTimer;

@@ -15,16 +15,6 @@
 
 namespace dbsetup::testing {
 
-inline std::wstring widen(std::string_view utf8) {
-  std::u16string units = utf8_to_utf16(utf8);
-  return std::wstring(units.begin(), units.end());
-}
-
-inline std::string narrow(std::wstring_view wide) {
-  return utf16_to_utf8(
-      std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size()));
-}
-
 // Runs `command_line` (UTF-8) and returns its exit status; -1 when it could
 // not be started, -2 when it did not end within `timeout_ms` (it is then
 // terminated).

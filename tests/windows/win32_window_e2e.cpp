@@ -1,14 +1,9 @@
-// The Win32 window end to end, on the real platform: the registry, the
-// current folder's dbinstall.ini and the ODBC driver manager. The Linux test
-// tests/windows/wine_cli_test.cpp prepares the Wine registry and the SQL
-// Server stand-in, runs this case under Wine and checks the server's state;
-// this side presses Enter, watches the window while the install runs and
-// prints what the operator saw:
-//   STATUS: <status line>   BOX: <text of each message box>
-//   TICKS: <ticks of a 20 ms timer during the install> in <their span, ms>
-//   GAP: <longest pause between two ticks, in ms> at <the status line then>
-//   PROGRESS: <the restore progress bar's values, as seen>
-// Skipped unless DB_SETUP_E2E_SERVER is set.
+// The Win32 window end to end on the real platform, run under Wine by
+// wine_cli_test.cpp (which prepares the machine and checks the server) when
+// DB_SETUP_E2E_SERVER is set. It presses Enter and prints what the operator
+// saw: STATUS: <status line>, BOX: <each message box>, TICKS: <ticks of a
+// 20 ms timer> in <their span, ms>, GAP: <longest pause, ms> at <status
+// then>, PROGRESS: <the restore bar's values>.
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 // A Win32 window on fakes for the in-process tests: the settings, sqlca on
 // the fake client, message boxes recorded and answered with their default
-// button unless `answer` says otherwise.
+// button.
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include "app/settings.h"
 #include "app/transaction.h"
 #include "platform/codepage.h"
-#include "support/fake_platform.h"
+#include "support/fake_machine.h"
 #include "window/win32/win32_window.h"
 // windows.h (above) first.
 #include <commctrl.h>
@@ -57,29 +57,22 @@ inline void pump() {
   }
 }
 
-struct ShownBox {
-  std::string title;
-  std::string text;
-  MsgButtons buttons;
-  int default_button;
-};
-
 struct WindowHarness {
   FakePlatform fake;
   Settings gs;
   Transaction sqlca{fake.platform.make_db_client()};
   std::unique_ptr<Win32Window> window;
-  std::vector<ShownBox> boxes;
-  std::function<int(const ShownBox&)> answer;
+  std::vector<std::string> boxes;  // their texts
+  std::function<void()> on_box;    // runs inside each box
   int closed = 0;
 
   WindowHarness() {
     window = std::make_unique<Win32Window>(gs, sqlca, fake.platform);
     window->on_closed = [this] { ++closed; };
-    window->message_box_hook = [this](const std::string& title, const std::string& text, MsgIcon,
+    window->message_box_hook = [this](const std::string&, const std::string& text, MsgIcon,
                                       MsgButtons buttons, int def) {
-      boxes.push_back({title, text, buttons, def});
-      if (answer) return answer(boxes.back());
+      boxes.push_back(text);
+      if (on_box) on_box();
       return buttons == MsgButtons::YesNo ? def : 1;
     };
   }
@@ -90,30 +83,11 @@ struct WindowHarness {
     return w;
   }
 
-  // Opens the window of `edition` on a machine that has that edition: SQL
-  // Server 2000 with the default instance and SHOP and dbinstall.ini, or
-  // SQL Server 7.0.
+  // Opens the window of `edition` on a machine that has it.
   void open(const std::string& edition) {
-    const std::string root = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft";
-    if (edition == "mss7") {
-      fake.registry.set_string(root + "\\MSSQLServer\\Setup", "SQLDataRoot", "C:\\MSSQL7");
-      fake.registry.set_string(root + "\\MSSQLServer\\MSSQLServer", "DefaultDomain", "WORKGROUP");
-    } else {
-      fake.registry.set_multi(root + "\\Microsoft SQL Server", "InstalledInstances",
-                              {"MSSQLSERVER", "SHOP"});
-      fake.registry.set_string(root + "\\MSSQLSERVER\\Setup", "SQLDataRoot", "D:\\MSSQL");
-      fake.registry.set_string(root + "\\MSSQLSERVER\\MSSQLServer", "DefaultDomain", "WORKGROUP");
-      fake.registry.set_string(root + "\\Microsoft SQL Server\\SHOP\\Setup", "SQLDataRoot",
-                               "E:\\MSSQL$SHOP");
-      fake.registry.set_string(root + "\\Microsoft SQL Server\\SHOP\\MSSQLServer", "DefaultDomain",
-                               "WORKGROUP");
-      fake.files.existing.insert("C:\\setup\\dbinstall.ini");
-      fake.profile.set("C:\\setup\\dbinstall.ini", "database", "databasename", "shopdb");
-      fake.profile.set("C:\\setup\\dbinstall.ini", "database", "dataname", "shop_data");
-      fake.profile.set("C:\\setup\\dbinstall.ini", "database", "logname", "shop_log");
-    }
+    fake_machine(fake, edition);
     ASSERT_TRUE(window->open(edition));
-    ASSERT_TRUE(boxes.empty()) << boxes.front().text;
+    ASSERT_TRUE(boxes.empty()) << boxes.front();
     window->show();
     pump();
   }
@@ -126,12 +100,6 @@ struct WindowHarness {
       DispatchMessageW(&msg);
     }
     pump();
-  }
-
-  int logons() const {
-    int n = 0;
-    for (const auto& call : fake.script->calls) n += call.kind == DbCall::Connect;
-    return n;
   }
 };
 

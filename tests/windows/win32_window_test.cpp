@@ -1,17 +1,10 @@
-// The Win32 window in-process, on fakes: every control against the layout
-// tables, the keyboard, the pages of each edition, the instance list's
-// notification and a real message box answered by a hook. Under Wine it runs
-// headless (the prefix's null graphics driver).
+// The Win32 window in-process, on fakes; under Wine headless (the prefix's
+// null graphics driver). What the opening shows is checked on the Qt window.
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <memory>
 
-#include "app/settings.h"
-#include "app/transaction.h"
-#include "platform/codepage.h"
-#include "support/fake_platform.h"
 #include "win32_window_harness.h"
 #include "window/opening.h"
 
@@ -120,7 +113,6 @@ TEST(Win32Window, EveryControlAsTheLayoutDescribesIt) {
             << dropped.bottom - dropped.top;
       }
 
-      // State.
       EXPECT_EQ((style & ES_PASSWORD) != 0 && c.kind == Kind::Edit,
                 (c.flags & layout::kMasked) != 0);
       if (c.kind == Kind::Edit) {
@@ -145,33 +137,17 @@ TEST(Win32Window, EveryControlAsTheLayoutDescribesIt) {
   EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
 }
 
-struct EditionCase {
-  const char* edition;
-  const char* page;
-  const char* hidden;
-  const char* caption;
-  std::vector<std::string> tab_walk;
-};
-
+// The order itself is checked on the Qt window; here that the Tab key keeps
+// to the layout's: the page's enabled controls, the command buttons, the tab
+// control.
 TEST(Win32Window, EachEditionShowsOnlyItsPageAndTabsInItsOrder) {
-  const EditionCase cases[] = {
-      {"mss2000",
-       "tabpage_mss2000",
-       "tabpage_mss7",
-       "MSS2000",
-       {"ddplb_mss2000_instances", "sle_mss2000data_defaultpath", "sle_mss2000data_setuppath",
-        "pb_mss2000data_setuppath", "sle_mss2000data_backupfile", "pb_mss2000data_backupfile",
-        "sle_mss2000_servername", "sle_mss2000_userid", "sle_mss2000_password", "cb_dbsetup",
-        "cb_exit", "tab_1", "ddplb_mss2000_instances"}},
-      {"mss7",
-       "tabpage_mss7",
-       "tabpage_mss2000",
-       "MSS7.0",
-       {"sle_mss7data_setuppath", "sle_dbname", "pb_mss7data_setuppath", "sle_mss7data_backupfile",
-        "pb_mss7data_backupfile", "sle_mss7_servername", "sle_mss7_userid", "sle_mss7_password",
-        "cb_dbsetup", "cb_exit", "tab_1", "sle_mss7data_setuppath"}},
+  struct Case {
+    const char *edition, *page, *hidden, *caption;
+    layout::Parent parent;
   };
-  for (const EditionCase& e : cases) {
+  for (const Case& e :
+       {Case{"mss2000", "tabpage_mss2000", "tabpage_mss7", "MSS2000", layout::Parent::PageMss2000},
+        Case{"mss7", "tabpage_mss7", "tabpage_mss2000", "MSS7.0", layout::Parent::PageMss7}}) {
     SCOPED_TRACE(e.edition);
     WindowHarness h;
     // The stored state, before opening: only the SQL Server 2000 page.
@@ -180,19 +156,19 @@ TEST(Win32Window, EachEditionShowsOnlyItsPageAndTabsInItsOrder) {
     EXPECT_EQ(tab_captions(h.control("tab_1")), std::vector<std::string>{e.caption});
     EXPECT_TRUE(GetWindowLongW(h.control(e.page), GWL_STYLE) & WS_VISIBLE);
     EXPECT_FALSE(GetWindowLongW(h.control(e.hidden), GWL_STYLE) & WS_VISIBLE);
-    const std::string title = narrow(window_text(h.window->hwnd()));
-    EXPECT_EQ(title, std::string(e.edition) == "mss7"
-                         ? display_name() + "(Microsoft SQL Server 7.0)"
-                         : display_name());
-    EXPECT_EQ(h.window->text("sle_mss2000_servername"), "127.0.0.1");
+    EXPECT_EQ(narrow(window_text(h.window->hwnd())).rfind(display_name(), 0), 0u);
 
-    SetFocus(h.control(e.tab_walk.front().c_str()));
+    std::vector<std::string> want;
+    for (const Control* c : layout::tab_sequence(e.parent))
+      if (!(c->flags & layout::kDisabled)) want.push_back(c->name);
+    want.insert(want.end(), {"cb_dbsetup", "cb_exit", "tab_1", want.front()});
+    SetFocus(h.control(want.front().c_str()));
     std::vector<std::string> seen;
-    for (size_t i = 0; i < e.tab_walk.size(); ++i) {
+    for (size_t i = 0; i < want.size(); ++i) {
       seen.push_back(h.window->name_of(GetFocus()));
       h.key(GetFocus(), VK_TAB);
     }
-    EXPECT_EQ(seen, e.tab_walk);
+    EXPECT_EQ(seen, want);
   }
 }
 
@@ -200,7 +176,7 @@ TEST(Win32Window, EnterInstallsFromAnyControlAndEscCloses) {
   WindowHarness h;
   h.open("mss2000");
   h.fake.on("CONNECT", DbResult::failure(18456, "Login failed for user 'sa'."));
-  int presses = 0;
+  int presses = 0;  // each runs the procedure from its first stage
   for (const char* name : {"sle_mss2000_servername", "tab_1", "pb_mss2000data_backupfile",
                            "ddplb_mss2000_instances", "cb_exit"}) {
     SCOPED_TRACE(name);
@@ -208,8 +184,7 @@ TEST(Win32Window, EnterInstallsFromAnyControlAndEscCloses) {
     SetFocus(w);
     h.key(GetFocus(), VK_RETURN);
     ++presses;
-    EXPECT_EQ(h.logons(), presses);  // each press runs the procedure from its first stage
-    EXPECT_EQ(h.window->text("st_status"), "连接数据库失败!");
+    EXPECT_EQ(testing::logons(h.fake), presses);
     EXPECT_FALSE(h.window->closed());
     EXPECT_FALSE(h.window->busy());
   }
@@ -218,20 +193,18 @@ TEST(Win32Window, EnterInstallsFromAnyControlAndEscCloses) {
   // last message box.
   h.fake.script->rules.clear();
   h.fake.backup_holds("shop_data", "shop_log");
-  h.answer = [&](const testing::ShownBox&) {
+  h.on_box = [&] {
     SendMessageW(h.window->hwnd(), WM_CLOSE, 0, 0);
     EXPECT_FALSE(h.window->closed());
-    return 1;
   };
   h.key(h.control("sle_mss2000_userid"), VK_RETURN);
-  EXPECT_EQ(h.boxes.back().text, "数据库安装成功!");
-  EXPECT_EQ(h.window->text("st_status"), "数据库安装成功!");
+  EXPECT_EQ(h.boxes.back(), "数据库安装成功!");
 
   // After a successful install the button is greyed and Enter starts nothing.
   EXPECT_FALSE(IsWindowEnabled(h.control("cb_dbsetup")));
-  const int logons = h.logons();
+  const int logons = testing::logons(h.fake);
   h.key(h.control("sle_mss2000_userid"), VK_RETURN);
-  EXPECT_EQ(h.logons(), logons);
+  EXPECT_EQ(testing::logons(h.fake), logons);
 
   h.key(h.control("sle_mss2000_userid"), VK_ESCAPE);
   EXPECT_TRUE(h.window->closed());
@@ -255,7 +228,6 @@ TEST(Win32Window, OnlyTheOperatorsChoiceOfInstanceRaisesTheHandler) {
   h.key(inner, VK_DOWN);  // the operator picks the next entry
   EXPECT_EQ(h.window->instance_text(), "SHOP");
   EXPECT_EQ(h.window->state().is_mss2000_instance, "SHOP");
-  EXPECT_EQ(h.window->text("sle_mss2000data_setuppath"), "E:\\MSSQL$SHOP\\Data");
 }
 
 // A real MessageBoxW: a timer of this thread, which the box's modal loop
