@@ -3,11 +3,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "support/fake_platform.h"
+#include "support/fake_machine.h"
 
 namespace dbsetup::cli {
 namespace {
 
+using testing::fake_machine;
 using testing::FakePlatform;
 
 TEST(CliOptions, RejectsWhatCannotBeUsed) {
@@ -44,20 +45,7 @@ struct CliRun : ::testing::Test {
   Console console;
 
   void SetUp() override {
-    const std::string base = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\";
-    fake.registry.set_multi(base + "Microsoft SQL Server", "InstalledInstances",
-                            {"MSSQLSERVER", "SHOP"});
-    fake.registry.set_string(base + "MSSQLSERVER\\Setup", "SQLDataRoot", "D:\\MSSQL");
-    fake.registry.set_string(base + "MSSQLSERVER\\MSSQLServer", "DefaultDomain", "WG");
-    fake.registry.set_string(base + "Microsoft SQL Server\\SHOP\\Setup", "SQLDataRoot",
-                             "E:\\MSSQL$SHOP");
-    fake.registry.set_string(base + "Microsoft SQL Server\\SHOP\\MSSQLServer", "DefaultDomain",
-                             "WG");
-    fake.files.cwd = "C:\\setup";
-    fake.files.existing.insert("C:\\setup\\dbinstall.ini");
-    fake.profile.set("C:\\setup\\dbinstall.ini", "database", "databasename", "shop");
-    fake.profile.set("C:\\setup\\dbinstall.ini", "database", "dataname", "shop_data");
-    fake.profile.set("C:\\setup\\dbinstall.ini", "database", "logname", "shop_log");
+    fake_machine(fake, "mss2000", "shop");
     fake.backup_holds("shop_data", "shop_log");
     console.out = [this](const std::string& s) { out.push_back(s); };
     console.err = [this](const std::string& s) { err.push_back(s); };
