@@ -1,6 +1,6 @@
 // The stand-in's network face: TLS as TDS 7.x negotiates it, and named
-// instances found through the SQL Server Browser. FreeTDS's tsql checks it
-// from outside; the installer's ODBC client logs on through it.
+// instances found through the SQL Server Browser, checked from outside with
+// FreeTDS's tsql. (The installer's client in both: tests/e2e_install.)
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -17,7 +17,6 @@
 #include <string>
 
 #include "browser.h"
-#include "platform/db_client.h"
 #include "support/standin_process.h"
 #include "tds.h"
 
@@ -26,7 +25,6 @@ namespace {
 using dbsetup::testing::StandinInstances;
 using dbsetup::testing::StandinServer;
 using ::testing::HasSubstr;
-using ::testing::Not;
 using namespace standin;
 
 // tsql with a FreeTDS configuration of its own: `encryption` is FreeTDS's
@@ -48,16 +46,6 @@ std::string run_tsql(const StandinServer& srv, const std::string& server,
 
 std::string on_port(const StandinServer& srv) {
   return "-H 127.0.0.1 -p " + std::to_string(srv.port());
-}
-
-dbsetup::DbLogon logon_to(const std::string& server) {
-  dbsetup::DbLogon logon;
-  logon.driver_name = "MSS Microsoft SQL Server";
-  logon.server = server;
-  logon.database = "master";
-  logon.login = "sa";
-  logon.password = "SECRET";
-  return logon;
 }
 
 // The log entry of the given type, or null.
@@ -130,20 +118,6 @@ TEST(StandinEncryption, TsqlLogsOnAsTheSettingsAgree) {
   }
 }
 
-TEST(StandinEncryption, InstallersClientWorksInAnEncryptedSession) {
-  StandinServer srv({"--force-encryption", "--database", "shop"});
-  auto client = dbsetup::make_odbc_client();
-  ASSERT_EQ(client->connect(logon_to(srv.address())).code, 0);
-  dbsetup::DbTable table;
-  ASSERT_EQ(client->query_rows("SELECT name FROM sysdatabases WHERE name = 'shop'", table).code, 0);
-  EXPECT_EQ(table.rows, (std::vector<std::vector<std::string>>{{"shop"}}));
-  EXPECT_EQ(client->execute("CREATE DATABASE [sales]").code, 0);
-  client->disconnect();
-  ASSERT_EQ(srv.logons().size(), 1u);
-  EXPECT_EQ(srv.logons()[0]["encrypted"], true);
-  EXPECT_EQ(entry(srv, "tls")["login_only"], false);
-}
-
 TEST(StandinBrowser, AnswersAnInstanceQueryAndTheListing) {
   const std::vector<BrowserInstance> two = {{"MSSQLSERVER", 1433}, {"SHOP", 50123}};
   auto text = [&](const Bytes& request) {
@@ -201,17 +175,6 @@ TEST(StandinBrowser, NamedInstanceIsReachedThroughTheBrowser) {
   EXPECT_THAT(out, HasSubstr("(1 row affected)"));
   ASSERT_EQ(machine.named().logons().size(), 1u) << out;
   EXPECT_EQ(machine.named().logons()[0]["encrypted"], true);
-
-  // So does the installer's client, given the name as an operator types it.
-  auto client = dbsetup::make_odbc_client();
-  dbsetup::DbResult r = client->connect(logon_to(machine.named_address()));
-  ASSERT_EQ(r.code, 0) << r.text;
-  EXPECT_EQ(client->execute("CREATE DATABASE [shop]").code, 0);
-  client->disconnect();
-  EXPECT_EQ(machine.named().logons().size(), 2u);
-  EXPECT_TRUE(machine.default_instance().logons().empty());
-  EXPECT_THAT(machine.named().statements(),
-              ::testing::Contains(HasSubstr("CREATE DATABASE [shop]")));
 }
 
 TEST(StandinBrowser, SecondBrowserOnTheMachineIsRefused) {
