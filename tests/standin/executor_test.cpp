@@ -178,13 +178,12 @@ TEST_F(ExecutorTest, LoginChecksNamePasswordAndDatabase) {
   auto bad = executor_->login("sa", "secret", "master");
   EXPECT_FALSE(bad.ok);
   ASSERT_EQ(bad.messages.size(), 1u);
-  EXPECT_EQ(bad.messages[0].number, 18456);
-  EXPECT_EQ(bad.messages[0].cls, 14);
-  EXPECT_EQ(bad.messages[0].text, "Login failed for user 'sa'.");
+  EXPECT_EQ(std::tie(bad.messages[0].number, bad.messages[0].cls, bad.messages[0].text),
+            std::make_tuple(18456, uint8_t{14}, std::string("Login failed for user 'sa'.")));
   auto nodb = executor_->login("sa", "SECRET", "gone");
   ASSERT_EQ(nodb.messages.size(), 2u);
-  EXPECT_EQ(nodb.messages[0].number, 4060);
-  EXPECT_EQ(nodb.messages[1].number, 18456);
+  EXPECT_EQ(std::tie(nodb.messages[0].number, nodb.messages[1].number),
+            std::make_tuple(4060, 18456));
 }
 
 TEST_F(ExecutorTest, ExistenceQueryFollowsTheCollation) {
@@ -353,28 +352,15 @@ TEST_F(ExecutorTest, RestoreReportsProgressAndMovesTheFiles) {
       {"RESTORE FILELISTONLY FROM DISK = N'/none.bak'", {3201, 3013}},
       {restore_sql("fresh", bak, windows_dir()), {3110, 3013}, "", "joe"},
   });
-  EXPECT_EQ(run(restore_sql("tavox", "", windows_dir())).text(3013),
-            "RESTORE DATABASE is terminating abnormally.");
 
   fs::create_directories(root_ + "/data/moved");
   auto ok = run(restore_sql("tavox", bak, windows_dir() + "moved\\"));
   EXPECT_TRUE(ok.errors().empty());
   std::vector<int> expected(10, 3211);
   expected.insert(expected.end(), {4035, 4035, 3014});
+  // (Their texts, and each one reaching the client while the restore runs:
+  // tests/platform, OdbcClient.RestoreReportsProgress...)
   EXPECT_EQ(ok.numbers(), expected);
-  // Each progress message is closed by its own DONE (more to come) and sent at once.
-  int progress = 0;
-  for (size_t i = 0; i < ok.events.size(); ++i) {
-    const auto& e = ok.events[i];
-    if (e.kind != Event::Message || e.message.number != 3211) continue;
-    ++progress;
-    EXPECT_EQ(e.message.text, std::to_string(progress * 10) + " percent processed.");
-    EXPECT_EQ(e.message.cls, 0);  // severity 10 reaches clients as 0
-    ASSERT_LT(i + 2, ok.events.size());
-    EXPECT_EQ(ok.events[i + 1].kind, Event::Done);
-    EXPECT_EQ(ok.events[i + 1].status, kDoneMore);
-    EXPECT_EQ(ok.events[i + 2].kind, Event::Flush);
-  }
   EXPECT_EQ(ok.text(4035).rfind(
                 "Processed 328 pages for database 'tavox', file 'tavox_data' on file 1.", 0),
             0u);
@@ -382,21 +368,13 @@ TEST_F(ExecutorTest, RestoreReportsProgressAndMovesTheFiles) {
   EXPECT_EQ(ok.last().kind, Event::Done);
   EXPECT_EQ(ok.last().status, kDoneFinal);
 
-  Database* db = state_->find_database("tavox");
-  ASSERT_NE(db, nullptr);
-  EXPECT_EQ(db->status, "ONLINE");
-  ASSERT_EQ(db->files.size(), 2u);
-  EXPECT_EQ(db->files[0].physical, windows_dir() + "moved\\tavox_Data.MDF");
-  EXPECT_EQ(db->files[1].logical, "tavox_log");
+  // (The restored database's files as the state records them: tests/e2e_install.)
   EXPECT_TRUE(fs::exists(root_ + "/data/moved/tavox_Log.LDF"));
   EXPECT_FALSE(fs::exists(root_ + "/data/tavox_Data.MDF"));  // gone with the old database
 
   auto list = run("RESTORE FILELISTONLY FROM DISK = N'" + bak + "'");
   ASSERT_EQ(list.rows().size(), 2u);
-  EXPECT_EQ(list.rows()[0][0], Cell{std::string("tavox_data")});
-  EXPECT_EQ(list.rows()[0][2], Cell{std::string("D")});
-  EXPECT_EQ(list.rows()[1][2], Cell{std::string("L")});
-  EXPECT_EQ(list.rows()[1][3], Cell{});
+  EXPECT_EQ(list.rows()[1][3], Cell{});  // the log is in no file group
 
   state_->marked_in_use.insert("tavox");
   play({{restore_sql("tavox", bak, windows_dir() + "moved\\"), {3101, 3013}}});
