@@ -1,6 +1,6 @@
 // The stand-in's network face: TLS as TDS 7.x negotiates it, and named
-// instances found through the SQL Server Browser, checked from outside with
-// FreeTDS's tsql. (The installer's client in both: tests/e2e_install.)
+// instances found through the SQL Server Browser. (The installer's client
+// in both: tests/e2e_install.)
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -83,7 +83,7 @@ TEST(StandinEncryption, TsqlLogsOnAsTheSettingsAgree) {
     std::string client;
     bool logs_on, login_encrypted, session_encrypted;
   } cases[] = {
-      // (FreeTDS's "request", the installer's setting, on each kind of server: tests/e2e_install.)
+      // (The installer's "request" on each kind of server: tests/e2e_install.)
       {{"--force-encryption"}, "require", true, true, true},
       {{"--force-encryption"}, "off", false, false, false},
       {{"--no-encryption"}, "request", true, false, false},
