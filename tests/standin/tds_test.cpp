@@ -121,24 +121,19 @@ TEST(TdsLogin, LoginAckCarriesTheVersionAsEachServerGenerationDid) {
 TEST(TdsRequests, BatchAndRpcRoundTripInOldAndNewFormats) {
   for (uint32_t v : {kTds71, kTds74}) {
     EXPECT_EQ(parse_sql_batch(build_sql_batch("Drop DATABASE 数据", v), v), "Drop DATABASE 数据");
-    std::string long_text(5000, 'x');  // longer than 4000 characters: sent as PLP
-    Bytes rpc = build_rpc("", 10,
-                          {{"", "SELECT name FROM sysdatabases WHERE LOWER ( name ) = @P1"},
-                           {"", "@P1 nvarchar(4)"},
-                           {"@P1", "tavox"},
-                           {"@P2", std::nullopt},
-                           {"@P3", long_text}},
-                          v);
-    RpcRequest r = parse_rpc(rpc, v);
-    EXPECT_EQ(r.proc_name, "sp_executesql");
-    EXPECT_EQ(r.proc_id, 10);
-    ASSERT_EQ(r.params.size(), 5u);
-    EXPECT_EQ(r.params[0].value, "SELECT name FROM sysdatabases WHERE LOWER ( name ) = @P1");
-    EXPECT_EQ(r.params[2].name, "@P1");
-    EXPECT_EQ(r.params[2].type, "nvarchar");
-    EXPECT_EQ(r.params[2].value, "tavox");
-    EXPECT_FALSE(r.params[3].value.has_value());
-    EXPECT_EQ(r.params[4].value, long_text);
+    const std::vector<std::pair<std::string, std::optional<std::string>>> params = {
+        {"", "SELECT name FROM sysdatabases WHERE LOWER ( name ) = @P1"},
+        {"", "@P1 nvarchar(4)"},
+        {"@P1", "tavox"},
+        {"@P2", std::nullopt},
+        {"@P3", std::string(5000, 'x')}};  // longer than 4000 characters: sent as PLP
+    RpcRequest r = parse_rpc(build_rpc("", 10, params, v), v);
+    EXPECT_EQ(std::pair(r.proc_name, r.proc_id),
+              std::pair(std::string("sp_executesql"), uint16_t{10}));
+    std::vector<std::pair<std::string, std::optional<std::string>>> back;
+    for (const RpcParam& p : r.params) back.emplace_back(p.name, p.value);
+    EXPECT_EQ(back, params);
+    EXPECT_EQ(r.params.at(2).type, "nvarchar");
   }
   RpcRequest named = parse_rpc(build_rpc("sp_droplogin", 0, {{"@loginame", "zq"}}, kTds74), kTds74);
   EXPECT_EQ(named.proc_name, "sp_droplogin");
@@ -150,13 +145,7 @@ TEST(TdsRequests, BatchAndRpcRoundTripInOldAndNewFormats) {
 TEST(TdsTokens, TokenStreamDecodesInBothWidths) {
   for (uint32_t v : {kTds71, kTds74}) {
     TokenWriter w(v);
-    ServerMessage m{3701,
-                    1,
-                    11,
-                    "Cannot drop the database 'x', because it does not exist or you do not have "
-                    "permission.",
-                    "",
-                    70000};
+    ServerMessage m{3701, 1, 11, "Cannot drop the database 'x'.", "", 70000};
     w.message(m, "STANDIN");
     w.message({3211, 1, 10, "10 percent processed.", "", 1}, "STANDIN");
     ResultSet rs;
@@ -172,15 +161,15 @@ TEST(TdsTokens, TokenStreamDecodesInBothWidths) {
     w.done(kTokDoneProc, kDoneError, 0, 0);
 
     auto t = parse_tokens(w.take(), v);
-    ASSERT_EQ(t.size(), 9u);
-    EXPECT_EQ(t[0].token, kTokError);
-    EXPECT_EQ(t[0].message.number, 3701);
-    EXPECT_EQ(t[0].message.cls, 11);
-    EXPECT_EQ(t[0].message.text, m.text);
+    std::vector<uint8_t> tokens;
+    for (const auto& token : t) tokens.push_back(token.token);
+    ASSERT_EQ(tokens, (std::vector<uint8_t>{kTokError, kTokInfo, kTokColMetadata, kTokRow, kTokRow,
+                                            kTokDoneInProc, kTokReturnStatus, kTokReturnValue,
+                                            kTokDoneProc}));
+    EXPECT_EQ(std::tie(t[0].message.number, t[0].message.cls, t[0].message.text),
+              std::tie(m.number, m.cls, m.text));
     // Before TDS 7.2 the line number has 16 bits.
     EXPECT_EQ(t[0].message.line, v >= kTds72 ? 70000 : 70000 & 0xFFFF);
-    EXPECT_EQ(t[1].token, kTokInfo);
-    EXPECT_EQ(t[2].token, kTokColMetadata);
     ASSERT_EQ(t[2].columns.size(), 3u);
     EXPECT_EQ(t[2].columns[1].type, ColType::Numeric);
     EXPECT_EQ(t[3].row, rs.rows[0]);
@@ -191,7 +180,6 @@ TEST(TdsTokens, TokenStreamDecodesInBothWidths) {
     EXPECT_EQ(t[6].return_status, 1);
     EXPECT_EQ(t[7].param_name, "@handle");
     EXPECT_EQ(t[7].return_status, 7);
-    EXPECT_EQ(t[8].token, kTokDoneProc);
   }
 }
 
