@@ -256,8 +256,10 @@ TEST_F(ExecutorTest, DropDatabase) {
   play({{"Drop DATABASE tavox", {3702}}});
   state_->marked_in_use.clear();
 
-  // (A dropped database and its files are gone: tests/e2e_install, over an existing one.)
+  // (That the database is gone: tests/e2e_install, over an existing one.)
   EXPECT_TRUE(run("Drop DATABASE [tavox]").errors().empty());
+  EXPECT_FALSE(fs::exists(root_ + "/data/tavox_Data.MDF"));
+  EXPECT_FALSE(fs::exists(root_ + "/data/tavox_Log.LDF"));
 }
 
 TEST_F(ExecutorTest, LoginProvisioningStatements) {
