@@ -94,6 +94,7 @@ class Odbc {
   }
 
   SQLHSTMT stmt() const { return stmt_; }
+  SQLHDBC dbc() const { return dbc_; }
   std::vector<std::pair<int, std::string>> messages;
 
  private:
@@ -187,8 +188,15 @@ TEST(StandinE2E, IdleServerLeavesByItself) {
   EXPECT_NE(std::system((bin + " --no-such-option 2>/dev/null").c_str()), 0);
 }
 
-// (Backup lists and logon versions of each kind of server: tests/e2e_install.)
-TEST(StandinE2E, WindowsAuthenticationOnlyRefusesSqlLogins) {
+// (Backup lists through the driver on each kind of server: tests/e2e_install.)
+TEST(StandinE2E, TodaysServerReportsItsVersionAndMayRefuseSqlLogins) {
+  StandinServer today({"--profile", "2022"});
+  Odbc c;
+  ASSERT_TRUE(c.connect(today.port(), "sa", "SECRET"));
+  char version[64] = {};
+  SQLGetInfo(c.dbc(), SQL_DBMS_VER, version, sizeof version, nullptr);
+  EXPECT_STREQ(version, "16.00.1000");
+
   StandinServer windows_only({"--profile", "2022", "--windows-auth-only"});
   Odbc refused;
   EXPECT_FALSE(refused.connect(windows_only.port(), "sa", "SECRET"));
