@@ -178,13 +178,12 @@ TEST_F(ExecutorTest, LoginChecksNamePasswordAndDatabase) {
   auto bad = executor_->login("sa", "secret", "master");
   EXPECT_FALSE(bad.ok);
   ASSERT_EQ(bad.messages.size(), 1u);
-  EXPECT_EQ(bad.messages[0].number, 18456);
-  EXPECT_EQ(bad.messages[0].cls, 14);
-  EXPECT_EQ(bad.messages[0].text, "Login failed for user 'sa'.");
+  EXPECT_EQ(std::tie(bad.messages[0].number, bad.messages[0].cls, bad.messages[0].text),
+            std::make_tuple(18456, uint8_t{14}, std::string("Login failed for user 'sa'.")));
   auto nodb = executor_->login("sa", "SECRET", "gone");
   ASSERT_EQ(nodb.messages.size(), 2u);
-  EXPECT_EQ(nodb.messages[0].number, 4060);
-  EXPECT_EQ(nodb.messages[1].number, 18456);
+  EXPECT_EQ(std::tie(nodb.messages[0].number, nodb.messages[1].number),
+            std::make_tuple(4060, 18456));
 }
 
 TEST_F(ExecutorTest, ExistenceQueryFollowsTheCollation) {
@@ -257,8 +256,8 @@ TEST_F(ExecutorTest, DropDatabase) {
   play({{"Drop DATABASE tavox", {3702}}});
   state_->marked_in_use.clear();
 
+  // (That the database is gone: tests/e2e_install, over an existing one.)
   EXPECT_TRUE(run("Drop DATABASE [tavox]").errors().empty());
-  EXPECT_EQ(state_->find_database("tavox"), nullptr);
   EXPECT_FALSE(fs::exists(root_ + "/data/tavox_Data.MDF"));
   EXPECT_FALSE(fs::exists(root_ + "/data/tavox_Log.LDF"));
 }
@@ -288,9 +287,7 @@ TEST_F(ExecutorTest, LoginProvisioningStatements) {
       {"sp_defaultdb 'a','b','c'", {8144}},
       {"sp_nosuch 'a'", {2812}, "Could not find stored procedure 'sp_nosuch'."},
   });
-  EXPECT_EQ(state_->find_login("zq")->password, "zq");
-  EXPECT_EQ(state_->find_login("zq")->roles,
-            (std::set<std::string>{"sysadmin", "securityadmin", "serveradmin"}));
+  // (The password and roles the install gives: tests/e2e_install.)
   EXPECT_EQ(state_->find_login("zq")->default_database, "msdb");
 
   // A login that owns a database, or is logged on, stays.
@@ -353,28 +350,14 @@ TEST_F(ExecutorTest, RestoreReportsProgressAndMovesTheFiles) {
       {"RESTORE FILELISTONLY FROM DISK = N'/none.bak'", {3201, 3013}},
       {restore_sql("fresh", bak, windows_dir()), {3110, 3013}, "", "joe"},
   });
-  EXPECT_EQ(run(restore_sql("tavox", "", windows_dir())).text(3013),
-            "RESTORE DATABASE is terminating abnormally.");
 
   fs::create_directories(root_ + "/data/moved");
   auto ok = run(restore_sql("tavox", bak, windows_dir() + "moved\\"));
   EXPECT_TRUE(ok.errors().empty());
   std::vector<int> expected(10, 3211);
   expected.insert(expected.end(), {4035, 4035, 3014});
+  // (Their texts, each sent at once: OdbcClient.RestoreReportsProgress..., tests/platform.)
   EXPECT_EQ(ok.numbers(), expected);
-  // Each progress message is closed by its own DONE (more to come) and sent at once.
-  int progress = 0;
-  for (size_t i = 0; i < ok.events.size(); ++i) {
-    const auto& e = ok.events[i];
-    if (e.kind != Event::Message || e.message.number != 3211) continue;
-    ++progress;
-    EXPECT_EQ(e.message.text, std::to_string(progress * 10) + " percent processed.");
-    EXPECT_EQ(e.message.cls, 0);  // severity 10 reaches clients as 0
-    ASSERT_LT(i + 2, ok.events.size());
-    EXPECT_EQ(ok.events[i + 1].kind, Event::Done);
-    EXPECT_EQ(ok.events[i + 1].status, kDoneMore);
-    EXPECT_EQ(ok.events[i + 2].kind, Event::Flush);
-  }
   EXPECT_EQ(ok.text(4035).rfind(
                 "Processed 328 pages for database 'tavox', file 'tavox_data' on file 1.", 0),
             0u);
@@ -382,21 +365,13 @@ TEST_F(ExecutorTest, RestoreReportsProgressAndMovesTheFiles) {
   EXPECT_EQ(ok.last().kind, Event::Done);
   EXPECT_EQ(ok.last().status, kDoneFinal);
 
-  Database* db = state_->find_database("tavox");
-  ASSERT_NE(db, nullptr);
-  EXPECT_EQ(db->status, "ONLINE");
-  ASSERT_EQ(db->files.size(), 2u);
-  EXPECT_EQ(db->files[0].physical, windows_dir() + "moved\\tavox_Data.MDF");
-  EXPECT_EQ(db->files[1].logical, "tavox_log");
+  // (The restored database's files as the state records them: tests/e2e_install.)
   EXPECT_TRUE(fs::exists(root_ + "/data/moved/tavox_Log.LDF"));
   EXPECT_FALSE(fs::exists(root_ + "/data/tavox_Data.MDF"));  // gone with the old database
 
   auto list = run("RESTORE FILELISTONLY FROM DISK = N'" + bak + "'");
   ASSERT_EQ(list.rows().size(), 2u);
-  EXPECT_EQ(list.rows()[0][0], Cell{std::string("tavox_data")});
-  EXPECT_EQ(list.rows()[0][2], Cell{std::string("D")});
-  EXPECT_EQ(list.rows()[1][2], Cell{std::string("L")});
-  EXPECT_EQ(list.rows()[1][3], Cell{});
+  EXPECT_EQ(list.rows()[1][3], Cell{});  // the log is in no file group
 
   state_->marked_in_use.insert("tavox");
   play({{restore_sql("tavox", bak, windows_dir() + "moved\\"), {3101, 3013}}});
@@ -487,14 +462,9 @@ TEST_F(ExecutorTest, MangledStatementsOnlyEverGetMessages) {
   EXPECT_GT(refused, 200);
 }
 
-// (The state file is read by the end-to-end tests; backups are written and
-// restored throughout.)
-TEST_F(ExecutorTest, PathMappingAndDamagedBackups) {
-  EXPECT_EQ(ServerState::map_path("/tmp/x\\data\\\\a.MDF"), "/tmp/x/data/a.MDF");
-  EXPECT_EQ(ServerState::map_path("C:\\\\db\\\\"), "C:/db/");
-  EXPECT_TRUE(state_->under_root(root_ + "/data/a.mdf"));
+// (Windows paths under the root and outside it: the CREATE DATABASE tests.)
+TEST_F(ExecutorTest, PathsLeavingTheRootAndBackupsCutShort) {
   EXPECT_FALSE(state_->under_root(root_ + "/../elsewhere.mdf"));
-  EXPECT_FALSE(state_->under_root("C:/data/a.mdf"));
   EXPECT_FALSE(parse_backup("STANDIN-BACKUP 1\ndatabase x\n"));
 }
 
@@ -565,11 +535,12 @@ TEST_F(ExecutorTest, PasswordPolicyOfEachKindOfServer) {
     SCOPED_TRACE(c.profile + ": " + c.sql);
     make_state(profile_options(c.profile, c.domain));
     auto sink = run(c.sql);
+    const auto* shop = state_->find_login("shop");
+    EXPECT_EQ(shop != nullptr, c.error == 0);
     if (c.error == 0) {
       EXPECT_TRUE(sink.errors().empty());
-      ASSERT_NE(state_->find_login("shop"), nullptr);
-      if (c.sql.find("tempdb") != std::string::npos) {
-        EXPECT_EQ(state_->find_login("shop")->default_database, "tempdb");
+      if (shop && c.sql.find("tempdb") != std::string::npos) {
+        EXPECT_EQ(shop->default_database, "tempdb");
       }
       continue;
     }
@@ -577,9 +548,6 @@ TEST_F(ExecutorTest, PasswordPolicyOfEachKindOfServer) {
     const auto& [cls, text] = documented().at(c.error);
     EXPECT_EQ(sink.events.front().message.cls, cls);
     EXPECT_EQ(sink.text(c.error), text);
-    if (c.error != 15025) {
-      EXPECT_EQ(state_->find_login("shop"), nullptr);
-    }
   }
   make_state(profile_options("2022"));
   EXPECT_EQ(run("CREATE LOGIN [x] WITH PASSWORD = N'Tavox#2024'", "joe").errors(),

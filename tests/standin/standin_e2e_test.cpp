@@ -1,6 +1,7 @@
 // The stand-in as a process, with FreeTDS's own clients: tsql and the ODBC
 // driver through unixODBC.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sql.h>
 #include <sqlext.h>
@@ -69,9 +70,6 @@ class Odbc {
       SQLLEN got = 0;
       SQLGetData(stmt_, 1, SQL_C_CHAR, buf, sizeof buf, &got);
       value = got == SQL_NULL_DATA ? "<null>" : std::string(buf);
-    } else if (!SQL_SUCCEEDED(rc)) {
-      collect(SQL_HANDLE_STMT, stmt_);
-      value = "<error>";
     }
     SQLCloseCursor(stmt_);
     SQLFreeStmt(stmt_, SQL_RESET_PARAMS);
@@ -79,14 +77,8 @@ class Odbc {
   }
 
   void drain(SQLRETURN rc) {
-    for (;;) {
+    for (; rc != SQL_NO_DATA && rc != SQL_INVALID_HANDLE; rc = SQLMoreResults(stmt_))
       collect(SQL_HANDLE_STMT, stmt_);
-      if (rc == SQL_NO_DATA || rc == SQL_ERROR || rc == SQL_INVALID_HANDLE) {
-        if (rc != SQL_ERROR) break;
-      }
-      rc = SQLMoreResults(stmt_);
-      if (rc == SQL_NO_DATA) break;
-    }
   }
 
   void collect(SQLSMALLINT type, SQLHANDLE h) {
@@ -130,26 +122,13 @@ TEST(StandinE2E, OdbcDriverRunsTheInstallersStatements) {
   StandinServer srv({"--login", "sa:SECRET:sysadmin", "--database", "tavox"});
   Odbc c;
   ASSERT_TRUE(c.connect(srv.port(), "sa", "SECRET"));
-  EXPECT_EQ(c.query("SELECT name FROM sysdatabases WHERE LOWER ( name ) = ?", "tavox", false),
-            "tavox");
-
-  auto rpc = last_of_type(srv, "rpc");
-  EXPECT_EQ(rpc["proc"], "sp_executesql");
-  EXPECT_EQ(rpc["statement"], "SELECT name FROM sysdatabases WHERE LOWER ( name ) = @P1");
-  // FreeTDS sends the statement, the declaration and the value, all unnamed.
-  ASSERT_EQ(rpc["params"].size(), 3u);
-  EXPECT_EQ(rpc["params"][1]["value"], "@P1 NVARCHAR(128)");
-  EXPECT_EQ(rpc["params"][2]["type"], "nvarchar");
-  EXPECT_EQ(rpc["parameters"], (nlohmann::json{{"@P1", "tavox"}}));
-
+  // (The installer's sp_executesql: tests/e2e_install, tests/e2e_injection.)
   EXPECT_EQ(c.query("SELECT name FROM sysdatabases WHERE LOWER ( name ) = ?", "TAVOX", true),
             "tavox");
   EXPECT_EQ(last_of_type(srv, "rpc")["proc"], "sp_prepexec");
-  EXPECT_EQ(c.query("SELECT name FROM sysdatabases WHERE LOWER ( name ) = ?", "missing", false),
-            "<no row>");
 
   EXPECT_TRUE(ok(c.exec("sp_addlogin 'zq','zq'")));
-  Odbc zq;
+  Odbc zq;  // a second connection while the first stays open
   ASSERT_TRUE(zq.connect(srv.port(), "zq", "zq"));
   EXPECT_EQ(c.exec("sp_droplogin zq"), SQL_ERROR);  // logged on elsewhere
   EXPECT_EQ(c.messages.back().first, 15434);
@@ -172,28 +151,11 @@ TEST(StandinE2E, CancelStopsARestoreAndTheConnectionGoesOn) {
   c.drain(rc);
   cancel.join();
   EXPECT_LT(Clock::now() - started, std::chrono::seconds(10));
-  auto entry = last_of_type(srv, "batch");
-  EXPECT_EQ(entry["outcome"]["cancelled"], true);
+  EXPECT_EQ(last_of_type(srv, "batch")["outcome"]["cancelled"], true);
   SQLFreeStmt(c.stmt(), SQL_CLOSE);
   EXPECT_EQ(c.query("SELECT name FROM sysdatabases WHERE LOWER ( name ) = ?", "master", false),
             "master");
   EXPECT_EQ(srv.state()["databases"].back()["status"], "RESTORING");
-}
-
-TEST(StandinE2E, SeveralConnectionsAtOnce) {
-  StandinServer srv({"--login", "sa:SECRET:sysadmin", "--login", "joe:pw"});
-  std::vector<std::thread> threads;
-  std::vector<std::string> answers(4);
-  for (int i = 0; i < 4; ++i) {
-    threads.emplace_back([&, i] {
-      Odbc c;
-      if (c.connect(srv.port(), i % 2 ? "joe" : "sa", i % 2 ? "pw" : "SECRET"))
-        answers[static_cast<size_t>(i)] =
-            c.query("SELECT name FROM sysdatabases WHERE LOWER ( name ) = ?", "model", false);
-    });
-  }
-  for (auto& t : threads) t.join();
-  EXPECT_EQ(answers, std::vector<std::string>(4, "model"));
 }
 
 TEST(StandinE2E, OlderTdsVersionsCarryTheSameAnswers) {
@@ -204,13 +166,11 @@ TEST(StandinE2E, OlderTdsVersionsCarryTheSameAnswers) {
     EXPECT_EQ(last_of_type(srv, "login")["tds_version"], version);
     EXPECT_EQ(c.query("SELECT name FROM sysdatabases WHERE LOWER ( name ) = ?", "tavox", false),
               "tavox");
-    EXPECT_EQ(c.exec("Drop DATABASE nosuch"), SQL_ERROR);
-    ASSERT_FALSE(c.messages.empty());
-    EXPECT_EQ(c.messages.back().first, 3701);
     c.messages.clear();
+    EXPECT_EQ(c.exec("Drop DATABASE nosuch"), SQL_ERROR);
     EXPECT_EQ(c.exec("sp_configure 'allow updates',1"), SQL_SUCCESS_WITH_INFO);
-    ASSERT_FALSE(c.messages.empty());
-    EXPECT_EQ(c.messages[0].first, 15457);
+    ASSERT_EQ(c.messages.size(), 2u);
+    EXPECT_EQ(std::pair(c.messages[0].first, c.messages[1].first), std::pair(3701, 15457));
   }
 }
 
@@ -228,55 +188,20 @@ TEST(StandinE2E, IdleServerLeavesByItself) {
   EXPECT_NE(std::system((bin + " --no-such-option 2>/dev/null").c_str()), 0);
 }
 
-TEST(StandinE2E, ProfilesReachTheDriver) {
-  struct Case {
-    std::string profile, dbms_ver;
-    size_t header_columns, file_columns;
-  };
-  for (const Case& k : {Case{"2000", "08.00.2039", 33, 6}, Case{"2022", "16.00.1000", 59, 22},
-                        Case{"2022-linux", "16.00.1000", 59, 22}}) {
-    SCOPED_TRACE(k.profile);
-    StandinServer srv({"--profile", k.profile});
-    const std::string bak = srv.make_backup("shop", "shop_Data", "shop_Log", "15.0");
-    Odbc c;
-    ASSERT_TRUE(c.connect(srv.port(), "sa", "SECRET"));
-    char ver[64] = {};
-    SQLSMALLINT len = 0;
-    SQLGetInfo(c.dbc(), SQL_DBMS_VER, ver, sizeof ver, &len);
-    EXPECT_EQ(std::string(ver), k.dbms_ver);
-    // The long lists carry char, bit, tinyint, datetime, uniqueidentifier and
-    // varbinary columns; the driver reads them all, row after row.
-    for (auto [sql, columns] :
-         {std::pair{"RESTORE HEADERONLY FROM DISK = N'" + bak + "'", k.header_columns},
-          std::pair{"RESTORE FILELISTONLY FROM DISK = N'" + bak + "'", k.file_columns}}) {
-      ASSERT_TRUE(SQL_SUCCEEDED(SQLExecDirect(c.stmt(), (SQLCHAR*)sql.c_str(), SQL_NTS)));
-      SQLSMALLINT n = 0;
-      SQLNumResultCols(c.stmt(), &n);
-      EXPECT_EQ(static_cast<size_t>(n), columns);
-      int rows = 0;
-      std::string first;
-      while (SQL_SUCCEEDED(SQLFetch(c.stmt()))) {
-        ++rows;
-        for (SQLSMALLINT col = 1; col <= n; ++col) {
-          char buf[512];
-          SQLLEN got = 0;
-          EXPECT_TRUE(SQL_SUCCEEDED(SQLGetData(c.stmt(), col, SQL_C_CHAR, buf, sizeof buf, &got)));
-          if (col == 3 && rows == 1) first = got == SQL_NULL_DATA ? "<null>" : buf;
-        }
-      }
-      SQLCloseCursor(c.stmt());
-      EXPECT_EQ(rows, columns == k.header_columns ? 1 : 2);
-      EXPECT_EQ(first, columns == k.header_columns ? "1" : "D");  // BackupType, Type
-    }
-  }
+// (Backup lists through the driver on each kind of server: tests/e2e_install.)
+TEST(StandinE2E, TodaysServerReportsItsVersionAndMayRefuseSqlLogins) {
+  StandinServer today({"--profile", "2022"});
+  Odbc c;
+  ASSERT_TRUE(c.connect(today.port(), "sa", "SECRET"));
+  char version[64] = {};
+  SQLGetInfo(c.dbc(), SQL_DBMS_VER, version, sizeof version, nullptr);
+  EXPECT_STREQ(version, "16.00.1000");
 
   StandinServer windows_only({"--profile", "2022", "--windows-auth-only"});
   Odbc refused;
   EXPECT_FALSE(refused.connect(windows_only.port(), "sa", "SECRET"));
-  bool saw = false;
-  for (const auto& m : refused.messages)
-    saw |= m.first == 18456 && m.second == "Login failed for user 'sa'.";
-  EXPECT_TRUE(saw);
+  EXPECT_THAT(refused.messages,
+              ::testing::Contains(std::pair(18456, std::string("Login failed for user 'sa'."))));
 }
 
 }  // namespace

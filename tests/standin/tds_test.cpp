@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "tds.h"
 
 namespace standin {
@@ -73,13 +71,10 @@ TEST(TdsLogin, PasswordObfuscationAndLoginFields) {
   l.database = "master";
   l.language = "us_english";
   Login7 back = parse_login7(build_login7(l));
-  EXPECT_EQ(back.tds_version, kTds74);
-  EXPECT_EQ(back.packet_size, 4096u);
-  EXPECT_EQ(back.user, "zq");
-  EXPECT_EQ(back.password, "p@ss:密码");
-  EXPECT_EQ(back.app, "db_setup");
-  EXPECT_EQ(back.host, "WORKSTATION");
-  EXPECT_EQ(back.database, "master");
+  EXPECT_EQ(std::tie(back.tds_version, back.packet_size, back.user, back.password, back.app,
+                     back.host, back.language, back.database),
+            std::tie(l.tds_version, l.packet_size, l.user, l.password, l.app, l.host, l.language,
+                     l.database));
 
   Bytes truncated = build_login7(l);
   truncated.resize(40);
@@ -126,24 +121,19 @@ TEST(TdsLogin, LoginAckCarriesTheVersionAsEachServerGenerationDid) {
 TEST(TdsRequests, BatchAndRpcRoundTripInOldAndNewFormats) {
   for (uint32_t v : {kTds71, kTds74}) {
     EXPECT_EQ(parse_sql_batch(build_sql_batch("Drop DATABASE 数据", v), v), "Drop DATABASE 数据");
-    std::string long_text(5000, 'x');  // longer than 4000 characters: sent as PLP
-    Bytes rpc = build_rpc("", 10,
-                          {{"", "SELECT name FROM sysdatabases WHERE LOWER ( name ) = @P1"},
-                           {"", "@P1 nvarchar(4)"},
-                           {"@P1", "tavox"},
-                           {"@P2", std::nullopt},
-                           {"@P3", long_text}},
-                          v);
-    RpcRequest r = parse_rpc(rpc, v);
-    EXPECT_EQ(r.proc_name, "sp_executesql");
-    EXPECT_EQ(r.proc_id, 10);
-    ASSERT_EQ(r.params.size(), 5u);
-    EXPECT_EQ(r.params[0].value, "SELECT name FROM sysdatabases WHERE LOWER ( name ) = @P1");
-    EXPECT_EQ(r.params[2].name, "@P1");
-    EXPECT_EQ(r.params[2].type, "nvarchar");
-    EXPECT_EQ(r.params[2].value, "tavox");
-    EXPECT_FALSE(r.params[3].value.has_value());
-    EXPECT_EQ(r.params[4].value, long_text);
+    const std::vector<std::pair<std::string, std::optional<std::string>>> params = {
+        {"", "SELECT name FROM sysdatabases WHERE LOWER ( name ) = @P1"},
+        {"", "@P1 nvarchar(4)"},
+        {"@P1", "tavox"},
+        {"@P2", std::nullopt},
+        {"@P3", std::string(5000, 'x')}};  // longer than 4000 characters: sent as PLP
+    RpcRequest r = parse_rpc(build_rpc("", 10, params, v), v);
+    EXPECT_EQ(std::pair(r.proc_name, r.proc_id),
+              std::pair(std::string("sp_executesql"), uint16_t{10}));
+    std::vector<std::pair<std::string, std::optional<std::string>>> back;
+    for (const RpcParam& p : r.params) back.emplace_back(p.name, p.value);
+    EXPECT_EQ(back, params);
+    EXPECT_EQ(r.params.at(2).type, "nvarchar");
   }
   RpcRequest named = parse_rpc(build_rpc("sp_droplogin", 0, {{"@loginame", "zq"}}, kTds74), kTds74);
   EXPECT_EQ(named.proc_name, "sp_droplogin");
@@ -155,13 +145,7 @@ TEST(TdsRequests, BatchAndRpcRoundTripInOldAndNewFormats) {
 TEST(TdsTokens, TokenStreamDecodesInBothWidths) {
   for (uint32_t v : {kTds71, kTds74}) {
     TokenWriter w(v);
-    ServerMessage m{3701,
-                    1,
-                    11,
-                    "Cannot drop the database 'x', because it does not exist or you do not have "
-                    "permission.",
-                    "",
-                    70000};
+    ServerMessage m{3701, 1, 11, "Cannot drop the database 'x'.", "", 70000};
     w.message(m, "STANDIN");
     w.message({3211, 1, 10, "10 percent processed.", "", 1}, "STANDIN");
     ResultSet rs;
@@ -177,29 +161,25 @@ TEST(TdsTokens, TokenStreamDecodesInBothWidths) {
     w.done(kTokDoneProc, kDoneError, 0, 0);
 
     auto t = parse_tokens(w.take(), v);
-    ASSERT_EQ(t.size(), 9u);
-    EXPECT_EQ(t[0].token, kTokError);
-    EXPECT_EQ(t[0].message.number, 3701);
-    EXPECT_EQ(t[0].message.cls, 11);
-    EXPECT_EQ(t[0].message.text, m.text);
+    std::vector<uint8_t> tokens;
+    for (const auto& token : t) tokens.push_back(token.token);
+    ASSERT_EQ(tokens, (std::vector<uint8_t>{kTokError, kTokInfo, kTokColMetadata, kTokRow, kTokRow,
+                                            kTokDoneInProc, kTokReturnStatus, kTokReturnValue,
+                                            kTokDoneProc}));
+    EXPECT_EQ(std::tie(t[0].message.number, t[0].message.cls, t[0].message.text),
+              std::tie(m.number, m.cls, m.text));
     // Before TDS 7.2 the line number has 16 bits.
     EXPECT_EQ(t[0].message.line, v >= kTds72 ? 70000 : 70000 & 0xFFFF);
-    EXPECT_EQ(t[1].token, kTokInfo);
-    EXPECT_EQ(t[2].token, kTokColMetadata);
     ASSERT_EQ(t[2].columns.size(), 3u);
     EXPECT_EQ(t[2].columns[1].type, ColType::Numeric);
-    EXPECT_EQ(t[3].row[0], Cell{std::string("tavox_data")});
-    EXPECT_EQ(t[3].row[1], Cell{int64_t{35184372080640}});
-    EXPECT_EQ(t[4].row[0], Cell{});
-    EXPECT_EQ(t[4].row[1], Cell{});
-    EXPECT_EQ(t[4].row[2], Cell{int64_t{-2}});
+    EXPECT_EQ(t[3].row, rs.rows[0]);
+    EXPECT_EQ(t[4].row, rs.rows[1]);
     EXPECT_EQ(t[5].done_status, kDoneMore | kDoneCount);
     // The row count has 32 bits before TDS 7.2.
     EXPECT_EQ(t[5].done_count, v >= kTds72 ? 5000000000ull : 5000000000ull & 0xFFFFFFFF);
     EXPECT_EQ(t[6].return_status, 1);
     EXPECT_EQ(t[7].param_name, "@handle");
     EXPECT_EQ(t[7].return_status, 7);
-    EXPECT_EQ(t[8].token, kTokDoneProc);
   }
 }
 
@@ -238,52 +218,6 @@ TEST(TdsRequests, IntegersLongerThanEightBytesAreRefused) {
   stream.push_back(9);
   stream.insert(stream.end(), 9, 0x01);
   EXPECT_THROW(parse_tokens(stream, kTds74), ProtocolError);
-}
-
-// Damaged requests are refused with ProtocolError, never read out of bounds.
-TEST(TdsRequests, DamagedMessagesAreRefusedCleanly) {
-  Login7 l;
-  l.tds_version = kTds74;
-  l.user = "sa";
-  l.password = "SECRET";
-  l.database = "master";
-  const std::vector<Bytes> samples = {
-      build_login7(l),
-      build_rpc("", 10, {{"", "SELECT 1"}, {"", "@P1 nvarchar(4)"}, {"@P1", "x"}}, kTds74),
-      build_rpc("sp_droplogin", 0, {{"@loginame", std::string(5000, 'z')}}, kTds74),
-      build_prelogin({{kPreVersion, {9, 0, 0, 0, 0, 0}}, {kPreEncryption, {0}}}),
-  };
-  std::mt19937 rng(20240601);
-  int refused = 0;
-  for (int round = 0; round < 3000; ++round) {
-    Bytes b = samples[static_cast<size_t>(round) % samples.size()];
-    switch (rng() % 3) {
-      case 0:
-        b.resize(rng() % (b.size() + 1));
-        break;
-      case 1:
-        for (int k = 0; k < 4; ++k) b[rng() % b.size()] = static_cast<uint8_t>(rng());
-        break;
-      default:
-        b.insert(b.begin() + static_cast<long>(rng() % b.size()), static_cast<uint8_t>(rng()));
-    }
-    try {
-      switch (round % 4) {
-        case 0:
-          parse_login7(b);
-          break;
-        case 1:
-        case 2:
-          parse_rpc(b, kTds74);
-          break;
-        default:
-          parse_prelogin(b);
-      }
-    } catch (const ProtocolError&) {
-      ++refused;
-    }
-  }
-  EXPECT_GT(refused, 300);  // the damage was noticed often, and nothing else was thrown
 }
 
 }  // namespace
