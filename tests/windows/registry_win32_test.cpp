@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/platform.h"
@@ -16,8 +17,6 @@ namespace {
 
 using testing::reg_exe;
 using testing::run_program;
-
-enum class View { Bits32, Bits64 };
 
 class RegistryWin32Test : public ::testing::Test {
  protected:
@@ -33,13 +32,12 @@ class RegistryWin32Test : public ::testing::Test {
       run_program(reg_exe() + " delete \"" + base_ + "\" /f " + view);
   }
 
-  // reg add KEY /v NAME /t TYPE /d DATA /f in one view. Multi-string items
-  // are separated by \0 in DATA.
-  void add(View view, const std::string& subkey, const std::string& name, const std::string& type,
-           const std::string& data) {
+  // reg add KEY /v NAME /t TYPE /d DATA /f in one view (/reg:32 or
+  // /reg:64). Multi-string items are separated by \0 in DATA.
+  void add(const char* view, const std::string& subkey, const std::string& name,
+           const std::string& type, const std::string& data) {
     std::string command = reg_exe() + " add \"" + base_ + subkey + "\" /v \"" + name + "\" /t " +
-                          type + " /d \"" + data + "\" /f " +
-                          (view == View::Bits32 ? "/reg:32" : "/reg:64");
+                          type + " /d \"" + data + "\" /f " + view;
     ASSERT_EQ(run_program(command), 0) << command;
   }
 
@@ -50,12 +48,12 @@ class RegistryWin32Test : public ::testing::Test {
 // Each read fails on a missing root, key or value and on a value of another
 // kind, and then leaves the result empty.
 TEST_F(RegistryWin32Test, ReadsValuesOfTheirKindInAnyLetterCase) {
-  add(View::Bits32, "\\Setup", "SQLDataRoot", "REG_SZ", "D:\\数据\\MSSQL$SHOP");
-  add(View::Bits32, "\\Setup", "Expandable", "REG_EXPAND_SZ", "%SystemRoot%\\Data");
-  add(View::Bits32, "\\Setup", "Empty", "REG_SZ", "");
-  add(View::Bits32, "\\Setup", "Count", "REG_DWORD", "7");
-  add(View::Bits32, "", "InstalledInstances", "REG_MULTI_SZ", "MSSQLSERVER\\0SHOP\\0商店");
-  add(View::Bits32, "", "NoInstances", "REG_MULTI_SZ", "");
+  add("/reg:32", "\\Setup", "SQLDataRoot", "REG_SZ", "D:\\数据\\MSSQL$SHOP");
+  add("/reg:32", "\\Setup", "Expandable", "REG_EXPAND_SZ", "%SystemRoot%\\Data");
+  add("/reg:32", "\\Setup", "Empty", "REG_SZ", "");
+  add("/reg:32", "\\Setup", "Count", "REG_DWORD", "7");
+  add("/reg:32", "", "InstalledInstances", "REG_MULTI_SZ", "MSSQLSERVER\\0SHOP\\0商店");
+  add("/reg:32", "", "NoInstances", "REG_MULTI_SZ", "");
   const std::string below_root = base_.substr(std::string("HKEY_LOCAL_MACHINE").size());
   const std::string hklm = "hklm" + below_root, lower = "hkey_local_machine" + below_root;
 
@@ -104,19 +102,15 @@ TEST_F(RegistryWin32Test, ReadsValuesOfTheirKindInAnyLetterCase) {
 }
 
 TEST_F(RegistryWin32Test, ThirtyTwoBitViewComesFirst) {
-  struct Value {
-    View view;
-    const char* subkey;
-    const char* data;
-  };
-  for (const Value& v :
-       {Value{View::Bits64, "\\Only64", "C:\\Only64"}, Value{View::Bits32, "\\Both", "C:\\From32"},
-        Value{View::Bits64, "\\Both", "C:\\From64"}, Value{View::Bits64, "\\Split", "C:\\Split64"},
-        Value{View::Bits32, "\\Only32", "C:\\Only32"}})
-    add(v.view, v.subkey, "SQLDataRoot", "REG_SZ", v.data);
+  for (auto [view, subkey, data] : {std::tuple{"/reg:64", "\\Only64", "C:\\Only64"},
+                                    {"/reg:32", "\\Both", "C:\\From32"},
+                                    {"/reg:64", "\\Both", "C:\\From64"},
+                                    {"/reg:64", "\\Split", "C:\\Split64"},
+                                    {"/reg:32", "\\Only32", "C:\\Only32"}})
+    add(view, subkey, "SQLDataRoot", "REG_SZ", data);
   // The 32-bit key exists without the value; the 64-bit one has it.
-  add(View::Bits32, "\\Split", "Other", "REG_SZ", "x");
-  add(View::Bits64, "", "InstalledInstances", "REG_MULTI_SZ", "SHOP64");
+  add("/reg:32", "\\Split", "Other", "REG_SZ", "x");
+  add("/reg:64", "", "InstalledInstances", "REG_MULTI_SZ", "SHOP64");
 
   for (auto [subkey, want] : {std::pair{"\\Only64", "C:\\Only64"},
                               {"\\Both", "C:\\From32"},
@@ -130,7 +124,7 @@ TEST_F(RegistryWin32Test, ThirtyTwoBitViewComesFirst) {
   EXPECT_TRUE(registry_->get_multi_string(base_, "InstalledInstances", list));
   EXPECT_EQ(list, std::vector<std::string>{"SHOP64"});
   // A multi-string in the 32-bit view wins over the 64-bit one as well.
-  add(View::Bits32, "", "InstalledInstances", "REG_MULTI_SZ", "MSSQLSERVER\\0SHOP32");
+  add("/reg:32", "", "InstalledInstances", "REG_MULTI_SZ", "MSSQLSERVER\\0SHOP32");
   EXPECT_TRUE(registry_->get_multi_string(base_, "InstalledInstances", list));
   EXPECT_EQ(list, (std::vector<std::string>{"MSSQLSERVER", "SHOP32"}));
 }

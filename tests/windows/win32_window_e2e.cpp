@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <iostream>
-#include <set>
 
 #include "win32_window_harness.h"
 
@@ -67,16 +66,9 @@ TEST(Win32WindowE2E, InstallsThroughTheWindow) {
   const std::string edition = env("DB_SETUP_E2E_EDITION");
   const std::string ed = edition == "mss7" ? "mss7" : "mss2000";
 
-  Settings gs;
-  Transaction sqlca(default_platform().make_db_client());
-  Win32Window window(gs, sqlca, default_platform());
-  std::vector<std::string> boxes;
-  window.message_box_hook = [&](const std::string&, const std::string& text, MsgIcon,
-                                MsgButtons buttons, int def) {
-    boxes.push_back(text);
-    return buttons == MsgButtons::YesNo ? def : 1;
-  };
-  ASSERT_TRUE(window.open(edition)) << (boxes.empty() ? "" : boxes.front());
+  testing::WindowHarness h(&default_platform());
+  Win32Window& window = *h.window;
+  ASSERT_TRUE(window.open(edition)) << (h.boxes.empty() ? "" : h.boxes.front());
   window.show();
   window.set_text("sle_" + ed + "_servername", server);
   window.set_text("sle_" + ed + "_password", env("DB_SETUP_E2E_PASSWORD"));
@@ -101,7 +93,7 @@ TEST(Win32WindowE2E, InstallsThroughTheWindow) {
   }
 
   std::cout << "STATUS: " << window.text("st_status") << "\n";
-  for (std::string box : boxes) {
+  for (std::string box : h.boxes) {
     std::replace(box.begin(), box.end(), '\r', ' ');  // one line per box
     std::replace(box.begin(), box.end(), '\n', ' ');
     std::cout << "BOX: " << box << "\n";

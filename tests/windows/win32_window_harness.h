@@ -60,14 +60,16 @@ inline void pump() {
 struct WindowHarness {
   FakePlatform fake;
   Settings gs;
-  Transaction sqlca{fake.platform.make_db_client()};
+  Transaction sqlca;
   std::unique_ptr<Win32Window> window;
   std::vector<std::string> boxes;  // their texts
   std::function<void()> on_box;    // runs inside each box
   int closed = 0;
 
-  WindowHarness() {
-    window = std::make_unique<Win32Window>(gs, sqlca, fake.platform);
+  // On the fakes unless another platform is given.
+  explicit WindowHarness(Platform* real = nullptr)
+      : sqlca((real ? *real : fake.platform).make_db_client()) {
+    window = std::make_unique<Win32Window>(gs, sqlca, real ? *real : fake.platform);
     window->on_closed = [this] { ++closed; };
     window->message_box_hook = [this](const std::string&, const std::string& text, MsgIcon,
                                       MsgButtons buttons, int def) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
 
 #include "win32_window_harness.h"
 #include "window/opening.h"
@@ -18,26 +19,12 @@ using testing::tab_captions;
 using testing::window_text;
 using testing::WindowHarness;
 
-const wchar_t* class_of(Kind kind) {
-  switch (kind) {
-    case Kind::Static:
-    case Kind::Picture:
-      return L"Static";
-    case Kind::Group:
-    case Kind::PictureButton:
-    case Kind::Button:
-      return L"Button";
-    case Kind::Edit:
-      return L"Edit";
-    case Kind::DropDown:
-      return WC_COMBOBOXEXW;
-    case Kind::Tab:
-      return WC_TABCONTROLW;
-    case Kind::Progress:
-      return PROGRESS_CLASSW;
-  }
-  return L"";
-}
+const std::map<Kind, std::wstring> kClassOf = {
+    {Kind::Static, L"Static"},        {Kind::Picture, L"Static"},
+    {Kind::Group, L"Button"},         {Kind::PictureButton, L"Button"},
+    {Kind::Button, L"Button"},        {Kind::Edit, L"Edit"},
+    {Kind::DropDown, WC_COMBOBOXEXW}, {Kind::Tab, WC_TABCONTROLW},
+    {Kind::Progress, PROGRESS_CLASSW}};
 
 TEST(Win32Window, EveryControlAsTheLayoutDescribesIt) {
   WindowHarness h;
@@ -56,7 +43,7 @@ TEST(Win32Window, EveryControlAsTheLayoutDescribesIt) {
       HWND w = h.control(c.name);
       ASSERT_NE(w, nullptr);
       EXPECT_EQ(GetParent(w), parent_hwnd);
-      EXPECT_EQ(class_name(w), std::wstring(class_of(c.kind)));
+      EXPECT_EQ(class_name(w), kClassOf.at(c.kind));
       const LONG style = GetWindowLongW(w, GWL_STYLE);
       const LONG ex = GetWindowLongW(w, GWL_EXSTYLE);
       const bool has_text = c.kind == Kind::Static || c.kind == Kind::Group ||
@@ -77,13 +64,14 @@ TEST(Win32Window, EveryControlAsTheLayoutDescribesIt) {
                   (c.flags & layout::kDefaultButton) ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
       }
 
-      // Font: face, character set, point size and weight.
+      // Font: face, character set, point size and weight (a drop-down's on its
+      // inner combo box, which also holds its list).
+      HWND inner = c.kind == Kind::DropDown
+                       ? reinterpret_cast<HWND>(SendMessageW(w, CBEM_GETCOMBOCONTROL, 0, 0))
+                       : w;
       if (c.face != layout::Face::None) {
-        HWND font_of = c.kind == Kind::DropDown
-                           ? reinterpret_cast<HWND>(SendMessageW(w, CBEM_GETCOMBOCONTROL, 0, 0))
-                           : w;
         LOGFONTW lf{};
-        auto font = reinterpret_cast<HFONT>(SendMessageW(font_of, WM_GETFONT, 0, 0));
+        auto font = reinterpret_cast<HFONT>(SendMessageW(inner, WM_GETFONT, 0, 0));
         ASSERT_NE(font, nullptr);
         GetObjectW(font, sizeof(lf), &lf);
         const layout::FaceSpec& face = layout::face_spec(c.face);
@@ -105,8 +93,7 @@ TEST(Win32Window, EveryControlAsTheLayoutDescribesIt) {
       EXPECT_LE(std::abs(r.bottom - r.top - want.height), 1);
       if (c.kind == Kind::DropDown) {
         RECT dropped{};
-        SendMessageW(reinterpret_cast<HWND>(SendMessageW(w, CBEM_GETCOMBOCONTROL, 0, 0)),
-                     CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&dropped));
+        SendMessageW(inner, CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&dropped));
         EXPECT_LE(
             std::abs(dropped.bottom - dropped.top - layout::to_pixels_v(layout::kDroppedListUnits)),
             1)
@@ -240,18 +227,13 @@ struct BoxSeen {
 };
 BoxSeen* g_box = nullptr;
 
-BOOL CALLBACK find_default(HWND child, LPARAM seen) {
-  if (class_name(child) == L"Button" &&
-      (GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
-    reinterpret_cast<BoxSeen*>(seen)->default_id = GetDlgCtrlID(child);
-  return TRUE;
-}
-
 BOOL CALLBACK find_box(HWND w, LPARAM) {
   if (class_name(w) != L"#32770" || !IsWindowVisible(w) || g_box->pressed) return TRUE;
   g_box->title = window_text(w);
   g_box->text = window_text(GetDlgItem(w, 0xFFFF));
-  EnumChildWindows(w, find_default, reinterpret_cast<LPARAM>(g_box));
+  for (int id : {IDYES, IDNO})
+    if ((GetWindowLongW(GetDlgItem(w, id), GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+      g_box->default_id = id;
   g_box->pressed = true;
   HWND focus = GetFocus();
   PostMessageW(focus ? focus : w, WM_KEYDOWN, VK_RETURN, 1);

@@ -11,13 +11,12 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "e2e_install/expected_install.h"
 #include "support/child_process.h"
-#include "support/standin_process.h"
 
 namespace dbsetup::testing {
 namespace {
@@ -40,18 +39,15 @@ std::string server_path(const std::string& unix_path) {
   return out;
 }
 
-enum class View { Bits32, Bits64 };
-
 class WineCli : public ::testing::Test {
  protected:
   void SetUp() override {
     const char* cli = std::getenv("DB_SETUP_WINE_CLI");
     const char* prefix = std::getenv("WINEPREFIX");
-    ASSERT_TRUE(cli && *cli) << "DB_SETUP_WINE_CLI must name db_setup_cli.exe";
+    ASSERT_TRUE(cli && fs::exists(cli)) << "DB_SETUP_WINE_CLI must name db_setup_cli.exe";
     ASSERT_TRUE(prefix && fs::exists(fs::path(prefix) / "drive_c"))
         << "WINEPREFIX must name a booted prefix";
     cli_ = cli;
-    ASSERT_TRUE(fs::exists(cli_)) << cli_;
 
     dir_ = tmp_.path();
     fs::create_directories(dir_ / "setup");
@@ -70,10 +66,10 @@ class WineCli : public ::testing::Test {
     return run_child(args, cwd.string(), env, std::chrono::seconds(seconds));
   }
 
-  void reg_add(View view, const std::string& key, const std::string& name, const std::string& type,
-               const std::string& data) {
-    Finished r = wine({"reg", "add", key, "/v", name, "/t", type, "/d", data, "/f",
-                       view == View::Bits32 ? "/reg:32" : "/reg:64"});
+  // `view` is /reg:32 or /reg:64.
+  void reg_add(const char* view, const std::string& key, const std::string& name,
+               const std::string& type, const std::string& data) {
+    Finished r = wine({"reg", "add", key, "/v", name, "/t", type, "/d", data, "/f", view});
     ASSERT_EQ(r.status, 0) << key << " " << name << "\n" << r.out << r.err;
   }
 
@@ -83,11 +79,9 @@ class WineCli : public ::testing::Test {
                 {"DB_SETUP_PASSWORD=" + password, "DB_SETUP_ODBC_DRIVER=FreeTDS"});
   }
 
-  // What the operator saw in the window of win32_window_tests.exe's
-  // end-to-end case (tests/windows/win32_window_e2e.cpp), run in the setup
-  // folder with these field values: each line it printed by its label
-  // (STATUS, BOX for the last box, TICKS, GAP, PROGRESS), its exit status
-  // as EXIT and all its output as OUT.
+  // What win32_window_e2e.cpp's window, run in the setup folder with these
+  // field values, printed: each line by its label (BOX: the last box), its
+  // exit status as EXIT and all its output as OUT.
   std::map<std::string, std::string> run_window(const std::string& edition,
                                                 const std::string& server,
                                                 const std::string& backup,
@@ -114,33 +108,31 @@ class WineCli : public ::testing::Test {
   // A machine with SQL Server 2000 on the stand-in's disk: the instance
   // list in the 32-bit view, as SQL Server 2000 writes it; the default
   // instance there too, the named instance SHOP only in the 64-bit view; and
-  // dbinstall.ini naming shopdb. Returns the disk as the server writes it.
-  std::string machine_2000(const StandinServer& server) {
+  // dbinstall.ini naming shopdb.
+  void machine_2000(const StandinServer& server) {
     const std::string disk = server_path(server.files_root());
     fs::create_directories(server.files_root() + "/MSSQL/Data");
     fs::create_directories(server.files_root() + "/MSSQL$SHOP/Data");
     const std::string sql = "HKLM\\SOFTWARE\\Microsoft\\Microsoft SQL Server";
-    reg_add(View::Bits32, sql, "InstalledInstances", "REG_MULTI_SZ", "MSSQLSERVER\\0SHOP");
-    reg_add(View::Bits32, "HKLM\\SOFTWARE\\Microsoft\\MSSQLServer\\Setup", "SQLDataRoot", "REG_SZ",
+    reg_add("/reg:32", sql, "InstalledInstances", "REG_MULTI_SZ", "MSSQLSERVER\\0SHOP");
+    reg_add("/reg:32", "HKLM\\SOFTWARE\\Microsoft\\MSSQLServer\\Setup", "SQLDataRoot", "REG_SZ",
             disk + "\\MSSQL");
-    reg_add(View::Bits32, "HKLM\\SOFTWARE\\Microsoft\\MSSQLServer\\MSSQLServer", "DefaultDomain",
+    reg_add("/reg:32", "HKLM\\SOFTWARE\\Microsoft\\MSSQLServer\\MSSQLServer", "DefaultDomain",
             "REG_SZ", "SHOPS");
-    reg_add(View::Bits64, sql + "\\SHOP\\Setup", "SQLDataRoot", "REG_SZ", disk + "\\MSSQL$SHOP");
-    reg_add(View::Bits64, sql + "\\SHOP\\MSSQLServer", "DefaultDomain", "REG_SZ", "SHOPS");
+    reg_add("/reg:64", sql + "\\SHOP\\Setup", "SQLDataRoot", "REG_SZ", disk + "\\MSSQL$SHOP");
+    reg_add("/reg:64", sql + "\\SHOP\\MSSQLServer", "DefaultDomain", "REG_SZ", "SHOPS");
     std::ofstream(dir_ / "setup" / "dbinstall.ini", std::ios::binary)
         << "[database]\ndatabasename=shopdb\ndataname=shop_data\nlogname=shop_log\n";
-    return disk;
   }
 
   // A machine with SQL Server 7.0 on the stand-in's disk.
-  std::string machine_7(const StandinServer& server) {
+  void machine_7(const StandinServer& server) {
     const std::string disk = server_path(server.files_root());
     fs::create_directories(server.files_root() + "/MSSQL7/Data");
-    reg_add(View::Bits32, "HKLM\\Software\\Microsoft\\MSSQLServer\\Setup", "SQLDataRoot", "REG_SZ",
+    reg_add("/reg:32", "HKLM\\Software\\Microsoft\\MSSQLServer\\Setup", "SQLDataRoot", "REG_SZ",
             disk + "\\MSSQL7");
-    reg_add(View::Bits32, "HKLM\\Software\\Microsoft\\MSSQLServer\\MSSQLServer", "DefaultDomain",
+    reg_add("/reg:32", "HKLM\\Software\\Microsoft\\MSSQLServer\\MSSQLServer", "DefaultDomain",
             "REG_SZ", "SHOPS");
-    return disk;
   }
 
   TempDir tmp_;
@@ -148,72 +140,46 @@ class WineCli : public ::testing::Test {
   std::string cli_;
 };
 
-const nlohmann::json* find_named(const nlohmann::json& list, const std::string& name) {
-  for (const auto& item : list)
-    if (item.value("name", "") == name) return &item;
-  return nullptr;
+// A backup on the server's disk holding the files `stem`_data and `stem`_log,
+// as the Windows program names it.
+std::string backup_of(StandinServer& server, const std::string& stem) {
+  return server_path(server.make_backup(stem, stem + "_data", stem + "_log"));
 }
 
-// The database `name` exists with its two files in `folder` (a server path
-// ending in a backslash), created on the stand-in's disk; the login zq holds
-// the three roles with `name` as its default database; "allow updates" is off
-// again.
+// `name` installed from backup_of(`stem`) into `folder` below the server's disk.
 void expect_installed(const StandinServer& server, const std::string& name,
-                      const std::string& folder, const std::string& dataname,
-                      const std::string& logname) {
-  const nlohmann::json state = server.state();
-  const nlohmann::json* db = find_named(state["databases"], name);
-  ASSERT_NE(db, nullptr) << state.dump(2);
-  ASSERT_EQ((*db)["files"].size(), 2u) << db->dump(2);
-  const auto& data = (*db)["files"][0];
-  const auto& log = (*db)["files"][1];
-  EXPECT_EQ(data["physical"], folder + name + "_Data.MDF");
-  EXPECT_EQ(data["logical"], dataname);
-  EXPECT_EQ(log["physical"], folder + name + "_Log.LDF");
-  EXPECT_EQ(log["logical"], logname);
-  for (const auto& file : {data, log}) {
-    EXPECT_TRUE(file["on_disk"].get<bool>()) << file.dump();
-    EXPECT_TRUE(fs::exists(file["local"].get<std::string>())) << file.dump();
-  }
-
-  const nlohmann::json* zq = find_named(state["logins"], "zq");
-  ASSERT_NE(zq, nullptr) << state.dump(2);
-  std::set<std::string> roles((*zq)["roles"].begin(), (*zq)["roles"].end());
-  EXPECT_TRUE(roles.count("sysadmin") && roles.count("securityadmin") && roles.count("serveradmin"))
-      << zq->dump();
-  EXPECT_EQ((*zq)["default_database"], name);
-  EXPECT_EQ(state["configuration"]["allow updates"]["value"], 0);
+                      const std::string& folder, const std::string& stem) {
+  // dbname, folder, backup (not checked), dataname, logname.
+  expect_installed(
+      server, {name, server_path(server.files_root()) + folder, "", stem + "_data", stem + "_log"});
 }
 
 TEST_F(WineCli, Mss2000InstallsIntoTheChosenInstance) {
   // A password outside the ANSI code page reaches the server whole.
   StandinServer server({"--login", "sa:密码Secret:sysadmin"});
-  const std::string disk = machine_2000(server);
+  machine_2000(server);
   // dbinstall.ini in code page 936: databasename=商店.
   std::ofstream(dir_ / "setup" / "dbinstall.ini", std::ios::binary)
       << "[database]\r\ndatabasename=\xC9\xCC\xB5\xEA\r\ndataname=shop_data\r\nlogname=shop_"
          "log\r\n";
-  const std::string backup = server.make_backup("shop", "shop_data", "shop_log");
-
   Finished r = run_cli({"--edition", "mss2000", "--server", server.address(), "--instance", "SHOP",
-                        "--backup", server_path(backup), "--yes"},
+                        "--backup", backup_of(server, "shop"), "--yes"},
                        "密码Secret");
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(last_line(r), "数据库安装成功!") << r.out;
   // The instance's data folder comes from its registry entry in the 64-bit view.
-  expect_installed(server, "商店", disk + "\\MSSQL$SHOP\\Data\\", "shop_data", "shop_log");
+  expect_installed(server, "商店", "\\MSSQL$SHOP\\Data", "shop");
 }
 
 TEST_F(WineCli, Mss7InstallsTheNamedDatabase) {
   StandinServer server;
-  const std::string disk = machine_7(server);
-  const std::string backup = server.make_backup("retail", "retail_data", "retail_log");
+  machine_7(server);
   Finished r = run_cli({"--edition", "mss7", "--server", server.address(), "--database", "零售库",
-                        "--backup", server_path(backup), "--yes"},
+                        "--backup", backup_of(server, "retail"), "--yes"},
                        "SECRET");
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(last_line(r), "数据库安装成功!") << r.out;
-  expect_installed(server, "零售库", disk + "\\MSSQL7\\Data\\", "retail_data", "retail_log");
+  expect_installed(server, "零售库", "\\MSSQL7\\Data", "retail");
 }
 
 TEST_F(WineCli, FailuresEndWithTheirExitStatus) {
@@ -241,9 +207,8 @@ TEST_F(WineCli, WindowInstallsBothEditionsAndShowsTheServersText) {
   if (!exe || !*exe) GTEST_SKIP() << "built without the window";
   {
     StandinServer server({"--restore-seconds", "3"});
-    const std::string disk = machine_2000(server);
-    const std::string backup = server.make_backup("shop", "shop_data", "shop_log");
-    auto run = run_window("mss2000", server.address(), server_path(backup));
+    machine_2000(server);
+    auto run = run_window("mss2000", server.address(), backup_of(server, "shop"));
     ASSERT_EQ(run["EXIT"], "0") << run["OUT"];
     EXPECT_EQ(run["STATUS"], "数据库安装成功!");
     EXPECT_EQ(run["BOX"], "数据库安装成功!");
@@ -260,21 +225,19 @@ TEST_F(WineCli, WindowInstallsBothEditionsAndShowsTheServersText) {
     ASSERT_GE(progress.size(), 3u) << run["OUT"];
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
     EXPECT_GT(progress.back(), progress.front());
-    expect_installed(server, "shopdb", disk + "\\MSSQL\\Data\\", "shop_data", "shop_log");
+    expect_installed(server, "shopdb", "\\MSSQL\\Data", "shop");
   }
   {
     StandinServer server;
-    const std::string disk = machine_7(server);
-    const std::string backup = server.make_backup("retail", "retail_data", "retail_log");
-    auto run = run_window("mss7", server.address(), server_path(backup), "零售库");
+    machine_7(server);
+    auto run = run_window("mss7", server.address(), backup_of(server, "retail"), "零售库");
     ASSERT_EQ(run["EXIT"], "0") << run["OUT"];
     EXPECT_EQ(run["STATUS"], "数据库安装成功!");
-    expect_installed(server, "零售库", disk + "\\MSSQL7\\Data\\", "retail_data", "retail_log");
+    expect_installed(server, "零售库", "\\MSSQL7\\Data", "retail");
   }
   StandinServer server({"--restore-fail-at", "40"});
   machine_2000(server);
-  const std::string backup = server.make_backup("shop", "shop_data", "shop_log");
-  auto run = run_window("mss2000", server.address(), server_path(backup));
+  auto run = run_window("mss2000", server.address(), backup_of(server, "shop"));
   ASSERT_EQ(run["EXIT"], "0") << run["OUT"];
   EXPECT_EQ(run["STATUS"], "装载数据失败!");
   EXPECT_EQ(run["BOX"].rfind("装载数据失败!   错误信息:", 0), 0u)
