@@ -105,34 +105,25 @@ class WineCli : public ::testing::Test {
     return seen;
   }
 
-  // A machine with SQL Server 2000 on the stand-in's disk: the instance
-  // list in the 32-bit view, as SQL Server 2000 writes it; the default
-  // instance there too, the named instance SHOP only in the 64-bit view; and
+  // A machine with SQL Server 7.0 (edition "mss7") or 2000 on the stand-in's
+  // disk. SQL Server 2000 also has the instance list in the 32-bit view, as it
+  // writes it, the named instance SHOP only in the 64-bit view, and
   // dbinstall.ini naming shopdb.
-  void machine_2000(const StandinServer& server) {
+  void machine(const StandinServer& server, const std::string& edition) {
     const std::string disk = server_path(server.files_root());
-    fs::create_directories(server.files_root() + "/MSSQL/Data");
+    const std::string folder = edition == "mss7" ? "MSSQL7" : "MSSQL";
+    fs::create_directories(server.files_root() + "/" + folder + "/Data");
+    const std::string ms = "HKLM\\SOFTWARE\\Microsoft\\";
+    reg_add("/reg:32", ms + "MSSQLServer\\Setup", "SQLDataRoot", "REG_SZ", disk + "\\" + folder);
+    reg_add("/reg:32", ms + "MSSQLServer\\MSSQLServer", "DefaultDomain", "REG_SZ", "SHOPS");
+    if (edition == "mss7") return;
     fs::create_directories(server.files_root() + "/MSSQL$SHOP/Data");
-    const std::string sql = "HKLM\\SOFTWARE\\Microsoft\\Microsoft SQL Server";
+    const std::string sql = ms + "Microsoft SQL Server";
     reg_add("/reg:32", sql, "InstalledInstances", "REG_MULTI_SZ", "MSSQLSERVER\\0SHOP");
-    reg_add("/reg:32", "HKLM\\SOFTWARE\\Microsoft\\MSSQLServer\\Setup", "SQLDataRoot", "REG_SZ",
-            disk + "\\MSSQL");
-    reg_add("/reg:32", "HKLM\\SOFTWARE\\Microsoft\\MSSQLServer\\MSSQLServer", "DefaultDomain",
-            "REG_SZ", "SHOPS");
     reg_add("/reg:64", sql + "\\SHOP\\Setup", "SQLDataRoot", "REG_SZ", disk + "\\MSSQL$SHOP");
     reg_add("/reg:64", sql + "\\SHOP\\MSSQLServer", "DefaultDomain", "REG_SZ", "SHOPS");
     std::ofstream(dir_ / "setup" / "dbinstall.ini", std::ios::binary)
         << "[database]\ndatabasename=shopdb\ndataname=shop_data\nlogname=shop_log\n";
-  }
-
-  // A machine with SQL Server 7.0 on the stand-in's disk.
-  void machine_7(const StandinServer& server) {
-    const std::string disk = server_path(server.files_root());
-    fs::create_directories(server.files_root() + "/MSSQL7/Data");
-    reg_add("/reg:32", "HKLM\\Software\\Microsoft\\MSSQLServer\\Setup", "SQLDataRoot", "REG_SZ",
-            disk + "\\MSSQL7");
-    reg_add("/reg:32", "HKLM\\Software\\Microsoft\\MSSQLServer\\MSSQLServer", "DefaultDomain",
-            "REG_SZ", "SHOPS");
   }
 
   TempDir tmp_;
@@ -157,7 +148,7 @@ void expect_installed(const StandinServer& server, const std::string& name,
 TEST_F(WineCli, Mss2000InstallsIntoTheChosenInstance) {
   // A password outside the ANSI code page reaches the server whole.
   StandinServer server({"--login", "sa:密码Secret:sysadmin"});
-  machine_2000(server);
+  machine(server, "mss2000");
   // dbinstall.ini in code page 936: databasename=商店.
   std::ofstream(dir_ / "setup" / "dbinstall.ini", std::ios::binary)
       << "[database]\r\ndatabasename=\xC9\xCC\xB5\xEA\r\ndataname=shop_data\r\nlogname=shop_"
@@ -173,7 +164,7 @@ TEST_F(WineCli, Mss2000InstallsIntoTheChosenInstance) {
 
 TEST_F(WineCli, Mss7InstallsTheNamedDatabase) {
   StandinServer server;
-  machine_7(server);
+  machine(server, "mss7");
   Finished r = run_cli({"--edition", "mss7", "--server", server.address(), "--database", "零售库",
                         "--backup", backup_of(server, "retail"), "--yes"},
                        "SECRET");
@@ -190,7 +181,7 @@ TEST_F(WineCli, FailuresEndWithTheirExitStatus) {
   for (const auto& entry : server.log()) EXPECT_NE(entry.value("type", ""), "login");
 
   // A backup file the server does not have: install code -10.
-  machine_2000(server);
+  machine(server, "mss2000");
   Finished missing = run_cli({"--server", server.address(), "--backup",
                               server_path(server.files_root() + "/missing.dat"), "--yes"},
                              "SECRET");
@@ -207,7 +198,7 @@ TEST_F(WineCli, WindowInstallsBothEditionsAndShowsTheServersText) {
   if (!exe || !*exe) GTEST_SKIP() << "built without the window";
   {
     StandinServer server({"--restore-seconds", "3"});
-    machine_2000(server);
+    machine(server, "mss2000");
     auto run = run_window("mss2000", server.address(), backup_of(server, "shop"));
     ASSERT_EQ(run["EXIT"], "0") << run["OUT"];
     EXPECT_EQ(run["STATUS"], "数据库安装成功!");
@@ -229,14 +220,14 @@ TEST_F(WineCli, WindowInstallsBothEditionsAndShowsTheServersText) {
   }
   {
     StandinServer server;
-    machine_7(server);
+    machine(server, "mss7");
     auto run = run_window("mss7", server.address(), backup_of(server, "retail"), "零售库");
     ASSERT_EQ(run["EXIT"], "0") << run["OUT"];
     EXPECT_EQ(run["STATUS"], "数据库安装成功!");
     expect_installed(server, "零售库", "\\MSSQL7\\Data", "retail");
   }
   StandinServer server({"--restore-fail-at", "40"});
-  machine_2000(server);
+  machine(server, "mss2000");
   auto run = run_window("mss2000", server.address(), backup_of(server, "shop"));
   ASSERT_EQ(run["EXIT"], "0") << run["OUT"];
   EXPECT_EQ(run["STATUS"], "装载数据失败!");
