@@ -45,10 +45,9 @@ TEST(TdsPackets, LongMessagesSplitAndReassemble) {
   EXPECT_EQ(a.type(), kAttention);
 
   // A message the client marks "ignore" is dropped.
-  Writer ignored;
-  ignored.bytes(packetize(kSqlBatch, Bytes(4, 2), 512, 0, true, id));
-  ignored.data[1] |= kIgnore;
-  EXPECT_FALSE(a.add_packet(ignored.data.data(), ignored.data.size()));
+  Bytes ignored = packetize(kSqlBatch, Bytes(4, 2), 512, 0, true, id);
+  ignored[1] |= kIgnore;
+  EXPECT_FALSE(a.add_packet(ignored.data(), ignored.size()));
 
   Bytes bad = packetize(kSqlBatch, Bytes(4, 2), 512, 0, true, id);
   bad[3] += 1;  // length no longer matches
