@@ -11,26 +11,19 @@ T only(const std::vector<Statement>& v) {
   return std::get<T>(v.at(0).body);
 }
 
-// The numbers of the messages a batch that cannot be parsed gets.
-std::vector<int> syntax_errors(const std::string& sql) {
+// The messages a batch that cannot be parsed gets: their numbers and the first one's text.
+std::pair<std::vector<int>, std::string> refusal(const std::string& sql) {
   try {
     parse_batch(sql);
   } catch (const SqlError& e) {
     std::vector<int> n;
     for (const auto& m : e.messages) n.push_back(m.number);
-    return n;
+    return {n, e.messages.at(0).text};
   }
   return {};
 }
-
-std::string first_error_text(const std::string& sql) {
-  try {
-    parse_batch(sql);
-  } catch (const SqlError& e) {
-    return e.messages.at(0).text;
-  }
-  return {};
-}
+std::vector<int> syntax_errors(const std::string& sql) { return refusal(sql).first; }
+std::string first_error_text(const std::string& sql) { return refusal(sql).second; }
 
 TEST(SqlParser, InstallerCreateStatementAndItsVariants) {
   const auto& c =
@@ -48,11 +41,10 @@ TEST(SqlParser, InstallerCreateStatementAndItsVariants) {
   const auto& v = only<CreateDatabase>(parse_batch(
       "create   database [a]]b]\n on primary ( name = d , filename = 'p''q.mdf', size = 512KB )\n"
       "log on (NAME=l,FILENAME=N'l.ldf',FILEGROWTH=1MB);"));
-  EXPECT_EQ(v.name, "a]b");
-  EXPECT_EQ(v.data[0].logical, "d");
-  EXPECT_EQ(v.data[0].filename, "p'q.mdf");
-  EXPECT_EQ(v.data[0].size_mb, 0.5);
-  EXPECT_FALSE(v.log[0].size_mb.has_value());
+  EXPECT_EQ(
+      std::tie(v.name, v.data[0].logical, v.data[0].filename, v.data[0].size_mb, v.log[0].size_mb),
+      std::make_tuple(std::string("a]b"), std::string("d"), std::string("p'q.mdf"),
+                      std::optional<double>(0.5), std::optional<double>()));
 
   // A value with a quote in it breaks the statement, as on the server.
   EXPECT_EQ(syntax_errors("CREATE DATABASE [x]  ON PRIMARY (NAME = N'd', FILENAME = "
@@ -80,9 +72,9 @@ TEST(SqlParser, InstallerRestoreStatementsOfBothEditions) {
   EXPECT_EQ(
       only<Restore>(parse_batch("RESTORE DATABASE [x] FROM  DISK = N'' WITH  NORECOVERY")).disk,
       "");
-  EXPECT_EQ(syntax_errors("RESTORE DATABASE x FROM DISK = 'a' WITH SPEEDY"), std::vector<int>{155});
-  EXPECT_EQ(first_error_text("RESTORE DATABASE x FROM DISK = 'a' WITH SPEEDY"),
-            "'SPEEDY' is not a recognized RESTORE option.");
+  EXPECT_EQ(refusal("RESTORE DATABASE x FROM DISK = 'a' WITH SPEEDY"),
+            std::pair(std::vector<int>{155},
+                      std::string("'SPEEDY' is not a recognized RESTORE option.")));
   EXPECT_EQ(syntax_errors("RESTORE DATABASE x FROM DISK = 'a' WITH STATS = 99999999999"),
             std::vector<int>{8115});
 }

@@ -18,8 +18,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// FreeTDS answers SQL_NO_DATA for a statement that returns neither rows nor a count.
-bool ok(SQLRETURN rc) { return SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA; }
+// The installer's existence query, with its one parameter.
+const std::string kExists = "SELECT name FROM sysdatabases WHERE LOWER ( name ) = ?";
 
 // A small ODBC client: messages of every result in order.
 class Odbc {
@@ -51,9 +51,11 @@ class Odbc {
 
   // Runs a statement and drains every result; returns the first return code.
   SQLRETURN exec(const std::string& sql) {
-    SQLRETURN rc = SQLExecDirect(stmt_, (SQLCHAR*)sql.c_str(), SQL_NTS);
-    drain(rc);
-    return rc;
+    SQLRETURN first = SQLExecDirect(stmt_, (SQLCHAR*)sql.c_str(), SQL_NTS);
+    for (SQLRETURN rc = first; rc != SQL_NO_DATA && rc != SQL_INVALID_HANDLE;
+         rc = SQLMoreResults(stmt_))
+      collect(SQL_HANDLE_STMT, stmt_);
+    return first;
   }
 
   // Runs `sql` with one string parameter and returns the first column of the first row.
@@ -74,11 +76,6 @@ class Odbc {
     SQLCloseCursor(stmt_);
     SQLFreeStmt(stmt_, SQL_RESET_PARAMS);
     return value;
-  }
-
-  void drain(SQLRETURN rc) {
-    for (; rc != SQL_NO_DATA && rc != SQL_INVALID_HANDLE; rc = SQLMoreResults(stmt_))
-      collect(SQL_HANDLE_STMT, stmt_);
   }
 
   void collect(SQLSMALLINT type, SQLHANDLE h) {
@@ -123,11 +120,12 @@ TEST(StandinE2E, OdbcDriverRunsTheInstallersStatements) {
   Odbc c;
   ASSERT_TRUE(c.connect(srv.port(), "sa", "SECRET"));
   // (The installer's sp_executesql: tests/e2e_install, tests/e2e_injection.)
-  EXPECT_EQ(c.query("SELECT name FROM sysdatabases WHERE LOWER ( name ) = ?", "TAVOX", true),
-            "tavox");
+  EXPECT_EQ(c.query(kExists, "TAVOX", true), "tavox");
   EXPECT_EQ(last_of_type(srv, "rpc")["proc"], "sp_prepexec");
 
-  EXPECT_TRUE(ok(c.exec("sp_addlogin 'zq','zq'")));
+  // FreeTDS answers SQL_NO_DATA for a statement that returns neither rows nor a count.
+  EXPECT_THAT(c.exec("sp_addlogin 'zq','zq'"),
+              ::testing::AnyOf(SQL_SUCCESS, SQL_SUCCESS_WITH_INFO, SQL_NO_DATA));
   Odbc zq;  // a second connection while the first stays open
   ASSERT_TRUE(zq.connect(srv.port(), "zq", "zq"));
   EXPECT_EQ(c.exec("sp_droplogin zq"), SQL_ERROR);  // logged on elsewhere
@@ -145,16 +143,12 @@ TEST(StandinE2E, CancelStopsARestoreAndTheConnectionGoesOn) {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     SQLCancel(c.stmt());
   });
-  SQLRETURN rc = SQLExecDirect(
-      c.stmt(), (SQLCHAR*)restore_sql("tavox", bak, srv.files_root() + "\\data\\").c_str(),
-      SQL_NTS);
-  c.drain(rc);
+  c.exec(restore_sql("tavox", bak, srv.files_root() + "\\data\\"));
   cancel.join();
   EXPECT_LT(Clock::now() - started, std::chrono::seconds(10));
   EXPECT_EQ(last_of_type(srv, "batch")["outcome"]["cancelled"], true);
   SQLFreeStmt(c.stmt(), SQL_CLOSE);
-  EXPECT_EQ(c.query("SELECT name FROM sysdatabases WHERE LOWER ( name ) = ?", "master", false),
-            "master");
+  EXPECT_EQ(c.query(kExists, "master", false), "master");
   EXPECT_EQ(srv.state()["databases"].back()["status"], "RESTORING");
 }
 
@@ -164,8 +158,7 @@ TEST(StandinE2E, OlderTdsVersionsCarryTheSameAnswers) {
     Odbc c;
     ASSERT_TRUE(c.connect(srv.port(), "sa", "SECRET")) << version;
     EXPECT_EQ(last_of_type(srv, "login")["tds_version"], version);
-    EXPECT_EQ(c.query("SELECT name FROM sysdatabases WHERE LOWER ( name ) = ?", "tavox", false),
-              "tavox");
+    EXPECT_EQ(c.query(kExists, "tavox", false), "tavox");
     c.messages.clear();
     EXPECT_EQ(c.exec("Drop DATABASE nosuch"), SQL_ERROR);
     EXPECT_EQ(c.exec("sp_configure 'allow updates',1"), SQL_SUCCESS_WITH_INFO);

@@ -44,13 +44,6 @@ std::string run_tsql(const StandinServer& srv, const std::string& encryption,
   return "rc=" + std::to_string(rc) + "\n" + s.str();
 }
 
-// The log entry of the given type, or null.
-nlohmann::json entry(const StandinServer& srv, const std::string& type) {
-  for (const auto& e : srv.log())
-    if (e.value("type", "") == type) return e;
-  return nullptr;
-}
-
 TEST(StandinEncryption, AnswerFollowsTheClientAndTheServerSetting) {
   constexpr int kClose = -1;
   struct Case {
@@ -103,7 +96,9 @@ TEST(StandinEncryption, TsqlLogsOnAsTheSettingsAgree) {
     ASSERT_EQ(logons.size(), 1u) << out;
     EXPECT_EQ(logons[0]["ok"], true);
     EXPECT_EQ(logons[0]["encrypted"], c.login_encrypted);
-    auto tls = entry(srv, "tls");
+    nlohmann::json tls;  // the log's TLS record, if any
+    for (const auto& e : srv.log())
+      if (e.value("type", "") == "tls") tls = e;
     ASSERT_EQ(tls.is_null(), !c.login_encrypted);
     if (!tls.is_null()) {
       EXPECT_EQ(tls["login_only"], !c.session_encrypted);
