@@ -12,11 +12,6 @@ using testing::fake_machine;
 using testing::FakePlatform;
 
 TEST(CliOptions, RejectsWhatCannotBeUsed) {
-  Options o;
-  EXPECT_FALSE(parse({}, o));
-  EXPECT_EQ(o.edition, "mss2000");
-  EXPECT_FALSE(o.answer.has_value());
-
   Options p;
   EXPECT_FALSE(parse({"--edition", "mss7", "--database", "shop", "--no", "--server", "h,1"}, p));
   EXPECT_EQ(p.edition + "|" + *p.database + "|" + *p.server, "mss7|shop|h,1");
