@@ -102,9 +102,6 @@ struct Window {
     return std::string("sle_") + (seven ? "mss7" : "mss2000") +
            (suffix.rfind("data_", 0) == 0 ? "" : "_") + suffix;
   }
-  void set(const std::string& suffix, const std::string& value) {
-    ui.set_text(field(suffix), value);
-  }
 
   // Everything the window showed, but the password field the test typed into.
   std::string shown() const {
@@ -188,10 +185,9 @@ std::vector<Row> matrix() {
   std::vector<Row> rows;
   const auto& s = kStatementPayloads;
   const auto& c = kConnectionPayloads;
-  // A name of more than 128 characters is no SQL Server identifier (103). A
-  // name that is no file name ('/', a line break) is refused before the
-  // logon. (dbinstall.ini cannot carry a line break: the 2000 name is its
-  // first line.)
+  // Over 128 characters is no SQL Server identifier (103); no file name ('/',
+  // a line break) is refused before the logon, but the 2000 name is the first
+  // line of dbinstall.ini.
   const Outcome bad_name{-1, Stop::Nothing, 0, true};
   for (bool seven : {false, true})
     add(rows, Field::DatabaseName, seven, s,
@@ -208,16 +204,14 @@ std::vector<Row> matrix() {
   for (bool seven : {false, true})
     add(rows, Field::BackupFile, seven, s,
         {{kLong.name, no_file}, {kSlashStar.name, no_file}, {kLineBreak.name, no_file}});
-  // From dbinstall.ini: a line break ends the value, the long one is cut at
-  // the reader's line length; what is read arrives whole, and the backup
-  // records those names. The file list's LogicalName is nvarchar(128), as
-  // SQL Server's: a longer name comes back cut, and the check does not find
-  // the name of dbinstall.ini among the backup's.
+  // dbinstall.ini ends a value at a line break and cuts the long one at its
+  // line length; the backup records what was read. LogicalName is
+  // nvarchar(128): a longer name comes back cut, so the check misses it.
   for (Field f : {Field::DataFileName, Field::LogFileName})
     add(rows, f, false, s, {{kLong.name, {-10, Stop::FileList, 0}}});
-  // The stand-in's backups are text, one file a line: a logical name with a
-  // line break makes the backup unreadable (3241). The 7.0 edition takes the
-  // cut name, which the restore does not find (3234).
+  // The stand-in's backups hold one file a line: a line break in a logical
+  // name makes it unreadable (3241); 7.0 takes the cut name, which the
+  // restore does not find (3234).
   for (Field f : {Field::DataFileName, Field::LogFileName})
     add(rows, f, true, s,
         {{kLineBreak.name, {-10, Stop::HeaderList, 3241}},
@@ -308,12 +302,12 @@ TEST_P(Injection, EachValueArrivesWholeOrTheRunFailsCleanly) {
   std::string address = server.address();
   if (r.field == Field::ServerAddress)
     address += r.payload.text.empty() ? std::string(kLongLength, 'x') : r.payload.text;
-  w.set("servername", address);
-  w.set("userid", v.login);
-  w.set("password", v.password);
-  w.set("data_setuppath", in.folder);
-  w.set("data_backupfile", in.backup);
-  if (r.seven) w.set("dbname", in.dbname);
+  w.ui.set_text(w.field("servername"), address);
+  w.ui.set_text(w.field("userid"), v.login);
+  w.ui.set_text(w.field("password"), v.password);
+  w.ui.set_text(w.field("data_setuppath"), in.folder);
+  w.ui.set_text(w.field("data_backupfile"), in.backup);
+  if (r.seven) w.ui.set_text(w.field("dbname"), in.dbname);
 
   EXPECT_EQ(cb_dbsetup_clicked(w.ctx), r.outcome.code);
   const auto log = server.log();
