@@ -152,13 +152,6 @@ const std::tuple<const char*, std::string Values::*, const char*, const char*> k
     {"AdminPassword", &Values::password, "pw", "sec"},
     {"ServerAddress", nullptr, "", ""}};
 
-Values values_for(const Row& r) {
-  Values v;
-  const auto& [name, member, before, after] = kFields[static_cast<int>(r.field)];
-  if (member) v.*member = embed(r.payload, before, after);
-  return v;
-}
-
 constexpr Outcome kInstalled{0, Stop::Done, 0};
 // Refused by the ODBC client before anything reaches the server.
 constexpr Outcome kNotSent{-1, Stop::Nothing, 0};
@@ -251,7 +244,9 @@ class Injection : public ::testing::TestWithParam<Row> {};
 
 TEST_P(Injection, EachValueArrivesWholeOrTheRunFailsCleanly) {
   const Row& r = GetParam();
-  Values v = values_for(r);
+  Values v;
+  const auto& [field_name, member, before, after] = kFields[static_cast<int>(r.field)];
+  if (member) v.*member = embed(r.payload, before, after);
 
   // The 2000 edition reads the names from dbinstall.ini: what the file can
   // hold is what the procedure gets, and that must reach the server whole.
