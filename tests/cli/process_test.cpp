@@ -65,19 +65,15 @@ TEST(CliProcess, AnInterruptCancelsTheRunningStatementAndASecondEndsAtOnce) {
   ProgramFolder folder;
   const std::vector<std::string> env = {"DB_SETUP_REGISTRY=" + folder.registry,
                                         "DB_SETUP_PASSWORD=SECRET", "DB_SETUP_SILENCE_TIMEOUT=120"};
-  // Sends SIGINT once the restore has begun; true when it did.
-  const auto interrupt_restore = [](ChildProcess& c) {
-    return [&c, sent = false](const std::string& err) mutable {
-      if (!sent && err.find("装载进度: 10%") != std::string::npos)
-        sent = ::kill(c.pid, SIGINT) == 0;
-      return sent;
-    };
+  const auto restoring = [](const std::string& err) {
+    return err.find("装载进度: 10%") != std::string::npos;
   };
   {
     SCOPED_TRACE("a restore that answers the cancel");
     StandinServer server({"--restore-seconds", "60"});
     ChildProcess c(install_args(server), folder.dir.path(), env);
-    ASSERT_FALSE(c.finish(60s, interrupt_restore(c))) << c.err_text;
+    ASSERT_FALSE(c.finish(60s, restoring)) << c.err_text;
+    ::kill(c.pid, SIGINT);
     ASSERT_TRUE(c.finish(60s)) << c.err_text;
     EXPECT_EQ(c.exit_status(), 130) << c.err_text;
     EXPECT_EQ(last_line(c.out_text), "装载数据失败!");
@@ -91,9 +87,7 @@ TEST(CliProcess, AnInterruptCancelsTheRunningStatementAndASecondEndsAtOnce) {
     SCOPED_TRACE("a restore that ignores the cancel");
     StandinServer server({"--restore-seconds", "10", "--stall-restore-at", "10"});
     ChildProcess c(install_args(server), folder.dir.path(), env);
-    ASSERT_FALSE(c.finish(60s, [](const std::string& err) {
-      return err.find("装载进度: 10%") != std::string::npos;
-    })) << c.err_text;
+    ASSERT_FALSE(c.finish(60s, restoring)) << c.err_text;
     std::this_thread::sleep_for(1s);  // the server has gone silent
     ::kill(c.pid, SIGINT);
     // The cancel waits for the server's answer; the first signal did not end it.
@@ -125,30 +119,27 @@ TEST(CliProcess, ThePasswordPromptGivesUpCleanlyAndRestoresTheTerminal) {
       if (::chdir(folder.dir.path().c_str()) == 0) ::execv(argv[0], argv);
       _exit(127);
     }
-    // Wait for the prompt with the echo off.
+    // Reads what the terminal shows for up to `ms`; false once it is closed.
     std::string seen;
+    const auto read_some = [&](int ms) {
+      pollfd p{master, POLLIN, 0};
+      char buf[512];
+      const ssize_t n = ::poll(&p, 1, ms) > 0 ? ::read(master, buf, sizeof buf) : 0;
+      if (n > 0) seen.append(buf, static_cast<std::size_t>(n));
+      return n >= 0;
+    };
+    // Wait for the prompt with the echo off.
     termios t{};
     const auto until = Clock::now() + 30s;
-    while (Clock::now() < until) {
-      pollfd p{master, POLLIN, 0};
-      if (::poll(&p, 1, 50) > 0) {
-        char buf[512];
-        const ssize_t n = ::read(master, buf, sizeof buf);
-        if (n > 0) seen.append(buf, static_cast<std::size_t>(n));
-      }
+    while (Clock::now() < until && read_some(50))
       if (seen.find("管理员密码: ") != std::string::npos && ::tcgetattr(master, &t) == 0 &&
           !(t.c_lflag & ECHO))
         break;
-    }
     ASSERT_FALSE(t.c_lflag & ECHO) << seen;
     ASSERT_EQ(::write(master, k.typed, 1), 1);
     int status = 0;
-    for (int i = 0; i < 1000 && ::waitpid(pid, &status, WNOHANG) == 0; ++i) {
-      pollfd p{master, POLLIN, 0};
-      char buf[512];
-      if (::poll(&p, 1, 10) > 0 && ::read(master, buf, sizeof buf) < 0)  // keep it flowing
-        std::this_thread::sleep_for(10ms);
-    }
+    for (int i = 0; i < 1000 && ::waitpid(pid, &status, WNOHANG) == 0; ++i)
+      if (!read_some(10)) std::this_thread::sleep_for(10ms);  // keep it flowing
     ASSERT_TRUE(WIFEXITED(status)) << status;
     EXPECT_EQ(WEXITSTATUS(status), k.status);
     ASSERT_EQ(::tcgetattr(master, &t), 0);

@@ -51,14 +51,6 @@ std::string abbrev(const std::string& s) {
          s.substr(s.size() - 110);
 }
 
-// The requests of the log that carry a statement.
-std::vector<json> statement_entries(const std::vector<json>& log) {
-  std::vector<json> out;
-  for (const auto& e : log)
-    if (e.contains("statement") && e["statement"].is_string()) out.push_back(e);
-  return out;
-}
-
 // The whole list, each text exact: every value quoted inside its own literal
 // or brackets, and the existence query's name passed as its parameter.
 void expect_statements(const std::vector<json>& entries, const std::vector<Statement>& expected) {
@@ -102,25 +94,6 @@ struct Window {
     return std::string("sle_") + (seven ? "mss7" : "mss2000") +
            (suffix.rfind("data_", 0) == 0 ? "" : "_") + suffix;
   }
-  void set(const std::string& suffix, const std::string& value) {
-    ui.set_text(field(suffix), value);
-  }
-
-  // Everything the window showed, but the password field the test typed into.
-  std::string shown() const {
-    std::string all;
-    for (const auto& e : ui.events()) {
-      if (e.kind == MemoryUi::Event::Text && e.control == field("password")) continue;
-      all += e.control + "\n" + e.value + "\n";
-    }
-    return all;
-  }
-  // The one box with only an OK button that is not the success message.
-  std::optional<std::string> failure_box() const {
-    for (const auto& box : ui.message_boxes())
-      if (box.buttons == MsgButtons::Ok && box.value != kShortText.at(0)) return box.value;
-    return std::nullopt;
-  }
 
   const bool seven;
   TempDir dir;
@@ -155,13 +128,6 @@ const std::tuple<const char*, std::string Values::*, const char*, const char*> k
     {"AdminPassword", &Values::password, "pw", "sec"},
     {"ServerAddress", nullptr, "", ""}};
 
-Values values_for(const Row& r) {
-  Values v;
-  const auto& [name, member, before, after] = kFields[static_cast<int>(r.field)];
-  if (member) v.*member = embed(r.payload, before, after);
-  return v;
-}
-
 constexpr Outcome kInstalled{0, Stop::Done, 0};
 // Refused by the ODBC client before anything reaches the server.
 constexpr Outcome kNotSent{-1, Stop::Nothing, 0};
@@ -188,10 +154,9 @@ std::vector<Row> matrix() {
   std::vector<Row> rows;
   const auto& s = kStatementPayloads;
   const auto& c = kConnectionPayloads;
-  // A name of more than 128 characters is no SQL Server identifier (103). A
-  // name that is no file name ('/', a line break) is refused before the
-  // logon. (dbinstall.ini cannot carry a line break: the 2000 name is its
-  // first line.)
+  // Over 128 characters is no SQL Server identifier (103); no file name ('/',
+  // a line break) is refused before the logon, but the 2000 name is the first
+  // line of dbinstall.ini.
   const Outcome bad_name{-1, Stop::Nothing, 0, true};
   for (bool seven : {false, true})
     add(rows, Field::DatabaseName, seven, s,
@@ -208,16 +173,14 @@ std::vector<Row> matrix() {
   for (bool seven : {false, true})
     add(rows, Field::BackupFile, seven, s,
         {{kLong.name, no_file}, {kSlashStar.name, no_file}, {kLineBreak.name, no_file}});
-  // From dbinstall.ini: a line break ends the value, the long one is cut at
-  // the reader's line length; what is read arrives whole, and the backup
-  // records those names. The file list's LogicalName is nvarchar(128), as
-  // SQL Server's: a longer name comes back cut, and the check does not find
-  // the name of dbinstall.ini among the backup's.
+  // dbinstall.ini ends a value at a line break and cuts the long one at its
+  // line length; the backup records what was read. LogicalName is
+  // nvarchar(128): a longer name comes back cut, so the check misses it.
   for (Field f : {Field::DataFileName, Field::LogFileName})
     add(rows, f, false, s, {{kLong.name, {-10, Stop::FileList, 0}}});
-  // The stand-in's backups are text, one file a line: a logical name with a
-  // line break makes the backup unreadable (3241). The 7.0 edition takes the
-  // cut name, which the restore does not find (3234).
+  // The stand-in's backups hold one file a line: a line break in a logical
+  // name makes it unreadable (3241); 7.0 takes the cut name, which the
+  // restore does not find (3234).
   for (Field f : {Field::DataFileName, Field::LogFileName})
     add(rows, f, true, s,
         {{kLineBreak.name, {-10, Stop::HeaderList, 3241}},
@@ -257,7 +220,9 @@ class Injection : public ::testing::TestWithParam<Row> {};
 
 TEST_P(Injection, EachValueArrivesWholeOrTheRunFailsCleanly) {
   const Row& r = GetParam();
-  Values v = values_for(r);
+  Values v;
+  const auto& [field_name, member, before, after] = kFields[static_cast<int>(r.field)];
+  if (member) v.*member = embed(r.payload, before, after);
 
   // The 2000 edition reads the names from dbinstall.ini: what the file can
   // hold is what the procedure gets, and that must reach the server whole.
@@ -308,16 +273,18 @@ TEST_P(Injection, EachValueArrivesWholeOrTheRunFailsCleanly) {
   std::string address = server.address();
   if (r.field == Field::ServerAddress)
     address += r.payload.text.empty() ? std::string(kLongLength, 'x') : r.payload.text;
-  w.set("servername", address);
-  w.set("userid", v.login);
-  w.set("password", v.password);
-  w.set("data_setuppath", in.folder);
-  w.set("data_backupfile", in.backup);
-  if (r.seven) w.set("dbname", in.dbname);
+  w.ui.set_text(w.field("servername"), address);
+  w.ui.set_text(w.field("userid"), v.login);
+  w.ui.set_text(w.field("password"), v.password);
+  w.ui.set_text(w.field("data_setuppath"), in.folder);
+  w.ui.set_text(w.field("data_backupfile"), in.backup);
+  if (r.seven) w.ui.set_text(w.field("dbname"), in.dbname);
 
   EXPECT_EQ(cb_dbsetup_clicked(w.ctx), r.outcome.code);
   const auto log = server.log();
-  const auto entries = statement_entries(log);
+  std::vector<json> entries;  // the requests that carry a statement
+  for (const auto& e : log)
+    if (e.contains("statement") && e["statement"].is_string()) entries.push_back(e);
   expect_statements(entries, expected_statements(in, r.outcome.stop));
   if (r.outcome.server_error != 0 && !entries.empty()) {
     const json errors = entries.back()["outcome"].value("errors", json::array());
@@ -342,7 +309,9 @@ TEST_P(Injection, EachValueArrivesWholeOrTheRunFailsCleanly) {
   ASSERT_FALSE(statuses.empty());
   EXPECT_EQ(statuses.back(), short_failure);
   EXPECT_FALSE(w.ui.busy());
-  const auto box = w.failure_box();
+  std::optional<std::string> box;  // the first OK box that is not the success message
+  for (const auto& b : w.ui.message_boxes())
+    if (!box && b.buttons == MsgButtons::Ok && b.value != kShortText.at(0)) box = b.value;
   if (r.outcome.code == 0 || (r.outcome.code == -1 && !r.seven && !r.outcome.bad_name)) {
     EXPECT_FALSE(box.has_value()) << abbrev(box.value_or(""));
   } else {
@@ -352,7 +321,11 @@ TEST_P(Injection, EachValueArrivesWholeOrTheRunFailsCleanly) {
     EXPECT_GT(box->size(), head.size()) << "no server or driver text";
   }
   if (r.field == Field::AdminPassword) {
-    EXPECT_EQ(w.shown().find(v.password), std::string::npos) << "the password showed";
+    std::string shown;  // all the window showed, but the password field the test typed into
+    for (const auto& e : w.ui.events())
+      if (e.kind != MemoryUi::Event::Text || e.control != w.field("password"))
+        shown += e.control + "\n" + e.value + "\n";
+    EXPECT_EQ(shown.find(v.password), std::string::npos) << "the password showed";
   }
 
   // The server holds the values as they were given.

@@ -80,18 +80,18 @@ TEST(ProfileIni, ReadsUtf8Cp936AndUtf16Files) {
   const std::string text = "[database]\r\ndatabasename=零售库\r\ndataname=零售_Data\r\n";
   for (const std::string& bytes :
        {text, "\xEF\xBB\xBF" + text, utf8_to_cp936(text), utf16le_file(text)}) {
+    // A byte-order mark must not stick to the first section's name.
     ProfileIni ini = ProfileIni::parse(bytes);
     EXPECT_EQ(get(ini, "database", "databasename"), "零售库");
     EXPECT_EQ(get(ini, "database", "dataname"), "零售_Data");
   }
-  // A byte-order mark does not stick to the first section's name.
-  EXPECT_EQ(get(ProfileIni::parse("\xEF\xBB\xBF[database]\nk=v\n"), "database", "k"), "v");
 }
 
-TEST(IniProfileReader, ReadsFilesByWindowsStylePathsAndFallsBackToTheDefault) {
+// The system's profile reader and files, on a real folder by Windows-style paths.
+TEST(SystemFiles, ProfilesFallBackToTheDefaultFilesAreFoundAndRemoved) {
   TempDir dir;
-  dir.write("dbinstall.ini",
-            utf8_to_cp936("[database]\ndatabasename=零售\ndataname=d\nlogname=l\n"));
+  const std::string file = dir.write(
+      "dbinstall.ini", utf8_to_cp936("[database]\ndatabasename=零售\ndataname=d\nlogname=l\n"));
   auto reader = make_system_profile_reader();
   const std::string ini = dir.path() + "\\dbinstall.ini";
   EXPECT_EQ(reader->read(ini, "database", "databasename", "None"), "零售");
@@ -100,10 +100,7 @@ TEST(IniProfileReader, ReadsFilesByWindowsStylePathsAndFallsBackToTheDefault) {
   EXPECT_EQ(reader->read(ini, "nosection", "logname", "None"), "None");
   EXPECT_EQ(reader->read(dir.path() + "\\absent.ini", "database", "logname", "None"), "None");
   EXPECT_EQ(reader->read(dir.path(), "database", "logname", "None"), "None");  // a folder
-}
 
-TEST(PosixFiles, CurrentDirectoryExistsAndRemove) {
-  TempDir dir;
   auto files = make_system_files();
 
   // A current directory far longer than 256 characters.
@@ -115,7 +112,6 @@ TEST(PosixFiles, CurrentDirectoryExistsAndRemove) {
   EXPECT_EQ(files->current_directory(), std::filesystem::canonical(deep).string());
   std::filesystem::current_path(old);
 
-  std::string file = dir.write("dbinstall.ini", "x");
   EXPECT_TRUE(files->exists(file));
   EXPECT_TRUE(files->exists(dir.path() + "\\dbinstall.ini"));  // backslash as separator
   EXPECT_FALSE(files->exists(dir.path()));                     // a folder is no file

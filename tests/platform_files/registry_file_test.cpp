@@ -38,18 +38,27 @@ std::string wrap_hex(const std::string& line, int bytes = 13) {
   return out;
 }
 
-std::string export_v5() {
-  return "Windows Registry Editor Version 5.00\r\n"
-         "\r\n"
-         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Microsoft SQL Server]\r\n" +
-         wrap_hex("\"InstalledInstances\"=" + reg_multi_sz({"MSSQLSERVER", "SHOP", "门店"})) +
+// An export as the registry editor writes it: version 5 (saved as UTF-16 or
+// UTF-8), or REGEDIT4 in code page 936, whose hex(7) and hex(2) data are ANSI
+// bytes, not UTF-16.
+std::string export_text(bool regedit4 = false) {
+  std::string ansi;
+  for (const char* name : {"MSSQLSERVER", "SHOP", "门店"}) ansi += utf8_to_cp936(name) + '\0';
+  return std::string(regedit4 ? "REGEDIT4\r\n\r\n[HKLM"
+                              : "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE") +
+         "\\SOFTWARE\\Microsoft\\Microsoft SQL Server]\r\n" +
+         (regedit4 ? wrap_hex("\"InstalledInstances\"=hex(7):" + hex_bytes(ansi + '\0'), 4)
+                   : wrap_hex("\"InstalledInstances\"=" +
+                              reg_multi_sz({"MSSQLSERVER", "SHOP", "门店"}))) +
          "\r\n"
          "\r\n"
          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\MSSQLSERVER\\Setup]\r\n"
          "\"SQLDataRoot\"=\"C:\\\\Program Files\\\\Microsoft SQL Server\\\\MSSQL\"\r\n"
          "\"Quoted\"=\"say \\\"hi\\\"\"\r\n"
          "@=\"the default\"\r\n"
-         "\"Name\"=\"数据库\"\r\n";
+         "\"Name\"=\"数据库\"\r\n" +
+         (regedit4 ? "\"Expand\"=hex(2):25,53,59,53,25,00\r\n"
+                   : "\"Expand\"=hex(2):25,00,53,00,59,00,53,00,25,00,00,00\r\n");
 }
 
 // What a read gives: the value, or "<fails>" when it fails (and then the value
@@ -67,11 +76,12 @@ Strings multi(RegistryFile& reg, const std::string& key, const std::string& name
   return {"<fails>"};
 }
 
-TEST(RegistryFile, ReadsAVersion5ExportInEachEncodingTheEditorWrites) {
+TEST(RegistryFile, ReadsAnExportInEachFormAndEncodingTheEditorWrites) {
   std::string lf;
-  for (char c : export_v5())
+  for (char c : export_text())
     if (c != '\r') lf += c;
-  for (const std::string& bytes : {utf16le_file(export_v5()), "\xEF\xBB\xBF" + export_v5(), lf}) {
+  for (const std::string& bytes : {utf16le_file(export_text()), "\xEF\xBB\xBF" + export_text(), lf,
+                                   utf8_to_cp936(export_text(true))}) {
     SCOPED_TRACE(bytes.substr(0, 3));
     RegistryFile reg = RegistryFile::from_bytes(bytes);
     EXPECT_EQ(multi(reg, kSqlKey, "InstalledInstances"), (Strings{"MSSQLSERVER", "SHOP", "门店"}));
@@ -79,6 +89,7 @@ TEST(RegistryFile, ReadsAVersion5ExportInEachEncodingTheEditorWrites) {
     EXPECT_EQ(str(reg, kSetupKey, "Quoted"), "say \"hi\"");
     EXPECT_EQ(str(reg, kSetupKey, ""), "the default");
     EXPECT_EQ(str(reg, kSetupKey, "Name"), "数据库");
+    EXPECT_EQ(str(reg, kSetupKey, "Expand"), "%SYS%");
     // Names in any letter case, and HKLM for the root.
     EXPECT_EQ(
         str(reg, "hkey_local_machine\\software\\microsoft\\mssqlserver\\SETUP", "sqldataroot"),
@@ -87,24 +98,6 @@ TEST(RegistryFile, ReadsAVersion5ExportInEachEncodingTheEditorWrites) {
                   .size(),
               3u);
   }
-}
-
-TEST(RegistryFile, ReadsARegedit4ExportInCodePage936) {
-  // hex(7) and hex(2) data in a REGEDIT4 file are ANSI bytes, not UTF-16.
-  std::string instances = utf8_to_cp936("SHOP") + '\0' + utf8_to_cp936("门店") + '\0' + '\0';
-  std::string text =
-      "REGEDIT4\r\n\r\n[HKLM\\SOFTWARE\\Microsoft\\Microsoft SQL Server]\r\n"
-      "\"InstalledInstances\"=" +
-      wrap_hex("hex(7):" + hex_bytes(instances), 4) +
-      "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\MSSQLSERVER\\Setup]\r\n"
-      "\"SQLDataRoot\"=\"D:\\\\数据库\\\\MSSQL\"\r\n"
-      "\"Expand\"=hex(2):25,53,59,53,25,00\r\n";
-  std::string bytes = utf8_to_cp936(text);
-  ASSERT_FALSE(is_valid_utf8(bytes));  // really code page 936 on disk
-  RegistryFile reg = RegistryFile::from_bytes(bytes);
-  EXPECT_EQ(str(reg, kSetupKey, "SQLDataRoot"), "D:\\数据库\\MSSQL");
-  EXPECT_EQ(str(reg, kSetupKey, "Expand"), "%SYS%");
-  EXPECT_EQ(multi(reg, kSqlKey, "InstalledInstances"), (Strings{"SHOP", "门店"}));
 }
 
 TEST(RegistryFile, KindsDuplicatesRemovalsAndMalformedLines) {
@@ -159,23 +152,22 @@ TEST(RegistryFile, KindsDuplicatesRemovalsAndMalformedLines) {
     EXPECT_EQ(str(reg, t, name), "<fails>") << name;
 
   // [-key] removes the key and what lies below, not a sibling with a longer
-  // name; a line after a broken [key line belongs to no key.
+  // name; a line after a broken [key line belongs to no key; missing or
+  // malformed key paths find nothing.
   EXPECT_EQ(str(reg, t + "x", "V"), "sibling");
-  for (const std::string& key : {t + "\\Sub", hklm + "Bad", std::string("NOWHERE\\SOFTWARE\\X")})
-    EXPECT_EQ(str(reg, key, "V"), "<fails>") << key;
+  for (const std::string& key : {t + "\\Sub", hklm + "Bad", std::string("NOWHERE\\SOFTWARE\\X"),
+                                 hklm + "Nope", hklm + "\\T", std::string("SOFTWARE\\T")})
+    EXPECT_EQ(str(reg, key, "V") + str(reg, key, "Sz"), "<fails><fails>") << key;
   // An unterminated last text at the end of the file still counts.
   EXPECT_EQ(multi(reg, hklm + "Last", "Unended"), Strings{"a"});
-  // Missing or malformed key paths.
   EXPECT_EQ(multi(reg, hklm + "Nope", "Multi"), fails);
-  for (const std::string& key : {hklm + "Nope", hklm + "\\T", std::string("SOFTWARE\\T")})
-    EXPECT_EQ(str(reg, key, "Sz"), "<fails>") << key;
 }
 
 // Only a regular file of a bounded size is read: a device never ends, and a
 // FIFO may never be written to.
 TEST(RegistryFile, AnythingButABoundedRegularFileIsUnreadable) {
   TempDir dir;
-  const std::string path = dir.write("registry.reg", utf16le_file(export_v5()));
+  const std::string path = dir.write("registry.reg", utf16le_file(export_text()));
   EXPECT_GT(RegistryFile(path).key_count(), 0u);
   EXPECT_EQ(RegistryFile(path, 100).key_count(), 0u);
   const std::string fifo = dir.file("fifo.reg");
