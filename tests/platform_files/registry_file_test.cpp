@@ -126,6 +126,8 @@ TEST(RegistryFile, KindsDuplicatesRemovalsAndMalformedLines) {
       "\"Raw\"=\"a\\b\"\n"
       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\T\\Sub]\n"
       "\"V\"=\"sub\"\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\T\\Sub\\Deep]\n"
+      "\"V\"=\"below sub\"\n"
       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tx]\n"
       "\"V\"=\"sibling\"\n"
       "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\T\\Sub]\n"
@@ -155,8 +157,9 @@ TEST(RegistryFile, KindsDuplicatesRemovalsAndMalformedLines) {
   // name; a line after a broken [key line belongs to no key; missing or
   // malformed key paths find nothing.
   EXPECT_EQ(str(reg, t + "x", "V"), "sibling");
-  for (const std::string& key : {t + "\\Sub", hklm + "Bad", std::string("NOWHERE\\SOFTWARE\\X"),
-                                 hklm + "Nope", hklm + "\\T", std::string("SOFTWARE\\T")})
+  for (const std::string& key :
+       {t + "\\Sub", t + "\\Sub\\Deep", hklm + "Bad", std::string("NOWHERE\\SOFTWARE\\X"),
+        hklm + "Nope", hklm + "\\T", std::string("SOFTWARE\\T")})
     EXPECT_EQ(str(reg, key, "V") + str(reg, key, "Sz"), "<fails><fails>") << key;
   // An unterminated last text at the end of the file still counts.
   EXPECT_EQ(multi(reg, hklm + "Last", "Unended"), Strings{"a"});
