@@ -57,6 +57,8 @@ class Request {
  private:
   void emit(const ServerMessage& m);
   void emit_rows(const ResultSet& rs);
+  // Sends `rs` as the answer of a SELECT and returns its outcome.
+  Result select_result(const ResultSet& rs);
   bool names_equal(const std::string& a, const std::string& b) const;
   bool run_statements(const std::vector<Statement>& stmts, bool in_proc, const Params& params = {});
   Result execute(const Statement& stmt, const Params& params);

@@ -117,6 +117,15 @@ void Request::emit_rows(const ResultSet& rs) {
   out_.rows += rs.rows.size();
 }
 
+Result Request::select_result(const ResultSet& rs) {
+  emit_rows(rs);
+  Result r;
+  r.count = true;
+  r.rows = rs.rows.size();
+  r.curcmd = kCmdSelect;
+  return r;
+}
+
 bool Request::names_equal(const std::string& a, const std::string& b) const {
   return st_.names_equal(a, b);
 }

@@ -119,12 +119,7 @@ Result Request::run(const Restore& r, const Params& params) {
     const Profile& profile = st_.settings().profile;
     ResultSet rs = r.kind == Restore::HeaderOnly ? header_list(profile, *b, ex_.server_name())
                                                  : file_list(profile, *b);
-    emit_rows(rs);
-    Result res;
-    res.count = true;
-    res.rows = rs.rows.size();
-    res.curcmd = kCmdSelect;
-    return res;
+    return select_result(rs);
   }
   return restore_database(r, params);
 }

@@ -184,12 +184,7 @@ Result Request::run(const Select& s, const Params& params) {
       }
     }
   }
-  emit_rows(rs);
-  Result r;
-  r.count = true;
-  r.rows = rs.rows.size();
-  r.curcmd = kCmdSelect;
-  return r;
+  return select_result(rs);
 }
 
 }  // namespace standin::detail

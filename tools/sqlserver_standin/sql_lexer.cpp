@@ -107,6 +107,21 @@ std::vector<SqlToken> tokenize(const std::string& sql) {
   auto at = [&](size_t k) -> unsigned char {
     return k < n ? static_cast<unsigned char>(sql[k]) : 0;
   };
+  // The text up to `close`, where a doubled `close` stands for itself; an
+  // unclosed text is SQL Server's error for the token that began at `start`.
+  auto delimited = [&](char close, size_t start) {
+    std::string v;
+    for (;;) {
+      if (i >= n) unclosed(sql, start, v);
+      if (sql[i] == close) {
+        if (at(i + 1) != static_cast<unsigned char>(close)) break;
+        ++i;
+      }
+      v.push_back(sql[i++]);
+    }
+    ++i;
+    return v;
+  };
   while (i < n) {
     unsigned char c = at(i);
     if (std::isspace(c) || c == 0) {
@@ -141,39 +156,12 @@ std::vector<SqlToken> tokenize(const std::string& sql) {
     if (c == '\'' || ((c == 'N' || c == 'n') && at(i + 1) == '\'')) {
       t.kind = c == '\'' ? Tok::String : Tok::NString;
       i += c == '\'' ? 1 : 2;
-      std::string v;
-      for (;;) {
-        if (i >= n) unclosed(sql, t.pos, v);
-        if (sql[i] == '\'') {
-          if (at(i + 1) == '\'') {
-            v.push_back('\'');
-            i += 2;
-            continue;
-          }
-          ++i;
-          break;
-        }
-        v.push_back(sql[i++]);
-      }
-      t.text = v;
+      t.text = delimited('\'', t.pos);
     } else if (c == '[' || c == '"') {
       char close = c == '[' ? ']' : '"';
       t.kind = Tok::QuotedIdent;
       ++i;
-      std::string v;
-      for (;;) {
-        if (i >= n) unclosed(sql, t.pos, v);
-        if (sql[i] == close) {
-          if (at(i + 1) == static_cast<unsigned char>(close)) {
-            v.push_back(close);
-            i += 2;
-            continue;
-          }
-          ++i;
-          break;
-        }
-        v.push_back(sql[i++]);
-      }
+      const std::string v = delimited(close, t.pos);
       t.text = v;
       if (c == '[' && v.empty()) {
         ServerMessage m = syntax_message(
