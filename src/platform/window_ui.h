@@ -64,6 +64,10 @@ class WindowUi {
   // called from the thread that runs a database call.
   virtual void set_progress(int percent) = 0;
 
+  // Moves the keyboard focus to that edit field with its whole text
+  // selected (after a failure, the field it concerns).
+  virtual void focus(std::string_view /*control*/) {}
+
   // Runs a blocking database call. A window keeps painting meanwhile and
   // takes no input; the default runs it in place.
   virtual void run_blocking(const std::function<void()>& work) { work(); }
