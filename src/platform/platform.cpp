@@ -6,7 +6,9 @@ Platform& default_platform() {
   static std::unique_ptr<Registry> registry = make_system_registry();
   static std::unique_ptr<FileSystem> files = make_system_files();
   static std::unique_ptr<ProfileReader> profile = make_system_profile_reader();
-  static Platform platform{registry.get(), files.get(), profile.get(), &make_odbc_client};
+  static std::unique_ptr<Clock> clock = make_system_clock();
+  static Platform platform{registry.get(), files.get(), profile.get(), &make_odbc_client,
+                           clock.get()};
   return platform;
 }
 

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "platform/clock.h"
 #include "platform/db_client.h"
 #include "platform/files.h"
 #include "platform/registry.h"
@@ -15,6 +16,7 @@ struct Platform {
   FileSystem* files = nullptr;
   ProfileReader* profile = nullptr;
   DbClientFactory make_db_client;
+  Clock* clock = nullptr;  // null: this system's clock
 };
 
 // This system's backends: the Windows registry and kernel32 on Windows, a

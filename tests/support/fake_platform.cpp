@@ -112,9 +112,16 @@ void FakePlatform::backup_holds(const std::string& data, const std::string& log,
        "SoftwareVersionMinor"},
       {{"", "1", "1", "db", version.substr(0, dot), version.substr(dot + 1)}}};
   on("^RESTORE FILELISTONLY", DbResult::ok()).table = {
-      {"LogicalName", "PhysicalName", "Type", "FileGroupName"},
-      {{data, "C:\\orig\\" + data + ".mdf", "D", "PRIMARY"},
-       {log, "C:\\orig\\" + log + ".ldf", "L", ""}}};
+      {"LogicalName", "PhysicalName", "Type", "FileGroupName", "Size"},
+      {{data, "C:\\orig\\" + data + ".mdf", "D", "PRIMARY", "2097152"},
+       {log, "C:\\orig\\" + log + ".ldf", "L", "", "1048576"}}};
+}
+
+FakeDbClient::Rule& FakePlatform::rows(const std::string& pattern, std::vector<std::string> columns,
+                                       std::vector<std::vector<std::string>> rows) {
+  FakeDbClient::Rule& rule = on(pattern, DbResult::ok());
+  rule.table = {std::move(columns), std::move(rows)};
+  return rule;
 }
 
 std::vector<std::string> FakePlatform::statements() const {

@@ -93,22 +93,33 @@ class FakeDbClient : public DbClient {
   DbMessageHandler handler_;
 };
 
+// A clock that shows the time it is set to.
+struct FakeClock : Clock {
+  LocalTime time{2026, 3, 9, 18, 5, 7};
+  LocalTime now() override { return time; }
+};
+
 // A platform made of fakes, with a shared script for every client it makes.
 struct FakePlatform {
   FakeRegistry registry;
   FakeFiles files;
   FakeProfile profile;
+  FakeClock clock;
   std::shared_ptr<FakeDbClient::Script> script = std::make_shared<FakeDbClient::Script>();
   Platform platform{&registry, &files, &profile,
-                    [s = script] { return std::make_unique<FakeDbClient>(s); }};
+                    [s = script] { return std::make_unique<FakeDbClient>(s); }, &clock};
 
   // Adds a rule: `pattern` is an ECMAScript regex searched in the subject.
   FakeDbClient::Rule& on(const std::string& pattern, DbResult result, bool once = false,
                          std::string value = {});
   // Makes RESTORE HEADERONLY and FILELISTONLY describe a backup of one set
-  // written by `version` ("16.0") whose files have these logical names.
+  // written by `version` ("16.0") whose files have these logical names, with
+  // the data file 2 MB and the log file 1 MB big.
   void backup_holds(const std::string& data, const std::string& log,
                     const std::string& version = "16.0");
+  // Answers a query that `pattern` matches with these rows.
+  FakeDbClient::Rule& rows(const std::string& pattern, std::vector<std::string> columns,
+                           std::vector<std::vector<std::string>> rows);
   std::vector<std::string> statements() const;  // Execute and Query texts, in order
 };
 
