@@ -356,6 +356,9 @@ int run(const Options& options, Platform& platform, Console& console) {
   ui.set_text(ed.field_password, *password);
 
   const int code = cb_dbsetup_clicked(ctx);
+  // The copy of an overwritten database is what a scheduler must keep.
+  if (code == 0 && !state.old_database_copy().empty())
+    console.out("旧数据库已备份到：" + state.old_database_copy());
   if (interrupted()) return interrupted_exit();
   // The SQL Server 2000 procedure shows no message when its first logon
   // fails; headless, the reason is worth a line of its own.
