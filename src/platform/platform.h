@@ -6,6 +6,7 @@
 #include "platform/db_client.h"
 #include "platform/files.h"
 #include "platform/registry.h"
+#include "platform/services.h"
 
 namespace dbsetup {
 
@@ -16,7 +17,8 @@ struct Platform {
   FileSystem* files = nullptr;
   ProfileReader* profile = nullptr;
   DbClientFactory make_db_client;
-  Clock* clock = nullptr;  // null: this system's clock
+  Clock* clock = nullptr;        // null: this system's clock
+  Services* services = nullptr;  // null: none to start or stop a server with
 };
 
 // This system's backends: the Windows registry and kernel32 on Windows, a
