@@ -109,7 +109,9 @@ Options:
   --edition mss2000|mss7  the server edition (default mss2000)
   --server ADDRESS        the server: host, host,port or host\instance
                           (default 127.0.0.1)
-  --login NAME            the administrator login (default sa)
+  --login NAME            the administrator login (default sa); "" logs on
+                          with Windows authentication as the signed-in user
+                          (no password), DOMAIN\user as that Windows account
   --instance NAME         an entry of the instance list (SQL Server 2000
                           edition; default the first entry; the default
                           instance is "默认实例" or MSSQLSERVER)
@@ -343,6 +345,8 @@ int run(const Options& options, Platform& platform, Console& console) {
 
   std::optional<std::string> password =
       console.getenv ? console.getenv("DB_SETUP_PASSWORD") : std::nullopt;
+  // An empty login is Windows authentication as this user: no password.
+  if (options.login && options.login->empty()) password = "";
   if (!password && console.read_password) password = console.read_password("管理员密码: ");
   if (interrupted()) return interrupted_exit();
   // Without a terminal (or at the end of its input) there is no password: an

@@ -117,27 +117,6 @@ int InstallRun::failure_exit() {
   return ll_rtn_;
 }
 
-bool InstallRun::logon_master() {
-  ui_.set_status("准备连接数据库...");
-  sqlca_.dbms = ed_.driver_name;
-  sqlca_.servername = ui_.text(ed_.field_servername);
-  sqlca_.database = "master";
-  sqlca_.logpass = ui_.text(ed_.field_password);
-  sqlca_.logid = ui_.text(ed_.field_userid);
-  sqlca_.autocommit = true;
-  sqlca_.dbparm = "";
-  db([&] { sqlca_.connect(); });
-  if (sqlca_.sqlcode != 0) {
-    const std::string short_text = "连接数据库失败!";
-    if (ed_.logon_failure_box)
-      return fail(-1, short_text, gs_.gs_appname, sqlca_.sqlerrtext, ed_.field_password);
-    ui_.focus(ed_.field_password);
-    return cancel(-1, short_text);
-  }
-  ui_.set_status("数据库连接成功!");
-  return true;
-}
-
 // The server folds the letter case of both sides by its own rules, which
 // are the rules by which it would find the names equal.
 bool InstallRun::database_exists() {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,17 @@ class InstallRun {
   int run();
 
  private:
+  // A server address on this machine and what the registry says of its
+  // instance.
+  struct LocalServer {
+    std::string host;      // as typed: "127.0.0.1", "(local)", ...
+    std::string instance;  // empty for the default instance
+    std::string service;   // MSSQLSERVER or MSSQL$<instance>
+    bool port_given = false;
+    bool tcp_disabled = false;  // TCP/IP switched off for the instance
+    std::string port;           // the instance's TCP port as recorded; empty: unknown
+  };
+
   // A file of some database on the server, as master.dbo.sysaltfiles lists it.
   struct ServerFile {
     std::string database;
@@ -70,8 +82,18 @@ class InstallRun {
   bool confirm_leftover_files();
   bool confirm_without_copy();
 
-  // install.cpp
+  // install_logon.cpp
   bool logon_master();
+  std::optional<LocalServer> local_server() const;
+  void connect_to(const std::string& server);
+  bool help_local_server(const LocalServer& local, std::string& findings);
+  bool start_service(const std::string& service, std::string& error);
+  bool restart_service(const std::string& service, std::string& error);
+  bool logon_after_start(const std::string& server);
+  std::string logon_hint(const std::string& findings) const;
+  bool check_authentication_mode();
+
+  // install.cpp
   bool database_exists();
   bool confirm_overwrite();
   bool drop_database();

@@ -59,6 +59,7 @@ inline std::vector<Statement> expected_statements(const Inputs& in, Stop stop = 
   const std::string data = folder + in.dbname + "_Data.MDF";
   const std::string log = folder + in.dbname + "_Log.LDF";
 
+  out.push_back({"SELECT SERVERPROPERTY('IsIntegratedSecurityOnly')"});
   out.push_back({"RESTORE HEADERONLY FROM DISK = N'{}'", {in.backup}});
   if (stop == Stop::HeaderList) return out;
   out.push_back({"RESTORE FILELISTONLY FROM DISK = N'{}'", {in.backup}});

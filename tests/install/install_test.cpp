@@ -23,6 +23,7 @@ std::vector<std::string> full_install(bool seven, bool overwrite) {
   const std::string password = seven ? "Zq7" : "zq";
   std::vector<std::string> calls = {
       "CONNECT " + driver + "|127.0.0.1,1433|master|sa|SECRET|autocommit|",
+      "ROWS SELECT SERVERPROPERTY('IsIntegratedSecurityOnly')",
       "ROWS RESTORE HEADERONLY FROM DISK = N'" + backup + "'",
       "ROWS RESTORE FILELISTONLY FROM DISK = N'" + backup + "'",
       "ROWS SELECT SERVERPROPERTY('Collation')",

@@ -46,6 +46,15 @@ bool FakeRegistry::get_multi_string(const std::string& key, const std::string& n
   return find_in(multis_, slot(key, name), values);
 }
 
+void FakeRegistry::set_dword(const std::string& key, const std::string& name, uint32_t value) {
+  dwords_[slot(key, name)] = value;
+}
+
+bool FakeRegistry::get_dword(const std::string& key, const std::string& name, uint32_t& value) {
+  reads.emplace_back(key, name);
+  return find_in(dwords_, slot(key, name), value);
+}
+
 std::string FakeProfile::read(const std::string& file, const std::string& section,
                               const std::string& key, const std::string& default_value) {
   auto f = files.find(file);

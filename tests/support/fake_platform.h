@@ -20,12 +20,15 @@ class FakeRegistry : public Registry {
   bool get_string(const std::string& key, const std::string& name, std::string& value) override;
   bool get_multi_string(const std::string& key, const std::string& name,
                         std::vector<std::string>& values) override;
+  void set_dword(const std::string& key, const std::string& name, uint32_t value);
+  bool get_dword(const std::string& key, const std::string& name, uint32_t& value) override;
   // Every (key, name) read, in order.
   std::vector<std::pair<std::string, std::string>> reads;
 
  private:
   std::map<std::string, std::string> strings_;
   std::map<std::string, std::vector<std::string>> multis_;
+  std::map<std::string, uint32_t> dwords_;
 };
 
 struct FakeFiles : FileSystem {

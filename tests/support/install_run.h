@@ -24,6 +24,12 @@ namespace dbsetup::testing {
 inline constexpr const char* kAppName = "Marlox零售管理系统安装";
 inline constexpr const char* kDbName = "nuvex";
 inline constexpr const char* kSuccess = "数据库安装成功!";
+// What a failed first logon adds under the driver's text when the server
+// could not be reached.
+inline constexpr const char* kUnreachableHint =
+    "\n\n提示：找不到服务器或无法连接。请检查服务器地址（命名实例写作“计算机名\\实例名”），"
+    "并确认 SQL Server 服务已启动、已启用 TCP/IP 协议；命名实例还需要 SQL Server Browser "
+    "服务在运行。";
 
 enum class Edition { mss2000, mss7 };
 
