@@ -163,10 +163,8 @@ class ServerState {
   //      (server_state_windows.cpp) ----
   WindowsAccount* find_windows_account(const std::string& name);
   void add_windows_account(const std::string& name, const std::string& password);
-  std::vector<WindowsAccount>& windows_accounts() { return windows_accounts_; }
   // Records a value, replacing one of the same path (any letter case).
   void write_registry(const RegistryValue& v);
-  const std::map<std::string, RegistryValue>& registry() const { return registry_; }
   // The authentication mode the registry's LoginMode gives the next start:
   // 1 Windows Authentication, 2 SQL Server and Windows Authentication.
   int login_mode_at_next_start() const;
