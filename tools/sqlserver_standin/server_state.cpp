@@ -308,7 +308,9 @@ nlohmann::json ServerState::to_json() const {
     j["logins"].push_back({{"name", l.name},
                            {"password", l.password},
                            {"roles", std::vector<std::string>(l.roles.begin(), l.roles.end())},
-                           {"default_database", l.default_database}});
+                           {"default_database", l.default_database},
+                           {"windows", l.windows},
+                           {"disabled", l.disabled}});
   }
   j["databases"] = nlohmann::json::array();
   for (const auto& d : databases_) {
@@ -331,6 +333,7 @@ nlohmann::json ServerState::to_json() const {
   j["configuration"] = nlohmann::json::object();
   for (const auto& o : config_)
     j["configuration"][o.name] = {{"value", o.running}, {"pending", o.value}};
+  windows_to_json(j);
   return j;
 }
 

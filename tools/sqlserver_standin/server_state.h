@@ -35,6 +35,22 @@ struct Login {
   std::string password;
   std::set<std::string> roles;  // lower case: sysadmin, securityadmin, serveradmin, dbcreator...
   std::string default_database = "master";
+  bool windows = false;   // a Windows login: it logs on with its Windows account
+  bool disabled = false;  // ALTER LOGIN ... DISABLE
+};
+
+// A Windows account of the domain the server trusts, "DOMAIN\user"; it logs
+// on where a Windows login of its name exists.
+struct WindowsAccount {
+  std::string name;
+  std::string password;
+};
+
+// A registry value written through the server (xp_instance_regwrite).
+struct RegistryValue {
+  std::string path;  // root key, key and value name, as written
+  std::string type;  // REG_DWORD, REG_SZ, ...
+  std::string value;
 };
 
 struct ConfigOption {
@@ -143,6 +159,20 @@ class ServerState {
   nlohmann::json to_json() const;
   void save() const;  // rewrites the state file, when one is configured
 
+  // ---- Windows accounts, the registry and the authentication mode
+  //      (server_state_windows.cpp) ----
+  WindowsAccount* find_windows_account(const std::string& name);
+  void add_windows_account(const std::string& name, const std::string& password);
+  // Records a value, replacing one of the same path (any letter case).
+  void write_registry(const RegistryValue& v);
+  // The authentication mode the registry's LoginMode gives the next start:
+  // 1 Windows Authentication, 2 SQL Server and Windows Authentication.
+  int login_mode_at_next_start() const;
+  // Starts from a state that to_json() wrote: logins, Windows accounts,
+  // databases, configuration and the registry; the authentication mode is the
+  // one the registry gives a new start. Throws on a malformed state.
+  void load(const nlohmann::json& j);
+
  private:
   StateOptions options_;
   std::vector<Login> logins_;
@@ -150,6 +180,9 @@ class ServerState {
   std::vector<ConfigOption> config_;
   std::map<int, std::pair<std::string, std::string>> sessions_;  // id -> login, database
   int next_session_ = 51;
+  void windows_to_json(nlohmann::json& j) const;
+  std::vector<WindowsAccount> windows_accounts_;
+  std::map<std::string, RegistryValue> registry_;  // lower-case path -> value
 };
 
 // ---- backup files ----

@@ -95,6 +95,12 @@ struct CreateLogin {
   std::optional<std::string> default_database;
 };
 
+// ALTER LOGIN name ENABLE | DISABLE.
+struct AlterLogin {
+  std::string name;
+  bool enable = true;
+};
+
 struct ExecArg {
   std::string name;  // "@loginame" when given by name
   enum Kind { String, Number, Null, Default, Variable } kind = String;
@@ -149,7 +155,7 @@ struct If {
 
 struct Statement {
   std::variant<Select, CreateDatabase, DropDatabase, Restore, Exec, Reconfigure, Use, SetOption,
-               Transaction, If, Print, CreateLogin>
+               Transaction, If, Print, CreateLogin, AlterLogin>
       body;
   std::string keyword;  // first word, for messages and logs
 };
