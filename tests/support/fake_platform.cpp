@@ -74,7 +74,7 @@ FakeDbClient::Rule* FakeDbClient::answer(DbCall call, const std::string& subject
 }
 
 DbResult FakeDbClient::connect(const DbLogon& logon) {
-  Rule* rule = answer({DbCall::Connect, "", "", logon}, "CONNECT " + logon.login);
+  Rule* rule = answer({DbCall::Connect, "", "", logon}, "CONNECT " + logon.login + " @" + logon.server);
   return rule ? rule->result : DbResult::ok();
 }
 
