@@ -8,6 +8,7 @@
 #include "cli/interrupt.h"
 #include "detect/detect.h"
 #include "install/edition.h"
+#include "install/server_address.h"
 #include "platform/codepage.h"
 #include "platform/memory_ui.h"
 #include "window/opening.h"
@@ -167,6 +168,9 @@ std::optional<std::string> parse(const std::vector<std::string>& args, Options& 
       }
     } else if (a == "--server") {
       error = value(options.server);
+      if (!error)
+        if (std::string problem = server_address_problem(*options.server); !problem.empty())
+          return "--server: " + problem;
     } else if (a == "--login") {
       error = value(options.login);
     } else if (a == "--instance") {

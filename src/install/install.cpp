@@ -6,6 +6,7 @@
 #include "install/backup_check.h"
 #include "install/edition.h"
 #include "install/progress.h"
+#include "install/server_address.h"
 #include "install/statements.h"
 
 namespace dbsetup {
@@ -86,6 +87,12 @@ class InstallRun {
     BusyPointer busy(ui_);
     ls_dbname_ = ui_.text(ed_.field_dbname);
     if (!check_database_name()) return failure_exit();
+    // A malformed address could reach another server: refused before the logon.
+    if (const std::string bad = server_address_problem(ui_.text(ed_.field_servername));
+        !bad.empty()) {
+      fail(-1, "连接数据库失败!", gs_.gs_appname, bad);
+      return failure_exit();
+    }
     if (ed_.confirm_name && !confirm_name()) return 0;
 
     if (!logon_master()) return failure_exit();
