@@ -26,15 +26,6 @@ namespace dbsetup::cli {
 
 namespace {
 
-// Message texts end their first line with "\r\n\n"; a terminal wants "\n".
-std::string plain(std::string text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text)
-    if (c != '\r') out.push_back(c);
-  return out;
-}
-
 // A line that cannot be written (a closed pipe, a full disk) is lost; the
 // stream stays usable for the next one, and the exit status still tells.
 void write_line(std::ostream& stream, const std::string& line) {
@@ -97,6 +88,46 @@ bool stdin_is_terminal() {
 }
 
 }  // namespace
+
+std::optional<std::string> decode_arguments(std::vector<std::string>& args) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (is_valid_utf8(args[i])) continue;
+    // A valid GBK sequence never decodes to U+FFFD.
+    std::string decoded = cp936_to_utf8(args[i]);
+    if (decoded.find("\xEF\xBF\xBD") != std::string::npos || !is_valid_utf8(decoded))
+      return "argument " + std::to_string(i + 1) + " is neither UTF-8 nor code page 936 (GBK)";
+    args[i] = std::move(decoded);
+  }
+  return std::nullopt;
+}
+
+std::string terminal_text(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    if (c == '\n' || c == '\t' || (c >= 0x20 && c != 0x7F && c != 0xC2)) {
+      out.push_back(static_cast<char>(c));
+    } else if (c == 0xC2) {  // U+0080 to U+009F are C2 80 to C2 9F
+      const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+      if (next >= 0x80 && next <= 0x9F) {
+        out += "\\u00";
+        out += kHex[next >> 4];
+        out += kHex[next & 15];
+        ++i;
+      } else {
+        out.push_back(static_cast<char>(c));
+      }
+    } else {
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
 
 std::string usage() {
   return R"(Usage: db_setup_cli [OPTIONS]
@@ -245,7 +276,12 @@ Console system_console() {
   return c;
 }
 
-int run(const Options& options, Platform& platform, Console& console) {
+int run(const Options& options, Platform& platform, Console& given) {
+  // Every line goes out safe for a terminal: texts of the server and the
+  // driver are among them.
+  Console console = given;
+  console.out = [&given](const std::string& line) { given.out(terminal_text(line)); };
+  console.err = [&given](const std::string& line) { given.err(terminal_text(line)); };
   std::optional<DbResult> first_logon;
   Platform watched = platform;
   watched.make_db_client = [&]() -> std::unique_ptr<DbClient> {
@@ -282,7 +318,7 @@ int run(const Options& options, Platform& platform, Console& console) {
         console.out(e.value);
         break;
       case MemoryUi::Event::MessageBox:
-        if (e.buttons == MsgButtons::Ok) console.err(e.control + ": " + plain(e.value));
+        if (e.buttons == MsgButtons::Ok) console.err(e.control + ": " + e.value);
         break;
       case MemoryUi::Event::Progress:
         if (e.number >= 0 && e.number != last_progress)
@@ -294,7 +330,7 @@ int run(const Options& options, Platform& platform, Console& console) {
     }
   };
   ui.answer = [&](const std::string& title, const std::string& text, int default_button) {
-    console.err(title + ": " + plain(text));
+    console.err(title + ": " + text);
     bool yes;
     if (options.answer) {
       yes = *options.answer;

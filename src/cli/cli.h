@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/platform.h"
@@ -28,6 +29,17 @@ struct Options {
 std::optional<std::string> parse(const std::vector<std::string>& args, Options& options);
 
 std::string usage();
+
+// Takes each argument that is not UTF-8 as code page 936 (GBK), the
+// workstation's code page, and converts it. Returns an error text when one is
+// valid in neither.
+std::optional<std::string> decode_arguments(std::vector<std::string>& args);
+
+// `text` made safe for a terminal: line breaks ("\r\n" becomes "\n") and
+// tabs stay, every other control character is spelled out ("\x1b", C1 ones
+// as "\u009b"), so that no server text can move the cursor, clear the screen
+// or forge a line.
+std::string terminal_text(std::string_view text);
 
 // Where the front end talks to the operator. The defaults use the process's
 // standard streams and terminal; tests replace them.

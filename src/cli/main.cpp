@@ -1,5 +1,6 @@
 // db_setup_cli: the installer without a window, for scripted installs.
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,8 +43,11 @@ int main(int argc, char** argv) {
   }
 #endif
   dbsetup::cli::Options options;
-  if (auto error = dbsetup::cli::parse(args, options)) {
-    std::cerr << "db_setup_cli: " << *error << "\n\n" << dbsetup::cli::usage();
+  std::optional<std::string> error = dbsetup::cli::decode_arguments(args);
+  if (!error) error = dbsetup::cli::parse(args, options);
+  if (error) {
+    std::cerr << "db_setup_cli: " << dbsetup::cli::terminal_text(*error) << "\n\n"
+              << dbsetup::cli::usage();
     return dbsetup::cli::kExitUsage;
   }
   if (options.help) {

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -96,6 +97,74 @@ TEST(CliProcess, AnInterruptCancelsTheRunningStatementAndASecondEndsAtOnce) {
     ::kill(c.pid, SIGTERM);
     ASSERT_TRUE(c.finish(10s));
     EXPECT_TRUE(WIFSIGNALED(c.status) && WTERMSIG(c.status) == SIGTERM) << c.status;
+  }
+}
+
+// A server's or driver's text reaches the terminal with its control
+// characters spelled out, whichever way it is printed: a box, or the line
+// that gives the reason of a failed first logon.
+TEST(CliProcess, ControlCharactersInServerTextsAreShownEscaped) {
+  struct Case {
+    std::vector<std::string> server_args;
+    int status;
+    std::string shown;  // as the operator reads it
+  };
+  const std::vector<Case> cases = {
+      {{"--fail",
+        "^RESTORE DATABASE:3201:\x1b[2J\x1b[H数据库安装成功!\x07\rfake\xc2\x9b"
+        "2J\tend"},
+       10,
+       "装载数据失败!\n\n错误信息:\\x1b[2J\\x1b[H数据库安装成功!\\x07\\x0dfake\\u009b2J\tend"},
+      {{"--fail-login", "^sa$:18456:Login failed\x1b]0;owned\x07 for 'sa'."},
+       1,
+       "db_setup_cli: 连接数据库失败: Login failed\\x1b]0;owned\\x07 for 'sa'."},
+  };
+  ProgramFolder folder;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.shown);
+    StandinServer server(c.server_args);
+    const Finished f =
+        run_child(install_args(server), folder.dir.path(),
+                  {"DB_SETUP_REGISTRY=" + folder.registry, "DB_SETUP_PASSWORD=SECRET"});
+    EXPECT_EQ(f.status, c.status) << f.err;
+    EXPECT_NE(f.err.find(c.shown), std::string::npos) << f.err;
+    for (const std::string raw : {"\x1b", "\x07", "\r", "\xc2\x9b"})
+      EXPECT_EQ((f.out + f.err).find(raw), std::string::npos) << f.err;
+  }
+}
+
+// Arguments typed on a workstation whose code page is 936 come as GBK bytes.
+TEST(CliProcess, ArgumentsInGbkAreReadAsSuchAndUndecodableOnesAreRefused) {
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    const char* database;  // created on the server, or nullptr: nothing sent
+  };
+  const std::vector<Case> cases = {
+      {{"--edition", "mss7", "--database", "\xc9\xcc\xb5\xea"}, 0, "商店"},
+      {{"--edition", "mss7", "--database", "商店"}, 0, "商店"},  // UTF-8 stays as it is
+      {{"--edition", "mss7", "--database", "\xff\xfe"}, 64, nullptr},
+      {{"--login", "sa\x81"}, 64, nullptr},
+  };
+  ProgramFolder folder;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.back());
+    StandinServer server;
+    std::vector<std::string> args = install_args(server);
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Finished f =
+        run_child(args, folder.dir.path(),
+                  {"DB_SETUP_REGISTRY=" + folder.registry, "DB_SETUP_PASSWORD=SECRET"});
+    EXPECT_EQ(f.status, c.status) << f.out << f.err;
+    if (!c.database) {
+      EXPECT_TRUE(server.log().empty());
+      continue;
+    }
+    std::vector<std::string> names;
+    for (const auto& db : server.state().value("databases", nlohmann::json::array()))
+      names.push_back(db.value("name", ""));
+    EXPECT_NE(std::find(names.begin(), names.end(), c.database), names.end())
+        << server.state().dump();
   }
 }
 
