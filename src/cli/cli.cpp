@@ -5,6 +5,7 @@
 
 #include "app/application.h"
 #include "app/context.h"
+#include "cli/install_watch.h"
 #include "cli/interrupt.h"
 #include "detect/detect.h"
 #include "install/edition.h"
@@ -48,15 +49,16 @@ std::string one_line(const std::string& text) {
   return out;
 }
 
-// The database client as the procedure's connection uses it, keeping the
-// outcome of the first logon for the front end's own report.
-class FirstLogonKept final : public DbClient {
+// The database client as the procedure's connection uses it, telling the
+// front end how its logons went: the outcome of the first, for its own
+// report, and that one has succeeded.
+class LogonsTold final : public DbClient {
  public:
-  FirstLogonKept(std::unique_ptr<DbClient> client, std::optional<DbResult>& first)
-      : client_(std::move(client)), first_(first) {}
+  LogonsTold(std::unique_ptr<DbClient> client, std::function<void(const DbResult&)> told)
+      : client_(std::move(client)), told_(std::move(told)) {}
   DbResult connect(const DbLogon& logon) override {
     DbResult result = client_->connect(logon);
-    if (!first_) first_ = result;
+    told_(result);
     return result;
   }
   DbResult disconnect() override { return client_->disconnect(); }
@@ -76,7 +78,7 @@ class FirstLogonKept final : public DbClient {
 
  private:
   std::unique_ptr<DbClient> client_;
-  std::optional<DbResult>& first_;
+  std::function<void(const DbResult&)> told_;
 };
 
 bool stdin_is_terminal() {
@@ -259,6 +261,8 @@ Console system_console() {
   c.on_interrupt = [&interrupts](std::function<void()> cancel) {
     interrupts.on_interrupt(std::move(cancel));
   };
+  c.end_now = [](int status) { Interrupts::end_now(status); };
+  c.settle = [&interrupts](int status) { interrupts.settle(status); };
   c.getenv = [](const char* name) -> std::optional<std::string> {
 #ifdef _WIN32
     // getenv() answers in the ANSI code page; the wide environment holds
@@ -277,44 +281,57 @@ Console system_console() {
 }
 
 int run(const Options& options, Platform& platform, Console& given) {
-  // Every line goes out safe for a terminal: texts of the server and the
-  // driver are among them.
-  Console console = given;
-  console.out = [&given](const std::string& line) { given.out(terminal_text(line)); };
-  console.err = [&given](const std::string& line) { given.err(terminal_text(line)); };
   std::optional<DbResult> first_logon;
+  InstallWatch* watching = nullptr;  // set below, before any logon
   Platform watched = platform;
   watched.make_db_client = [&]() -> std::unique_ptr<DbClient> {
     std::unique_ptr<DbClient> client =
         platform.make_db_client ? platform.make_db_client() : nullptr;
     if (!client) return nullptr;
-    return std::make_unique<FirstLogonKept>(std::move(client), first_logon);
+    return std::make_unique<LogonsTold>(std::move(client), [&](const DbResult& result) {
+      if (!first_logon) first_logon = result;
+      if (result.code == 0 && watching) watching->logged_on();
+    });
   };
   Application app(watched);
   app.create();
-
-  const auto interrupted = [&] { return console.interrupted && console.interrupted(); };
-  // Until run() returns, an interrupt cancels the running statement.
-  struct CancelWhileRunning {
-    Console& console;
-    ~CancelWhileRunning() {
-      if (console.on_interrupt) console.on_interrupt(nullptr);
-    }
-  } cancel_while_running{console};
-  if (console.on_interrupt) console.on_interrupt([&app] { app.sqlca().cancel(); });
-  const auto interrupted_exit = [&] {
-    console.err("db_setup_cli: interrupted");
-    return kExitInterrupted;
-  };
 
   MemoryUi ui;
   WindowState state;
   SetupContext ctx{app.settings(), app.sqlca(), ui, state, watched};
 
+  InstallWatch watch({.out = given.out,
+                      .err = given.err,
+                      .cancel = [&app] { app.sqlca().cancel(); },
+                      .end_now = given.end_now,
+                      .old_database_copy = [&state] { return state.old_database_copy(); },
+                      .appname = &app.settings().gs_appname});
+  watching = &watch;
+  // Every line goes out through the watch, safe for a terminal: texts of the
+  // server and the driver are among them.
+  Console console = given;
+  console.out = [&watch](const std::string& line) { watch.out(line); };
+  console.err = [&watch](const std::string& line) { watch.err(line); };
+
+  const auto interrupted = [&] { return console.interrupted && console.interrupted(); };
+  // Until run() returns, an interrupt is the watch's to judge.
+  struct InterruptsWatched {
+    Console& console;
+    ~InterruptsWatched() {
+      if (console.on_interrupt) console.on_interrupt(nullptr);
+    }
+  } interrupts_watched{given};
+  if (given.on_interrupt) given.on_interrupt([&watch] { watch.on_interrupt(); });
+  const auto interrupted_exit = [&] {
+    console.err("db_setup_cli: interrupted");
+    return kExitInterrupted;
+  };
+
   int last_progress = -1;
   ui.on_event = [&](const MemoryUi::Event& e) {
     switch (e.kind) {
       case MemoryUi::Event::Status:
+        watch.status(e.value);
         console.out(e.value);
         break;
       case MemoryUi::Event::MessageBox:
@@ -395,8 +412,17 @@ int run(const Options& options, Platform& platform, Console& given) {
   }
   ui.set_text(ed.field_password, *password);
 
+  watch.database(ui.text(ed.field_dbname));
   const int code = cb_dbsetup_clicked(ctx);
-  if (interrupted()) return interrupted_exit();
+  const bool interrupted_install = watch.returned();
+  const int status = code == 0 ? kExitOk : interrupted_install ? kExitInterrupted : -code;
+  if (given.settle) given.settle(status);
+  // An install that finished stays finished, whatever came afterwards.
+  if (code == 0) return kExitOk;
+  if (interrupted_install) {
+    for (const std::string& line : watch.interrupt_note()) console.err(line);
+    return interrupted_exit();
+  }
   // The SQL Server 2000 procedure shows no message when its first logon
   // fails; headless, the reason is worth a line of its own.
   if (code == -1 && options.edition != "mss7" && first_logon && first_logon->code != 0)

@@ -53,10 +53,13 @@ struct Console {
   std::function<std::optional<std::string>(const char* name)> getenv;
   // Whether the operator has interrupted the run (SIGINT, SIGTERM).
   std::function<bool()> interrupted;
-  // run() hands over how to stop the running statement, and an empty function
-  // when that is no longer possible; the front end calls it on an interrupt,
-  // from a thread of its own.
+  // run() hands over what to do on an interrupt, and an empty function when
+  // it is over; the front end calls it from a thread of its own.
   std::function<void(std::function<void()> cancel)> on_interrupt;
+  // Ends the process at once with this status (from the interrupt's thread).
+  std::function<void(int status)> end_now;
+  // The run's outcome: a later interrupt does not change it.
+  std::function<void(int status)> settle;
 };
 
 Console system_console();

@@ -24,6 +24,8 @@ int main(int argc, char** argv) {
   // Output to a pipe whose reader has gone is lost, and the install goes on
   // to its end; the exit status still tells how it went.
   std::signal(SIGPIPE, SIG_IGN);
+  // So is output to a terminal that has gone (SIGHUP): the work is not.
+  std::signal(SIGHUP, SIG_IGN);
 #endif
 #ifdef _WIN32
   // Every text is UTF-8 inside; let the console show it as such.
