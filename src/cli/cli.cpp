@@ -141,8 +141,9 @@ fields would hold.
 
 Options:
   --edition mss2000|mss7  the server edition (default mss2000)
-  --server ADDRESS        the server: host, host,port or host\instance
-                          (default 127.0.0.1)
+  --server ADDRESS        the server: host, host\instance, host,port or
+                          host\instance,port, optionally after tcp:; a port
+                          is 1 to 65535 (default 127.0.0.1)
   --login NAME            the administrator login (default sa)
   --instance NAME         an entry of the instance list (SQL Server 2000
                           edition; default the first entry; the default
@@ -162,9 +163,19 @@ asked on the terminal without echo; it is never taken from the command line.
 Without --yes or --no a question is asked on the terminal, and without a
 terminal it takes the default button.
 
-Ctrl-C (SIGINT) or SIGTERM cancels the running statement: the install stops
-through its usual failure exit (message, status line, logoff) and the program
-ends with status 130. A second one ends the program at once.
+Ctrl-C (SIGINT) or SIGTERM before the first logon has succeeded ends the
+program at once (status 130): nothing has changed on the server yet. After
+it, the running statement is cancelled and the install stops through its
+usual failure exit (message, status line, logoff), status 130; a server that
+does not answer the cancel within 10 seconds is left (the program ends, which
+closes the connection), after a message that says what may be left on the
+server. Once the last statement has succeeded the install counts as done
+(status 0). A second Ctrl-C or SIGTERM ends the program at once. A closed
+terminal (SIGHUP) does not stop the install; what it would have shown is lost.
+
+Arguments that are not UTF-8 are read as code page 936 (GBK); one that is
+neither is refused. Control characters in what is printed (a server's error
+text, say) are shown escaped, as \x1b.
 
 Output: each status line on standard output; each message box as
 "title: text" and the restore progress on standard error. When the first

@@ -92,7 +92,7 @@ std::string instance_problem(std::string_view instance) {
   if (c.size() > 16 || !letter(c.front()) || c.back() == '_' ||
       !std::all_of(c.begin(), c.end(), allowed))
     return "实例名" + quoted(instance) +
-           "无效：实例名最多 16 个字符，以字母开头，其后只能是字母、数字、$ 或 _，"
+           "不合 SQL Server 的规则：最多 16 个字符，以字母开头，其后只能是字母、数字、$ 或 _，"
            "且不能以 _ 结尾。";
   return {};
 }
@@ -106,7 +106,7 @@ std::string ipv6_problem(std::string_view host) {
   if (chars && colons >= 2 &&
       (gap == std::string_view::npos || host.find("::", gap + 1) == std::string_view::npos))
     return {};
-  return "主机名" + quoted(host) + "无效：只有 IPv6 地址可以含有冒号（连接方式只支持 tcp:）。";
+  return "主机名" + quoted(host) + "含有冒号，却不是 IPv6 地址（连接方式只支持 tcp:）。";
 }
 
 bool dotted_number(std::string_view label) {
@@ -135,25 +135,25 @@ std::string host_problem(std::string_view host) {
       labels.back().push_back(ch);
   }
   for (const std::u32string& label : labels) {
-    if (label.empty()) return what + "无效：点号之间不能为空。";
-    if (label.size() > 63) return what + "无效：点号之间最多 63 个字符。";
+    if (label.empty()) return what + "的点号之间不能为空。";
+    if (label.size() > 63) return what + "的点号之间最多 63 个字符。";
     for (char32_t ch : label)
       if (!letter(ch) && !ascii_digit(ch) && ch != '-' && ch != '_')
-        return what + "无效：不能含有" + quoted(utf8(std::u32string(1, ch))) +
+        return what + "不能含有" + quoted(utf8(std::u32string(1, ch))) +
                "；主机名只能由字母、数字、- 和 _ 组成，以点号分隔。";
-    if (label.front() == '-' || label.back() == '-')
-      return what + "无效：各段不能以 - 开头或结尾。";
+    if (label.front() == '-' || label.back() == '-') return what + "的各段不能以 - 开头或结尾。";
   }
   const bool numbers_only = std::all_of(labels.begin(), labels.end(), [](const std::u32string& l) {
     return std::all_of(l.begin(), l.end(), ascii_digit);
   });
-  if (labels.size() == 1 && numbers_only) return what + "无效：主机名不能只是一个数字。";
+  if (labels.size() == 1 && numbers_only) return what + "不能只是一个数字。";
   const bool digits_first = std::all_of(labels.begin(), labels.end(),
                                         [](const std::u32string& l) { return ascii_digit(l[0]); });
   if (labels.size() > 1 && digits_first) {
     bool ipv4 = labels.size() == 4;
     for (std::size_t i = 0; ipv4 && i < 4; ++i) ipv4 = dotted_number(utf8(labels[i]));
-    if (!ipv4) return what + "无效：IPv4 地址须是四个 0 到 255 的数，以点号分隔，不带多余的 0。";
+    if (!ipv4)
+      return what + "不是有效的 IPv4 地址：须是四个 0 到 255 的数，以点号分隔，不带多余的 0。";
   }
   return {};
 }
