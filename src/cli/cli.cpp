@@ -5,9 +5,11 @@
 
 #include "app/application.h"
 #include "app/context.h"
+#include "cli/install_watch.h"
 #include "cli/interrupt.h"
 #include "detect/detect.h"
 #include "install/edition.h"
+#include "install/server_address.h"
 #include "platform/codepage.h"
 #include "platform/memory_ui.h"
 #include "window/opening.h"
@@ -24,15 +26,6 @@
 namespace dbsetup::cli {
 
 namespace {
-
-// Message texts end their first line with "\r\n\n"; a terminal wants "\n".
-std::string plain(std::string text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text)
-    if (c != '\r') out.push_back(c);
-  return out;
-}
 
 // A line that cannot be written (a closed pipe, a full disk) is lost; the
 // stream stays usable for the next one, and the exit status still tells.
@@ -56,15 +49,16 @@ std::string one_line(const std::string& text) {
   return out;
 }
 
-// The database client as the procedure's connection uses it, keeping the
-// outcome of the first logon for the front end's own report.
-class FirstLogonKept final : public DbClient {
+// The database client as the procedure's connection uses it, telling the
+// front end how its logons went: the outcome of the first, for its own
+// report, and that one has succeeded.
+class LogonsTold final : public DbClient {
  public:
-  FirstLogonKept(std::unique_ptr<DbClient> client, std::optional<DbResult>& first)
-      : client_(std::move(client)), first_(first) {}
+  LogonsTold(std::unique_ptr<DbClient> client, std::function<void(const DbResult&)> told)
+      : client_(std::move(client)), told_(std::move(told)) {}
   DbResult connect(const DbLogon& logon) override {
     DbResult result = client_->connect(logon);
-    if (!first_) first_ = result;
+    told_(result);
     return result;
   }
   DbResult disconnect() override { return client_->disconnect(); }
@@ -84,7 +78,7 @@ class FirstLogonKept final : public DbClient {
 
  private:
   std::unique_ptr<DbClient> client_;
-  std::optional<DbResult>& first_;
+  std::function<void(const DbResult&)> told_;
 };
 
 bool stdin_is_terminal() {
@@ -97,6 +91,46 @@ bool stdin_is_terminal() {
 
 }  // namespace
 
+std::optional<std::string> decode_arguments(std::vector<std::string>& args) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (is_valid_utf8(args[i])) continue;
+    // A valid GBK sequence never decodes to U+FFFD.
+    std::string decoded = cp936_to_utf8(args[i]);
+    if (decoded.find("\xEF\xBF\xBD") != std::string::npos || !is_valid_utf8(decoded))
+      return "argument " + std::to_string(i + 1) + " is neither UTF-8 nor code page 936 (GBK)";
+    args[i] = std::move(decoded);
+  }
+  return std::nullopt;
+}
+
+std::string terminal_text(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    if (c == '\n' || c == '\t' || (c >= 0x20 && c != 0x7F && c != 0xC2)) {
+      out.push_back(static_cast<char>(c));
+    } else if (c == 0xC2) {  // U+0080 to U+009F are C2 80 to C2 9F
+      const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+      if (next >= 0x80 && next <= 0x9F) {
+        out += "\\u00";
+        out += kHex[next >> 4];
+        out += kHex[next & 15];
+        ++i;
+      } else {
+        out.push_back(static_cast<char>(c));
+      }
+    } else {
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
 std::string usage() {
   return R"(Usage: db_setup_cli [OPTIONS]
 
@@ -107,8 +141,9 @@ fields would hold.
 
 Options:
   --edition mss2000|mss7  the server edition (default mss2000)
-  --server ADDRESS        the server: host, host,port or host\instance
-                          (default 127.0.0.1)
+  --server ADDRESS        the server: host, host\instance, host,port or
+                          host\instance,port, optionally after tcp:; a port
+                          is 1 to 65535 (default 127.0.0.1)
   --login NAME            the administrator login (default sa); "" logs on
                           with Windows authentication as the signed-in user
                           (no password), DOMAIN\user as that Windows account
@@ -130,9 +165,19 @@ asked on the terminal without echo; it is never taken from the command line.
 Without --yes or --no a question is asked on the terminal, and without a
 terminal it takes the default button.
 
-Ctrl-C (SIGINT) or SIGTERM cancels the running statement: the install stops
-through its usual failure exit (message, status line, logoff) and the program
-ends with status 130. A second one ends the program at once.
+Ctrl-C (SIGINT) or SIGTERM before the first logon has succeeded ends the
+program at once (status 130): nothing has changed on the server yet. After
+it, the running statement is cancelled and the install stops through its
+usual failure exit (message, status line, logoff), status 130; a server that
+does not answer the cancel within 10 seconds is left (the program ends, which
+closes the connection), after a message that says what may be left on the
+server. Once the last statement has succeeded the install counts as done
+(status 0). A second Ctrl-C or SIGTERM ends the program at once. A closed
+terminal (SIGHUP) does not stop the install; what it would have shown is lost.
+
+Arguments that are not UTF-8 are read as code page 936 (GBK); one that is
+neither is refused. Control characters in what is printed (a server's error
+text, say) are shown escaped, as \x1b.
 
 Output: each status line on standard output; each message box as
 "title: text" and the restore progress on standard error. When the first
@@ -169,6 +214,9 @@ std::optional<std::string> parse(const std::vector<std::string>& args, Options& 
       }
     } else if (a == "--server") {
       error = value(options.server);
+      if (!error)
+        if (std::string problem = server_address_problem(*options.server); !problem.empty())
+          return "--server: " + problem;
     } else if (a == "--login") {
       error = value(options.login);
     } else if (a == "--instance") {
@@ -226,6 +274,8 @@ Console system_console() {
   c.on_interrupt = [&interrupts](std::function<void()> cancel) {
     interrupts.on_interrupt(std::move(cancel));
   };
+  c.end_now = [](int status) { Interrupts::end_now(status); };
+  c.settle = [&interrupts](int status) { interrupts.settle(status); };
   c.getenv = [](const char* name) -> std::optional<std::string> {
 #ifdef _WIN32
     // getenv() answers in the ANSI code page; the wide environment holds
@@ -243,44 +293,62 @@ Console system_console() {
   return c;
 }
 
-int run(const Options& options, Platform& platform, Console& console) {
+int run(const Options& options, Platform& platform, Console& given) {
   std::optional<DbResult> first_logon;
+  InstallWatch* watching = nullptr;  // set below, before any logon
   Platform watched = platform;
   watched.make_db_client = [&]() -> std::unique_ptr<DbClient> {
     std::unique_ptr<DbClient> client =
         platform.make_db_client ? platform.make_db_client() : nullptr;
     if (!client) return nullptr;
-    return std::make_unique<FirstLogonKept>(std::move(client), first_logon);
+    return std::make_unique<LogonsTold>(std::move(client), [&](const DbResult& result) {
+      if (!first_logon) first_logon = result;
+      if (result.code == 0 && watching) watching->logged_on();
+    });
   };
   Application app(watched);
   app.create();
-
-  const auto interrupted = [&] { return console.interrupted && console.interrupted(); };
-  // Until run() returns, an interrupt cancels the running statement.
-  struct CancelWhileRunning {
-    Console& console;
-    ~CancelWhileRunning() {
-      if (console.on_interrupt) console.on_interrupt(nullptr);
-    }
-  } cancel_while_running{console};
-  if (console.on_interrupt) console.on_interrupt([&app] { app.sqlca().cancel(); });
-  const auto interrupted_exit = [&] {
-    console.err("db_setup_cli: interrupted");
-    return kExitInterrupted;
-  };
 
   MemoryUi ui;
   WindowState state;
   SetupContext ctx{app.settings(), app.sqlca(), ui, state, watched};
 
+  InstallWatch watch({.out = given.out,
+                      .err = given.err,
+                      .cancel = [&app] { app.sqlca().cancel(); },
+                      .end_now = given.end_now,
+                      .old_database_copy = [&state] { return state.old_database_copy(); },
+                      .appname = &app.settings().gs_appname});
+  watching = &watch;
+  // Every line goes out through the watch, safe for a terminal: texts of the
+  // server and the driver are among them.
+  Console console = given;
+  console.out = [&watch](const std::string& line) { watch.out(line); };
+  console.err = [&watch](const std::string& line) { watch.err(line); };
+
+  const auto interrupted = [&] { return console.interrupted && console.interrupted(); };
+  // Until run() returns, an interrupt is the watch's to judge.
+  struct InterruptsWatched {
+    Console& console;
+    ~InterruptsWatched() {
+      if (console.on_interrupt) console.on_interrupt(nullptr);
+    }
+  } interrupts_watched{given};
+  if (given.on_interrupt) given.on_interrupt([&watch] { watch.on_interrupt(); });
+  const auto interrupted_exit = [&] {
+    console.err("db_setup_cli: interrupted");
+    return kExitInterrupted;
+  };
+
   int last_progress = -1;
   ui.on_event = [&](const MemoryUi::Event& e) {
     switch (e.kind) {
       case MemoryUi::Event::Status:
+        watch.status(e.value);
         console.out(e.value);
         break;
       case MemoryUi::Event::MessageBox:
-        if (e.buttons == MsgButtons::Ok) console.err(e.control + ": " + plain(e.value));
+        if (e.buttons == MsgButtons::Ok) console.err(e.control + ": " + e.value);
         break;
       case MemoryUi::Event::Progress:
         if (e.number >= 0 && e.number != last_progress)
@@ -292,7 +360,7 @@ int run(const Options& options, Platform& platform, Console& console) {
     }
   };
   ui.answer = [&](const std::string& title, const std::string& text, int default_button) {
-    console.err(title + ": " + plain(text));
+    console.err(title + ": " + text);
     bool yes;
     if (options.answer) {
       yes = *options.answer;
@@ -359,13 +427,22 @@ int run(const Options& options, Platform& platform, Console& console) {
   }
   ui.set_text(ed.field_password, *password);
 
+  watch.database(ui.text(ed.field_dbname));
   const int code = cb_dbsetup_clicked(ctx);
   // The copy of an overwritten database is what a scheduler must keep.
   if (code == 0 && !state.old_database_copy().empty())
     console.out("旧数据库已备份到：" + state.old_database_copy());
-  if (interrupted()) return interrupted_exit();
-  // The SQL Server 2000 procedure shows no message when its first logon
-  // fails; headless, the reason is worth a line of its own.
+  const bool interrupted_install = watch.returned();
+  const int status = code == 0 ? kExitOk : interrupted_install ? kExitInterrupted : -code;
+  if (given.settle) given.settle(status);
+  // An install that finished stays finished, whatever came afterwards.
+  if (code == 0) return kExitOk;
+  if (interrupted_install) {
+    for (const std::string& line : watch.interrupt_note()) console.err(line);
+    return interrupted_exit();
+  }
+  // Headless, the reason a first logon failed also gets a line of its own
+  // that names the program, for the logs of schedulers.
   if (code == -1 && options.edition != "mss7" && first_logon && first_logon->code != 0)
     console.err("db_setup_cli: 连接数据库失败: " + one_line(first_logon->text));
   return code < 0 ? -code : kExitOk;

@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/platform.h"
@@ -29,6 +30,17 @@ std::optional<std::string> parse(const std::vector<std::string>& args, Options& 
 
 std::string usage();
 
+// Takes each argument that is not UTF-8 as code page 936 (GBK), the
+// workstation's code page, and converts it. Returns an error text when one is
+// valid in neither.
+std::optional<std::string> decode_arguments(std::vector<std::string>& args);
+
+// `text` made safe for a terminal: line breaks ("\r\n" becomes "\n") and
+// tabs stay, every other control character is spelled out ("\x1b", C1 ones
+// as "\u009b"), so that no server text can move the cursor, clear the screen
+// or forge a line.
+std::string terminal_text(std::string_view text);
+
 // Where the front end talks to the operator. The defaults use the process's
 // standard streams and terminal; tests replace them.
 struct Console {
@@ -41,10 +53,13 @@ struct Console {
   std::function<std::optional<std::string>(const char* name)> getenv;
   // Whether the operator has interrupted the run (SIGINT, SIGTERM).
   std::function<bool()> interrupted;
-  // run() hands over how to stop the running statement, and an empty function
-  // when that is no longer possible; the front end calls it on an interrupt,
-  // from a thread of its own.
+  // run() hands over what to do on an interrupt, and an empty function when
+  // it is over; the front end calls it from a thread of its own.
   std::function<void(std::function<void()> cancel)> on_interrupt;
+  // Ends the process at once with this status (from the interrupt's thread).
+  std::function<void(int status)> end_now;
+  // The run's outcome: a later interrupt does not change it.
+  std::function<void(int status)> settle;
 };
 
 Console system_console();

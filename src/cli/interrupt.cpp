@@ -1,6 +1,7 @@
 #include "cli/interrupt.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 
@@ -25,6 +26,7 @@ namespace {
 // The state the handlers touch: lock-free atomics and plain descriptors only.
 std::atomic<int> g_interrupts{0};
 std::atomic<bool> g_terminal_saved{false};
+std::atomic<int> g_settled{-1};  // the status a later interrupt ends with
 
 std::mutex g_mutex;  // guards g_cancel and g_fired
 std::function<void()> g_cancel;
@@ -44,7 +46,7 @@ BOOL WINAPI on_console_event(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
   if (g_interrupts.fetch_add(1) > 0) {
     if (g_terminal_saved) SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), g_console_mode);
-    TerminateProcess(GetCurrentProcess(), 130);
+    TerminateProcess(GetCurrentProcess(), g_settled >= 0 ? g_settled.load() : 130);
   }
   // The system runs this handler on a thread of its own: it is the watcher.
   fire();
@@ -59,6 +61,7 @@ extern "C" void on_signal(int signal_number) {
   const int saved_errno = errno;
   if (g_interrupts.fetch_add(1) > 0) {
     if (g_terminal_saved) tcsetattr(STDIN_FILENO, TCSANOW, &g_terminal);
+    if (const int settled = g_settled.load(); settled >= 0) _exit(settled);
     // Delivered with its default action as soon as this handler returns.
     std::signal(signal_number, SIG_DFL);
     std::raise(signal_number);
@@ -102,6 +105,18 @@ Interrupts& Interrupts::install() {
 }
 
 bool Interrupts::requested() const { return g_interrupts.load() > 0; }
+
+void Interrupts::end_now(int status) {
+#ifdef _WIN32
+  if (g_terminal_saved) SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), g_console_mode);
+#else
+  if (g_terminal_saved) tcsetattr(STDIN_FILENO, TCSANOW, &g_terminal);
+#endif
+  // No exit handlers: another thread may be in the middle of the install.
+  std::_Exit(status);
+}
+
+void Interrupts::settle(int status) { g_settled = status; }
 
 void Interrupts::on_interrupt(std::function<void()> cancel) {
   std::lock_guard lock(g_mutex);

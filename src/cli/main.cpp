@@ -1,5 +1,6 @@
 // db_setup_cli: the installer without a window, for scripted installs.
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,8 @@ int main(int argc, char** argv) {
   // Output to a pipe whose reader has gone is lost, and the install goes on
   // to its end; the exit status still tells how it went.
   std::signal(SIGPIPE, SIG_IGN);
+  // So is output to a terminal that has gone (SIGHUP): the work is not.
+  std::signal(SIGHUP, SIG_IGN);
 #endif
 #ifdef _WIN32
   // Every text is UTF-8 inside; let the console show it as such.
@@ -42,8 +45,11 @@ int main(int argc, char** argv) {
   }
 #endif
   dbsetup::cli::Options options;
-  if (auto error = dbsetup::cli::parse(args, options)) {
-    std::cerr << "db_setup_cli: " << *error << "\n\n" << dbsetup::cli::usage();
+  std::optional<std::string> error = dbsetup::cli::decode_arguments(args);
+  if (!error) error = dbsetup::cli::parse(args, options);
+  if (error) {
+    std::cerr << "db_setup_cli: " << dbsetup::cli::terminal_text(*error) << "\n\n"
+              << dbsetup::cli::usage();
     return dbsetup::cli::kExitUsage;
   }
   if (options.help) {

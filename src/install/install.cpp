@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "install/install_run.h"
+#include "install/server_address.h"
 
 namespace dbsetup {
 
@@ -44,6 +45,12 @@ int InstallRun::run() {
   ctx_.state.set_old_database_copy("");
   ls_dbname_ = ui_.text(ed_.field_dbname);
   if (!check_values()) return failure_exit();
+  // A malformed address could reach another server: refused before the logon.
+  if (const std::string bad = server_address_problem(ui_.text(ed_.field_servername));
+      !bad.empty()) {
+    fail(-1, "连接数据库失败!", gs_.gs_appname, bad, ed_.field_servername);
+    return failure_exit();
+  }
   if (ed_.confirm_name && !confirm_name()) return 0;
 
   if (!logon_master()) return failure_exit();

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "install/server_address.h"
 #include "platform/codepage.h"
 #include "platform/db_client.h"
 #include "platform/odbc_driver_version.h"
@@ -266,6 +267,10 @@ DbResult OdbcClient::connect(const DbLogon& logon) {
     odbc::Outcome outcome(&handler_);
     if (!ensure_environment(outcome)) return outcome.result();
   }
+  // A malformed address is refused rather than left for the driver to
+  // guess at.
+  if (std::string problem = server_address_problem(logon.server); !problem.empty())
+    return DbResult::failure(0, problem);
   // FreeTDS would cut a longer one short without a word, and a password cut
   // short may well be the right one.
   if (wide(logon.login).size() > kMaxLoginChars || wide(logon.password).size() > kMaxLoginChars)

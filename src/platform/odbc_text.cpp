@@ -1,5 +1,7 @@
 #include "platform/odbc_text.h"
 
+#include "install/server_address.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -133,27 +135,10 @@ bool freetds_splits_value(const DbLogon& logon) {
   return false;
 }
 
-ServerAddress parse_server(std::string_view server) {
-  std::string_view rest = trim(server);
-  if (rest.size() >= 4 && lower(rest.substr(0, 4)) == "tcp:") rest = trim(rest.substr(4));
-
-  ServerAddress out;
-  std::string_view port;
-  if (auto comma = rest.rfind(','); comma != std::string_view::npos) {
-    port = trim(rest.substr(comma + 1));
-    if (!all_digits(port)) {
-      out.host = std::string(rest);
-      return out;
-    }
-    rest = trim(rest.substr(0, comma));
-  }
-  out.port = std::string(port);
-  if (auto slash = rest.find('\\'); slash != std::string_view::npos) {
-    out.instance = std::string(trim(rest.substr(slash + 1)));
-    rest = trim(rest.substr(0, slash));
-  }
-  out.host = std::string(rest);
-  return out;
+std::optional<ServerAddress> parse_server(std::string_view server) {
+  const auto parts = split_server_address(server);
+  if (!parts) return std::nullopt;
+  return ServerAddress{parts->host, parts->port, parts->instance};
 }
 
 std::string authentication_problem(const DbLogon& logon, const std::string& driver) {
@@ -171,6 +156,8 @@ std::string authentication_problem(const DbLogon& logon, const std::string& driv
 
 std::string connection_string(const DbLogon& logon, const std::string& driver,
                               FreeTdsBraces style) {
+  const std::optional<ServerAddress> parsed = parse_server(logon.server);
+  if (!parsed) return {};
   std::string out;
   add(out, "DRIVER", driver);
   const bool freetds = is_freetds(driver);
@@ -181,7 +168,7 @@ std::string connection_string(const DbLogon& logon, const std::string& driver,
       add(out, key, v);
   };
   if (freetds) {
-    ServerAddress address = parse_server(logon.server);
+    ServerAddress address = *parsed;
     // SQL Server's tools read "." and "(local)" as this machine; FreeTDS
     // would look them up as host names.
     if (address.host == "." || lower(address.host) == "(local)") address.host = "127.0.0.1";

@@ -76,14 +76,15 @@ std::optional<FreeTdsBraces> freetds_style(std::string_view driver_version);
 bool freetds_splits_value(const DbLogon& logon);
 
 // The server field as SQL Server's tools read it: "host", "host,port",
-// "host\instance" (optionally "tcp:" in front). A port that is not a number
-// leaves the whole text as the host, for the driver to reject.
+// "host\instance", "host\instance,port" (optionally "tcp:" in front; the
+// forms of install/server_address.h). nullopt for any other text: passed on,
+// it could reach another server than the one meant.
 struct ServerAddress {
   std::string host;
   std::string port;  // digits, or empty
   std::string instance;
 };
-ServerAddress parse_server(std::string_view server);
+std::optional<ServerAddress> parse_server(std::string_view server);
 
 // Why `driver` cannot log on the way `logon` asks, in Chinese; empty when it
 // can. An empty login asks for Windows authentication as the signed-in user,
@@ -92,8 +93,9 @@ ServerAddress parse_server(std::string_view server);
 // (NTLM) and Microsoft's drivers cannot.
 std::string authentication_problem(const DbLogon& logon, const std::string& driver);
 
-// The full connection string for SQLDriverConnectW. `style` matters only
-// for FreeTDS.
+// The full connection string for SQLDriverConnectW; empty when the server
+// field is none of the forms parse_server() reads. `style` matters only for
+// FreeTDS.
 std::string connection_string(const DbLogon& logon, const std::string& driver,
                               FreeTdsBraces style = FreeTdsBraces::verbatim);
 

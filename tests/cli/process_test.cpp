@@ -2,8 +2,6 @@
 // operators start them: descriptors closed or unread, interrupted during a
 // statement or at the password prompt, and (the window) given Qt's options.
 
-#include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -17,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/pty_child.h"
 #include "support/child_process.h"
 #include "support/standin_process.h"
 
@@ -99,52 +98,91 @@ TEST(CliProcess, AnInterruptCancelsTheRunningStatementAndASecondEndsAtOnce) {
   }
 }
 
+// A server's or driver's text reaches the terminal with its control
+// characters spelled out, whichever way it is printed: a box, or the line
+// that gives the reason of a failed first logon.
+TEST(CliProcess, ControlCharactersInServerTextsAreShownEscaped) {
+  struct Case {
+    std::vector<std::string> server_args;
+    int status;
+    std::string shown;  // as the operator reads it
+  };
+  const std::vector<Case> cases = {
+      {{"--fail",
+        "^RESTORE DATABASE:3201:\x1b[2J\x1b[H数据库安装成功!\x07\rfake\xc2\x9b"
+        "2J\tend"},
+       10,
+       "装载数据失败!\n\n错误信息:\\x1b[2J\\x1b[H数据库安装成功!\\x07\\x0dfake\\u009b2J\tend"},
+      {{"--fail-login", "^sa$:18456:Login failed\x1b]0;owned\x07 for 'sa'."},
+       1,
+       "db_setup_cli: 连接数据库失败: Login failed\\x1b]0;owned\\x07 for 'sa'."},
+  };
+  ProgramFolder folder;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.shown);
+    StandinServer server(c.server_args);
+    const Finished f =
+        run_child(install_args(server), folder.dir.path(),
+                  {"DB_SETUP_REGISTRY=" + folder.registry, "DB_SETUP_PASSWORD=SECRET"});
+    EXPECT_EQ(f.status, c.status) << f.err;
+    EXPECT_NE(f.err.find(c.shown), std::string::npos) << f.err;
+    for (const std::string raw : {"\x1b", "\x07", "\r", "\xc2\x9b"})
+      EXPECT_EQ((f.out + f.err).find(raw), std::string::npos) << f.err;
+  }
+}
+
+// Arguments typed on a workstation whose code page is 936 come as GBK bytes.
+TEST(CliProcess, ArgumentsInGbkAreReadAsSuchAndUndecodableOnesAreRefused) {
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    const char* database;  // created on the server, or nullptr: nothing sent
+  };
+  const std::vector<Case> cases = {
+      {{"--edition", "mss7", "--database", "\xc9\xcc\xb5\xea"}, 0, "商店"},
+      {{"--edition", "mss7", "--database", "商店"}, 0, "商店"},  // UTF-8 stays as it is
+      {{"--edition", "mss7", "--database", "\xff\xfe"}, 64, nullptr},
+      {{"--login", "sa\x81"}, 64, nullptr},
+  };
+  ProgramFolder folder;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.back());
+    StandinServer server;
+    std::vector<std::string> args = install_args(server);
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Finished f =
+        run_child(args, folder.dir.path(),
+                  {"DB_SETUP_REGISTRY=" + folder.registry, "DB_SETUP_PASSWORD=SECRET"});
+    EXPECT_EQ(f.status, c.status) << f.out << f.err;
+    if (c.database)
+      EXPECT_NE(server.state().dump().find("\"name\":\"" + std::string(c.database) + "\""),
+                std::string::npos);
+    else
+      EXPECT_TRUE(server.log().empty());
+  }
+}
+
 // Ctrl-C and Ctrl-D typed at the password prompt on a terminal.
 TEST(CliProcess, ThePasswordPromptGivesUpCleanlyAndRestoresTheTerminal) {
-  struct Case {
-    const char* typed;
-    int status;
-  };
-  for (const Case& k : {Case{"\x03", 130}, Case{"\x04", 64}}) {
-    SCOPED_TRACE(k.status);
+  for (const auto& [typed, status] : {std::pair{"\x03", 130}, std::pair{"\x04", 64}}) {
+    SCOPED_TRACE(status);
     ProgramFolder folder;
-    int master = -1;
-    std::string binary = DB_SETUP_CLI_BINARY;
-    char* argv[] = {binary.data(), nullptr};
-    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      ::setenv("DB_SETUP_REGISTRY", folder.registry.c_str(), 1);
-      ::unsetenv("DB_SETUP_PASSWORD");
-      if (::chdir(folder.dir.path().c_str()) == 0) ::execv(argv[0], argv);
-      _exit(127);
-    }
-    // Reads what the terminal shows for up to `ms`; false once it is closed.
-    std::string seen;
-    const auto read_some = [&](int ms) {
-      pollfd p{master, POLLIN, 0};
-      char buf[512];
-      const ssize_t n = ::poll(&p, 1, ms) > 0 ? ::read(master, buf, sizeof buf) : 0;
-      if (n > 0) seen.append(buf, static_cast<std::size_t>(n));
-      return n >= 0;
-    };
-    // Wait for the prompt with the echo off.
+    PtyChild cli({DB_SETUP_CLI_BINARY}, folder.dir.path(),
+                 {"DB_SETUP_REGISTRY=" + folder.registry, "DB_SETUP_PASSWORD"});
+    // The prompt, with the echo off.
     termios t{};
-    const auto until = Clock::now() + 30s;
-    while (Clock::now() < until && read_some(50))
-      if (seen.find("管理员密码: ") != std::string::npos && ::tcgetattr(master, &t) == 0 &&
-          !(t.c_lflag & ECHO))
-        break;
-    ASSERT_FALSE(t.c_lflag & ECHO) << seen;
-    ASSERT_EQ(::write(master, k.typed, 1), 1);
-    int status = 0;
-    for (int i = 0; i < 1000 && ::waitpid(pid, &status, WNOHANG) == 0; ++i)
-      if (!read_some(10)) std::this_thread::sleep_for(10ms);  // keep it flowing
-    ASSERT_TRUE(WIFEXITED(status)) << status;
-    EXPECT_EQ(WEXITSTATUS(status), k.status);
-    ASSERT_EQ(::tcgetattr(master, &t), 0);
+    cli.read_until(
+        [&](const std::string& seen) {
+          return seen.find("管理员密码: ") != std::string::npos &&
+                 ::tcgetattr(cli.master(), &t) == 0 && !(t.c_lflag & ECHO);
+        },
+        30s);
+    ASSERT_FALSE(t.c_lflag & ECHO) << cli.seen;
+    cli.type(typed);
+    ASSERT_TRUE(cli.wait(10s));
+    EXPECT_EQ(cli.exit_status(), status) << cli.status;
+    ASSERT_EQ(::tcgetattr(cli.master(), &t), 0);
     EXPECT_TRUE(t.c_lflag & ECHO);
-    ::close(master);
   }
 }
 

@@ -116,8 +116,6 @@ TEST(OdbcConnectionString, FreeTdsGetsHostPortAndInstanceAsItsKeywordsWantThem) 
            Row{"(local)", "127.0.0.1", "1433"},  // a bare host is the default port
            Row{" dbhost , 1433 ", "dbhost", "1433"},
            Row{"tcp:dbhost,1433", "dbhost", "1433"},
-           Row{"dbhost,abc", "dbhost,abc", "1433"},
-           Row{"", "", "1433"},
        }) {
     SCOPED_TRACE(row.server);
     DbLogon logon;
@@ -128,6 +126,16 @@ TEST(OdbcConnectionString, FreeTdsGetsHostPortAndInstanceAsItsKeywordsWantThem) 
     EXPECT_EQ(parts["Encryption"], "request");
     EXPECT_EQ(parts["ClientCharset"], "UTF-8");
     EXPECT_EQ(parts["TDS_Version"], "7.4");
+  }
+  // A text that is no address is not passed on, to either kind of driver:
+  // a port left in the host would reach the default port instead.
+  for (const char* server : {"dbhost,abc", "dbhost,1433x", "", "dbhost\\a\\b"}) {
+    SCOPED_TRACE(server);
+    DbLogon logon;
+    logon.server = server;
+    EXPECT_FALSE(parse_server(server));
+    EXPECT_EQ(connection_string(logon, "FreeTDS"), "");
+    EXPECT_EQ(connection_string(logon, "ODBC Driver 18 for SQL Server"), "");
   }
 }
 

@@ -1,0 +1,96 @@
+#pragma once
+
+// db_setup_cli on a terminal of its own: the test holds the master side of a
+// pseudo-terminal, reads what the operator would see, types, or hangs up.
+
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace dbsetup::testing {
+
+class PtyChild {
+ public:
+  // Starts `args` in `dir` leading a session on the new terminal; an `env`
+  // entry "NAME=value" sets NAME, a bare "NAME" unsets it.
+  PtyChild(std::vector<std::string> args, const std::string& dir,
+           const std::vector<std::string>& env) {
+    std::vector<char*> argv;
+    for (auto& s : args) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    pid = ::forkpty(&master_, nullptr, nullptr, nullptr);
+    if (pid < 0) throw std::runtime_error("forkpty failed");
+    if (pid == 0) {
+      for (const auto& e : env) {
+        const auto eq = e.find('=');
+        eq == std::string::npos ? ::unsetenv(e.c_str())
+                                : ::setenv(e.substr(0, eq).c_str(), e.c_str() + eq + 1, 1);
+      }
+      if (::chdir(dir.c_str()) == 0) ::execv(argv[0], argv.data());
+      _exit(127);
+    }
+  }
+  ~PtyChild() {
+    if (running()) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+    hang_up();
+  }
+  PtyChild(const PtyChild&) = delete;
+  PtyChild& operator=(const PtyChild&) = delete;
+
+  // Reads the terminal into `seen` until `done(seen)` (true), or until the
+  // child has ended (`done` empty) or `limit` has passed (false).
+  bool read_until(const std::function<bool(const std::string&)>& done,
+                  std::chrono::milliseconds limit) {
+    for (const auto until = std::chrono::steady_clock::now() + limit;
+         std::chrono::steady_clock::now() < until;) {
+      pollfd p{master_, POLLIN, 0};
+      char buf[4096];
+      const ssize_t n =
+          master_ >= 0 && ::poll(&p, 1, 20) > 0 ? ::read(master_, buf, sizeof buf) : 0;
+      if (n > 0) seen.append(buf, static_cast<std::size_t>(n));
+      if (done ? done(seen) : n <= 0 && !running()) return true;
+      if (master_ < 0 || n < 0) ::poll(nullptr, 0, 20);
+    }
+    return false;
+  }
+  bool wait(std::chrono::milliseconds limit) { return read_until({}, limit); }
+  bool shows(const std::string& text) const { return seen.find(text) != std::string::npos; }
+  bool running() {
+    if (!reaped_ && ::waitpid(pid, &status, WNOHANG) == pid) reaped_ = true;
+    return !reaped_;
+  }
+  // -1 unless it ended by exit()
+  int exit_status() const { return reaped_ && WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+  int master() const { return master_; }
+
+  void type(const std::string& keys) {
+    if (::write(master_, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size()))
+      throw std::runtime_error("cannot type at the terminal");
+  }
+  // The terminal goes away: the child, its session's leader, gets SIGHUP.
+  void hang_up() {
+    if (master_ >= 0) ::close(master_);
+    master_ = -1;
+  }
+
+  pid_t pid = -1;
+  std::string seen;  // everything the terminal has shown
+  int status = 0;    // as waitpid() gives it
+
+ private:
+  int master_ = -1;
+  bool reaped_ = false;
+};
+
+}  // namespace dbsetup::testing
