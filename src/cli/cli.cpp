@@ -9,7 +9,7 @@
 #include "cli/interrupt.h"
 #include "detect/detect.h"
 #include "install/edition.h"
-#include "install/server_address.h"
+#include "platform/server_address.h"
 #include "platform/codepage.h"
 #include "platform/memory_ui.h"
 #include "window/opening.h"

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "install/install_run.h"
-#include "install/server_address.h"
+#include "platform/server_address.h"
 
 namespace dbsetup {
 

@@ -12,6 +12,7 @@
 #include <tuple>
 
 #include "install/install_run.h"
+#include "platform/server_address.h"
 #include "platform/text_case.h"
 
 namespace dbsetup {
@@ -50,21 +51,16 @@ bool mentions(const std::string& text, std::initializer_list<const char*> words)
 }  // namespace
 
 std::optional<InstallRun::LocalServer> InstallRun::local_server() const {
-  std::string text = sqlca_.servername;
-  if (lower(text.substr(0, 4)) == "tcp:") text = text.substr(4);
-  const std::size_t comma = text.find(',');
-  const std::string port = comma == std::string::npos ? "" : text.substr(comma + 1);
-  text = text.substr(0, comma);
-  const std::size_t slash = text.find('\\');
-  const std::string host = lower(text.substr(0, slash));
+  const auto parts = split_server_address(sqlca_.servername);
+  if (!parts) return std::nullopt;
+  const std::string host = lower(parts->host);
   if (host != "127.0.0.1" && host != "localhost" && host != "." && host != "(local)" &&
       host != "::1")
     return std::nullopt;
   LocalServer s;
-  s.instance = slash == std::string::npos ? "" : text.substr(slash + 1);
-  if (equal_ignoring_case(s.instance, kDefaultInstance)) s.instance.clear();
-  s.port_given = !port.empty();
-  s.host = text.substr(0, slash);
+  s.host = parts->host;
+  s.instance = equal_ignoring_case(parts->instance, kDefaultInstance) ? "" : parts->instance;
+  s.port_given = !parts->port.empty() || parts->shared_memory;
   s.service = s.instance.empty() ? kDefaultInstance : "MSSQL$" + s.instance;
 
   // SQL Server 2005 and later keep an instance's settings under the key that
@@ -257,6 +253,7 @@ bool InstallRun::check_authentication_mode() {
     return fail(-1, kConnectFailed, gs_.gs_appname, sqlca_.sqlerrtext + logon_hint(""),
                 ed_.field_password);
   ui_.set_status("数据库连接成功!");
+  ls_sql_ = kWindowsOnly;
   if (!rows(answer) || answer.rows[0].empty() || answer.rows[0][0] != "1") return true;
   return fail(-7, kRelogonFailed, gs_.gs_appname,
               "重新启动服务后，服务器仍只允许 Windows 身份验证。" + restart_yourself);

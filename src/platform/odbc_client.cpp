@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "install/server_address.h"
+#include "platform/server_address.h"
 #include "platform/codepage.h"
 #include "platform/db_client.h"
 #include "platform/odbc_driver_version.h"

@@ -1,6 +1,6 @@
 #include "platform/odbc_text.h"
 
-#include "install/server_address.h"
+#include "platform/server_address.h"
 
 #include <algorithm>
 #include <cctype>

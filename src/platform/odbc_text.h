@@ -77,7 +77,7 @@ bool freetds_splits_value(const DbLogon& logon);
 
 // The server field as SQL Server's tools read it: "host", "host,port",
 // "host\instance", "host\instance,port" (optionally "tcp:" in front; the
-// forms of install/server_address.h). nullopt for any other text: passed on,
+// forms of platform/server_address.h). nullopt for any other text: passed on,
 // it could reach another server than the one meant.
 struct ServerAddress {
   std::string host;

@@ -1,4 +1,5 @@
 #include "detect/detect.h"
+#include "window/opening.h"
 
 #include <gtest/gtest.h>
 
@@ -324,6 +325,28 @@ TEST_F(Detect, CurrentVersionsAreFoundThroughTheInstanceNameMapping) {
                "sle_mss2000data_setuppath=C:\\MSSQL16.SHOP\\Data",
                "sle_mss2000data_defaultpath=C:\\MSSQL16.HALF\\Data",
                "sle_mss2000data_setuppath=C:\\MSSQL16.HALF\\Data", "box: " + no_server("HALF")}));
+}
+
+// The instance chosen, at opening or later, is the one the install reaches,
+// as long as the address names this machine; one typed for another stays.
+TEST_F(Detect, TheChosenInstanceIsWhereTheInstallGoes) {
+  install_2000({"SHOP", "MSSQLSERVER"});
+  ASSERT_TRUE(w_createdb_open(w.ctx, "mss2000"));
+  const auto address = [&] { return w.ui.text("sle_mss2000_servername"); };
+  EXPECT_EQ(address(), "127.0.0.1\\SHOP");
+  const auto choose = [&](int entry) {
+    w.ui.instance_select(entry);
+    ddplb_mss2000_instances_selectionchanged(w.ctx, entry);
+  };
+  choose(2);
+  EXPECT_EQ(address(), "127.0.0.1");
+  choose(1);
+  EXPECT_EQ(address(), "127.0.0.1\\SHOP");
+  for (const char* typed : {"dbhost", "dbhost\\SHOP", "127.0.0.1,1500", "127.0.0.2"}) {
+    w.ui.set_text("sle_mss2000_servername", typed);
+    choose(2);
+    EXPECT_EQ(address(), typed);
+  }
 }
 
 }  // namespace

@@ -173,7 +173,7 @@ std::string shown(const Event& e) {
          std::to_string(e.default_button) + " icon " + std::to_string(static_cast<int>(e.icon)) +
          "] " + e.value;
 }
-std::string ok_box(const std::string& text, const std::string& title = kAppName) {
+[[maybe_unused]] std::string ok_box(const std::string& text, const std::string& title = kAppName) {
   return title + " [Ok 1 icon 0] " + text;
 }
 std::string question(const std::string& text) { return kAppName + (" [YesNo 1 icon 1] " + text); }

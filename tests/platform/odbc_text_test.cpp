@@ -102,6 +102,29 @@ TEST(OdbcConnectionString, BracedValuesSurviveAndMicrosoftDriversTakeTheServerAs
   EXPECT_EQ(freetds_style(""), std::nullopt);
 }
 
+// Windows authentication: the signed-in user through Microsoft's drivers, a
+// named Windows account through FreeTDS (NTLM); each refuses the other kind
+// before anything is sent, saying what to type.
+TEST(OdbcConnectionString, WindowsAuthenticationAsEachDriverCanDoIt) {
+  const std::string microsoft = "ODBC Driver 17 for SQL Server";
+  DbLogon logon{"", "lpc:(local)\\SQLEXPRESS", "master", "", "ignored", true, ""};
+  EXPECT_EQ(authentication_problem(logon, microsoft), "");
+  EXPECT_EQ(connection_string(logon, microsoft),
+            "DRIVER={" + microsoft +
+                "};Server={lpc:(local)\\SQLEXPRESS};Encrypt={no};TrustServerCertificate={yes};"
+                "Database={master};Trusted_Connection={Yes};APP={db_setup};");
+  EXPECT_THAT(authentication_problem(logon, "FreeTDS"), ::testing::HasSubstr("域\\用户名"));
+
+  logon.login = "SHOP\\admin";
+  logon.server = "127.0.0.1";
+  EXPECT_EQ(authentication_problem(logon, "FreeTDS"), "");
+  EXPECT_EQ(parse_connection_string(connection_string(logon, "FreeTDS")).at("UID"), "SHOP\\admin");
+  EXPECT_THAT(authentication_problem(logon, microsoft), ::testing::HasSubstr("登录名留空"));
+  logon.login = "sa";
+  EXPECT_EQ(authentication_problem(logon, microsoft), "");
+  EXPECT_EQ(authentication_problem(logon, "FreeTDS"), "");
+}
+
 TEST(OdbcConnectionString, FreeTdsGetsHostPortAndInstanceAsItsKeywordsWantThem) {
   struct Row {
     const char* server;

@@ -9,6 +9,9 @@
 // Forms, optionally behind "tcp:" (any letter case); blanks and tabs around
 // the whole text and around "," and "\" are ignored:
 //   host   host\instance   host,port   host\instance,port
+// and, for a server on this machine reached through shared memory,
+// "lpc:(local)" or "lpc:(local)\instance" ("." and "localhost" for
+// "(local)"), without a port.
 //
 // host: "." or "(local)" (this machine); an IPv6 address (hexadecimal digits,
 //   ":" and "."; at least two ":", at most one "::"); or a name or IPv4
@@ -37,8 +40,9 @@ namespace dbsetup {
 
 struct ServerAddressParts {
   std::string host;
-  std::string instance;  // empty: none
-  std::string port;      // digits, or empty: none
+  std::string instance;        // empty: none
+  std::string port;            // digits, or empty: none
+  bool shared_memory = false;  // "lpc:"
 };
 
 // What is wrong with `address`, as a Chinese sentence that names it; empty

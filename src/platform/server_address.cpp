@@ -1,4 +1,4 @@
-#include "install/server_address.h"
+#include "platform/server_address.h"
 
 #include <algorithm>
 #include <vector>
@@ -169,6 +169,10 @@ std::string read(std::string_view address, ServerAddressParts& parts) {
       return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
     });
     if (prefix == "tcp:") rest = trim(rest.substr(4));
+    if (prefix == "lpc:") {
+      rest = trim(rest.substr(4));
+      parts.shared_memory = true;
+    }
   }
   if (std::count(rest.begin(), rest.end(), ',') > 1) return "只能有一个逗号（逗号后是端口）。";
   std::string_view port;
@@ -191,7 +195,17 @@ std::string read(std::string_view address, ServerAddressParts& parts) {
   if (problem.empty() && has_instance) problem = instance_problem(instance);
   if (problem.empty() && has_port) problem = port_problem(port);
   if (!problem.empty()) return problem;
-  parts = {std::string(rest), std::string(instance), std::string(port)};
+  if (parts.shared_memory) {
+    std::string host(rest);
+    std::transform(host.begin(), host.end(), host.begin(), [](unsigned char c) {
+      return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    });
+    if (host != "(local)" && host != "." && host != "localhost")
+      return "共享内存（lpc:）只能连接本机：主机名须是 (local)。";
+    if (has_port) return "共享内存（lpc:）连接不用端口。";
+  }
+  const bool shared_memory = parts.shared_memory;
+  parts = {std::string(rest), std::string(instance), std::string(port), shared_memory};
   return {};
 }
 
