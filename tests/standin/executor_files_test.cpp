@@ -122,7 +122,8 @@ TEST_F(ServerDisk, FileExistAndCreateSubdirOnEachServer) {
         {"D:\\Data\\Shop\\x.mdf", {i0, i0, i0}},
         {"E:\\Data", {i0, i0, i0}},  // a drive this machine lacks
         {"C:\\Program Files\\Microsoft SQL Server\\MSSQL\\Data", {i0, i1, i1}},  // recorded
-        {"C:\\Elsewhere", {i0, i0, i1}}};
+        {"C:\\Elsewhere", {i0, i0, i1}},
+        {root_ + "\\", {i0, i1, i1}}};  // the files root itself, as a path without a letter
     for (const auto& [path, row] : seen)
       EXPECT_EQ(run("EXEC master.dbo.xp_fileexist N'" + path + "'").rows(), std::vector<Row>{row})
           << path;

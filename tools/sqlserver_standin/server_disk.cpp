@@ -134,6 +134,13 @@ bool ServerState::folder_exists(const std::string& windows_path) const {
   return fs::is_directory(fs::path(local).parent_path(), ec);
 }
 
+// Under the files root or the root itself: what the disk there says counts.
+bool ServerState::on_disk(const std::string& local) const {
+  if (under_root(local)) return true;
+  if (options_.files_root.empty() || !fs::path(local).is_absolute()) return false;
+  return fs::path(local).lexically_normal() == fs::path(options_.files_root).lexically_normal();
+}
+
 // A folder outside the root that the server knows of.
 bool ServerState::recorded_folder(const std::string& lower_local) const {
   if (lower_local.empty()) return false;
@@ -160,7 +167,7 @@ PathState ServerState::path_state(const std::string& windows_path) const {
   const std::string mapped = trim_separators(map_path(windows_path));
   const bool drive_root = has_letter(mapped) && mapped.size() <= 3;
   std::error_code ec;
-  if (under_root(local)) {
+  if (on_disk(local)) {
     st.file = fs::is_regular_file(local, ec);
     st.directory = fs::is_directory(local, ec);
     std::string parent = parent_of(local);
@@ -171,8 +178,7 @@ PathState ServerState::path_state(const std::string& windows_path) const {
   st.file = database_with_file(windows_path) != nullptr || recorded_backup(windows_path);
   st.directory = !st.file && recorded_folder(lower);
   std::string parent = parent_of(local);
-  st.parent =
-      under_root(parent) ? fs::is_directory(parent, ec) : recorded_folder(sql_lower(parent));
+  st.parent = on_disk(parent) ? fs::is_directory(parent, ec) : recorded_folder(sql_lower(parent));
   return st;
 }
 
@@ -184,7 +190,7 @@ std::optional<OsError> ServerState::create_folder(const std::string& windows_pat
   PathState st = path_state(windows_path);
   if (st.file) return exists;
   if (st.directory) return std::nullopt;
-  if (!under_root(local)) {
+  if (!on_disk(local)) {
     // Recorded, with the parents a real server would create too; a parent
     // that is a recorded file stops it.
     std::vector<std::string> chain;

@@ -209,6 +209,7 @@ class ServerState {
   std::map<std::string, std::string>
       backup_texts_;  // outside the root: lower-case local path -> text
   bool recorded_folder(const std::string& lower_local) const;
+  bool on_disk(const std::string& local) const;
 };
 
 // ---- backup files ----
