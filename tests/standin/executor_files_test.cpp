@@ -155,6 +155,8 @@ TEST_F(ServerDisk, FileExistAndCreateSubdirOnEachServer) {
               refused(183, "Cannot create a file when that file already exists."));
     EXPECT_EQ(error("EXEC master.dbo.xp_create_subdir N'D:\\file.txt\\sub'"), path);
     EXPECT_EQ(error("EXEC master.dbo.xp_create_subdir N'E:\\Data'"), path);
+    EXPECT_EQ(error("EXEC master.dbo.xp_create_subdir N'D:\\" + std::string(5000, 'd') + "'"),
+              refused(206, "The filename or extension is too long."));
     EXPECT_EQ(std::get<0>(error("EXEC master.dbo.xp_create_subdir N'D:\\x'", "joe")), 229);
     // Outside the files root the folder is only recorded, and then seen.
     EXPECT_EQ(error("EXEC master.dbo.xp_create_subdir N'C:\\Shop\\Data'"),

@@ -207,6 +207,8 @@ std::optional<OsError> ServerState::create_folder(const std::string& windows_pat
   fs::create_directories(local, ec);
   if (!ec && fs::is_directory(local, ec)) return std::nullopt;
   if (ec == std::errc::permission_denied) return OsError{5, "Access is denied."};
+  if (ec == std::errc::filename_too_long)
+    return OsError{206, "The filename or extension is too long."};
   return not_found;
 }
 
