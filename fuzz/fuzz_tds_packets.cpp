@@ -3,7 +3,9 @@
 // does), the rest is the byte stream of one connection. Packets are read and
 // assembled as the connection does and each whole message goes to its parser:
 // PRELOGIN and LOGIN7 before the logon, SQL batches, RPCs and transaction
-// manager requests after it. A tabular result message goes to the token
+// manager requests after it; the NTLM messages of a Windows logon (LOGIN7's
+// SSPI field, SSPI messages) to the NTLM reader and the NTLMv2 check. A
+// tabular result message goes to the token
 // reader that the tests use for the server's answers. A ProtocolError ends
 // the connection, as it does in the server.
 
@@ -12,6 +14,7 @@
 
 #include "check.h"
 #include "executor.h"
+#include "ntlm.h"
 #include "tds.h"
 
 namespace {
@@ -42,7 +45,19 @@ uint32_t login(const Bytes& payload, uint32_t cap) {
   FUZZ_CHECK(back.host == l.host && back.user == l.user && back.password == l.password);
   FUZZ_CHECK(back.app == l.app && back.server == l.server && back.library == l.library);
   FUZZ_CHECK(back.language == l.language && back.database == l.database);
+  if (auto negotiate = ntlm::parse_negotiate(l.sspi)) {
+    Bytes challenge = ntlm::challenge_message(*negotiate, {}, "STANDIN", {});
+    FUZZ_CHECK(challenge.size() > 56);
+  }
   return version;
+}
+
+// An AUTHENTICATE message: read and checked against a password.
+void sspi(const Bytes& payload) {
+  auto answer = ntlm::parse_authenticate(payload);
+  if (!answer) return;
+  bool v2 = ntlm::response_kind(*answer) == ntlm::Response::NtlmV2;
+  FUZZ_CHECK(!ntlm::verify_ntlmv2(*answer, {}, "pw") || v2);
 }
 
 void sql_batch(const Bytes& payload, uint32_t version) {
@@ -98,6 +113,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         rpc(payload, version);
       } else if (logged_in && type == kTransactionManager) {
         (void)parse_transaction_request(payload, version);
+      } else if (type == kSspi) {
+        sspi(payload);
       } else if (type != kAttention) {
         return 0;  // out of turn: the server hangs up
       }

@@ -405,11 +405,51 @@ def tds_seeds(build):
                 write("tds_packets", "transactions", cap + logon + extra)
 
 
+def login7(sspi, user="", password=""):
+    """A TDS 7.4 LOGIN7; with `sspi`, a Windows logon (fIntSecurity set)."""
+    fields = {"host": "pos1", "user": user, "password": password, "app": "seeds",
+              "server": "127.0.0.1", "library": "ODBC", "language": "us_english"}
+    base, data, offsets = 94, b"", b""
+    for name in ("host", "user", "password", "app", "server", "extension", "library",
+                 "language", "database"):
+        value = fields.get(name, "").encode("utf-16-le")
+        offsets += struct.pack("<HH", base + len(data), len(value) // 2)
+        data += value
+    offsets += b"\0" * 6  # client id
+    end = base + len(data) + len(sspi)
+    offsets += struct.pack("<HHHHHHI", base + len(data), len(sspi), end, 0, end, 0, 0)
+    flags2 = 0x83 if sspi else 0x03
+    head = struct.pack("<IIIIII", 36 + len(offsets) + len(data) + len(sspi), 0x74000004, 4096,
+                       0x07000000, 1234, 0) + bytes([0xE0, flags2, 0, 0]) + struct.pack("<iI", 0, 0x409)
+    return head + offsets + data + sspi
+
+
+def ntlm_seed():
+    """A Windows logon as FreeTDS makes it: LOGIN7 with an NTLM NEGOTIATE for
+    SHOP from pos1, then the AUTHENTICATE of [MS-NLMP] 4.2.4.3 in an SSPI
+    message."""
+    negotiate = bytes.fromhex("4e544c4d535350000100000001b20800040004002c000000"
+                              "04000400280000000501280a0000000f706f733153484f50")
+    authenticate = bytes.fromhex(
+        "4e544c4d5353500003000000180018006c00000054005400840000000c000c00"
+        "480000000800080054000000100010005c00000010001000d8000000358288e2"
+        "0501280a0000000f44006f006d00610069006e00550073006500720043004f00"
+        "4d005000550054004500520086c35097ac9cec102554764a57cccc19aaaaaaaa"
+        "aaaaaaaa68cd0ab851e51c96aabc927bebef6a1c010100000000000000000000"
+        "00000000aaaaaaaaaaaaaaaa0000000002000c0044006f006d00610069006e00"
+        "01000c005300650072007600650072000000000000000000c5dad2544fc97990"
+        "94ce1ce90bc9d03e")
+    cap = bytes([CAPS["7.4"]])
+    write("tds_packets", "windows_logon", cap + packet(16, login7(negotiate)) +
+          packet(17, authenticate))
+
+
 def main():
     registry_seeds()
     profile_seeds()
     sql_seeds()
     message_seeds()
+    ntlm_seed()
     if len(sys.argv) == 3 and sys.argv[1] == "--tds":
         tds_seeds(os.path.abspath(sys.argv[2]))
     elif len(sys.argv) != 1:

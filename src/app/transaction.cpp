@@ -44,6 +44,7 @@ void Transaction::take(const DbResult& result) {
   sqlcode = result.code;
   sqldbcode = result.native_error;
   sqlerrtext = result.text;
+  sqlunreachable = result.unreachable;
 }
 
 void Transaction::connect() {

@@ -32,6 +32,7 @@ class Transaction {
   int32_t sqlcode = 0;    // 0 success, -1 failure, 100 no row
   int32_t sqldbcode = 0;  // the server's native error number
   std::string sqlerrtext;
+  bool sqlunreachable = false;  // the server could not be reached, or the connection is gone
 
   void connect();
   void disconnect();
@@ -45,6 +46,7 @@ class Transaction {
   // The server's version as its logon reported it ("16.00.1000"); empty when
   // not connected or not known. Leaves the three results as they are.
   std::string server_version();
+  bool shared_memory() { return backend_ && backend_->shared_memory(); }
 
   // Stops the running statement from another thread (the operator
   // interrupted the program): it fails, and so does every later logon,

@@ -109,7 +109,9 @@ Options:
   --edition mss2000|mss7  the server edition (default mss2000)
   --server ADDRESS        the server: host, host,port or host\instance
                           (default 127.0.0.1)
-  --login NAME            the administrator login (default sa)
+  --login NAME            the administrator login (default sa); "" logs on
+                          with Windows authentication as the signed-in user
+                          (no password), DOMAIN\user as that Windows account
   --instance NAME         an entry of the instance list (SQL Server 2000
                           edition; default the first entry; the default
                           instance is "默认实例" or MSSQLSERVER)
@@ -343,6 +345,8 @@ int run(const Options& options, Platform& platform, Console& console) {
 
   std::optional<std::string> password =
       console.getenv ? console.getenv("DB_SETUP_PASSWORD") : std::nullopt;
+  // An empty login is Windows authentication as this user: no password.
+  if (options.login && options.login->empty()) password = "";
   if (!password && console.read_password) password = console.read_password("管理员密码: ");
   if (interrupted()) return interrupted_exit();
   // Without a terminal (or at the end of its input) there is no password: an
@@ -356,6 +360,9 @@ int run(const Options& options, Platform& platform, Console& console) {
   ui.set_text(ed.field_password, *password);
 
   const int code = cb_dbsetup_clicked(ctx);
+  // The copy of an overwritten database is what a scheduler must keep.
+  if (code == 0 && !state.old_database_copy().empty())
+    console.out("旧数据库已备份到：" + state.old_database_copy());
   if (interrupted()) return interrupted_exit();
   // The SQL Server 2000 procedure shows no message when its first logon
   // fails; headless, the reason is worth a line of its own.

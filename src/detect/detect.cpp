@@ -1,5 +1,6 @@
 #include "detect/detect.h"
 
+#include <string_view>
 #include <vector>
 
 namespace dbsetup {
@@ -151,6 +152,23 @@ void ddplb_mss2000_instances_selectionchanged(SetupContext& ctx, int /*index*/) 
     tell(ctx, "不能获得SQL Server 2000 实例[" + instance +
                   "]的服务器名，请检查是否正确的安装了SQL Server 2000 实例[" + instance + "]！");
   }
+  point_server_at_instance(ctx);
+}
+
+void point_server_at_instance(SetupContext& ctx) {
+  constexpr std::string_view kLoopback = "127.0.0.1";
+  const std::string field = "sle_mss2000_servername";
+  const std::string current = ctx.ui.text(field);
+  const bool loopback_form =
+      current == kLoopback ||
+      (current.size() > kLoopback.size() + 1 && current.rfind(kLoopback, 0) == 0 &&
+       current[kLoopback.size()] == '\\' && current.find(',') == std::string::npos);
+  if (!loopback_form) return;
+  const std::string& instance = ctx.state.is_mss2000_instance;
+  const std::string wanted = instance.empty() || instance == kDefaultInstance
+                                 ? std::string(kLoopback)
+                                 : std::string(kLoopback) + "\\" + instance;
+  if (current != wanted) ctx.ui.set_text(field, wanted);
 }
 
 }  // namespace dbsetup

@@ -15,7 +15,6 @@ const Edition& mss2000_edition() {
       "sle_mss2000data_backupfile",
       "MSS Microsoft SQL Server",
       /*confirm_name=*/false,
-      /*logon_failure_box=*/false,
       /*drop_tolerated_error=*/0,
       /*check_leftover_files=*/false,
       /*password_from_settings=*/false,
@@ -36,7 +35,6 @@ const Edition& mss7_edition() {
       "sle_mss7data_backupfile",
       "MSS Microsoft SQL Server 6.x",
       /*confirm_name=*/true,
-      /*logon_failure_box=*/true,
       /*drop_tolerated_error=*/5105,  // device activation error: a file could not be opened
       /*check_leftover_files=*/true,
       /*password_from_settings=*/true,

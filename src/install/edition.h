@@ -18,8 +18,6 @@ struct Edition {
   const char* driver_name;
   // Ask the operator to confirm the database name before anything else.
   bool confirm_name;
-  // Show the server's error in a box when the first logon fails.
-  bool logon_failure_box;
   // A drop failing with this server error still counts as done (0: none).
   int drop_tolerated_error;
   // Offer to delete database files left in the data folder.

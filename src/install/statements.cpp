@@ -107,10 +107,32 @@ std::string default_database(std::string_view login, std::string_view dbname) {
 std::string restore_database(std::string_view dbname, std::string_view backup_file,
                              const char* options, std::string_view dataname,
                              std::string_view datafile, std::string_view logname,
-                             std::string_view logfile) {
-  return "RESTORE DATABASE [" + bracketed(dbname) + "] FROM  DISK = N'" + literal(backup_file) +
-         options + literal(dataname) + "' TO N'" + literal(datafile) + "', MOVE N'" +
-         literal(logname) + "' TO N'" + literal(logfile) + "'";
+                             std::string_view logfile, const std::vector<Move>& more) {
+  std::string text = "RESTORE DATABASE [" + bracketed(dbname) + "] FROM  DISK = N'" +
+                     literal(backup_file) + options + literal(dataname) + "' TO N'" +
+                     literal(datafile) + "', MOVE N'" + literal(logname) + "' TO N'" +
+                     literal(logfile) + "'";
+  for (const Move& m : more)
+    text += ", MOVE N'" + literal(m.logical) + "' TO N'" + literal(m.path) + "'";
+  return text;
+}
+
+std::string verify_backup(std::string_view backup_file, bool with_stats) {
+  return "RESTORE VERIFYONLY FROM DISK = N'" + literal(backup_file) + "' WITH FILE = 1" +
+         (with_stats ? ", STATS = 10" : "");
+}
+
+std::string backup_database(std::string_view dbname, std::string_view copy_file) {
+  return "BACKUP DATABASE [" + bracketed(dbname) + "] TO DISK = N'" + literal(copy_file) +
+         "' WITH INIT, STATS = 10";
+}
+
+std::string file_exists(std::string_view path) {
+  return "EXEC master.dbo.xp_fileexist N'" + literal(path) + "'";
+}
+
+std::string create_folder(std::string_view folder) {
+  return "EXEC master.dbo.xp_create_subdir N'" + literal(folder) + "'";
 }
 
 std::string header_list(std::string_view backup_file) {

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Every statement text the install procedure sends to the server. Values are
 // spliced into fixed texts; a value inside a string literal has each ' doubled
@@ -47,15 +48,43 @@ inline constexpr const char* kRestoreOptions2000 =
 inline constexpr const char* kRestoreOptions7 =
     "' WITH  FILE = 1,  NOUNLOAD ,  STATS = 10,  RECOVERY ,  REPLACE , MOVE N'";
 
+// A further file of the backup and where the restore puts it.
+struct Move {
+  std::string logical;
+  std::string path;
+};
+
+// `more` lists the backup's files beyond the two named ones; each gets a MOVE
+// clause of its own after theirs.
 std::string restore_database(std::string_view dbname, std::string_view backup_file,
                              const char* options, std::string_view dataname,
                              std::string_view datafile, std::string_view logname,
-                             std::string_view logfile);
+                             std::string_view logfile, const std::vector<Move>& more = {});
 // Lists the backup sets of a backup file: one row each, with the columns
 // SoftwareVersionMajor and SoftwareVersionMinor among many.
 std::string header_list(std::string_view backup_file);
 // Lists the files of a backup's first set: LogicalName, PhysicalName, Type, ...
 std::string file_list(std::string_view backup_file);
+
+// Reads the whole backup without restoring it. STATS is understood from SQL
+// Server 2005 on.
+std::string verify_backup(std::string_view backup_file, bool with_stats);
+// The copy of a database that is about to be overwritten.
+std::string backup_database(std::string_view dbname, std::string_view copy_file);
+
+// What the server's service account sees at a path: one row with the
+// columns "File Exists", "File is a Directory" and "Parent Directory Exists".
+std::string file_exists(std::string_view path);
+// Creates a folder and its missing parents on the server's machine.
+std::string create_folder(std::string_view folder);
+// Every file of every database: its database, path, size in 8 KB pages and
+// status (0x40: a log file).
+inline constexpr const char* kServerFiles =
+    "SELECT DB_NAME(dbid), filename, size, status FROM master.dbo.sysaltfiles";
+// The server's fixed drives: letter and free megabytes ("drive", "MB free").
+inline constexpr const char* kFixedDrives = "EXEC master.dbo.xp_fixeddrives";
+inline constexpr const char* kIsSysadmin = "SELECT IS_SRVROLEMEMBER('sysadmin')";
+inline constexpr const char* kServerCollation = "SELECT SERVERPROPERTY('Collation')";
 
 inline constexpr const char* kAllowUpdatesOn = "sp_configure 'allow updates',1";
 inline constexpr const char* kReconfigure = "RECONFIGURE WITH OVERRIDE";

@@ -25,14 +25,17 @@ struct DbLogon {
 //   code: 0 success, -1 failure, 100 no row (single-row query only)
 //   native_error: the server's message number of the first error, 0 if none
 //   text: the server's error messages without driver prefixes, one a line
+//   unreachable: the server could not be reached (a logon), or the connection
+//     is gone; false for a server that answered with a refusal
 struct DbResult {
   int32_t code = 0;
   int32_t native_error = 0;
   std::string text;
+  bool unreachable = false;
 
   static DbResult ok() { return {}; }
   static DbResult failure(int32_t native, std::string message) {
-    return {-1, native, std::move(message)};
+    return {-1, native, std::move(message), false};
   }
 };
 
@@ -89,6 +92,9 @@ class DbClient {
   // ("16.00.1000"); empty when not connected or not known.
   virtual std::string server_version() = 0;
   virtual void set_message_handler(DbMessageHandler handler) = 0;
+  // Whether the driver can reach a server on this machine through shared
+  // memory ("lpc:(local)\\INSTANCE"), as Microsoft's drivers on Windows can.
+  virtual bool shared_memory() { return false; }
   // Stops the statement that is running on another thread, which then fails,
   // and makes every later statement fail at once; a logoff still works. Safe
   // to call from any thread at any time. A backend that cannot stop a

@@ -166,6 +166,7 @@ class OdbcClient final : public DbClient {
   DbResult query_one(const std::string& sql, const std::string& param, std::string& value) override;
   DbResult query_rows(const std::string& sql, DbTable& table) override;
   std::string server_version() override;
+  bool shared_memory() override;
   void set_message_handler(DbMessageHandler handler) override { handler_ = std::move(handler); }
   void cancel() override;
 
@@ -270,6 +271,8 @@ DbResult OdbcClient::connect(const DbLogon& logon) {
   if (wide(logon.login).size() > kMaxLoginChars || wide(logon.password).size() > kMaxLoginChars)
     return DbResult::failure(0, kLoginTooLong);
   const std::string driver = driver_for();
+  if (const std::string problem = odbc::authentication_problem(logon, driver); !problem.empty())
+    return DbResult::failure(0, problem);
   if (odbc::is_freetds(driver) && odbc::freetds_splits_value(logon))
     return DbResult::failure(0, kFreeTdsSplitsValue);
   // One attempt only: a second one after a refusal would cost the login a
@@ -373,6 +376,17 @@ DbResult OdbcClient::query_rows(const std::string& sql, DbTable& table) {
   DbResult result = run(sql, nullptr, Keep::all_rows, &table);
   if (result.code != 0) table = {};
   return result;
+}
+
+// Microsoft's drivers reach a server on this machine through shared memory;
+// FreeTDS, also under Wine, speaks TCP only.
+bool OdbcClient::shared_memory() {
+#ifdef _WIN32
+  odbc::Outcome outcome(&handler_);
+  return ensure_environment(outcome) && !odbc::is_freetds(driver_for());
+#else
+  return false;
+#endif
 }
 
 // SQL_DBMS_VER needs no statement: the driver keeps what the server's logon

@@ -156,6 +156,19 @@ ServerAddress parse_server(std::string_view server) {
   return out;
 }
 
+std::string authentication_problem(const DbLogon& logon, const std::string& driver) {
+  if (is_freetds(driver)) {
+    if (!logon.login.empty()) return {};
+    return "本机的 ODBC 驱动程序（FreeTDS）不能以当前登录的 Windows 用户身份连接。"
+           "请在登录名中输入“域\\用户名”和该 Windows 帐户的密码，"
+           "或输入 SQL Server 登录名（如 sa）和密码。";
+  }
+  if (logon.login.find('\\') == std::string::npos) return {};
+  return "SQL Server 的 Windows ODBC 驱动程序只能以当前登录的 Windows 用户身份进行 Windows "
+         "身份验证，不能使用其他 Windows 帐户。请将登录名留空（以当前 Windows 用户身份连接），"
+         "或输入 SQL Server 登录名（如 sa）和密码。";
+}
+
 std::string connection_string(const DbLogon& logon, const std::string& driver,
                               FreeTdsBraces style) {
   std::string out;
@@ -202,8 +215,13 @@ std::string connection_string(const DbLogon& logon, const std::string& driver,
     add(out, "TrustServerCertificate", "yes");
   }
   value("Database", logon.database);
-  value("UID", logon.login);
-  value("PWD", logon.password);
+  if (!freetds && logon.login.empty()) {
+    // Windows authentication: the signed-in user's own account, no password.
+    add(out, "Trusted_Connection", "Yes");
+  } else {
+    value("UID", logon.login);
+    value("PWD", logon.password);
+  }
   add(out, "APP", kApplicationName);
   std::string_view extra = trim(logon.parameters);
   while (!extra.empty() && extra.front() == ';') extra.remove_prefix(1);
@@ -258,6 +276,9 @@ void Outcome::step(bool driver_error, const std::vector<Diagnostic>& diags) {
     failed_ = true;
     if (is_connection_failure(d)) connection_lost_ = true;
     if (is_timeout(d)) timed_out_ = true;
+    // The server itself refused: the logon (28000: a wrong password, a
+    // disabled login) or the database asked for (42000).
+    if (d.state == "28000" || d.state == "42000") refused_ = true;
     if (!have_native_ && d.native != 0) {
       native_ = d.native;
       have_native_ = true;
@@ -285,7 +306,9 @@ DbResult Outcome::result(int32_t success_code) const {
     text += line;
   }
   if (text.empty()) text = "The ODBC driver reported a failure without a message.";
-  return DbResult::failure(native_, std::move(text));
+  DbResult result = DbResult::failure(native_, std::move(text));
+  result.unreachable = unreachable();
+  return result;
 }
 
 }  // namespace dbsetup::odbc

@@ -85,6 +85,13 @@ struct ServerAddress {
 };
 ServerAddress parse_server(std::string_view server);
 
+// Why `driver` cannot log on the way `logon` asks, in Chinese; empty when it
+// can. An empty login asks for Windows authentication as the signed-in user,
+// which Microsoft's drivers do and FreeTDS does not; a login "DOMAIN\\user"
+// asks for that Windows account, which FreeTDS can do with its password
+// (NTLM) and Microsoft's drivers cannot.
+std::string authentication_problem(const DbLogon& logon, const std::string& driver);
+
 // The full connection string for SQLDriverConnectW. `style` matters only
 // for FreeTDS.
 std::string connection_string(const DbLogon& logon, const std::string& driver,
@@ -133,6 +140,9 @@ class Outcome {
   bool failed() const { return failed_; }
   bool connection_lost() const { return connection_lost_; }
   bool timed_out() const { return timed_out_; }
+  // The server was never reached or the connection is gone, and no server
+  // refused a logon on its own account.
+  bool unreachable() const { return (connection_lost_ || timed_out_) && !refused_; }
   // code -1 on failure (native number of the first error, every error text
   // one a line), otherwise `success_code` with no text. Where the server
   // explained the failure, the driver's own numberless summaries (FreeTDS'
@@ -144,6 +154,7 @@ class Outcome {
   bool failed_ = false;
   bool connection_lost_ = false;
   bool timed_out_ = false;
+  bool refused_ = false;
   bool have_native_ = false;
   int32_t native_ = 0;
   std::vector<std::pair<int32_t, std::string>> errors_;  // native number, text

@@ -2,9 +2,11 @@
 
 #include <memory>
 
+#include "platform/clock.h"
 #include "platform/db_client.h"
 #include "platform/files.h"
 #include "platform/registry.h"
+#include "platform/services.h"
 
 namespace dbsetup {
 
@@ -15,6 +17,8 @@ struct Platform {
   FileSystem* files = nullptr;
   ProfileReader* profile = nullptr;
   DbClientFactory make_db_client;
+  Clock* clock = nullptr;        // null: this system's clock
+  Services* services = nullptr;  // null: none to start or stop a server with
 };
 
 // This system's backends: the Windows registry and kernel32 on Windows, a

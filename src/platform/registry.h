@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,9 @@ class Registry {
   // False when the key or the value is missing; `values` is then empty.
   virtual bool get_multi_string(const std::string& key, const std::string& name,
                                 std::vector<std::string>& values) = 0;
+  // A REG_DWORD value. False when the key or the value is missing or is of
+  // another type; `value` is then 0.
+  virtual bool get_dword(const std::string& key, const std::string& name, uint32_t& value) = 0;
 };
 
 }  // namespace dbsetup

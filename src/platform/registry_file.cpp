@@ -396,6 +396,14 @@ bool RegistryFile::get_multi_string(const std::string& key, const std::string& n
   return true;
 }
 
+bool RegistryFile::get_dword(const std::string& key, const std::string& name, uint32_t& value) {
+  value = 0;
+  const Value* v = find(key, name);
+  if (!v || v->kind != Value::Dword) return false;
+  value = v->dword;
+  return true;
+}
+
 std::string system_registry_path() {
   const char* env = std::getenv("DB_SETUP_REGISTRY");
   if (env && *env) return env;

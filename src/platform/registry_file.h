@@ -45,6 +45,7 @@ class RegistryFile : public Registry {
   bool get_string(const std::string& key, const std::string& name, std::string& value) override;
   bool get_multi_string(const std::string& key, const std::string& name,
                         std::vector<std::string>& values) override;
+  bool get_dword(const std::string& key, const std::string& name, uint32_t& value) override;
 
   // Number of keys held (keys named by [key] lines, whether or not they have
   // values).

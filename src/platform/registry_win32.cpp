@@ -15,6 +15,7 @@
 #endif
 #include <windows.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -108,7 +109,7 @@ bool query_value(HKEY root, const std::wstring& subkey, const std::wstring& name
   return false;
 }
 
-enum class Kind { String, MultiString };
+enum class Kind { String, MultiString, Dword };
 
 // Reads a string (one text) or a multi-string (a list) from the first view
 // that holds the value with a type of that kind.
@@ -128,6 +129,12 @@ bool read(const std::string& key, const std::string& name, Kind kind,
       // its %variables% not expanded.
       std::wstring_view all(data.data(), data.size());
       texts.push_back(narrow(all.substr(0, all.find(L'\0'))));
+      return true;
+    }
+    if (kind == Kind::Dword && type == REG_DWORD && data.size() * sizeof(wchar_t) >= 4) {
+      DWORD number = 0;
+      std::memcpy(&number, data.data(), sizeof number);
+      texts.push_back(std::to_string(number));
       return true;
     }
     if (kind == Kind::MultiString && type == REG_MULTI_SZ) {
@@ -162,6 +169,14 @@ class Win32Registry : public Registry {
   bool get_multi_string(const std::string& key, const std::string& name,
                         std::vector<std::string>& values) override {
     return read(key, name, Kind::MultiString, values);
+  }
+
+  bool get_dword(const std::string& key, const std::string& name, uint32_t& value) override {
+    value = 0;
+    std::vector<std::string> texts;
+    if (!read(key, name, Kind::Dword, texts)) return false;
+    value = static_cast<uint32_t>(std::stoul(texts.front()));
+    return true;
   }
 };
 

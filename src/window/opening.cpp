@@ -44,6 +44,8 @@ bool w_createdb_open(SetupContext& ctx, const std::string& edition, int* detecti
   ui.set_text("sle_mss7_servername", "127.0.0.1");
   ui.set_text("sle_dbname_2000", ctx.gs.gs_database_name);
   ui.set_text("sle_mss2000_servername", "127.0.0.1");
+  // The instance chosen by the detection is where the install goes.
+  if (ctx.state.is_dbtype == "mss2000") point_server_at_instance(ctx);
   return true;
 }
 

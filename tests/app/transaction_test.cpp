@@ -12,7 +12,7 @@ using testing::FakePlatform;
 
 TEST(Transaction, PassesItsSettingsToTheLogonAndKeepsTheLastResults) {
   FakePlatform fake;
-  fake.on("^CONNECT bad$", DbResult::failure(18456, "Login failed for user 'bad'."));
+  fake.on("^CONNECT bad @", DbResult::failure(18456, "Login failed for user 'bad'."));
   fake.on("^oops", DbResult::failure(102, "Incorrect syntax near 'oops'."));
   Transaction sqlca(fake.platform.make_db_client());
   sqlca.dbms = "MSS Microsoft SQL Server";

@@ -20,19 +20,29 @@ namespace {
 using nlohmann::json;
 using std::chrono::seconds;
 
-// What the server receives during a full install, in order, then the two
-// logons, which are targets of faults only.
+// What the server receives during a full install over an existing database,
+// in order, then the two logons, which are targets of faults only.
 enum Step {
+  WindowsOnly,
   HeaderList,
   FileList,
+  Collation,
+  Sysadmin,
   Exists,
-  Drop,
+  FolderCheck,
+  ServerFiles,
+  DataFileCheck,  // the 2000 edition only: the 7.0 one looks on this machine
+  LogFileCheck,
+  FixedDrives,
+  Verify,
+  Copy,
   DropLogin,
   AddLogin,
   CreateLogin,  // only where the password policy refuses sp_addlogin
   GrantSysadmin,
   GrantSecurityadmin,
   GrantServeradmin,
+  Drop,  // by the install login, once the copy is safe
   Create,
   DefaultDb,
   Restore,
@@ -47,16 +57,26 @@ enum Step {
 
 // Each step's name in the test names, and how its statement's text begins.
 const std::vector<std::pair<std::string, std::string>> kSteps = {
+    {"WindowsOnly", "SELECT SERVERPROPERTY('IsIntegratedSecurityOnly')"},
     {"HeaderList", "RESTORE HEADERONLY"},
     {"FileList", "RESTORE FILELISTONLY"},
+    {"Collation", "SELECT SERVERPROPERTY('Collation')"},
+    {"Sysadmin", "SELECT IS_SRVROLEMEMBER('sysadmin')"},
     {"ExistenceQuery", "SELECT name FROM sysdatabases"},
-    {"Drop", "Drop DATABASE"},
+    {"FolderCheck", "EXEC master.dbo.xp_fileexist"},
+    {"ServerFiles", "SELECT DB_NAME(dbid), filename"},
+    {"DataFileCheck", "EXEC master.dbo.xp_fileexist"},
+    {"LogFileCheck", "EXEC master.dbo.xp_fileexist"},
+    {"FixedDrives", "EXEC master.dbo.xp_fixeddrives"},
+    {"Verify", "RESTORE VERIFYONLY"},
+    {"Copy", "BACKUP DATABASE"},
     {"DropLogin", "sp_droplogin"},
     {"AddLogin", "sp_addlogin"},
     {"CreateLogin", "CREATE LOGIN"},
     {"GrantSysadmin", "sp_addsrvrolemember N'zq', sysadmin"},
     {"GrantSecurityadmin", "sp_addsrvrolemember N'zq', securityadmin"},
     {"GrantServeradmin", "sp_addsrvrolemember N'zq', serveradmin"},
+    {"Drop", "Drop DATABASE"},
     {"Create", "CREATE DATABASE"},
     {"DefaultDb", "exec sp_defaultdb"},
     {"Restore", "RESTORE DATABASE"},
@@ -68,10 +88,12 @@ const std::vector<std::pair<std::string, std::string>> kSteps = {
     {"InstallLogon", ""}};
 const std::string& prefix(int step) { return kSteps[step].second; }
 
+bool disk_check(int step) { return step == DataFileCheck || step == LogFileCheck; }
+
 // Which match of its prefix a statement is: the second RECONFIGURE is 2.
 int nth(Step step) {
   int n = 1;
-  for (int s = HeaderList; s < step; ++s) n += prefix(s) == prefix(step);
+  for (int s = WindowsOnly; s < step; ++s) n += prefix(s) == prefix(step);
   return n;
 }
 
@@ -87,9 +109,9 @@ Ending stage(int code, const std::string& short_text, const std::string& title =
   return {code, title, short_text + "\r\n\n错误信息:", short_text};
 }
 
-const Ending kInstalled{0, kAppName, kSuccess, kSuccess};  // the success message
-const Ending kConnect2000{-1, "", "", "连接数据库失败!"};  // no box at the first logon
-const Ending kConnect7 = stage(-1, "连接数据库失败!");
+// The success message, naming the copy of the old database.
+const Ending kInstalled{0, kAppName, kSuccess, kSuccess};
+const Ending kConnect = stage(-1, "连接数据库失败!");
 const Ending kOldData = stage(-3, "检测旧数据失败!", "检测旧数据失败!");
 const Ending kNewUser = stage(-6, "创建新用户失败!");
 const Ending kRelogon = stage(-7, "重新登录数据库失败!");
@@ -115,7 +137,9 @@ const std::string NoLogin = "'zq' is not a valid login or you do not have permis
 const std::string Policy =
     "Password validation failed. The password does not meet the operating system policy "
     "requirements because it is too short.\n";
-const std::string NoPermission = "CREATE DATABASE permission denied in database 'master'.";
+const std::string NoDrop =
+    "Cannot drop the database 'nuvex', because it does not exist or you do not have permission.";
+const std::string NoCopy = "不能备份旧数据库，旧数据库没有任何改动。\n";
 const std::string NoBox;  // no failure box
 }  // namespace Detail
 
@@ -123,6 +147,8 @@ struct Expect {
   Ending ending;
   std::string detail;
   Step last;  // the last statement the server receives
+  // Past the drop the box names the old database's copy after the detail.
+  bool names_copy = false;
 };
 
 enum class Kind { ServerError, Dropped };
@@ -133,8 +159,8 @@ struct Case {
   Expect mss2000;
   Expect mss7;
   int number = kInjectedNumber;
-  bool policy = false;        // SQL Server 2022 with a domain's password policy
-  bool drop_skipped = false;  // no database was found, so none was dropped
+  bool policy = false;  // SQL Server 2022 with a domain's password policy
+  bool fresh = false;   // no database was found: none was verified, copied or dropped
 };
 
 std::string name(const Case& c) {
@@ -159,60 +185,85 @@ const std::vector<Case>& cases() {
       r.push_back({kind, target, x, x});
     };
 
-    // A failed existence query counts as "no such database": nothing is asked
-    // or dropped, and CREATE DATABASE then meets the old database.
+    // Past the drop the box also names the copy of the old database.
+    auto past_drop = [&](Kind kind, Step target, const Ending& e, const std::string& detail,
+                         Step last = None) {
+      same(kind, target, e, detail, last);
+      r.back().mss2000.names_copy = r.back().mss7.names_copy = true;
+    };
+
+    // A check the server refuses to answer is skipped: it never refuses on
+    // its own account.
+    for (Step check :
+         {Collation, Sysadmin, FolderCheck, ServerFiles, DataFileCheck, LogFileCheck, FixedDrives})
+      same(E, check, kInstalled, NoBox, Reconfigure6);
+    // A failed existence query counts as "no such database": nothing is asked,
+    // copied or dropped, and CREATE DATABASE then meets the old database.
     same(E, Exists, kCreate, DbExists, Create);
-    r.back().drop_skipped = true;
+    r.back().fresh = true;
+    same(E, Verify, kLoad, Injected);
+    same(E, Copy, kOldData, NoCopy + Injected);
     same(E, Drop, kOldData, Injected);
     // 5105 (device activation error) does not count as a failed drop for
     // 7.0; the database is still there, so CREATE DATABASE fails.
     same(E, Drop, kOldData, Injected);
-    r.back().mss7 = {kCreate, DbExists, Create};
+    r.back().mss7 = {kCreate, DbExists, Create, true};
     r.back().number = 5105;
     same(E, DropLogin, kInstalled, NoBox, Reconfigure6);
     // The login is never created, so the last grant fails on it.
     same(E, AddLogin, kNewUser, Injected + "\n" + NoLogin, GrantServeradmin);
     // Without sysadmin (securityadmin and serveradmin do not include
-    // dbcreator) the install login may not create the database.
-    same(E, GrantSysadmin, kCreate, NoPermission, Create);
+    // dbcreator) the install login may not drop the old database.
+    same(E, GrantSysadmin, kOldData, NoDrop, Drop);
     same(E, GrantSecurityadmin, kInstalled, NoBox, Reconfigure6);
     same(E, GrantServeradmin, kNewUser, Injected);
-    r.push_back({E, AdminLogon, {kConnect2000, NoBox, None}, {kConnect7, Injected, None}});
+    const Expect refused{kConnect, Injected, None};
+    r.push_back({E, AdminLogon, refused, refused});
     same(E, InstallLogon, kRelogon, Injected, GrantServeradmin);
-    same(E, Create, kCreate, Injected);
-    same(E, DefaultDb, kRights, Injected);
-    same(E, Restore, kLoad, Injected);
-    same(E, AllowOn, config(1), Injected);
-    same(E, Reconfigure2, config(2), Injected);
-    same(E, AllowOff, config(5), Injected);
-    same(E, Reconfigure6, config(6), Injected);
+    past_drop(E, Create, kCreate, Injected);
+    past_drop(E, DefaultDb, kRights, Injected);
+    past_drop(E, Restore, kLoad, Injected);
+    past_drop(E, AllowOn, config(1), Injected);
+    past_drop(E, Reconfigure2, config(2), Injected);
+    past_drop(E, AllowOff, config(5), Injected);
+    past_drop(E, Reconfigure6, config(6), Injected);
     // The backup is checked before anything changes.
     same(E, HeaderList, kLoad, Injected);
     same(E, FileList, kLoad, Injected);
 
     // After a lost connection every later statement fails in the client
-    // without reaching the server. An ignored stage therefore runs on to the
-    // next checked statement, the serveradmin grant, which fails with the
-    // driver's text: -6.
-    same(D, Exists, kNewUser, LostBefore + "\n" + LostBefore);
-    r.back().drop_skipped = true;
+    // without reaching the server. Before the existence query has answered
+    // the run takes the database for missing and goes on to the next checked
+    // statement, the serveradmin grant, which fails with the driver's text:
+    // -6. After it the verification of the backup fails before anything
+    // changes.
+    for (Step check : {Collation, Sysadmin, Exists}) {
+      same(D, check, kNewUser, LostBefore + "\n" + LostBefore);
+      r.back().fresh = true;
+    }
+    for (Step check : {FolderCheck, ServerFiles, DataFileCheck, LogFileCheck, FixedDrives})
+      same(D, check, kLoad, LostBefore);
+    same(D, Verify, kLoad, LostHere);
+    same(D, Copy, kOldData, NoCopy + LostHere);
     same(D, Drop, kOldData, LostHere);
     same(D, DropLogin, kNewUser, LostBefore + "\n" + LostBefore);
     same(D, AddLogin, kNewUser, LostHere + "\n" + LostBefore);
     same(D, GrantSysadmin, kNewUser, LostBefore);
     same(D, GrantSecurityadmin, kNewUser, LostBefore);
     same(D, GrantServeradmin, kNewUser, LostHere);
-    r.push_back({D, AdminLogon, {kConnect2000, NoBox, None}, {kConnect7, LostAtLogon, None}});
+    const Expect lost{kConnect, LostAtLogon + kUnreachableHint, None};
+    r.push_back({D, AdminLogon, lost, lost});
     same(D, InstallLogon, kRelogon, LostAtLogon, GrantServeradmin);
-    same(D, Create, kCreate, LostHere);
-    same(D, DefaultDb, kRights, LostHere);
-    same(D, Restore, kLoad, LostHere);
-    same(D, AllowOn, config(1), LostHere);
-    same(D, Reconfigure2, config(2), LostHere);
-    same(D, AllowOff, config(5), LostHere);
-    same(D, Reconfigure6, config(6), LostHere);
+    past_drop(D, Create, kCreate, LostHere);
+    past_drop(D, DefaultDb, kRights, LostHere);
+    past_drop(D, Restore, kLoad, LostHere);
+    past_drop(D, AllowOn, config(1), LostHere);
+    past_drop(D, Reconfigure2, config(2), LostHere);
+    past_drop(D, AllowOff, config(5), LostHere);
+    past_drop(D, Reconfigure6, config(6), LostHere);
     same(D, HeaderList, kLoad, LostHere);
     same(D, FileList, kLoad, LostHere);
+    same(D, WindowsOnly, kLoad, LostBefore, WindowsOnly);
 
     // Under a password policy sp_addlogin is refused and CREATE LOGIN takes
     // its place; its failure, too, shows only at the last grant, after the
@@ -289,7 +340,13 @@ TEST_P(FaultMatrix, EndsAsTheStageDefines) {
   } else {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].control, want.ending.title);
-    EXPECT_EQ(boxes[0].value, want.ending.head + want.detail);
+    const std::string at = in.copy_of(kDbName, in.server.files_root());
+    const std::string copy =
+        want.ending.code == 0 ? "\n旧数据库已备份到：" + at
+        : want.names_copy     ? "\n\n旧数据库已备份到：" + at +
+                                "\n在本程序中选择该文件作为备份文件再次安装，即可恢复旧数据库。"
+                          : "";
+    EXPECT_EQ(boxes[0].value, want.ending.head + want.detail + copy);
   }
   EXPECT_EQ(in.ui.install_enabled(), want.ending.code != 0);
   EXPECT_EQ(in.ui.statuses().back(), want.ending.status);
@@ -303,18 +360,27 @@ TEST_P(FaultMatrix, EndsAsTheStageDefines) {
   // Nothing was sent after the statement that ended the run: the statements
   // received, each as the prefix it begins with.
   std::vector<std::string> expected, received = in.server.statements();
-  for (int s = HeaderList; want.last != None && s <= want.last; ++s)
-    if ((s != CreateLogin || c.policy) && (s != Drop || !c.drop_skipped))
+  for (int s = WindowsOnly; want.last != None && s <= want.last; ++s)
+    if ((s != CreateLogin || c.policy) && (!c.fresh || (s != Verify && s != Copy && s != Drop)) &&
+        (!disk_check(s) || edition == Edition::mss2000))
       expected.push_back(prefix(s));
   for (std::string& statement : received)
-    for (int s = HeaderList; s < AdminLogon; ++s)
+    for (int s = WindowsOnly; s < AdminLogon; ++s)
       if (statement.rfind(prefix(s), 0) == 0) statement = prefix(s);
   EXPECT_EQ(received, expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrix,
-                         ::testing::Combine(::testing::Values(Edition::mss2000, Edition::mss7),
-                                            ::testing::Range<size_t>(0, cases().size())),
+// Every row in both editions, but the checks of the server's disk, which only
+// the 2000 edition makes.
+std::vector<Param> params() {
+  std::vector<Param> out;
+  for (Edition e : {Edition::mss2000, Edition::mss7})
+    for (size_t i = 0; i < cases().size(); ++i)
+      if (e == Edition::mss2000 || !disk_check(cases()[i].target)) out.emplace_back(e, i);
+  return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrix, ::testing::ValuesIn(params()),
                          [](const ::testing::TestParamInfo<Param>& info) {
                            return std::string(edition_name(std::get<0>(info.param))) + "_" +
                                   name(cases()[std::get<1>(info.param)]);

@@ -44,6 +44,11 @@ struct Inputs {
   bool exists = false;       // a database of that name is on the server
   bool policy = false;       // sp_addlogin is refused, CREATE LOGIN follows
   bool large_model = false;  // the sized CREATE DATABASE is refused once
+  // The old database's files are the new ones' (it was installed there):
+  // the server lists them, so nothing is asked of the disk.
+  bool targets_held = false;
+  bool verify_stats = true;  // RESTORE VERIFYONLY takes STATS (SQL Server 2005 on)
+  std::string copy = {};     // where the old database is copied; empty: no copy
 };
 
 inline std::vector<Statement> expected_statements(const Inputs& in, Stop stop = Stop::Done) {
@@ -54,19 +59,40 @@ inline std::vector<Statement> expected_statements(const Inputs& in, Stop stop = 
   const std::string data = folder + in.dbname + "_Data.MDF";
   const std::string log = folder + in.dbname + "_Log.LDF";
 
+  out.push_back({"SELECT SERVERPROPERTY('IsIntegratedSecurityOnly')"});
   out.push_back({"RESTORE HEADERONLY FROM DISK = N'{}'", {in.backup}});
   if (stop == Stop::HeaderList) return out;
   out.push_back({"RESTORE FILELISTONLY FROM DISK = N'{}'", {in.backup}});
   if (stop == Stop::FileList) return out;
+  out.push_back({"SELECT SERVERPROPERTY('Collation')"});
+  out.push_back({"SELECT IS_SRVROLEMEMBER('sysadmin')"});
   out.push_back(Statement{
       "SELECT name FROM sysdatabases WHERE LOWER ( name ) = LOWER ( @P1 )", {}, in.dbname});
-  if (in.exists) out.push_back({"Drop DATABASE [{}]", {in.dbname}});
+  std::string bare = folder;
+  while (bare.size() > 1 && (bare.back() == '\\' || bare.back() == '/')) bare.pop_back();
+  out.push_back({"EXEC master.dbo.xp_fileexist N'{}'", {bare}});
+  out.push_back({"SELECT DB_NAME(dbid), filename, size, status FROM master.dbo.sysaltfiles"});
+  // The 7.0 edition asks about leftover files on this machine instead.
+  if (!in.seven && !in.targets_held)
+    for (const std::string& file : {data, log})
+      out.push_back({"EXEC master.dbo.xp_fileexist N'{}'", {file}});
+  out.push_back({"EXEC master.dbo.xp_fixeddrives"});
+  if (in.exists) {
+    out.push_back({std::string("RESTORE VERIFYONLY FROM DISK = N'{}' WITH FILE = 1") +
+                       (in.verify_stats ? ", STATS = 10" : ""),
+                   {in.backup}});
+    if (!in.copy.empty())
+      out.push_back(
+          {"BACKUP DATABASE [{}] TO DISK = N'{}' WITH INIT, STATS = 10", {in.dbname, in.copy}});
+  }
   out.push_back({"sp_droplogin zq"});
   out.push_back({"sp_addlogin '{}','{}'", {"zq", "zq"}});
   if (in.policy)
     out.push_back({"CREATE LOGIN [{}] WITH PASSWORD = N'{}', CHECK_POLICY = OFF", {"zq", "zq"}});
   for (const char* role : {"sysadmin", "securityadmin", "serveradmin"})
     out.push_back({std::string("sp_addsrvrolemember N'{}', ") + role, {"zq"}});
+  // The install login drops the old database once the copy is safe.
+  if (in.exists) out.push_back({"Drop DATABASE [{}]", {in.dbname}});
   for (const std::string size : {"SIZE = 1, ", ""}) {
     out.push_back({"CREATE DATABASE [{}]  ON PRIMARY (NAME = N'{}', FILENAME = N'{}' , " + size +
                        "FILEGROWTH = 10%) LOG ON (NAME = N'{}', FILENAME = N'{}' , " + size +

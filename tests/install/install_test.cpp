@@ -1,275 +1,138 @@
-#include "install/install.h"
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <filesystem>
-#include <functional>
-#include <memory>
-#include <string>
-#include <thread>
-#include <vector>
 
-#include "platform/memory_ui.h"
-#include "support/fake_platform.h"
+#include "install/install_rig.h"
 #include "support/temp_files.h"
 
 namespace dbsetup {
 namespace {
 
 using ::testing::Contains;
-using testing::DbCall;
-using testing::FakePlatform;
 using ::testing::StartsWith;
-using Event = MemoryUi::Event;
 
-constexpr const char* kAppName = "Marlox零售管理系统安装";
-
-// Runs every blocking call on a worker thread, as the Qt window does, and
-// checks that each run carries exactly one call on the connection.
-class ThreadedUi : public MemoryUi {
- public:
-  std::function<size_t()> call_count;
-  int blocking_runs = 0;
-  bool one_call_per_run = true;
-
-  void run_blocking(const std::function<void()>& work) override {
-    const size_t before = call_count();
-    std::thread worker(work);
-    worker.join();
-    ++blocking_runs;
-    if (call_count() != before + 1) one_call_per_run = false;
+// The calls of a whole install on a server that answers every check, as the
+// 2000 edition on D:\Data sends them (fresh) and as the 7.0 edition on
+// C:\MSSQL7\Data sends them over an existing database.
+std::vector<std::string> full_install(bool seven, bool overwrite) {
+  const std::string driver = seven ? "MSS Microsoft SQL Server 6.x" : "MSS Microsoft SQL Server";
+  const std::string db = seven ? "tavox" : "nuvex";
+  const std::string folder = seven ? "C:\\MSSQL7\\Data" : "D:\\Data";
+  const std::string backup = seven ? "C:\\MSSQL7\\Backup\\tavox.bak" : "D:\\bak\\nuvex.bak";
+  const std::string data = folder + "\\" + db + "_Data.MDF", log = folder + "\\" + db + "_Log.LDF";
+  const std::string dataname = seven ? "tavox_dat" : "nuvex_Data";
+  const std::string logname = seven ? "tavox_lg" : "nuvex_Log";
+  const std::string password = seven ? "Zq7" : "zq";
+  std::vector<std::string> calls = {
+      "CONNECT " + driver + "|127.0.0.1,1433|master|sa|SECRET|autocommit|",
+      "ROWS SELECT SERVERPROPERTY('IsIntegratedSecurityOnly')",
+      "ROWS RESTORE HEADERONLY FROM DISK = N'" + backup + "'",
+      "ROWS RESTORE FILELISTONLY FROM DISK = N'" + backup + "'",
+      "ROWS SELECT SERVERPROPERTY('Collation')",
+      "ROWS SELECT IS_SRVROLEMEMBER('sysadmin')",
+      "QUERY SELECT name FROM sysdatabases WHERE LOWER ( name ) = LOWER ( ? ) <- " + db,
+      "ROWS EXEC master.dbo.xp_fileexist N'" + folder + "'",
+      "ROWS SELECT DB_NAME(dbid), filename, size, status FROM master.dbo.sysaltfiles",
+  };
+  // The 7.0 edition looks for leftover files on this machine itself; the
+  // old database's own files are no strangers.
+  if (!seven && !overwrite)
+    for (const std::string& file : {data, log})
+      calls.push_back("ROWS EXEC master.dbo.xp_fileexist N'" + file + "'");
+  calls.push_back("ROWS EXEC master.dbo.xp_fixeddrives");
+  const std::vector<std::string> login = {
+      "sp_droplogin zq",
+      "sp_addlogin 'zq','" + password + "'",
+      "sp_addsrvrolemember N'zq', sysadmin",
+      "sp_addsrvrolemember N'zq', securityadmin",
+      "sp_addsrvrolemember N'zq', serveradmin",
+      "DISCONNECT",
+      "CONNECT " + driver + "|127.0.0.1,1433|master|zq|" + password + "|autocommit|",
+  };
+  if (overwrite) {
+    calls.push_back("RESTORE VERIFYONLY FROM DISK = N'" + backup + "' WITH FILE = 1, STATS = 10");
+    calls.push_back("BACKUP DATABASE [" + db + "] TO DISK = N'" + folder + "\\" + db +
+                    "_20260309_180507.bak' WITH INIT, STATS = 10");
   }
-};
-
-// One window with its fields filled for an edition, on a scripted server.
-struct Rig {
-  explicit Rig(bool mss7) : seven(mss7) {
-    ui.call_count = [this] { return fake.script->calls.size(); };
-    gs.gs_appname = kAppName;
-    const std::string e = seven ? "sle_mss7" : "sle_mss2000";
-    ui.set_text(seven ? "sle_dbname" : "sle_dbname_2000", seven ? "tavox" : "nuvex");
-    ui.set_text(e + "_servername", "127.0.0.1,1433");
-    ui.set_text(e + "_userid", "sa");
-    ui.set_text(e + "_password", "SECRET");
-    ui.set_text(e + "data_setuppath", seven ? "C:\\MSSQL7\\Data" : "D:\\Data");
-    ui.set_text(e + "data_backupfile",
-                seven ? "C:\\MSSQL7\\Backup\\tavox.bak" : "D:\\bak\\nuvex.bak");
-    if (!seven) {
-      gs.gs_database_data = "nuvex_Data";
-      gs.gs_database_log = "nuvex_Log";
-    }
-  }
-
-  // The backup the server reads: written by this version, with these logical
-  // names (2000: those of dbinstall.ini). Rules a test adds come first.
-  std::string backup_version = "16.0";
-  std::string backup_data = "nuvex_Data";
-  std::string backup_log = "nuvex_Log";
-
-  int run() {
-    if (seven) {
-      backup_data = "tavox_dat";
-      backup_log = "tavox_lg";
-    }
-    fake.backup_holds(backup_data, backup_log, backup_version);
-    events_before = ui.events().size();
-    return seven ? wf_mss7_setup(ctx) : wf_mss2000_setup(ctx);
-  }
-
-  void answer_all(int answer) {
-    ui.answer = [answer](const std::string&, const std::string&, int) { return answer; };
-  }
-  // Makes the existence query find `name`.
-  void database_found(const std::string& name) {
-    fake.on("^SELECT name FROM sysdatabases", DbResult::ok(), false, name);
-  }
-
-  // Every call as one line: logons with all their settings.
-  std::vector<std::string> trace() const {
-    std::vector<std::string> out;
-    for (const DbCall& c : fake.script->calls) {
-      if (c.kind == DbCall::Connect)
-        out.push_back("CONNECT " + c.logon.driver_name + "|" + c.logon.server + "|" +
-                      c.logon.database + "|" + c.logon.login + "|" + c.logon.password + "|" +
-                      (c.logon.autocommit ? "autocommit" : "manual") + "|" + c.logon.parameters);
-      else if (c.kind == DbCall::Disconnect)
-        out.push_back("DISCONNECT");
-      else if (c.kind == DbCall::Query)
-        out.push_back("QUERY " + c.text + " <- " + c.param);
-      else if (c.kind == DbCall::QueryRows)
-        out.push_back("ROWS " + c.text);
-      else
-        out.push_back(c.text);
-    }
-    return out;
-  }
-
-  // Events of the run itself (without the fields the rig filled).
-  std::vector<Event> run_events() const {
-    auto all = ui.events();
-    return {all.begin() + static_cast<long>(events_before), all.end()};
-  }
-  std::vector<int> progress() const {
-    std::vector<int> out;
-    for (const auto& e : run_events())
-      if (e.kind == Event::Progress) out.push_back(e.number);
-    return out;
-  }
-  std::vector<Event> boxes(MsgButtons buttons) const {
-    std::vector<Event> out;
-    for (const auto& e : ui.message_boxes())
-      if (e.buttons == buttons) out.push_back(e);
-    return out;
-  }
-
-  bool seven;
-  FakePlatform fake;
-  ThreadedUi ui;
-  Settings gs;
-  Transaction sqlca{fake.platform.make_db_client()};
-  WindowState state;
-  SetupContext ctx{gs, sqlca, ui, state, fake.platform};
-  size_t events_before = 0;
-};
-
-// A message box as one line: title, buttons, default button, icon and text.
-std::string shown(const Event& e) {
-  return e.control + (e.buttons == MsgButtons::Ok ? " [Ok " : " [YesNo ") +
-         std::to_string(e.default_button) + " icon " + std::to_string(static_cast<int>(e.icon)) +
-         "] " + e.value;
-}
-std::string ok_box(const std::string& text, const std::string& title = kAppName) {
-  return title + " [Ok 1 icon 0] " + text;
-}
-std::string question(const std::string& text) { return kAppName + (" [YesNo 1 icon 1] " + text); }
-const std::string kNameQuestion = question(
-    "是否确认本次安装的数据库名称为“tavox”？\n\n系统提示：系统允许安装多个数据库，"
-    "但需要和程序安装向导一致，否则可能造成数据库连接错误！");
-std::string warning(const std::string& text) { return "系统严重警告 [YesNo 2 icon 2] " + text; }
-std::vector<std::string> boxes_shown(const Rig& rig) {
-  std::vector<std::string> out;
-  for (const Event& e : rig.ui.message_boxes()) out.push_back(shown(e));
-  return out;
-}
-
-// Each call ran alone on a worker, and the hourglass came on first and went
-// last, whatever the outcome.
-void expect_worker_runs(const Rig& rig) {
-  EXPECT_TRUE(rig.ui.one_call_per_run);
-  EXPECT_EQ(static_cast<size_t>(rig.ui.blocking_runs), rig.fake.script->calls.size());
-  auto events = rig.run_events();
-  ASSERT_GE(events.size(), 2u);
-  EXPECT_EQ(events.front().kind, Event::Busy);
-  EXPECT_EQ(events.front().number, 1);
-  EXPECT_EQ(events.back().kind, Event::Busy);
-  EXPECT_EQ(events.back().number, 0);
-  EXPECT_FALSE(rig.ui.busy());
+  calls.insert(calls.end(), login.begin(), login.end());
+  if (overwrite) calls.push_back("Drop DATABASE [" + db + "]");
+  const std::vector<std::string> rest = {
+      "CREATE DATABASE [" + db + "]  ON PRIMARY (NAME = N'" + dataname + "', FILENAME = N'" + data +
+          "' , SIZE = 1, FILEGROWTH = 10%) LOG ON (NAME = N'" + logname + "', FILENAME = N'" + log +
+          "' , SIZE = 1, FILEGROWTH = 10%)",
+      "exec sp_defaultdb N'zq', N'" + db + "'",
+      "RESTORE DATABASE [" + db + "] FROM  DISK = N'" + backup +
+          "' WITH  FILE = 1,  NOUNLOAD ,  STATS = 10,  RECOVERY ,  REPLACE " + (seven ? "" : " ") +
+          ", MOVE N'" + dataname + "' TO N'" + data + "', MOVE N'" + logname + "' TO N'" + log +
+          "'",
+      "sp_configure 'allow updates',1",
+      "RECONFIGURE WITH OVERRIDE",
+      "sp_configure 'allow updates',0",
+      "RECONFIGURE WITH OVERRIDE",
+      "DISCONNECT",
+  };
+  calls.insert(calls.end(), rest.begin(), rest.end());
+  return calls;
 }
 
 TEST(Install, FullInstallSendsExactlyTheseCallsAndTexts) {
-  struct Case {
-    bool seven;  // 7.0 over an existing database, answering Yes
-    std::vector<std::string> calls, boxes;
-  };
-  const std::vector<Case> cases = {
-      {false,
-       {
-           "CONNECT MSS Microsoft SQL Server|127.0.0.1,1433|master|sa|SECRET|autocommit|",
-           "ROWS RESTORE HEADERONLY FROM DISK = N'D:\\bak\\nuvex.bak'",
-           "ROWS RESTORE FILELISTONLY FROM DISK = N'D:\\bak\\nuvex.bak'",
-           "QUERY SELECT name FROM sysdatabases WHERE LOWER ( name ) = LOWER ( ? ) <- nuvex",
-           "sp_droplogin zq",
-           "sp_addlogin 'zq','zq'",
-           "sp_addsrvrolemember N'zq', sysadmin",
-           "sp_addsrvrolemember N'zq', securityadmin",
-           "sp_addsrvrolemember N'zq', serveradmin",
-           "DISCONNECT",
-           "CONNECT MSS Microsoft SQL Server|127.0.0.1,1433|master|zq|zq|autocommit|",
-           "CREATE DATABASE [nuvex]  ON PRIMARY (NAME = N'nuvex_Data', FILENAME = "
-           "N'D:\\Data\\nuvex_Data.MDF' , SIZE = 1, FILEGROWTH = 10%) LOG ON (NAME = "
-           "N'nuvex_Log', FILENAME = N'D:\\Data\\nuvex_Log.LDF' , SIZE = 1, FILEGROWTH = 10%)",
-           "exec sp_defaultdb N'zq', N'nuvex'",
-           "RESTORE DATABASE [nuvex] FROM  DISK = N'D:\\bak\\nuvex.bak' WITH  FILE = 1,  NOUNLOAD "
-           ",  STATS = 10,  RECOVERY ,  REPLACE  , MOVE N'nuvex_Data' TO "
-           "N'D:\\Data\\nuvex_Data.MDF', MOVE N'nuvex_Log' TO N'D:\\Data\\nuvex_Log.LDF'",
-           "sp_configure 'allow updates',1",
-           "RECONFIGURE WITH OVERRIDE",
-           "sp_configure 'allow updates',0",
-           "RECONFIGURE WITH OVERRIDE",
-           "DISCONNECT",
-       },
-       {ok_box("数据库安装成功!")}},
-      {true,
-       {
-           "CONNECT MSS Microsoft SQL Server 6.x|127.0.0.1,1433|master|sa|SECRET|autocommit|",
-           "ROWS RESTORE HEADERONLY FROM DISK = N'C:\\MSSQL7\\Backup\\tavox.bak'",
-           "ROWS RESTORE FILELISTONLY FROM DISK = N'C:\\MSSQL7\\Backup\\tavox.bak'",
-           "QUERY SELECT name FROM sysdatabases WHERE LOWER ( name ) = LOWER ( ? ) <- tavox",
-           "Drop DATABASE [tavox]",
-           "sp_droplogin zq",
-           "sp_addlogin 'zq','Zq7'",
-           "sp_addsrvrolemember N'zq', sysadmin",
-           "sp_addsrvrolemember N'zq', securityadmin",
-           "sp_addsrvrolemember N'zq', serveradmin",
-           "DISCONNECT",
-           "CONNECT MSS Microsoft SQL Server 6.x|127.0.0.1,1433|master|zq|Zq7|autocommit|",
-           "CREATE DATABASE [tavox]  ON PRIMARY (NAME = N'tavox_dat', FILENAME = "
-           "N'C:\\MSSQL7\\Data\\tavox_Data.MDF' , SIZE = 1, FILEGROWTH = 10%) LOG ON (NAME = "
-           "N'tavox_lg', FILENAME = N'C:\\MSSQL7\\Data\\tavox_Log.LDF' , SIZE = 1, FILEGROWTH = "
-           "10%)",
-           "exec sp_defaultdb N'zq', N'tavox'",
-           "RESTORE DATABASE [tavox] FROM  DISK = N'C:\\MSSQL7\\Backup\\tavox.bak' WITH  FILE = 1, "
-           " NOUNLOAD ,  STATS = 10,  RECOVERY ,  REPLACE , MOVE N'tavox_dat' TO "
-           "N'C:\\MSSQL7\\Data\\tavox_Data.MDF', MOVE N'tavox_lg' TO "
-           "N'C:\\MSSQL7\\Data\\tavox_Log.LDF'",
-           "sp_configure 'allow updates',1",
-           "RECONFIGURE WITH OVERRIDE",
-           "sp_configure 'allow updates',0",
-           "RECONFIGURE WITH OVERRIDE",
-           "DISCONNECT",
-       },
-
-       {kNameQuestion,
-        warning(
-            "数据库(tavox)，已安装到此机器上，\n请确认是否继续安装，覆盖其数据？\n\n"
-            "注意：此举可能造成系统原来数据物理丢失，不能恢复。请\n在确认之前和系统管理员联系！"),
-        ok_box("数据库安装成功!")}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.seven ? "7.0" : "2000");
-    Rig rig(c.seven);
-    rig.gs.gs_password = "Zq7";  // 7.0 gives it to the login, 2000 uses "zq" regardless
-    if (c.seven) {
-      rig.database_found("tavox");
+  const std::string overwrite_warning = warning(
+      "数据库(DB)，已安装到此机器上，\n请确认是否继续安装，覆盖其数据？\n\n"
+      "注意：此举可能造成系统原来数据物理丢失，不能恢复。请\n在确认之前和系统管理员联系！");
+  for (bool seven : {false, true}) {
+    for (bool overwrite : {false, true}) {
+      SCOPED_TRACE(std::string(seven ? "7.0" : "2000") + (overwrite ? " overwrite" : " fresh"));
+      Rig rig(seven);
+      rig.gs.gs_password = "Zq7";  // 7.0 gives it to the login, 2000 uses "zq" regardless
       rig.answer_all(kYes);
+      rig.path_is(rig.folder().substr(0, rig.folder().size() - 1), false, true);
+      rig.drives({{"C", "100000"}, {"D", "20"}});
+      if (overwrite) rig.old_database();
+      // The restore's messages move the bar; one after the restore no longer does.
+      rig.fake.on("^RESTORE DATABASE", DbResult::ok()).messages = {
+          {3211, 10, "10 percent processed."},
+          {3211, 10, "50 percent processed."},
+          {4035, 10, "Processed 161 pages for database 'nuvex', file 'nuvex_Data' on file 1."},
+          {3211, 10, "100 percent processed."},
+      };
+      rig.fake.on("^BACKUP DATABASE", DbResult::ok()).messages = {
+          {3211, 10, "60 percent processed."}};
+      rig.fake.on("^sp_configure 'allow updates',1", DbResult::ok()).messages = {
+          {3211, 10, "20 percent processed."}};
+      EXPECT_EQ(rig.run(), 0);
+      EXPECT_EQ(rig.trace(), full_install(seven, overwrite));
+
+      const std::string copy = rig.folder() + rig.db() + "_20260309_180507.bak";
+      std::vector<std::string> statuses = {"准备连接数据库...", "数据库连接成功!"};
+      if (overwrite)
+        statuses.insert(statuses.end(), {"校验备份文件...", "校验备份文件完毕!", "备份旧数据库...",
+                                         "备份旧数据库完毕!"});
+      statuses.insert(statuses.end(), {"检测旧用户...", "检测旧用户完毕!", "创建新用户...",
+                                       "创建新用户完毕!", "准备重新登录...", "重新登录成功!"});
+      if (overwrite) statuses.insert(statuses.end(), {"检测旧数据...", "检测旧数据完毕!"});
+      statuses.insert(statuses.end(),
+                      {"开始创建数据库...", "创建数据库成功!", "更改数据库权限...", "装载数据...",
+                       "装载数据成功!", "配置数据库...", "数据库安装成功!"});
+      EXPECT_EQ(rig.ui.statuses(), statuses);
+
+      std::vector<std::string> boxes;
+      if (seven) boxes.push_back(kNameQuestion);
+      if (overwrite) {
+        std::string w = overwrite_warning;
+        boxes.push_back(w.replace(w.find("DB"), 2, rig.db()));
+      }
+      boxes.push_back(
+          ok_box(overwrite ? "数据库安装成功!\n旧数据库已备份到：" + copy : "数据库安装成功!"));
+      EXPECT_EQ(boxes_shown(rig), boxes);
+      EXPECT_EQ(rig.ctx.state.old_database_copy(), overwrite ? copy : "");
+      // Verification, copy and restore each show the bar and hide it again.
+      EXPECT_EQ(rig.progress(), overwrite ? (std::vector<int>{0, -1, 0, 60, -1, 0, 10, 50, 100, -1})
+                                          : (std::vector<int>{0, 10, 50, 100, -1}));
+      // The logical names the 7.0 backup holds are the ones kept.
+      EXPECT_EQ(rig.gs.gs_database_data + " " + rig.gs.gs_database_log,
+                seven ? "tavox_dat tavox_lg" : "nuvex_Data nuvex_Log");
+      EXPECT_FALSE(rig.ui.install_enabled());
+      EXPECT_FALSE(rig.sqlca.connected());  // logged off before the success box
+      expect_worker_runs(rig);
     }
-    // The restore's messages move the bar; one after the restore no longer does.
-    rig.fake.on("^RESTORE DATABASE", DbResult::ok()).messages = {
-        {3211, 10, "10 percent processed."},
-        {3211, 10, "50 percent processed."},
-        {4035, 10, "Processed 161 pages for database 'nuvex', file 'nuvex_Data' on file 1."},
-        {3211, 10, "100 percent processed."},
-    };
-    rig.fake.on("^sp_configure 'allow updates',1", DbResult::ok()).messages = {
-        {3211, 10, "20 percent processed."}};
-    EXPECT_EQ(rig.run(), 0);
-    EXPECT_EQ(rig.trace(), c.calls);
-    std::vector<std::string> statuses = {
-        "准备连接数据库...", "数据库连接成功!", "检测旧用户...",     "检测旧用户完毕!",
-        "创建新用户...",     "创建新用户完毕!", "准备重新登录...",   "重新登录成功!",
-        "开始创建数据库...", "创建数据库成功!", "更改数据库权限...", "装载数据...",
-        "装载数据成功!",     "配置数据库...",   "数据库安装成功!"};
-    if (c.seven) statuses.insert(statuses.begin() + 2, {"检测旧数据...", "检测旧数据完毕!"});
-    EXPECT_EQ(rig.ui.statuses(), statuses);
-    EXPECT_EQ(boxes_shown(rig), c.boxes);
-    EXPECT_EQ(rig.progress(), (std::vector<int>{0, 10, 50, 100, -1}));
-    // The logical names the 7.0 backup holds are the ones kept.
-    EXPECT_EQ(rig.gs.gs_database_data + " " + rig.gs.gs_database_log,
-              c.seven ? "tavox_dat tavox_lg" : "nuvex_Data nuvex_Log");
-    EXPECT_FALSE(rig.ui.install_enabled());
-    EXPECT_FALSE(rig.sqlca.connected());  // logged off before the success box
-    expect_worker_runs(rig);
   }
 }
 
@@ -326,7 +189,7 @@ TEST(Install, EveryFailureShowsItsBoxThenItsStatusThenLogsOff) {
       "FILENAME = N'D:\\Data\\nuvex_Log.LDF' , FILEGROWTH = 10%)";
   const std::vector<FailureCase> cases = {
       {"7.0 overwrite refused", true, [](Rig& r) { r.database_found("tavox"); }, -2,
-       "取消数据库安装!", "", "数据库连接成功!", "QUERY"},
+       "取消数据库安装!", "", "数据库连接成功!", "ROWS EXEC master.dbo.xp_fixeddrives"},
       // 1803 is retried once without the sizes, any other error is not.
       {"2000 create, 1803 twice", false, create_fails({too_small}), -8, "创建数据库失败!",
        too_small.text, "开始创建数据库...", create_without_size},
@@ -355,16 +218,15 @@ TEST(Install, EveryFailureShowsItsBoxThenItsStatusThenLogsOff) {
       backup_refused(
           "7.0 file list without a log file", true,
           [](Rig& r) {
-            r.fake.on("^RESTORE FILELISTONLY", DbResult::ok()).table = {
-                {"LogicalName", "Type"}, {{"tavox_dat", "D"}, {"tavox_ft", "F"}}};
+            r.fake.rows("^RESTORE FILELISTONLY", {"LogicalName", "Type"}, {{"tavox_dat", "D"}});
           },
-          "备份文件中没有数据文件或日志文件。", "ROWS RESTORE FILELISTONLY"),
+          "备份文件中没有数据文件或日志文件。", "ROWS SELECT SERVERPROPERTY"),
       backup_refused(
           "2000 log name not in the backup", false,
           [](Rig& r) { r.gs.gs_database_log = "nuvex_Log2"; },
           "备份文件中没有逻辑文件“nuvex_Log2”，"
           "备份中的逻辑文件为：“nuvex_Data”、“nuvex_Log”。",
-          "ROWS RESTORE FILELISTONLY"),
+          "ROWS SELECT SERVERPROPERTY"),
       // A creation the policy refused and that failed again without it
       // explains the failed grant.
       {"2000 login refused with and without the policy", false,
@@ -435,6 +297,13 @@ TEST(Install7, LeftoverFilesAreDeletedOnlyAfterYes) {
     int code;
     size_t questions;
     bool kept;  // the files are still there afterwards
+    std::function<void(Rig&, const std::string& folder)> arrange = nullptr;
+  };
+  const auto held_by = [](const char* db) {
+    return [=](Rig& r, const std::string& folder) {
+      r.database_found("tavox");
+      r.server_files({{db, folder + "\\tavox_Data.MDF", "1", "2"}});
+    };
   };
   const std::vector<Case> cases = {
       {"Yes deletes both", true, {"tavox_Data.MDF", "tavox_Log.LDF"}, true, 0, 2, false},
@@ -442,6 +311,21 @@ TEST(Install7, LeftoverFilesAreDeletedOnlyAfterYes) {
       {"No by default", true, {"tavox_Data.MDF", "tavox_Log.LDF"}, false, -2, 2, true},
       {"only a log file: no question", true, {"tavox_Log.LDF"}, false, 0, 1, true},
       {"the 2000 procedure never looks", false, {"nuvex_Data.MDF"}, false, 0, 0, true},
+      // The old database's own files go with its drop; the name and the
+      // overwrite are all that is asked.
+      {"the old database's files", true, {"tavox_Data.MDF"}, true, 0, 2, true, held_by("tavox")},
+      {"another database's files", true, {"tavox_Data.MDF"}, true, -8, 1, true, held_by("shop")},
+      // Agreed to, but deleted only once nothing foreseeable stands in the way.
+      {"kept when the install login fails",
+       true,
+       {"tavox_Data.MDF"},
+       true,
+       -7,
+       2,
+       true,
+       [](Rig& r, const std::string&) {
+         r.fake.on("^CONNECT zq", DbResult::failure(18456, "Login failed for user 'zq'."));
+       }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -451,12 +335,13 @@ TEST(Install7, LeftoverFilesAreDeletedOnlyAfterYes) {
     rig.fake.platform.files = files.get();
     rig.ui.set_text(c.seven ? "sle_mss7data_setuppath" : "sle_mss2000data_setuppath", dir.path());
     if (c.yes) rig.answer_all(kYes);
+    if (c.arrange) c.arrange(rig, dir.path());
     EXPECT_EQ(rig.run(), c.code);
     for (const auto& name : c.present)
       EXPECT_EQ(std::filesystem::exists(dir.file(name)), c.kept) << name;
     auto questions = rig.boxes(MsgButtons::YesNo);
     ASSERT_EQ(questions.size(), c.questions);
-    if (c.questions == 2) {  // the name, then the files
+    if (c.questions == 2 && !c.arrange) {  // the name, then the files
       const std::string folder = dir.path() + "\\";
       EXPECT_EQ(shown(questions[1]),
                 warning("系统检测到在指定的目录下已有本数据库文件存在！\r\n\n" + folder +
@@ -530,29 +415,66 @@ TEST(Install, TheInstallLoginAndPasswordReachTheServerAsOneValueEach) {
       expected.insert(expected.begin() + 2,
                       "CREATE LOGIN [z]]'q] WITH PASSWORD = N'p''w', CHECK_POLICY = OFF");
     const auto trace = rig.trace();
-    ASSERT_GE(trace.size(), 6 + expected.size());
-    EXPECT_EQ(std::vector<std::string>(trace.begin() + 4, trace.begin() + 4 + expected.size()),
+    const auto first = std::find(trace.begin(), trace.end(), expected.front());
+    ASSERT_GE(trace.end() - first, static_cast<long>(expected.size()) + 2);
+    EXPECT_EQ(std::vector<std::string>(first, first + static_cast<long>(expected.size())),
               expected);
-    EXPECT_EQ(trace.at(5 + expected.size()), "exec sp_defaultdb N'z]''q', N'tavox'");
+    EXPECT_EQ(*(first + static_cast<long>(expected.size()) + 1),
+              "exec sp_defaultdb N'z]''q', N'tavox'");
   }
 }
 
-TEST(Install, ADatabaseNameThatIsNoFileNameIsRefusedBeforeTheLogon) {
-  const std::string reason =
+TEST(Install, ValuesThatCannotWorkAreRefusedBeforeTheLogon) {
+  const std::string bad_name =
       "数据库名称无效!\r\n\n错误信息:数据库名称不能为空或空白，不能是“.”或“..”，"
       "也不能含有控制字符或 \\ / : * ? \" < > | 中的任何一个。";
+  const std::string long_name = "数据库名称无效!\r\n\n错误信息:数据库名称不能超过 128 个字符。";
+  const std::string bad_folder =
+      "数据文件目录无效!\r\n\n错误信息:数据文件目录必须是服务器上的完整路径：以盘符开头（如 "
+      "D:\\Data），或是网络路径（如 \\\\服务器\\共享），Linux 服务器上以 / 开头；"
+      "不能含有换行等控制字符。";
+  const std::string bad_backup =
+      "备份文件路径无效!\r\n\n错误信息:备份文件路径不能含有换行等控制字符。";
+  struct Case {
+    const char* field;  // the role of the field filled
+    std::string value;
+    const std::string& box;
+  };
+  std::vector<Case> cases;
+  for (const std::string& name : std::vector<std::string>{
+           "", "  ", ".", "..", "..\\..\\victim\\x", "a/b", "c:", "a*", "a?", "a\"b", "a<b", "a>b",
+           "a|b", std::string("a\tb"), std::string("a\x01", 2)})
+    cases.push_back({"dbname", name, bad_name});
+  cases.push_back({"dbname", std::string(129, 'x'), long_name});
+  cases.push_back({"dbname", "零" + std::string(128, 'x'), long_name});
+  for (const std::string& folder :
+       std::vector<std::string>{"", "Data", "\\Data", "D:", "D:Data", "\\\\server", "\\\\server\\",
+                                "D:\\Da\nta", "D:\\Data\r", std::string("/var/opt\x7f")})
+    cases.push_back({"data_setuppath", folder, bad_folder});
+  cases.push_back({"data_backupfile", "D:\\bak\\a.bak\nD:\\other.bak", bad_backup});
+
   for (bool seven : {false, true}) {
-    for (const std::string& name : std::vector<std::string>{
-             "", "  ", ".", "..", "..\\..\\victim\\x", "a/b", "c:", "a*", "a?", "a\"b", "a<b",
-             "a>b", "a|b", std::string("a\tb"), std::string("a\x01", 2)}) {
-      SCOPED_TRACE(std::string(seven ? "7.0 " : "2000 ") + name);
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(seven ? "7.0 " : "2000 ") + c.field + " " + c.value);
       Rig rig(seven);
-      rig.ui.set_text(seven ? "sle_dbname" : "sle_dbname_2000", name);
+      const std::string e = seven ? "sle_mss7" : "sle_mss2000";
+      const std::string field = std::string(c.field) == "dbname"
+                                    ? (seven ? "sle_dbname" : "sle_dbname_2000")
+                                    : e + c.field;
+      rig.ui.set_text(field, c.value);
       EXPECT_EQ(rig.run(), -1);
       EXPECT_EQ(rig.trace(), std::vector<std::string>{"DISCONNECT"});  // nothing sent
-      EXPECT_EQ(boxes_shown(rig), std::vector<std::string>{ok_box(reason)});
-      EXPECT_EQ(rig.ui.statuses(), std::vector<std::string>{"数据库名称无效!"});
+      EXPECT_EQ(boxes_shown(rig), std::vector<std::string>{ok_box(c.box)});
+      EXPECT_EQ(rig.ui.statuses(), std::vector<std::string>{c.box.substr(0, c.box.find('\r'))});
     }
+  }
+  // What the server resolves alone stays its own business.
+  for (const std::string folder :
+       {"D:\\Data", "d:/data", "\\\\nas\\shop\\data", "/var/opt/mssql"}) {
+    SCOPED_TRACE(folder);
+    Rig rig(false);
+    rig.ui.set_text("sle_mss2000data_setuppath", folder);
+    EXPECT_EQ(rig.run(), 0);
   }
 }
 
@@ -561,7 +483,6 @@ TEST(Install, DataFolderGainsOneTrailingBackslash) {
     std::string typed, kept, datafile;
   };
   const std::vector<Case> cases = {
-      {"", "\\", "\\nuvex_Data.MDF"},
       {"D:\\Data", "D:\\Data\\", "D:\\Data\\nuvex_Data.MDF"},
       {"D:\\Data\\", "D:\\Data\\", "D:\\Data\\nuvex_Data.MDF"},
       {"D:/data/", "D:/data/\\", "D:/data/\\nuvex_Data.MDF"},

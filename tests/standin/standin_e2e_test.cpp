@@ -239,6 +239,10 @@ TEST(StandinE2E, BackupThenRestoreOfTheCopyRoundTrips) {
   ASSERT_EQ(c.messages.size(), 2u);
   EXPECT_EQ(c.messages[0],
             std::pair(3203, "Read on \"" + cut + "\" failed: 38(Reached the end of the file.)"));
+
+  srv.restart();  // a restart keeps the disk as it was
+  EXPECT_EQ(srv.state()["drives"][1]["free_mb"], 490);
+  EXPECT_EQ(srv.state()["backups"][0]["path"], copy);
 }
 
 // (Backup lists through the driver on each kind of server: tests/e2e_install.)

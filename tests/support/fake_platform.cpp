@@ -46,6 +46,15 @@ bool FakeRegistry::get_multi_string(const std::string& key, const std::string& n
   return find_in(multis_, slot(key, name), values);
 }
 
+void FakeRegistry::set_dword(const std::string& key, const std::string& name, uint32_t value) {
+  dwords_[slot(key, name)] = value;
+}
+
+bool FakeRegistry::get_dword(const std::string& key, const std::string& name, uint32_t& value) {
+  reads.emplace_back(key, name);
+  return find_in(dwords_, slot(key, name), value);
+}
+
 std::string FakeProfile::read(const std::string& file, const std::string& section,
                               const std::string& key, const std::string& default_value) {
   auto f = files.find(file);
@@ -65,7 +74,7 @@ FakeDbClient::Rule* FakeDbClient::answer(DbCall call, const std::string& subject
 }
 
 DbResult FakeDbClient::connect(const DbLogon& logon) {
-  Rule* rule = answer({DbCall::Connect, "", "", logon}, "CONNECT " + logon.login);
+  Rule* rule = answer({DbCall::Connect, "", "", logon}, "CONNECT " + logon.login + " @" + logon.server);
   return rule ? rule->result : DbResult::ok();
 }
 
@@ -112,9 +121,16 @@ void FakePlatform::backup_holds(const std::string& data, const std::string& log,
        "SoftwareVersionMinor"},
       {{"", "1", "1", "db", version.substr(0, dot), version.substr(dot + 1)}}};
   on("^RESTORE FILELISTONLY", DbResult::ok()).table = {
-      {"LogicalName", "PhysicalName", "Type", "FileGroupName"},
-      {{data, "C:\\orig\\" + data + ".mdf", "D", "PRIMARY"},
-       {log, "C:\\orig\\" + log + ".ldf", "L", ""}}};
+      {"LogicalName", "PhysicalName", "Type", "FileGroupName", "Size"},
+      {{data, "C:\\orig\\" + data + ".mdf", "D", "PRIMARY", "2097152"},
+       {log, "C:\\orig\\" + log + ".ldf", "L", "", "1048576"}}};
+}
+
+FakeDbClient::Rule& FakePlatform::rows(const std::string& pattern, std::vector<std::string> columns,
+                                       std::vector<std::vector<std::string>> rows) {
+  FakeDbClient::Rule& rule = on(pattern, DbResult::ok());
+  rule.table = {std::move(columns), std::move(rows)};
+  return rule;
 }
 
 std::vector<std::string> FakePlatform::statements() const {

@@ -16,6 +16,7 @@
 #include "install/install.h"
 #include "platform/memory_ui.h"
 #include "platform/platform.h"
+#include "support/fake_platform.h"
 #include "support/standin_process.h"
 
 namespace dbsetup::testing {
@@ -23,6 +24,12 @@ namespace dbsetup::testing {
 inline constexpr const char* kAppName = "Marlox零售管理系统安装";
 inline constexpr const char* kDbName = "nuvex";
 inline constexpr const char* kSuccess = "数据库安装成功!";
+// What a failed first logon adds under the driver's text when the server
+// could not be reached.
+inline constexpr const char* kUnreachableHint =
+    "\n\n提示：找不到服务器或无法连接。请检查服务器地址（命名实例写作“计算机名\\实例名”），"
+    "并确认 SQL Server 服务已启动、已启用 TCP/IP 协议；命名实例还需要 SQL Server Browser "
+    "服务在运行。";
 
 enum class Edition { mss2000, mss7 };
 
@@ -106,8 +113,13 @@ struct InstallRun {
   // The success message's text is left out.
   std::string failure_text() const {
     for (const auto& box : ok_boxes())
-      if (box.value != kSuccess) return box.value;
+      if (box.value.rfind(kSuccess, 0) != 0) return box.value;
     return {};
+  }
+  // Where an overwrite copies the old database `db`: the data folder, at the
+  // test clock's moment.
+  std::string copy_of(const std::string& db, const std::string& folder) const {
+    return folder + "\\" + db + "_20260309_180507.bak";
   }
 
   // How many statements the server received that begin with `prefix`.
@@ -124,7 +136,15 @@ struct InstallRun {
   Settings gs;
   Transaction sqlca{make_odbc_client()};
   WindowState state;
-  SetupContext ctx{gs, sqlca, ui, state, default_platform()};
+  // This system's services, but a clock that names the old database's copy
+  // after a moment the test knows.
+  FakeClock clock;
+  Platform platform = [this] {
+    Platform p = default_platform();
+    p.clock = &clock;
+    return p;
+  }();
+  SetupContext ctx{gs, sqlca, ui, state, platform};
   std::chrono::steady_clock::duration elapsed{};
 };
 

@@ -60,7 +60,7 @@ std::string first_line(int fd) {
 }
 
 // Ends the server, by force when it has not ended 5 seconds after being asked.
-void stop(pid_t pid) {
+void end_process(pid_t pid) {
   if (pid > 0) ::kill(pid, SIGTERM);
   for (int i = 0; pid > 0 && ::waitpid(pid, nullptr, WNOHANG) == 0; ++i) {
     if (i == 500) {
@@ -84,18 +84,45 @@ StandinServer::StandinServer(std::vector<std::string> extra_args) {
   if (std::find(extra_args.begin(), extra_args.end(), "--login") == extra_args.end())
     args.insert(args.end(), {"--login", "sa:SECRET:sysadmin"});
   args.insert(args.end(), extra_args.begin(), extra_args.end());
-  int fd = -1;
-  pid_ = spawn(args, &fd);
-  const std::string line = first_line(fd);
-  ::close(fd);
-  port_ = std::atoi(line.c_str());
-  if (port_ <= 0) {
-    stop(pid_);
-    throw std::runtime_error("the stand-in did not start (output: '" + line + "')");
-  }
+  args_ = args;
+  launch(args);
 }
 
-StandinServer::~StandinServer() { stop(pid_); }
+StandinServer::~StandinServer() { end_process(pid_); }
+
+void StandinServer::launch(std::vector<std::string> args) {
+  int fd = -1;
+  pid_ = spawn(std::move(args), &fd);
+  const std::string line = first_line(fd);
+  ::close(fd);
+  const int port = std::atoi(line.c_str());
+  if (port <= 0) {
+    end_process(pid_);
+    pid_ = -1;
+    throw std::runtime_error("the stand-in did not start (output: '" + line + "')");
+  }
+  port_ = port;
+}
+
+void StandinServer::stop() {
+  end_process(pid_);
+  pid_ = -1;
+}
+
+void StandinServer::start() {
+  if (running()) return;
+  std::vector<std::string> args = args_;
+  args[1] = std::to_string(port_);  // "--port", "0" lead the arguments
+  args.insert(args.end(), {"--load-state", dir() + "/state.json"});
+  const int port = port_;
+  launch(args);
+  if (port_ != port) throw std::runtime_error("the stand-in came back on another port");
+}
+
+void StandinServer::restart() {
+  stop();
+  start();
+}
 
 std::vector<nlohmann::json> StandinServer::log() const {
   std::vector<nlohmann::json> out;

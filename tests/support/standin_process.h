@@ -22,6 +22,8 @@ namespace dbsetup::testing {
 // SQL Server 2000 without one), "--domain-password-policy",
 // "--windows-auth-only", "--unreadable-backups", {"--drive", "D:500:D"} (drive
 // D: with 500 MB free, its root at files_root() + "/D") (see sqlserver_standin --help).
+// {"--windows-login", "SHOP\\admin:PW:sysadmin"} adds a Windows login that
+// FreeTDS logs on with through NTLM (UID=SHOP\admin;PWD=PW).
 class StandinServer {
  public:
   explicit StandinServer(std::vector<std::string> extra_args = {});
@@ -61,8 +63,22 @@ class StandinServer {
   std::string make_backup(const std::string& name, const std::string& dataname,
                           const std::string& logname, const BackupOptions& options);
 
+  // The server as a service that stops and starts again. stop() ends the
+  // process (the port then refuses connections); start() runs it again on
+  // the same port from the state it saved (--load-state): its logins and
+  // Windows accounts, databases, configuration, and the authentication mode
+  // the registry's LoginMode holds. restart() is both. The log goes on in
+  // the same file, its connection numbers from 1 again.
+  void stop();
+  void start();
+  void restart();
+  bool running() const { return pid_ > 0; }
+
  private:
+  void launch(std::vector<std::string> args);
+
   TempDir dir_;
+  std::vector<std::string> args_;  // as first started
   int pid_ = -1;
   int port_ = 0;
 };

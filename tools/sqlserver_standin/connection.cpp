@@ -363,12 +363,17 @@ bool Connection::handle_login(const Bytes& payload) {
       {"option_flags", {l.option_flags1, l.option_flags2, l.type_flags, l.option_flags3}},
       {"feature_ext", l.features},
       {"encrypted", login_encrypted_}};
-  if (executor_.controls().should_drop_login(l.user)) {
-    entry["dropped"] = true;
-    log(entry);
-    return false;
+  LoginOutcome result;
+  if (l.option_flags2 & kIntegratedSecurity) {
+    if (!windows_logon(l, before_ack, entry, result)) return false;
+  } else {
+    if (executor_.controls().should_drop_login(l.user)) {
+      entry["dropped"] = true;
+      log(entry);
+      return false;
+    }
+    result = executor_.login(l.user, l.password, l.database);
   }
-  LoginOutcome result = executor_.login(l.user, l.password, l.database);
   TokenWriter w(before_ack);
   if (!result.ok) {
     for (const auto& m : result.messages) w.message(m, executor_.server_name());
@@ -384,8 +389,7 @@ bool Connection::handle_login(const Bytes& payload) {
   }
   {
     std::lock_guard<std::mutex> lock(executor_.state().mutex);
-    Login* login = executor_.state().find_login(l.user);
-    session_.login = login ? login->name : l.user;
+    session_.login = result.login;
     session_.database = result.database;
     session_.spid = executor_.state().open_session(session_.login, session_.database);
   }

@@ -50,6 +50,10 @@ class Connection {
   void send(uint8_t type, const Bytes& payload, bool eom);
   bool handle_prelogin(const Bytes& payload);
   bool handle_login(const Bytes& payload);
+  // connection_windows.cpp: the SSPI exchange of a Windows logon; false when
+  // the connection ends (the client left, or a test control drops it).
+  bool windows_logon(const Login7& l, uint32_t before_ack, nlohmann::json& entry,
+                     LoginOutcome& result);
   bool handle_request(uint8_t type, const Bytes& payload);
   void log(nlohmann::json entry);
 

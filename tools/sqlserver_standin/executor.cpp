@@ -52,13 +52,24 @@ LoginOutcome Executor::login(const std::string& user, const std::string& passwor
   }
   std::lock_guard<std::mutex> lock(state_.mutex);
   Login* l = state_.find_login(user);
-  // A server in Windows Authentication mode refuses every SQL Server login; the
-  // state that tells why goes only to the server's error log.
-  if (!l || l->password != password || state_.settings().windows_auth_only) {
+  // A server in Windows Authentication mode refuses every SQL Server login, and
+  // a Windows login's name is no SQL Server login; the state that tells why
+  // goes only to the server's error log.
+  if (!l || l->windows || l->password != password || state_.settings().windows_auth_only) {
     out.messages.push_back(sql_message(18456, 14, 1, "Login failed for user '" + user + "'."));
     return out;
   }
-  std::string want = database.empty() ? l->default_database : database;
+  return admit(*l, user, database);
+}
+
+LoginOutcome Executor::admit(const Login& l, const std::string& user, const std::string& database) {
+  LoginOutcome out;
+  if (l.disabled) {
+    out.messages.push_back(sql_message(
+        18470, 14, 1, "Login failed for user '" + user + "'. Reason: The account is disabled."));
+    return out;
+  }
+  std::string want = database.empty() ? l.default_database : database;
   Database* db = state_.find_database(want);
   if (!db || db->status != "ONLINE") {
     if (database.empty()) {
@@ -74,6 +85,7 @@ LoginOutcome Executor::login(const std::string& user, const std::string& passwor
   }
   out.ok = true;
   out.database = db->name;
+  out.login = l.name;
   return out;
 }
 

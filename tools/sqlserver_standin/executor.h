@@ -14,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ntlm.h"
 #include "server_state.h"
 #include "sql.h"
 #include "tds.h"
@@ -119,6 +120,7 @@ struct LoginOutcome {
   bool ok = false;
   std::string database;
   std::vector<ServerMessage> messages;  // errors when !ok; 5701 etc. are the connection's
+  std::string login;                    // the login's name as the server has it, when ok
 };
 
 class Executor {
@@ -128,6 +130,10 @@ class Executor {
   // Checks name and password and the database to open.
   LoginOutcome login(const std::string& user, const std::string& password,
                      const std::string& database);
+  // Checks a Windows logon (executor_authentication.cpp): the account's NTLM
+  // answer to `challenge`, its login and the database to open.
+  LoginOutcome windows_login(const ntlm::Authenticate& answer, const ntlm::Challenge& challenge,
+                             const std::string& database);
 
   void batch(Session& s, const std::string& sql, Sink& sink, Outcome& out);
   void rpc(Session& s, const RpcRequest& req, Sink& sink, Outcome& out);
@@ -142,6 +148,10 @@ class Executor {
   Controls& controls() { return controls_; }
 
  private:
+  // A login whose credentials passed: its state and the database it opens.
+  // The caller holds the state's mutex.
+  LoginOutcome admit(const Login& l, const std::string& user, const std::string& database);
+
   ServerState& state_;
   Controls& controls_;
   std::string server_name_;

@@ -152,6 +152,10 @@ class Request {
   std::optional<ServerMessage> password_refusal(const std::string& login,
                                                 const std::string& password);
 
+  // executor_authentication.cpp: ALTER LOGIN, the authentication mode in the registry
+  Result run(const AlterLogin& a, const Params&);
+  int xp_instance_regwrite(const Exec& e, const Params& params);
+
   // executor_configuration.cpp: sp_configure and RECONFIGURE
   Result run(const Reconfigure&, const Params&);
   int sp_configure(const std::optional<std::string>& name, const std::optional<std::string>& value);

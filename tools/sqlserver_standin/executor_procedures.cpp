@@ -137,6 +137,8 @@ Result Request::exec(const Exec& e, const Params& params, int* ret) {
   } else if (name == "sp_configure") {
     if (!bind("sp_configure", {"@configname", "@configvalue"}, 0, e, params, a)) return r;
     *ret = sp_configure(a.values[0], a.values[1]);
+  } else if (name == "xp_instance_regwrite") {
+    *ret = xp_instance_regwrite(e, params);
   } else if (!extended_procedure(name, e, params, ret)) {
     emit(sql_message(
         2812, 16, 62,

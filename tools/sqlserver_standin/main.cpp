@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -70,6 +71,18 @@ State:
   --model-size-mb N        CREATE DATABASE needs a primary file of at least N MB
   --make-backup PATH DATANAME LOGNAME   write a backup file (of the database
                            named after the file) and exit unless --port is given
+  --windows-login DOMAIN\USER:PASSWORD[:ROLE[,ROLE...]]   a Windows login and its
+                           account in the domain the server trusts (repeatable);
+                           it logs on with NTLM (NTLMv2 only)
+  --windows-account DOMAIN\USER:PASSWORD   an account of that domain without a
+                           login of its own (repeatable)
+  --disabled-login NAME    the login is disabled (repeatable)
+  --load-state FILE        start from the state that --state wrote: logins, Windows
+                           accounts, databases, configuration and registry values,
+                           and the authentication mode its LoginMode value holds;
+                           --login, --windows-login, --windows-account, --database,
+                           --in-use, --disabled-login and --windows-auth-only are
+                           then ignored
 Version:
   --profile P              2000 (the default), 2022 or 2022-linux: the version
                            clients see and the behaviours of that version
@@ -159,6 +172,23 @@ BackupFile parse_backup_file(const std::string& option) {
   return f;
 }
 
+// NAME:PASSWORD[:ROLE,...]: the password may hold colons when roles follow.
+struct LoginOption {
+  std::string name, password;
+  std::set<std::string> roles;
+};
+LoginOption parse_login_option(const std::string& option, const std::string& what) {
+  auto parts = split(option, ':');
+  if (parts.size() < 2) usage_error(what + " wants NAME:PASSWORD[:ROLES]");
+  LoginOption l{parts[0], parts[1], {}};
+  if (parts.size() >= 3) {
+    for (size_t k = 2; k + 1 < parts.size(); ++k) l.password += ":" + parts[k];
+    for (const auto& r : split(parts.back(), ','))
+      if (!r.empty()) l.roles.insert(sql_lower(r));
+  }
+  return l;
+}
+
 uint32_t parse_version(const std::string& v) {
   if (v == "7.0") return kTds70;
   if (v == "7.1") return kTds71;
@@ -184,6 +214,8 @@ int main(int argc, char** argv) {
   StateOptions so;
   std::vector<std::string> logins, databases, in_use, fails, drops;
   std::vector<std::string> fails_nth, drops_nth, login_fails, login_drops;
+  std::vector<std::string> windows_logins, windows_accounts, disabled_logins;
+  std::string load_state;
   std::string log_file, backup_path, backup_data, backup_log, server_name = "STANDIN";
   std::string backup_version = "8.0", backup_type = "full";
   std::vector<std::string> drives, backup_files;
@@ -281,6 +313,14 @@ int main(int argc, char** argv) {
         log_file = value();
       else if (a == "--state")
         so.state_file = value();
+      else if (a == "--windows-login")
+        windows_logins.push_back(value());
+      else if (a == "--windows-account")
+        windows_accounts.push_back(value());
+      else if (a == "--disabled-login")
+        disabled_logins.push_back(value());
+      else if (a == "--load-state")
+        load_state = value();
       else
         usage_error("unknown option " + a);
     } catch (const std::invalid_argument&) {
@@ -324,17 +364,44 @@ int main(int argc, char** argv) {
   if (port < 0) usage_error("--port is required");
 
   ServerState state(so);
-  for (const auto& option : logins) {
-    auto parts = split(option, ':');
-    if (parts.size() < 2) usage_error("--login wants NAME:PASSWORD[:ROLES]");
-    std::set<std::string> roles;
-    std::string password = parts[1];
-    if (parts.size() >= 3) {
-      for (size_t k = 2; k + 1 < parts.size(); ++k) password += ":" + parts[k];
-      for (const auto& r : split(parts.back(), ','))
-        if (!r.empty()) roles.insert(sql_lower(r));
+  if (!load_state.empty()) {
+    // A new start of a server that ran before: the state file replaces the
+    // options that describe a new one.
+    logins.clear();
+    databases.clear();
+    in_use.clear();
+    windows_logins.clear();
+    windows_accounts.clear();
+    disabled_logins.clear();
+    try {
+      std::ifstream in(load_state);
+      if (!in) usage_error("cannot read --load-state " + load_state);
+      state.load(nlohmann::json::parse(in));
+    } catch (const std::exception& e) {
+      usage_error("bad --load-state " + load_state + ": " + e.what());
     }
-    state.add_login(parts[0], password, roles);
+  }
+  for (const auto& option : logins) {
+    LoginOption l = parse_login_option(option, "--login");
+    state.add_login(l.name, l.password, l.roles);
+  }
+  for (const auto& option : windows_logins) {
+    LoginOption l = parse_login_option(option, "--windows-login");
+    if (l.name.find('\\') == std::string::npos)
+      usage_error("--windows-login wants DOMAIN\\USER:PASSWORD[:ROLES]");
+    state.add_windows_account(l.name, l.password);
+    state.add_login(l.name, "", l.roles).windows = true;
+  }
+  for (const auto& option : windows_accounts) {
+    LoginOption l = parse_login_option(option, "--windows-account");
+    if (l.name.find('\\') == std::string::npos || !l.roles.empty())
+      usage_error("--windows-account wants DOMAIN\\USER:PASSWORD");
+    state.add_windows_account(l.name, l.password);
+  }
+  for (const auto& name : disabled_logins) {
+    Login* l = state.find_login(name);
+    if (!l) usage_error("--disabled-login " + name + ": no such login");
+    l->disabled = true;
   }
   for (const auto& option : databases) {
     auto colon = option.find(':');

@@ -233,4 +233,21 @@ std::optional<std::string> ServerState::recorded_backup(const std::string& windo
   return it->second;
 }
 
+// After a restart: the free space, the backups and the folders the state
+// file recorded; the drives themselves come from the options.
+void ServerState::load_disk(const nlohmann::json& j) {
+  for (const auto& d : j.value("drives", nlohmann::json::array())) {
+    const std::string letter = d.value("letter", "");
+    if (Drive* drive = letter.size() == 1 ? this->drive(letter[0]) : nullptr)
+      drive->free_bytes = d.value("free_bytes", drive->free_bytes);
+  }
+  backups_.clear();
+  backup_texts_.clear();
+  for (const auto& b : j.value("backups", nlohmann::json::array()))
+    record_backup(b.at("path"), b.value("database", ""), b.value("bytes", int64_t{0}),
+                  b.value("text", ""));
+  folders_.clear();
+  for (const auto& f : j.value("folders", nlohmann::json::array())) folders_.insert(f);
+}
+
 }  // namespace standin

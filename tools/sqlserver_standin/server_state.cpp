@@ -252,7 +252,9 @@ nlohmann::json ServerState::to_json() const {
     j["logins"].push_back({{"name", l.name},
                            {"password", l.password},
                            {"roles", std::vector<std::string>(l.roles.begin(), l.roles.end())},
-                           {"default_database", l.default_database}});
+                           {"default_database", l.default_database},
+                           {"windows", l.windows},
+                           {"disabled", l.disabled}});
   }
   j["databases"] = nlohmann::json::array();
   for (const auto& d : databases_) {
@@ -271,6 +273,7 @@ nlohmann::json ServerState::to_json() const {
                               {"owner", d.owner},
                               {"status", d.status},
                               {"in_use", in_use(d.name)},
+                              {"rollforward_ready", d.rollforward_ready},
                               {"files", files}});
   }
   j["drives"] = nlohmann::json::array();
@@ -282,16 +285,20 @@ nlohmann::json ServerState::to_json() const {
   j["backups"] = nlohmann::json::array();
   for (const auto& b : backups_) {
     std::string local = local_path(b.path);
-    j["backups"].push_back({{"path", b.path},
+    nlohmann::json entry = {{"path", b.path},
                             {"local", local},
                             {"on_disk", under_root(local)},
                             {"database", b.database},
-                            {"bytes", b.bytes}});
+                            {"bytes", b.bytes}};
+    // A backup only recorded keeps its text, for a restart.
+    if (auto text = recorded_backup(b.path)) entry["text"] = *text;
+    j["backups"].push_back(entry);
   }
   j["folders"] = std::vector<std::string>(folders_.begin(), folders_.end());
   j["configuration"] = nlohmann::json::object();
   for (const auto& o : config_)
     j["configuration"][o.name] = {{"value", o.running}, {"pending", o.value}};
+  windows_to_json(j);
   return j;
 }
 

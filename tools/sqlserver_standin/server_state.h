@@ -38,6 +38,22 @@ struct Login {
   std::string password;
   std::set<std::string> roles;  // lower case: sysadmin, securityadmin, serveradmin, dbcreator...
   std::string default_database = "master";
+  bool windows = false;   // a Windows login: it logs on with its Windows account
+  bool disabled = false;  // ALTER LOGIN ... DISABLE
+};
+
+// A Windows account of the domain the server trusts, "DOMAIN\user"; it logs
+// on where a Windows login of its name exists.
+struct WindowsAccount {
+  std::string name;
+  std::string password;
+};
+
+// A registry value written through the server (xp_instance_regwrite).
+struct RegistryValue {
+  std::string path;  // root key, key and value name, as written
+  std::string type;  // REG_DWORD, REG_SZ, ...
+  std::string value;
 };
 
 struct ConfigOption {
@@ -197,6 +213,20 @@ class ServerState {
   nlohmann::json to_json() const;
   void save() const;  // rewrites the state file, when one is configured
 
+  // ---- Windows accounts, the registry and the authentication mode
+  //      (server_state_windows.cpp) ----
+  WindowsAccount* find_windows_account(const std::string& name);
+  void add_windows_account(const std::string& name, const std::string& password);
+  // Records a value, replacing one of the same path (any letter case).
+  void write_registry(const RegistryValue& v);
+  // The authentication mode the registry's LoginMode gives the next start:
+  // 1 Windows Authentication, 2 SQL Server and Windows Authentication.
+  int login_mode_at_next_start() const;
+  // Starts from a state that to_json() wrote: logins, Windows accounts,
+  // databases, configuration and the registry; the authentication mode is the
+  // one the registry gives a new start. Throws on a malformed state.
+  void load(const nlohmann::json& j);
+
  private:
   StateOptions options_;
   std::vector<Login> logins_;
@@ -210,6 +240,10 @@ class ServerState {
       backup_texts_;  // outside the root: lower-case local path -> text
   bool recorded_folder(const std::string& lower_local) const;
   bool on_disk(const std::string& local) const;
+  void load_disk(const nlohmann::json& j);  // server_disk.cpp, for load()
+  void windows_to_json(nlohmann::json& j) const;
+  std::vector<WindowsAccount> windows_accounts_;
+  std::map<std::string, RegistryValue> registry_;  // lower-case path -> value
 };
 
 // ---- backup files ----

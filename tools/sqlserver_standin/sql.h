@@ -103,6 +103,12 @@ struct CreateLogin {
   std::optional<std::string> default_database;
 };
 
+// ALTER LOGIN name ENABLE | DISABLE.
+struct AlterLogin {
+  std::string name;
+  bool enable = true;
+};
+
 struct ExecArg {
   std::string name;  // "@loginame" when given by name
   enum Kind { String, Number, Null, Default, Variable } kind = String;
@@ -158,7 +164,7 @@ struct If {
 
 struct Statement {
   std::variant<Select, CreateDatabase, DropDatabase, Restore, BackupDatabase, Exec, Reconfigure,
-               Use, SetOption, Transaction, If, Print, CreateLogin>
+               Use, SetOption, Transaction, If, Print, CreateLogin, AlterLogin>
       body;
   std::string keyword;  // first word, for messages and logs
 };

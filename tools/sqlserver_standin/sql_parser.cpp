@@ -137,6 +137,10 @@ Statement Parser::statement(bool first) {
     i_ += 2;
     s.keyword = "CREATE LOGIN";
     s.body = create_login();
+  } else if (w == "ALTER" && word("LOGIN", 1)) {
+    i_ += 2;
+    s.keyword = "ALTER LOGIN";
+    s.body = alter_login();
   } else if (w == "CREATE") {
     ++i_;
     expect_word("DATABASE");

@@ -105,6 +105,9 @@ class Parser {
   BackupDatabase backup();
   CreateLogin create_login();
 
+  // sql_parser_logins.cpp
+  AlterLogin alter_login();
+
   const std::string& sql_;
   std::vector<SqlToken> toks_;
   size_t i_ = 0;

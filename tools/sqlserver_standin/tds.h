@@ -182,7 +182,10 @@ struct Login7 {
   std::string host, user, password, app, server, library, language, database;
   bool has_extension = false;
   std::vector<uint8_t> features;  // FeatureExt ids the client asked for
+  Bytes sspi;                     // the first SSPI message (Windows authentication)
 };
+// OptionFlags2's fIntSecurity: the client logs on with Windows authentication.
+constexpr uint8_t kIntegratedSecurity = 0x80;
 Login7 parse_login7(const Bytes& payload);
 Bytes build_login7(const Login7& login);  // the client's side, for tests
 std::string decode_password(const uint8_t* p, size_t bytes);
@@ -234,6 +237,7 @@ enum Token : uint8_t {
   kTokDone = 0xFD,
   kTokDoneProc = 0xFE,
   kTokDoneInProc = 0xFF,
+  kTokSspi = 0xED,
 };
 
 enum DoneStatus : uint16_t {
@@ -323,6 +327,8 @@ class TokenWriter {
   void col_metadata(const std::vector<Column>& columns);
   void row(const std::vector<Column>& columns, const Row& row);
   void result_set(const ResultSet& rs);
+  // The server's SSPI data during a Windows logon.
+  void sspi(const Bytes& buffer);
 
   Bytes& bytes() { return out_.data; }
   bool empty() const { return out_.data.empty(); }

@@ -129,6 +129,21 @@ Login7 parse_login7(const Bytes& payload) {
   l.library = login_string(payload, kLoginFixed + 24);
   l.language = login_string(payload, kLoginFixed + 28);
   l.database = login_string(payload, kLoginFixed + 32);
+  {
+    // ibSSPI and cbSSPI after the client id; a length of 0xFFFF defers to
+    // cbSSPILong (TDS 7.2 and later).
+    Reader sr(payload);
+    sr.skip(kLoginFixed + 42);
+    uint16_t off = sr.u16();
+    size_t bytes = sr.u16();
+    if (bytes == 0xFFFF) {
+      Reader lr(payload);
+      lr.skip(kLoginFixed + 54);
+      bytes = lr.u32();
+    }
+    if (static_cast<size_t>(off) + bytes > payload.size()) throw ProtocolError("bad SSPI field");
+    l.sspi.assign(payload.begin() + off, payload.begin() + off + static_cast<ptrdiff_t>(bytes));
+  }
   if (l.has_extension) {
     // The extension field holds the offset of the FeatureExt list.
     Reader er(payload);

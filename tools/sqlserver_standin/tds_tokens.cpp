@@ -61,6 +61,12 @@ void TokenWriter::login_ack(uint32_t tds_version, const std::string& prog_name,
   out_.bytes(body.data);
 }
 
+void TokenWriter::sspi(const Bytes& buffer) {
+  out_.u8(kTokSspi);
+  out_.u16(static_cast<uint16_t>(buffer.size()));
+  out_.bytes(buffer);
+}
+
 void TokenWriter::done(uint8_t token, uint16_t status, uint16_t curcmd, uint64_t count) {
   out_.u8(token);
   out_.u16(status);

@@ -1,0 +1,181 @@
+// Windows logons and the authentication mode through the FreeTDS ODBC driver:
+// NTLM as FreeTDS does it for UID=DOMAIN\user, and LoginMode written with
+// xp_instance_regwrite taking effect when the server starts again.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sql.h>
+#include <sqlext.h>
+
+#include "support/standin_process.h"
+
+namespace dbsetup::testing {
+namespace {
+
+using ::testing::Contains;
+using Message = std::pair<int, std::string>;
+
+// One ODBC connection: its diagnostics and the first value of a query.
+class Client {
+ public:
+  Client() {
+    SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
+    SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
+    SQLSetConnectAttr(dbc_, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(10), 0);
+  }
+  ~Client() {
+    if (connected_) SQLDisconnect(dbc_);
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+    SQLFreeHandle(SQL_HANDLE_ENV, env_);
+  }
+
+  // FreeTDS logs on with NTLM by itself when UID holds a backslash.
+  bool connect(int port, const std::string& uid, const std::string& pwd,
+               const std::string& more = {}) {
+    std::string cs = "DRIVER=FreeTDS;SERVER=127.0.0.1;PORT=" + std::to_string(port) +
+                     ";UID=" + uid + ";PWD=" + pwd + ";ClientCharset=UTF-8" + more;
+    SQLRETURN rc = SQLDriverConnect(dbc_, nullptr, (SQLCHAR*)cs.c_str(), SQL_NTS, nullptr, 0,
+                                    nullptr, SQL_DRIVER_NOPROMPT);
+    collect(SQL_HANDLE_DBC, dbc_);
+    return connected_ = SQL_SUCCEEDED(rc);
+  }
+
+  // The first column of the first row, "<error>" when the statement failed.
+  std::string value(const std::string& sql) {
+    SQLHSTMT stmt = SQL_NULL_HSTMT;
+    SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt);
+    std::string out = "<error>";
+    SQLRETURN rc = SQLExecDirect(stmt, (SQLCHAR*)sql.c_str(), SQL_NTS);
+    collect(SQL_HANDLE_STMT, stmt);
+    if (rc == SQL_NO_DATA) out = "<no rows>";
+    if (SQL_SUCCEEDED(rc) && SQL_SUCCEEDED(SQLFetch(stmt))) {
+      char buf[256] = {};
+      SQLLEN got = 0;
+      SQLGetData(stmt, 1, SQL_C_CHAR, buf, sizeof buf, &got);
+      out = got == SQL_NULL_DATA ? "<null>" : buf;
+    }
+    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
+    return out;
+  }
+
+  std::vector<Message> messages;
+
+ private:
+  void collect(SQLSMALLINT type, SQLHANDLE h) {
+    for (SQLSMALLINT i = 1;; ++i) {
+      SQLCHAR state[6], text[1024];
+      SQLINTEGER native = 0;
+      SQLSMALLINT len = 0;
+      if (!SQL_SUCCEEDED(SQLGetDiagRec(type, h, i, state, &native, text, sizeof text, &len))) break;
+      std::string t(reinterpret_cast<char*>(text), static_cast<size_t>(len));
+      auto cut = t.rfind("[SQL Server]");
+      messages.push_back({native, cut == std::string::npos ? t : t.substr(cut + 12)});
+    }
+  }
+
+  SQLHENV env_ = SQL_NULL_HENV;
+  SQLHDBC dbc_ = SQL_NULL_HDBC;
+  bool connected_ = false;
+};
+
+TEST(StandinWindowsE2E, NtlmLogonsThroughTheOdbcDriver) {
+  struct Case {
+    const char* uid;
+    const char* pwd;
+    const char* more;  // connection string options
+    Message refusal;   // {0, login}: logged on as that login
+    const char* ntlm;  // the response FreeTDS sent
+  } cases[] = {
+      {"SHOP\\admin", "Adm1n:pw", "", {0, "SHOP\\admin"}, "NTLMv2"},
+      {"shop\\ADMIN", "Adm1n:pw", "", {0, "SHOP\\admin"}, "NTLMv2"},
+      {"SHOP\\admin", "wrong", "", {18452, ""}, "NTLMv2"},
+      {"SHOP\\admin", "Adm1n:pw", ";UseNTLMv2=No", {18452, ""}, "NTLMv1"},
+      {"SHOP\\visitor", "V1sitor", "", {18456, "Login failed for user 'SHOP\\visitor'."}, "NTLMv2"},
+      {"SHOP\\clerk",
+       "Cl3rk",
+       "",
+       {18470, "Login failed for user 'SHOP\\clerk'. Reason: The account is disabled."},
+       "NTLMv2"},
+  };
+  // Windows Authentication mode, on a server without TLS and on one that
+  // encrypts the login packet.
+  for (const char* profile : {"2000", "2022"}) {
+    const std::string untrusted =
+        std::string(profile) == "2000"
+            ? "Login failed for user 'SHOP\\admin'. Reason: Not associated with a trusted SQL "
+              "Server connection."
+            : "Login failed. The login is from an untrusted domain and cannot be used with "
+              "Windows Authentication.";
+    StandinServer srv({"--profile", profile, "--windows-auth-only", "--windows-login",
+                       "SHOP\\admin:Adm1n:pw:sysadmin", "--windows-login", "SHOP\\clerk:Cl3rk",
+                       "--windows-account", "SHOP\\visitor:V1sitor", "--disabled-login",
+                       "SHOP\\clerk"});
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(profile) + " " + c.uid + c.more + " " + c.pwd);
+      Client client;
+      bool ok = client.connect(srv.port(), c.uid, c.pwd, c.more);
+      EXPECT_EQ(srv.logons().back().value("ntlm", ""), c.ntlm);
+      if (c.refusal.first == 0) {
+        ASSERT_TRUE(ok);
+        EXPECT_EQ(client.value("SELECT SUSER_SNAME()"), c.refusal.second);
+        EXPECT_EQ(client.value("SELECT IS_SRVROLEMEMBER('sysadmin')"), "1");
+        continue;
+      }
+      EXPECT_FALSE(ok);
+      Message want = c.refusal;
+      if (want.first == 18452) want.second = untrusted;
+      EXPECT_THAT(client.messages, Contains(want));
+    }
+  }
+}
+
+TEST(StandinWindowsE2E, LoginModeTakesEffectWhenTheServiceStartsAgain) {
+  StandinServer srv({"--profile", "2022", "--windows-auth-only", "--windows-login",
+                     "SHOP\\admin:Adm1n:sysadmin", "--database", "shop"});
+  const int port = srv.port();
+  {
+    Client admin;
+    ASSERT_TRUE(admin.connect(port, "SHOP\\admin", "Adm1n"));
+    EXPECT_EQ(admin.value("CREATE LOGIN zq WITH PASSWORD = N'zq', CHECK_POLICY = OFF"),
+              "<no rows>");
+  }
+  struct Step {
+    const char* value;  // LoginMode as written
+    bool zq_logs_on;    // after the new start
+    bool by_stop_and_start;
+  } steps[] = {{"REG_DWORD, 2", true, false}, {"N'REG_DWORD', 1", false, true}};
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.value);
+    Client admin;
+    ASSERT_TRUE(admin.connect(port, "SHOP\\admin", "Adm1n"));
+    const std::string before = admin.value("SELECT SERVERPROPERTY('IsIntegratedSecurityOnly')");
+    EXPECT_EQ(admin.value("EXEC master.dbo.xp_instance_regwrite N'HKEY_LOCAL_MACHINE', "
+                          "N'Software\\Microsoft\\MSSQLServer\\MSSQLServer', N'LoginMode', " +
+                          std::string(s.value)),
+              "<no rows>");
+    // Written, not yet in effect.
+    EXPECT_EQ(admin.value("SELECT SERVERPROPERTY('IsIntegratedSecurityOnly')"), before);
+    EXPECT_EQ(srv.state()["login_mode"]["pending"], s.zq_logs_on ? 2 : 1);
+
+    if (s.by_stop_and_start) {
+      srv.stop();  // the service stopped: nothing answers on the port
+      EXPECT_FALSE(srv.running());
+      Client none;
+      EXPECT_FALSE(none.connect(port, "SHOP\\admin", "Adm1n"));
+      srv.start();
+    } else {
+      srv.restart();
+    }
+    EXPECT_EQ(srv.port(), port);
+    Client zq, again;
+    EXPECT_EQ(zq.connect(port, "zq", "zq"), s.zq_logs_on);
+    ASSERT_TRUE(again.connect(port, "SHOP\\admin", "Adm1n"));
+    EXPECT_EQ(again.value("SELECT SERVERPROPERTY('IsIntegratedSecurityOnly')"),
+              s.zq_logs_on ? "0" : "1");
+    EXPECT_EQ(again.value("SELECT DB_NAME(DB_ID('shop'))"), "shop");
+  }
+}
+
+}  // namespace
+}  // namespace dbsetup::testing
