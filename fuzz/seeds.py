@@ -178,6 +178,12 @@ def sql_seeds():
         "N'C:\\Data\\shopdb_Data.MDF', MOVE N'shop_log' TO N'C:\\Data\\shopdb_Log.LDF'",
         "configure.sql": "sp_configure 'allow updates',1\nRECONFIGURE WITH OVERRIDE",
         "filelist.sql": "RESTORE FILELISTONLY FROM DISK = N'C:\\shopdb.dat'",
+        "backup.sql": "BACKUP DATABASE [shop]]db] TO DISK = N'D:\\Data\\shop''s_copy.bak' WITH "
+        "INIT, STATS = 10, NAME = N'copy', DIFFERENTIAL",
+        "checks.sql": "EXEC master.dbo.xp_fileexist N'D:\\Data\\'; EXEC master.dbo.xp_create_subdir "
+        "N'D:\\Data'; EXEC master..xp_fixeddrives; SELECT DB_NAME(dbid), filename, size, status "
+        "FROM master.dbo.sysaltfiles; RESTORE VERIFYONLY FROM DISK = N'C:\\shopdb.dat' WITH FILE = "
+        "1, STATS = 10",
         "misc.sql": "/* nested /* comment */ */ SET NOCOUNT ON; SET TRANSACTION ISOLATION LEVEL "
         "READ COMMITTED\n-- a line comment\nBEGIN TRAN t1 COMMIT TRANSACTION; USE [master]; "
         "PRINT 'a' + N'b'",

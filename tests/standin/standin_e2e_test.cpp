@@ -181,6 +181,70 @@ TEST(StandinE2E, IdleServerLeavesByItself) {
   EXPECT_NE(std::system((bin + " --no-such-option 2>/dev/null").c_str()), 0);
 }
 
+// The copy an overwrite takes first: BACKUP DATABASE to a folder the server
+// made, checked to its end, restored as any other backup.
+TEST(StandinE2E, BackupThenRestoreOfTheCopyRoundTrips) {
+  StandinServer srv({"--profile", "2022", "--drive", "D:500:D", "--model-size-mb", "1"});
+  Odbc c;
+  ASSERT_TRUE(c.connect(srv.port(), "sa", "SECRET"));
+  c.exec("EXEC master.dbo.xp_create_subdir N'D:\\Data\\Copies'");
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLExecDirect(
+      c.stmt(), (SQLCHAR*)"EXEC master.dbo.xp_fileexist N'D:\\Data\\Copies\\'", SQL_NTS)));
+  SQLCHAR name[64] = {};
+  SQLSMALLINT len = 0;
+  SQLDescribeCol(c.stmt(), 2, name, sizeof name, &len, nullptr, nullptr, nullptr, nullptr);
+  EXPECT_STREQ(reinterpret_cast<char*>(name), "File is a Directory");
+  SQLINTEGER directory = 0;
+  ASSERT_TRUE(SQL_SUCCEEDED(SQLFetch(c.stmt())));
+  SQLGetData(c.stmt(), 2, SQL_C_SLONG, &directory, 0, nullptr);
+  EXPECT_EQ(directory, 1);
+  SQLCloseCursor(c.stmt());
+
+  const std::string dir = "D:\\Data\\";
+  c.exec("CREATE DATABASE [shop] ON (NAME = N'shop_data', FILENAME = N'" + dir +
+         "shop.mdf', SIZE = 2) LOG ON (NAME = N'shop_log', FILENAME = N'" + dir + "shop.ldf')");
+  const std::string copy = dir + "Copies\\shop_20240601_120000.bak";
+  c.messages.clear();
+  EXPECT_EQ(c.exec("BACKUP DATABASE [shop] TO DISK = N'" + copy + "' WITH INIT, STATS = 10"),
+            SQL_SUCCESS_WITH_INFO);
+  ASSERT_FALSE(c.messages.empty());
+  EXPECT_EQ(c.messages.front(), std::pair(3211, std::string("12 percent processed.")));
+  EXPECT_EQ(c.messages.back().first, 3014);
+  c.messages.clear();
+  c.exec("RESTORE VERIFYONLY FROM DISK = N'" + copy + "' WITH FILE = 1, STATS = 10");
+  EXPECT_EQ(c.messages.back(), std::pair(3262, std::string("The backup set on file 1 is valid.")));
+  c.messages.clear();
+  c.exec("RESTORE DATABASE [shop2] FROM  DISK = N'" + copy +
+         "' WITH  FILE = 1,  NOUNLOAD ,  STATS = 10,  RECOVERY ,  REPLACE  , MOVE N'shop_data' TO "
+         "N'" +
+         dir + "shop2.mdf', MOVE N'shop_log' TO N'" + dir + "shop2.ldf'");
+  EXPECT_EQ(c.messages.back().first, 3014);
+
+  const nlohmann::json state = srv.state();
+  const auto& restored = state["databases"].back();
+  EXPECT_EQ(restored["name"], "shop2");
+  EXPECT_EQ(restored["status"], "ONLINE");
+  EXPECT_EQ(restored["files"][0]["pages"], 256);
+  EXPECT_TRUE(std::filesystem::exists(srv.files_root() + "/D/Data/shop2.mdf"));
+  EXPECT_EQ(state["backups"][0]["path"], copy);
+  EXPECT_TRUE(
+      std::filesystem::exists(srv.files_root() + "/D/Data/Copies/shop_20240601_120000.bak"));
+  // 500 MB less the two databases (3 MB each) and the copy (a little over 3 MB).
+  EXPECT_EQ(state["drives"][1]["free_mb"], 490);
+
+  // A copy cut short passes neither check nor restore.
+  const std::string cut = srv.make_backup("cut", "shop_data", "shop_log", {.truncated_at = 50});
+  c.messages.clear();
+  EXPECT_EQ(c.exec("RESTORE VERIFYONLY FROM DISK = N'" + cut + "' WITH FILE = 1"), SQL_ERROR);
+  ASSERT_EQ(c.messages.size(), 2u);
+  EXPECT_EQ(c.messages[0],
+            std::pair(3203, "Read on \"" + cut + "\" failed: 38(Reached the end of the file.)"));
+
+  srv.restart();  // a restart keeps the disk as it was
+  EXPECT_EQ(srv.state()["drives"][1]["free_mb"], 490);
+  EXPECT_EQ(srv.state()["backups"][0]["path"], copy);
+}
+
 // (Backup lists through the driver on each kind of server: tests/e2e_install.)
 TEST(StandinE2E, TodaysServerReportsItsVersionAndMayRefuseSqlLogins) {
   StandinServer today({"--profile", "2022"});

@@ -156,9 +156,18 @@ nlohmann::json StandinServer::state() const {
 
 std::string StandinServer::make_backup(const std::string& name, const std::string& dataname,
                                        const std::string& logname, const std::string& version) {
+  return make_backup(name, dataname, logname, BackupOptions{.version = version});
+}
+
+std::string StandinServer::make_backup(const std::string& name, const std::string& dataname,
+                                       const std::string& logname, const BackupOptions& options) {
   std::string path = files_root() + "/" + name + ".bak";
-  std::vector<std::string> args = {"--make-backup", path, dataname, logname};
-  if (!version.empty()) args.insert(args.end(), {"--backup-version", version});
+  std::vector<std::string> args = {"--make-backup", path,        dataname, logname,
+                                   "--backup-type", options.type};
+  if (!options.version.empty()) args.insert(args.end(), {"--backup-version", options.version});
+  for (const auto& f : options.files) args.insert(args.end(), {"--backup-file", f});
+  if (options.truncated_at)
+    args.insert(args.end(), {"--backup-truncated", std::to_string(*options.truncated_at)});
   const pid_t pid = spawn(args, nullptr);
   int status = 0;
   ::waitpid(pid, &status, 0);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,8 @@ namespace dbsetup::testing {
 // `sa` / `SECRET` (role sysadmin) unless extra_args hold a --login of their own.
 // extra_args choose the kind of server: {"--profile", "2022"} (or "2022-linux";
 // SQL Server 2000 without one), "--domain-password-policy",
-// "--windows-auth-only", "--unreadable-backups" (see sqlserver_standin --help).
+// "--windows-auth-only", "--unreadable-backups", {"--drive", "D:500:D"} (drive
+// D: with 500 MB free, its root at files_root() + "/D") (see sqlserver_standin --help).
 // {"--windows-login", "SHOP\\admin:PW:sysadmin"} adds a Windows login that
 // FreeTDS logs on with through NTLM (UID=SHOP\admin;PWD=PW).
 class StandinServer {
@@ -51,6 +53,15 @@ class StandinServer {
   // Server 2000, "15.0" for 2019; empty: 8.0); returns its local path.
   std::string make_backup(const std::string& name, const std::string& dataname,
                           const std::string& logname, const std::string& version = {});
+  // The same backup with what sqlserver_standin --make-backup adds (--help).
+  struct BackupOptions {
+    std::string version = {};              // as above
+    std::string type = "full";             // full, differential or log: BackupType 1, 5, 2
+    std::vector<std::string> files = {};   // further files, "T:LOGICAL[:PATH]", T: D, L, F, S
+    std::optional<int> truncated_at = {};  // the file ends after that percent (0-99) of its data
+  };
+  std::string make_backup(const std::string& name, const std::string& dataname,
+                          const std::string& logname, const BackupOptions& options);
 
   // The server as a service that stops and starts again. stop() ends the
   // process (the port then refuses connections); start() runs it again on

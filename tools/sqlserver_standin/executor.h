@@ -40,7 +40,8 @@ class Controls {
   std::optional<ServerMessage> take_login_failure(const std::string& login);
   bool should_drop_login(const std::string& login) const;
 
-  double restore_seconds = 0;
+  double restore_seconds = 0;  // RESTORE DATABASE and RESTORE VERIFYONLY
+  double backup_seconds = 0;
   std::optional<int> restore_fail_at;   // percent
   std::optional<int> stall_restore_at;  // percent; then silence until the client leaves
   bool silent_logon = false;            // read PRELOGIN and LOGIN7, answer nothing

@@ -102,9 +102,10 @@ ResultSet header_list(const Profile& profile, const Backup& b, const std::string
                 col("RecoveryForkID", ColType::Guid),
                 nv("Collation")};
   const int compatibility = b.major <= 8 ? 80 : b.major * 10;
+  const bool differential = b.type == 5;
   Row row = {null,
              null,
-             int64_t{1},
+             int64_t{b.type},
              null,
              int64_t{0},
              int64_t{1},
@@ -177,9 +178,11 @@ ResultSet header_list(const Profile& profile, const Backup& b, const std::string
                         guid_for(b.database, 2),
                         null,
                         std::string("FULL"),
-                        null,
-                        null,
-                        std::string("Database"),
+                        differential ? Cell{lsn_first} : null,
+                        differential ? Cell{guid_for(b.database, 6)} : null,
+                        std::string(b.type == 5   ? "Database Differential"
+                                    : b.type == 2 ? "Transaction Log"
+                                                  : "Database"),
                         guid_for(b.database, 4),
                         size,
                         int64_t{0},
@@ -222,11 +225,12 @@ ResultSet file_list(const Profile& profile, const Backup& b) {
   }
   int64_t fid = 1;
   for (const auto& f : b.files) {
-    const bool data = f.type == 'D';
+    // Data files and full-text catalogs in PRIMARY, FILESTREAM in a group of its own.
+    const bool log = f.type == 'L', stream = f.type == 'S';
     Row row = {f.logical,
                f.physical,
                std::string(1, f.type),
-               data ? Cell{std::string("PRIMARY")} : Cell{},
+               log ? Cell{} : Cell{std::string(stream ? "FileStreamGroup" : "PRIMARY")},
                static_cast<int64_t>(f.pages * 8192),
                int64_t{35184372080640}};
     if (today) {
@@ -238,7 +242,9 @@ ResultSet file_list(const Profile& profile, const Backup& b) {
                          int64_t{0},
                          static_cast<int64_t>(f.pages * 8192),
                          int64_t{512},
-                         int64_t{data ? 1 : 0},
+                         int64_t{log      ? 0
+                                 : stream ? 2
+                                          : 1},
                          Cell{},
                          Cell{},
                          Cell{},

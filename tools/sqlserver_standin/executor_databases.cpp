@@ -1,8 +1,10 @@
-// CREATE DATABASE and DROP DATABASE: permissions, files on the server's disk.
+// CREATE DATABASE and DROP DATABASE: permissions, files on the server's disk
+// and the room they take there.
 
 #include "executor_internal.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace standin::detail {
 
@@ -25,14 +27,15 @@ Result Request::run(const CreateDatabase& c, const Params&) {
   }
   std::vector<DbFile> files;
   auto defaults = st_.default_files(c.name);
+  auto pages = [](const FileSpec& f) {
+    return std::max<int64_t>(1, std::llround(f.size_mb.value_or(1) * 128));
+  };
   if (c.data.empty()) files.push_back(defaults[0]);
   for (const auto& f : c.data)
-    files.push_back(
-        {f.logical.empty() ? c.name : f.logical, f.filename, 'D', f.size_mb.value_or(1)});
+    files.push_back({f.logical.empty() ? c.name : f.logical, f.filename, 'D', pages(f)});
   if (c.log.empty()) files.push_back(defaults[1]);
   for (const auto& f : c.log)
-    files.push_back(
-        {f.logical.empty() ? c.name + "_log" : f.logical, f.filename, 'L', f.size_mb.value_or(1)});
+    files.push_back({f.logical.empty() ? c.name + "_log" : f.logical, f.filename, 'L', pages(f)});
   int model = st_.settings().model_size_mb > 0 ? st_.settings().model_size_mb
                                                : st_.settings().profile.model_size_mb;
   if (model > 0 && !c.data.empty() && c.data.front().size_mb && *c.data.front().size_mb < model) {
@@ -74,7 +77,18 @@ Result Request::run(const CreateDatabase& c, const Params&) {
       return {};
     }
   }
+  if (auto short_of = shortfall(files, {})) {
+    auto full = std::find_if(files.begin(), files.end(), [&](const DbFile& f) {
+      return ServerState::drive_letter(f.physical) == short_of->letter;
+    });
+    emit(no_room(*full));
+    emit(sql_message(1802, 16, 4,
+                     "CREATE DATABASE failed. Some file names listed could not be created. "
+                     "Check related errors."));
+    return {};
+  }
   for (const auto& f : files) st_.create_file(f.physical);
+  take_space(files, +1);
   Database db;
   db.name = c.name;
   db.owner = s_.login;
@@ -117,6 +131,7 @@ Result Request::run(const DropDatabase& d, const Params&) {
       continue;
     }
     for (const auto& f : db->files) st_.delete_file(f.physical);
+    take_space(db->files, -1);
     st_.remove_database(db->name);
     st_.save();
   }

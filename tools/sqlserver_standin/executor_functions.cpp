@@ -81,9 +81,7 @@ Cell Request::server_property(const std::string& name) {
   if (n == "edition") return std::string("Developer Edition (64-bit)");
   if (n == "engineedition") return int64_t{3};
   if (n == "servername" || n == "machinename") return ex_.server_name();
-  if (n == "collation")
-    return std::string(st_.case_sensitive() ? "SQL_Latin1_General_CP1_CS_AS"
-                                            : "SQL_Latin1_General_CP1_CI_AS");
+  if (n == "collation") return st_.collation();
   if (n == "isintegratedsecurityonly") return int64_t{st_.settings().windows_auth_only ? 1 : 0};
   if (n == "isclustered" || n == "issingleuser") return int64_t{0};
   return {};

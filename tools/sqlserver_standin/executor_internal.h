@@ -85,6 +85,7 @@ class Request {
 
   // executor_select.cpp: the system tables and SELECT
   Table table(const Select& s);
+  void files_table(bool catalog, Table& t);
   static bool is_count(const ExprPtr& e);
   Result run(const Select& s, const Params& params);
 
@@ -102,6 +103,30 @@ class Request {
   void set_status(const std::string& dbname, const std::string& status);
   void progress_and_finish(const Restore& r, const Backup& b, const std::string& dbname,
                            int64_t pages);
+  // Progress from 0 to 100 percent in the profile's strides, 3211 at each
+  // STATS step, `seconds` spread over the way. Stops at the first stride past
+  // `stop_after` and returns false. Called without the state locked.
+  bool advance(std::optional<int> stats, double seconds, int stop_after, bool restore_controls);
+  // 3203 for a backup that ends before its data does.
+  ServerMessage read_past_end();
+
+  // executor_backup.cpp: BACKUP DATABASE and RESTORE VERIFYONLY
+  Result run(const BackupDatabase& b, const Params& params);
+  Result verify(const Restore& r, const Backup& b);
+
+  // executor_files.cpp: the extended procedures on the disk, the drives' free space
+  struct Shortfall {
+    char letter;
+    int64_t needed, available;
+  };
+  // xp_fileexist, xp_create_subdir, xp_fixeddrives; false for another name.
+  bool extended_procedure(const std::string& name, const Exec& e, const Params& params, int* ret);
+  // The first drive without room for `writes`, the files at the same paths
+  // among `replaced` giving their space back.
+  std::optional<Shortfall> shortfall(const std::vector<DbFile>& writes,
+                                     const std::vector<DbFile>& replaced);
+  void take_space(const std::vector<DbFile>& files, int sign);  // +1 takes, -1 gives back
+  ServerMessage no_room(const DbFile& file);                    // 5149
 
   // executor_procedures.cpp: EXEC, binding arguments to a system procedure
   struct ProcArgs {

@@ -77,6 +77,7 @@ Result Request::exec(const Exec& e, const Params& params, int* ret) {
   Result r;
   r.proc = true;
   std::string name = sql_lower(e.proc);
+  if (auto dot = name.rfind('.'); dot != std::string::npos) name = name.substr(dot + 1);
   *ret = 1;
   ProcArgs a;
   ++in_proc_depth_;
@@ -85,7 +86,7 @@ Result Request::exec(const Exec& e, const Params& params, int* ret) {
     ~Depth() { --d; }
   } depth{in_proc_depth_};
   if (name == "sp_executesql") {
-    if (!bind("sp_executesql", {"@stmt", "@params"}, 1, Exec{e.proc, {}}, params, a)) return r;
+    if (!bind("sp_executesql", {"@stmt", "@params"}, 1, Exec{e.proc, {}, {}}, params, a)) return r;
     Params inner;
     std::vector<std::string> declared;
     size_t positional = 0;
@@ -138,8 +139,10 @@ Result Request::exec(const Exec& e, const Params& params, int* ret) {
     *ret = sp_configure(a.values[0], a.values[1]);
   } else if (name == "xp_instance_regwrite") {
     *ret = xp_instance_regwrite(e, params);
-  } else {
-    emit(sql_message(2812, 16, 62, "Could not find stored procedure '" + e.proc + "'."));
+  } else if (!extended_procedure(name, e, params, ret)) {
+    emit(sql_message(
+        2812, 16, 62,
+        "Could not find stored procedure '" + (e.written.empty() ? e.proc : e.written) + "'."));
     return r;
   }
   return r;

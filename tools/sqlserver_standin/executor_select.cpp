@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 
 namespace standin::detail {
 
@@ -75,28 +76,109 @@ Table Request::table(const Select& s) {
                         {"value_in_use", o.running},
                         {"minimum", o.minimum},
                         {"maximum", o.maximum}});
-  } else if (f == "sysaltfiles" || f == "sys.master_files") {
-    bool sys = f == "sys.master_files";
-    t.columns = {iv(sys ? "database_id" : "dbid"), nv("name"),
-                 nv(sys ? "physical_name" : "filename", 260), iv(sys ? "type" : "fileid")};
-    int64_t id = 1;
-    for (const auto& d : st_.databases()) {
-      int64_t fid = 1;
-      for (const auto& file : d.files) {
-        std::map<std::string, Cell> r;
-        r[sys ? "database_id" : "dbid"] = id;
-        r["name"] = file.logical;
-        r[sys ? "physical_name" : "filename"] = file.physical;
-        r[sys ? "type" : "fileid"] = sys ? int64_t{file.type == 'L' ? 1 : 0} : fid;
-        ++fid;
-        t.rows.push_back(r);
-      }
-      ++id;
-    }
+  } else if ((f == "sysaltfiles" || f == "sys.sysaltfiles" || f == "sys.master_files") &&
+             (f == "sysaltfiles" || st_.settings().profile.major >= 9)) {
+    files_table(f == "sys.master_files", t);
   } else {
     throw SqlError({sql_message(208, 16, 1, "Invalid object name '" + s.from_text + "'.")});
   }
   return t;
+}
+
+// Every database's files: SQL Server 2000's system table sysaltfiles (its
+// names fixed-width, padded with blanks), the compatibility view of later
+// versions, or their catalog view sys.master_files.
+void Request::files_table(bool catalog, Table& t) {
+  const Profile& profile = st_.settings().profile;
+  auto col = [](const char* name, ColType type, uint16_t len = 0) {
+    Column c;
+    c.name = name;
+    c.type = type;
+    if (len) c.max_chars = len;
+    return c;
+  };
+  const ColType text = profile.major < 9 ? ColType::NChar : ColType::NVarChar;
+  auto fixed = [&](const std::string& v, size_t width) {
+    if (text != ColType::NChar) return v;
+    auto w = utf8_to_utf16(v);
+    if (w.size() < width) w.resize(width, u' ');
+    return utf16_to_utf8(w);
+  };
+  if (catalog) {
+    t.columns = {col("database_id", ColType::Int),
+                 col("file_id", ColType::Int),
+                 col("file_guid", ColType::Guid),
+                 col("type", ColType::TinyInt),
+                 col("type_desc", ColType::NVarChar, 60),
+                 col("data_space_id", ColType::Int),
+                 col("name", ColType::NVarChar),
+                 col("physical_name", ColType::NVarChar, 260),
+                 col("state", ColType::TinyInt),
+                 col("state_desc", ColType::NVarChar, 60),
+                 col("size", ColType::Int),
+                 col("max_size", ColType::Int),
+                 col("growth", ColType::Int),
+                 col("is_media_read_only", ColType::Bit),
+                 col("is_read_only", ColType::Bit),
+                 col("is_sparse", ColType::Bit),
+                 col("is_percent_growth", ColType::Bit)};
+  } else {
+    t.columns = {col("fileid", ColType::SmallInt), col("groupid", ColType::SmallInt),
+                 col("size", ColType::Int),        col("maxsize", ColType::Int),
+                 col("growth", ColType::Int),      col("status", ColType::Int),
+                 col("perf", ColType::Int),        col("dbid", ColType::SmallInt),
+                 col("name", text, 128),           col("filename", text, 260)};
+  }
+  int64_t dbid = 1;
+  for (const auto& d : st_.databases()) {
+    int64_t fid = 1;
+    for (const auto& file : d.files) {
+      const bool log = file.type == 'L';
+      const int64_t group = log ? 0 : file.type == 'S' ? 2 : 1;
+      const int64_t max_size = log ? (profile.major < 9 ? -1 : 268435456) : -1;
+      std::map<std::string, Cell> r;
+      if (catalog) {
+        const int64_t type = log ? 1 : file.type == 'S' ? 2 : file.type == 'F' ? 4 : 0;
+        static const char* type_desc[] = {"ROWS", "LOG", "FILESTREAM", "", "FULLTEXT"};
+        const bool restoring = d.status == "RESTORING";
+        char guid[40];
+        std::snprintf(guid, sizeof guid, "%08X-0000-4000-8000-%012llX", static_cast<unsigned>(dbid),
+                      static_cast<unsigned long long>(fid));
+        r = {{"database_id", dbid},
+             {"file_id", fid},
+             {"file_guid", std::string(guid)},
+             {"type", type},
+             {"type_desc", std::string(type_desc[type])},
+             {"data_space_id", group},
+             {"name", file.logical},
+             {"physical_name", file.physical},
+             {"state", int64_t{restoring ? 1 : 0}},
+             {"state_desc", std::string(restoring ? "RESTORING" : "ONLINE")},
+             {"size", file.type == 'S' ? int64_t{0} : file.pages},
+             {"max_size", max_size},
+             {"growth", int64_t{10}},
+             {"is_media_read_only", int64_t{0}},
+             {"is_read_only", int64_t{0}},
+             {"is_sparse", int64_t{0}},
+             {"is_percent_growth", int64_t{1}}};
+      } else {
+        // Disk file (0x2), log device (0x40), growth in percent (0x100000).
+        r = {{"fileid", fid},
+             {"groupid", group},
+             {"size", file.pages},
+             {"maxsize", max_size},
+             {"growth", int64_t{10}},
+             {"status", int64_t{0x2 | (log ? 0x40 : 0) | 0x100000}},
+             {"perf", int64_t{0}},
+             {"dbid", dbid},
+             {"name", fixed(file.logical, 128)},
+             {"filename", fixed(file.physical, 260)}};
+      }
+      ++fid;
+      t.rows.push_back(r);
+    }
+    ++dbid;
+  }
 }
 
 bool Request::is_count(const ExprPtr& e) {

@@ -9,12 +9,14 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -25,6 +27,7 @@
 #include "executor.h"
 #include "network_options.h"
 #include "server_state.h"
+#include "sql.h"
 
 using namespace standin;
 
@@ -56,7 +59,15 @@ State:
   --in-use NAME            the database is in use (DROP fails with 3702)
   --default-data PATH      the default data folder (a Windows path)
   --files-root DIR         data files are created only under this local folder
+  --drive L:FREE_MB[:DIR]  the server has drive L: with FREE_MB megabytes free
+                           (repeatable); its root is the local folder DIR (relative
+                           to --files-root), without DIR its paths are only
+                           recorded. C: is there unless given (102400 MB free, no
+                           folder); paths on other letters do not exist
   --case-sensitive         names compare with letter case
+  --collation NAME         SERVERPROPERTY('Collation') (Chinese_PRC_CI_AS, with
+                           --case-sensitive Chinese_PRC_CS_AS); _CS_ or _BIN
+                           makes names compare with letter case
   --model-size-mb N        CREATE DATABASE needs a primary file of at least N MB
   --make-backup PATH DATANAME LOGNAME   write a backup file (of the database
                            named after the file) and exit unless --port is given
@@ -76,6 +87,11 @@ Version:
   --profile P              2000 (the default), 2022 or 2022-linux: the version
                            clients see and the behaviours of that version
   --backup-version V       the server version --make-backup records (8.0)
+  --backup-type T          full (the default), differential or log
+  --backup-file T:LOGICAL[:PATH]   a further file in the backup: T is D (data),
+                           L (log), F (full-text catalog) or S (FILESTREAM);
+                           PATH defaults to a folder on drive E: (repeatable)
+  --backup-truncated P     the backup file ends after P percent of its data
   --domain-password-policy passwords follow a Windows domain's policy
   --windows-auth-only      Windows Authentication mode: SQL logins cannot log on
   --unreadable-backups     the service account cannot read any backup file
@@ -92,13 +108,14 @@ Test controls:
   --stall-restore-at P     report a restore's progress up to P percent, then
                            hang: answer nothing, not even a cancel, until the
                            client closes the connection
-  --restore-seconds N      spread a restore's progress over N seconds
+  --restore-seconds N      spread a restore's (and VERIFYONLY's) progress over N seconds
+  --backup-seconds N       spread BACKUP DATABASE's progress over N seconds
   --restore-fail-at P      fail a restore after P percent (error 3203)
   --log FILE               append one JSON line per request
   --state FILE             rewrite the server state as JSON after each change
   --help
 Windows paths map to local ones: backslashes become slashes and repeated
-separators collapse.
+separators collapse; a drive given a folder maps its root there.
 )";
 
 [[noreturn]] void usage_error(const std::string& msg) {
@@ -113,6 +130,46 @@ std::vector<std::string> split(const std::string& s, char sep) {
   while (std::getline(in, cur, sep)) out.push_back(cur);
   if (!s.empty() && s.back() == sep) out.emplace_back();
   return out;
+}
+
+// L:FREE_MB[:DIR], DIR taken relative to the files root.
+Drive parse_drive(const std::string& option, const std::string& root) {
+  auto first = option.find(':');
+  if (first != 1 || !std::isalpha(static_cast<unsigned char>(option[0])))
+    usage_error("--drive wants L:FREE_MB[:DIR]");
+  Drive d;
+  d.letter = static_cast<char>(std::toupper(static_cast<unsigned char>(option[0])));
+  auto second = option.find(':', 2);
+  d.free_bytes = std::stoll(option.substr(2, second == std::string::npos ? second : second - 2))
+                 << 20;
+  if (d.free_bytes < 0) usage_error("--drive wants a free space of 0 MB or more");
+  if (second != std::string::npos) {
+    std::filesystem::path dir = option.substr(second + 1);
+    if (dir.is_relative()) dir = std::filesystem::path(root.empty() ? "." : root) / dir;
+    d.folder = std::filesystem::absolute(dir).lexically_normal().string();
+    while (d.folder.size() > 1 && d.folder.back() == '/') d.folder.pop_back();
+  }
+  return d;
+}
+
+// T:LOGICAL[:PATH] for --backup-file.
+BackupFile parse_backup_file(const std::string& option) {
+  if (option.size() < 3 || option[1] != ':' ||
+      std::string("DLFS").find(option[0]) == std::string::npos)
+    usage_error("--backup-file wants T:LOGICAL[:PATH] with T one of D, L, F, S");
+  BackupFile f;
+  f.type = option[0];
+  auto colon = option.find(':', 2);
+  f.logical = option.substr(2, colon == std::string::npos ? colon : colon - 2);
+  if (f.logical.empty()) usage_error("--backup-file needs a logical name");
+  static const std::map<char, std::string> ending = {
+      {'D', ".ndf"}, {'L', ".ldf"}, {'F', ""}, {'S', ""}};
+  f.physical = colon == std::string::npos ? std::string(f.type == 'F' ? "E:\\OldServer\\FTData\\"
+                                                                      : "E:\\OldServer\\Data\\") +
+                                                f.logical + ending.at(f.type)
+                                          : option.substr(colon + 1);
+  f.pages = 128;
+  return f;
 }
 
 // NAME:PASSWORD[:ROLE,...]: the password may hold colons when roles follow.
@@ -160,7 +217,10 @@ int main(int argc, char** argv) {
   std::vector<std::string> windows_logins, windows_accounts, disabled_logins;
   std::string load_state;
   std::string log_file, backup_path, backup_data, backup_log, server_name = "STANDIN";
-  std::string backup_version = "8.0";
+  std::string backup_version = "8.0", backup_type = "full";
+  std::vector<std::string> drives, backup_files;
+  std::optional<int> backup_truncated;
+  double backup_seconds = 0;
   int port = -1;
   double idle = 600, restore_seconds = 0;
   std::optional<int> restore_fail_at, stall_restore_at;
@@ -199,6 +259,10 @@ int main(int argc, char** argv) {
         so.files_root = std::filesystem::absolute(value()).lexically_normal().string();
       else if (a == "--case-sensitive")
         so.case_sensitive = true;
+      else if (a == "--drive")
+        drives.push_back(value());
+      else if (a == "--collation")
+        so.collation = value();
       else if (a == "--model-size-mb")
         so.model_size_mb = std::stoi(value());
       else if (a == "--profile") {
@@ -207,6 +271,14 @@ int main(int argc, char** argv) {
         so.profile = *p;
       } else if (a == "--backup-version")
         backup_version = value();
+      else if (a == "--backup-type")
+        backup_type = value();
+      else if (a == "--backup-file")
+        backup_files.push_back(value());
+      else if (a == "--backup-truncated")
+        backup_truncated = std::stoi(value());
+      else if (a == "--backup-seconds")
+        backup_seconds = std::stod(value());
       else if (a == "--domain-password-policy")
         so.domain_password_policy = true;
       else if (a == "--windows-auth-only")
@@ -258,12 +330,32 @@ int main(int argc, char** argv) {
     }
   }
 
+  for (const auto& d : drives) {
+    try {
+      so.drives.push_back(parse_drive(d, so.files_root));
+    } catch (const std::exception&) {
+      usage_error("bad value for --drive: " + d);
+    }
+  }
+  {
+    std::string upper = ascii_upper(so.collation);
+    if (upper.find("_CS") != std::string::npos || upper.find("_BIN") != std::string::npos)
+      so.case_sensitive = true;
+  }
   if (!backup_path.empty()) {
-    std::string name = std::filesystem::path(ServerState::map_path(backup_path)).stem().string();
+    std::string local = ServerState(so).local_path(backup_path);
+    std::string name = std::filesystem::path(local).stem().string();
     Backup backup = make_backup(name, backup_data, backup_log);
     if (!set_backup_version(backup, backup_version))
       usage_error("bad --backup-version " + backup_version);
-    if (!write_backup_file(ServerState::map_path(backup_path), backup)) {
+    static const std::map<std::string, int> types = {{"full", 1}, {"differential", 5}, {"log", 2}};
+    if (!types.count(backup_type)) usage_error("--backup-type wants full, differential or log");
+    backup.type = types.at(backup_type);
+    for (const auto& f : backup_files) backup.files.push_back(parse_backup_file(f));
+    int percent = backup_truncated.value_or(100);
+    if (percent < 0 || percent > 100 || (backup_truncated && percent == 100))
+      usage_error("--backup-truncated wants 0 to 99");
+    if (!write_backup_file(local, backup, percent)) {
       std::cerr << "sqlserver_standin: cannot write " << backup_path << "\n";
       return 1;
     }
@@ -323,6 +415,7 @@ int main(int argc, char** argv) {
   for (const auto& n : in_use) state.marked_in_use.insert(n);
   Controls controls;
   controls.restore_seconds = restore_seconds;
+  controls.backup_seconds = backup_seconds;
   controls.restore_fail_at = restore_fail_at;
   controls.stall_restore_at = stall_restore_at;
   controls.silent_logon = silent_logon;

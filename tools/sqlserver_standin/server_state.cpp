@@ -2,11 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <regex>
-#include <sstream>
 
 #include "tds.h"
 
@@ -92,11 +89,6 @@ std::string rtrim_blanks(const std::string& s) {
   return s.substr(0, n);
 }
 
-std::string lower_path(const std::string& p) {
-  std::string s = ServerState::map_path(p);
-  return sql_lower(s);
-}
-
 }  // namespace
 
 std::string sql_lower(const std::string& utf8) {
@@ -128,9 +120,18 @@ ServerState::ServerState(StateOptions options) : options_(std::move(options)) {
     db.name = s.name;
     db.owner = "sa";
     std::string dir = options_.default_data_dir + "\\";
-    db.files = {{s.data_logical, dir + s.data_file, 'D', 4},
-                {s.log_logical, dir + s.log_file, 'L', 1}};
+    db.files = {{s.data_logical, dir + s.data_file, 'D', 512},
+                {s.log_logical, dir + s.log_file, 'L', 128}};
     databases_.push_back(db);
+  }
+  // The system drive is always there; its free space is a fair figure for a
+  // shop's server.
+  bool has_c = std::any_of(options_.drives.begin(), options_.drives.end(),
+                           [](const Drive& d) { return d.letter == 'C'; });
+  if (!has_c) options_.drives.insert(options_.drives.begin(), Drive{'C', 102400LL << 20, ""});
+  for (const auto& d : options_.drives) {
+    std::error_code ec;
+    if (!d.folder.empty() && under_root(d.folder + "/x")) fs::create_directories(d.folder, ec);
   }
   config_.push_back({"allow updates", 0, 1, 0, 0});
   config_.push_back({"show advanced options", 0, 1, 0, 0});
@@ -140,6 +141,11 @@ bool ServerState::names_equal(const std::string& a, const std::string& b) const 
   std::string x = rtrim_blanks(a), y = rtrim_blanks(b);
   if (options_.case_sensitive) return x == y;
   return sql_lower(x) == sql_lower(y);
+}
+
+std::string ServerState::collation() const {
+  if (!options_.collation.empty()) return options_.collation;
+  return options_.case_sensitive ? "Chinese_PRC_CS_AS" : "Chinese_PRC_CI_AS";
 }
 
 Login* ServerState::find_login(const std::string& name) {
@@ -204,8 +210,8 @@ void ServerState::remove_database(const std::string& name) {
 std::vector<DbFile> ServerState::default_files(const std::string& dbname) const {
   std::string dir = options_.default_data_dir;
   if (!dir.empty() && dir.back() != '\\' && dir.back() != '/') dir += "\\";
-  return {{dbname, dir + dbname + ".mdf", 'D', 1},
-          {dbname + "_log", dir + dbname + "_log.ldf", 'L', 1}};
+  return {{dbname, dir + dbname + ".mdf", 'D', 128},
+          {dbname + "_log", dir + dbname + "_log.ldf", 'L', 128}};
 }
 
 bool ServerState::in_use(const std::string& dbname) const {
@@ -237,68 +243,6 @@ bool ServerState::logged_on(const std::string& login) const {
   return false;
 }
 
-// ---- disk ----
-
-std::string ServerState::map_path(const std::string& windows_path) {
-  std::string out;
-  out.reserve(windows_path.size());
-  for (char c : windows_path) {
-    char d = c == '\\' ? '/' : c;
-    if (d == '/' && !out.empty() && out.back() == '/') continue;
-    out.push_back(d);
-  }
-  return out;
-}
-
-bool ServerState::under_root(const std::string& local_path) const {
-  if (options_.files_root.empty()) return false;
-  fs::path p(local_path);
-  if (!p.is_absolute()) return false;
-  auto norm = p.lexically_normal();
-  auto root = fs::path(options_.files_root).lexically_normal();
-  auto rel = norm.lexically_relative(root);
-  if (rel.empty()) return false;
-  auto first = *rel.begin();
-  return first != ".." && first != ".";
-}
-
-const Database* ServerState::database_with_file(const std::string& windows_path) const {
-  std::string want = lower_path(windows_path);
-  for (const auto& d : databases_)
-    for (const auto& f : d.files)
-      if (lower_path(f.physical) == want) return &d;
-  return nullptr;
-}
-
-bool ServerState::file_exists(const std::string& windows_path) const {
-  std::string local = map_path(windows_path);
-  if (under_root(local)) {
-    std::error_code ec;
-    if (fs::exists(local, ec)) return true;
-  }
-  return database_with_file(windows_path) != nullptr;
-}
-
-void ServerState::create_file(const std::string& windows_path) const {
-  std::string local = map_path(windows_path);
-  if (!under_root(local)) return;
-  std::ofstream(local, std::ios::binary | std::ios::trunc);
-}
-
-void ServerState::delete_file(const std::string& windows_path) const {
-  std::string local = map_path(windows_path);
-  if (!under_root(local)) return;
-  std::error_code ec;
-  fs::remove(local, ec);
-}
-
-bool ServerState::folder_exists(const std::string& windows_path) const {
-  std::string local = map_path(windows_path);
-  if (!under_root(local)) return true;
-  std::error_code ec;
-  return fs::is_directory(fs::path(local).parent_path(), ec);
-}
-
 // ---- persistence ----
 
 nlohmann::json ServerState::to_json() const {
@@ -316,20 +260,41 @@ nlohmann::json ServerState::to_json() const {
   for (const auto& d : databases_) {
     nlohmann::json files = nlohmann::json::array();
     for (const auto& f : d.files) {
-      std::string local = map_path(f.physical);
+      std::string local = local_path(f.physical);
       files.push_back({{"logical", f.logical},
                        {"physical", f.physical},
                        {"local", local},
                        {"on_disk", under_root(local)},
                        {"type", std::string(1, f.type)},
-                       {"size_mb", f.size_mb}});
+                       {"pages", f.pages},
+                       {"size_mb", static_cast<double>(f.pages) / 128}});
     }
     j["databases"].push_back({{"name", d.name},
                               {"owner", d.owner},
                               {"status", d.status},
                               {"in_use", in_use(d.name)},
+                              {"rollforward_ready", d.rollforward_ready},
                               {"files", files}});
   }
+  j["drives"] = nlohmann::json::array();
+  for (const auto& d : options_.drives)
+    j["drives"].push_back({{"letter", std::string(1, d.letter)},
+                           {"free_mb", d.free_bytes >> 20},
+                           {"free_bytes", d.free_bytes},
+                           {"folder", d.folder}});
+  j["backups"] = nlohmann::json::array();
+  for (const auto& b : backups_) {
+    std::string local = local_path(b.path);
+    nlohmann::json entry = {{"path", b.path},
+                            {"local", local},
+                            {"on_disk", under_root(local)},
+                            {"database", b.database},
+                            {"bytes", b.bytes}};
+    // A backup only recorded keeps its text, for a restart.
+    if (auto text = recorded_backup(b.path)) entry["text"] = *text;
+    j["backups"].push_back(entry);
+  }
+  j["folders"] = std::vector<std::string>(folders_.begin(), folders_.end());
   j["configuration"] = nlohmann::json::object();
   for (const auto& o : config_)
     j["configuration"][o.name] = {{"value", o.running}, {"pending", o.value}};
@@ -346,97 +311,6 @@ void ServerState::save() const {
   }
   std::error_code ec;
   fs::rename(tmp, options_.state_file, ec);
-}
-
-// ---- backups ----
-
-std::string format_backup(const Backup& b) {
-  std::ostringstream out;
-  out << "STANDIN-BACKUP 1\n";
-  out << "version " << b.major << "." << b.minor << "." << b.build << "\n";
-  out << "started " << b.started << "\n";
-  out << "database " << b.database << "\n";
-  for (const auto& f : b.files)
-    out << "file " << f.type << " " << f.pages << " " << f.logical << "\t" << f.physical << "\n";
-  return out.str();
-}
-
-std::optional<Backup> parse_backup(const std::string& text) {
-  std::istringstream in(text);
-  std::string line;
-  if (!std::getline(in, line) || line != "STANDIN-BACKUP 1") return std::nullopt;
-  Backup b;
-  bool has_name = false;
-  while (std::getline(in, line)) {
-    if (line.empty()) continue;
-    if (line.rfind("version ", 0) == 0) {
-      if (!set_backup_version(b, line.substr(8))) return std::nullopt;
-    } else if (line.rfind("started ", 0) == 0) {
-      b.started = line.substr(8);
-    } else if (line.rfind("database ", 0) == 0) {
-      b.database = line.substr(9);
-      has_name = true;
-    } else if (line.rfind("file ", 0) == 0 && line.size() > 7) {
-      BackupFile f;
-      f.type = line[5];
-      if (f.type != 'D' && f.type != 'L') return std::nullopt;
-      size_t sp = line.find(' ', 7);
-      if (sp == std::string::npos) return std::nullopt;
-      try {
-        f.pages = std::stoll(line.substr(7, sp - 7));
-      } catch (...) {
-        return std::nullopt;
-      }
-      std::string rest = line.substr(sp + 1);
-      size_t tab = rest.find('\t');
-      if (tab == std::string::npos) return std::nullopt;
-      f.logical = rest.substr(0, tab);
-      f.physical = rest.substr(tab + 1);
-      b.files.push_back(f);
-    } else {
-      return std::nullopt;
-    }
-  }
-  if (!has_name || b.files.empty()) return std::nullopt;
-  return b;
-}
-
-Backup make_backup(const std::string& name, const std::string& dataname,
-                   const std::string& logname) {
-  Backup b;
-  b.database = name;
-  std::string dir = "C:\\Program Files\\Microsoft SQL Server\\MSSQL\\Data\\";
-  b.files.push_back({dataname, dir + name + "_Data.MDF", 'D', 328});
-  b.files.push_back({logname, dir + name + "_Log.LDF", 'L', 2});
-  std::time_t now = std::time(nullptr);
-  std::tm tm{};
-  gmtime_r(&now, &tm);
-  char buf[32];
-  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
-  b.started = buf;
-  return b;
-}
-
-bool set_backup_version(Backup& b, const std::string& version) {
-  static const std::regex form(R"(^(\d{1,3})\.(\d{1,3})(?:\.(\d{1,5}))?$)");
-  std::smatch m;
-  if (!std::regex_match(version, m, form)) return false;
-  int parts[3] = {std::stoi(m[1]), std::stoi(m[2]), m[3].matched ? std::stoi(m[3]) : -1};
-  b.major = parts[0];
-  b.minor = parts[1];
-  // Without a build: the release build of that version.
-  const std::map<int, int> release = {{8, 194},   {9, 1399},  {10, 1600}, {11, 2100}, {12, 2000},
-                                      {13, 1601}, {14, 1000}, {15, 2000}, {16, 1000}};
-  auto it = release.find(b.major);
-  b.build = parts[2] >= 0 ? parts[2] : it == release.end() ? 0 : it->second;
-  return true;
-}
-
-bool write_backup_file(const std::string& local_path, const Backup& b) {
-  std::ofstream out(local_path, std::ios::binary | std::ios::trunc);
-  if (!out) return false;
-  out << format_backup(b);
-  return static_cast<bool>(out);
 }
 
 }  // namespace standin

@@ -19,8 +19,9 @@ namespace standin {
 struct DbFile {
   std::string logical;
   std::string physical;  // as the statement gave it (a Windows path)
-  char type = 'D';       // 'D' data, 'L' log
-  double size_mb = 1;
+  char type = 'D';       // 'D' data, 'L' log, 'F' full-text catalog, 'S' FILESTREAM
+  int64_t pages = 128;   // the file's size in 8 KB pages
+  int64_t bytes() const { return pages * 8192; }
 };
 
 struct Database {
@@ -28,6 +29,8 @@ struct Database {
   std::string owner;
   std::vector<DbFile> files;
   std::string status = "ONLINE";  // ONLINE, RESTORING
+  // Restored WITH NORECOVERY from a full backup: a differential or log backup may follow.
+  bool rollforward_ready = false;
 };
 
 struct Login {
@@ -89,16 +92,38 @@ struct Profile {
 // The profile of that name, if there is one.
 std::optional<Profile> profile_named(const std::string& name);
 
+// A drive letter of the server's machine: its free space, and the local
+// folder its root stands for (none: its paths are only recorded).
+struct Drive {
+  char letter = 'C';
+  int64_t free_bytes = 0;
+  std::string folder;
+};
+
 struct StateOptions {
   Profile profile;
   std::string files_root;  // local folder; empty: no files are ever created
   std::string default_data_dir = "C:\\Program Files\\Microsoft SQL Server\\MSSQL\\Data";
   bool case_sensitive = false;
-  int model_size_mb = 0;                // 0: the profile's model size
-  std::string state_file;               // empty: none written
+  std::string collation;   // empty: the default (Chinese_PRC_CI_AS, _CS_ when case-sensitive)
+  int model_size_mb = 0;   // 0: the profile's model size
+  std::string state_file;  // empty: none written
   bool domain_password_policy = false;  // Windows: a domain's policy applies to passwords
   bool windows_auth_only = false;       // SQL Server logins cannot log on
   bool backups_unreadable = false;      // the service account cannot read any backup
+  std::vector<Drive> drives;            // C: is added when not given
+};
+
+// The file at a path as the server's service account sees it (xp_fileexist).
+struct PathState {
+  bool file = false, directory = false, parent = false;
+};
+
+// A Windows error as SQL Server quotes it: "3(The system cannot find the path specified.)".
+struct OsError {
+  int code = 0;
+  std::string text;
+  std::string quoted() const { return std::to_string(code) + "(" + text + ")"; }
 };
 
 class ServerState {
@@ -111,6 +136,7 @@ class ServerState {
   //      trailing blanks ignored) ----
   bool names_equal(const std::string& a, const std::string& b) const;
   bool case_sensitive() const { return options_.case_sensitive; }
+  std::string collation() const;  // SERVERPROPERTY('Collation')
 
   Login* find_login(const std::string& name);
   Database* find_database(const std::string& name);
@@ -143,17 +169,45 @@ class ServerState {
   // ---- disk ----
   // Backslashes become slashes and repeated separators collapse.
   static std::string map_path(const std::string& windows_path);
+  // The drive a path lies on: its letter; rooted and relative paths lie on C:,
+  // UNC paths (\\server\share) on none (0).
+  static char drive_letter(const std::string& windows_path);
+  Drive* drive(char letter);
+  const std::vector<Drive>& drives() const { return options_.drives; }
+  // A path on a drive letter this machine does not have.
+  bool drive_missing(const std::string& windows_path) const;
+  // The local path: a drive with a folder maps its root there; otherwise map_path.
+  std::string local_path(const std::string& windows_path) const;
   bool under_root(const std::string& local_path) const;
   // Whether a file exists at that path on the server: on the real disk, or
-  // recorded as a database file.
+  // recorded as a database file or a backup written there.
   bool file_exists(const std::string& windows_path) const;
   // Creates the (empty) file when the path lies under the files root.
   void create_file(const std::string& windows_path) const;
   void delete_file(const std::string& windows_path) const;
-  // Whether the folder that would hold the file exists (always true outside the root).
+  // Whether the folder that would hold the file exists: under the root on the
+  // disk, elsewhere always, unless the drive is missing.
   bool folder_exists(const std::string& windows_path) const;
   // The database that records this file, if any.
   const Database* database_with_file(const std::string& windows_path) const;
+  // File, folder and parent folder: under the root from the disk; elsewhere
+  // from what is recorded (database files, backups written, folders created,
+  // the default data folder and the drives' roots).
+  PathState path_state(const std::string& windows_path) const;
+  // Creates the folder and its missing parents (recorded only outside the root).
+  std::optional<OsError> create_folder(const std::string& windows_path);
+
+  // ---- backups the server wrote (BACKUP DATABASE) ----
+  struct WrittenBackup {
+    std::string path;  // as the statement gave it
+    std::string database;
+    int64_t bytes = 0;
+  };
+  void record_backup(const std::string& windows_path, const std::string& database, int64_t bytes,
+                     const std::string& text);
+  const std::vector<WrittenBackup>& written_backups() const { return backups_; }
+  // The text of a backup written outside the root, if one was.
+  std::optional<std::string> recorded_backup(const std::string& windows_path) const;
 
   // ---- persistence ----
   nlohmann::json to_json() const;
@@ -180,6 +234,13 @@ class ServerState {
   std::vector<ConfigOption> config_;
   std::map<int, std::pair<std::string, std::string>> sessions_;  // id -> login, database
   int next_session_ = 51;
+  std::set<std::string> folders_;  // created outside the root: lower-case local paths
+  std::vector<WrittenBackup> backups_;
+  std::map<std::string, std::string>
+      backup_texts_;  // outside the root: lower-case local path -> text
+  bool recorded_folder(const std::string& lower_local) const;
+  bool on_disk(const std::string& local) const;
+  void load_disk(const nlohmann::json& j);  // server_disk.cpp, for load()
   void windows_to_json(nlohmann::json& j) const;
   std::vector<WindowsAccount> windows_accounts_;
   std::map<std::string, RegistryValue> registry_;  // lower-case path -> value
@@ -190,7 +251,7 @@ class ServerState {
 struct BackupFile {
   std::string logical;
   std::string physical;
-  char type = 'D';
+  char type = 'D';  // D, L, F (full-text catalog), S (FILESTREAM)
   int64_t pages = 0;
 };
 
@@ -199,22 +260,34 @@ struct Backup {
   // The version of the server that wrote it; files without one came from SQL Server 2000.
   int major = 8, minor = 0, build = 2039;
   std::string started = "2004-06-01 12:00:00";  // BackupStartDate
+  int type = 1;  // HEADERONLY's BackupType: 1 database, 2 transaction log, 5 differential
   std::vector<BackupFile> files;
+  // How much of the data can be read (a file cut short reads up to there) and
+  // whether its end is there.
+  int readable_percent = 100;
+  bool complete = true;
+  int64_t pages() const;
+  int64_t bytes() const { return (pages() + 2) * 8192; }  // the files' pages and the headers
 };
 
 // A small text format:
 //   STANDIN-BACKUP 1
 //   version <major>.<minor>.<build>      (optional: 8.0.2039)
 //   started <YYYY-MM-DD HH:MM:SS>         (optional)
+//   type <1|2|5>                          (optional: 1)
 //   database <name>
-//   file <D|L> <pages> <logical>\t<physical>
-std::string format_backup(const Backup& b);
+//   file <D|L|F|S> <pages> <logical>\t<physical>
+//   data                                  (optional: then the data, 100 lines
+//   block <n>                              "block 1" ... "block 100", then "end";
+//   end                                    without it the file reads as whole)
+// `percent`: write only that much of the data and no end (a backup cut short).
+std::string format_backup(const Backup& b, int percent = 100);
 std::optional<Backup> parse_backup(const std::string& text);
 // The backup of a database `name` with a data file and a log file.
 Backup make_backup(const std::string& name, const std::string& dataname,
                    const std::string& logname);
 // "8.0", "15.0.2000": sets the backup's version; false when it is not one.
 bool set_backup_version(Backup& b, const std::string& version);
-bool write_backup_file(const std::string& local_path, const Backup& b);
+bool write_backup_file(const std::string& local_path, const Backup& b, int percent = 100);
 
 }  // namespace standin

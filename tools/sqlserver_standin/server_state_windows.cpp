@@ -69,13 +69,19 @@ void ServerState::load(const nlohmann::json& j) {
     db.name = d.at("name");
     db.owner = d.value("owner", "sa");
     db.status = d.value("status", "ONLINE");
+    db.rollforward_ready = d.value("rollforward_ready", false);
     for (const auto& f : d.value("files", nlohmann::json::array())) {
-      std::string type = f.value("type", "D");
-      db.files.push_back(
-          {f.at("logical"), f.at("physical"), type == "L" ? 'L' : 'D', f.value("size_mb", 1.0)});
+      const std::string type = f.value("type", "D");
+      const char t = type.size() == 1 && std::string("DLFS").find(type[0]) != std::string::npos
+                         ? type[0]
+                         : 'D';
+      const auto pages = f.contains("pages") ? f.at("pages").get<int64_t>()
+                                             : static_cast<int64_t>(f.value("size_mb", 1.0) * 128);
+      db.files.push_back({f.at("logical"), f.at("physical"), t, pages});
     }
     databases_.push_back(std::move(db));
   }
+  load_disk(j);
   const nlohmann::json configuration = j.value("configuration", nlohmann::json::object());
   for (const auto& [name, v] : configuration.items()) {
     for (auto& o : config_) {

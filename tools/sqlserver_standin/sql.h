@@ -88,6 +88,14 @@ struct Restore {
   std::vector<std::pair<std::string, std::string>> moves;  // logical name, new path
 };
 
+struct BackupDatabase {
+  std::string database;
+  std::string disk;  // empty when TO names no DISK
+  bool init = false;
+  bool differential = false;
+  std::optional<int> stats;  // percent step
+};
+
 struct CreateLogin {
   std::string name;
   std::string password;
@@ -108,7 +116,8 @@ struct ExecArg {
 };
 
 struct Exec {
-  std::string proc;  // last part of the name, as written
+  std::string proc;     // last part of the name, as written
+  std::string written;  // the whole name as written: master.dbo.xp_fileexist
   std::vector<ExecArg> args;
 };
 
@@ -154,8 +163,8 @@ struct If {
 };
 
 struct Statement {
-  std::variant<Select, CreateDatabase, DropDatabase, Restore, Exec, Reconfigure, Use, SetOption,
-               Transaction, If, Print, CreateLogin, AlterLogin>
+  std::variant<Select, CreateDatabase, DropDatabase, Restore, BackupDatabase, Exec, Reconfigure,
+               Use, SetOption, Transaction, If, Print, CreateLogin, AlterLogin>
       body;
   std::string keyword;  // first word, for messages and logs
 };

@@ -153,6 +153,9 @@ Statement Parser::statement(bool first) {
     s.body = drop_database();
   } else if (w == "RESTORE") {
     s.body = restore();
+  } else if (w == "BACKUP") {
+    s.keyword = "BACKUP DATABASE";
+    s.body = backup();
   } else if (w == "EXEC" || w == "EXECUTE") {
     ++i_;
     s.keyword = "EXECUTE";
@@ -222,6 +225,7 @@ Exec Parser::exec() {
   Exec e;
   auto parts = multipart();
   e.proc = parts.back();
+  for (size_t k = 0; k < parts.size(); ++k) e.written += (k ? "." : "") + parts[k];
   if (at_end() || symbol(";")) return e;
   if (peek().kind == Tok::Ident && is_reserved_word(peek().text) && !word("DEFAULT") &&
       !word("NULL"))

@@ -3,7 +3,7 @@
 // Private to the parser: the recursive-descent parser of a batch and the
 // helpers it shares with the lexer. sql_parser.cpp holds the token helpers and
 // the statement dispatch (with EXEC and SET), sql_parser_select.cpp SELECT and
-// expressions, sql_parser_databases.cpp CREATE/DROP DATABASE and RESTORE.
+// expressions, sql_parser_databases.cpp CREATE/DROP DATABASE, RESTORE and BACKUP.
 
 #include <algorithm>
 #include <string>
@@ -102,6 +102,7 @@ class Parser {
   DropDatabase drop_database();
   std::string disk_value();
   Restore restore();
+  BackupDatabase backup();
   CreateLogin create_login();
 
   // sql_parser_logins.cpp

@@ -196,6 +196,79 @@ Restore Parser::restore() {
   return r;
 }
 
+// ---- BACKUP DATABASE ----
+BackupDatabase Parser::backup() {
+  expect_word("BACKUP");
+  expect_word("DATABASE");
+  BackupDatabase b;
+  b.database = name();
+  expect_word("TO");
+  bool first_device = true;
+  do {
+    if (accept_word("DISK")) {
+      std::string d = disk_value();
+      if (first_device) b.disk = d;
+    } else if (accept_word("TAPE") || accept_word("URL")) {
+      disk_value();
+    } else {
+      name();  // a logical backup device
+    }
+    first_device = false;
+  } while (accept_symbol(","));
+  if (accept_word("WITH")) {
+    do {
+      const auto& t = peek();
+      if (t.kind != Tok::Ident) fail();
+      std::string opt = ascii_upper(t.text);
+      ++i_;
+      static const char* flags[] = {"NOINIT",
+                                    "FORMAT",
+                                    "NOFORMAT",
+                                    "SKIP",
+                                    "NOSKIP",
+                                    "COPY_ONLY",
+                                    "COMPRESSION",
+                                    "NO_COMPRESSION",
+                                    "CHECKSUM",
+                                    "NO_CHECKSUM",
+                                    "NOUNLOAD",
+                                    "UNLOAD",
+                                    "REWIND",
+                                    "NOREWIND",
+                                    "RESTART",
+                                    "STOP_ON_ERROR",
+                                    "CONTINUE_AFTER_ERROR"};
+      static const char* valued[] = {
+          "NAME",       "DESCRIPTION", "MEDIANAME",       "MEDIADESCRIPTION",
+          "BLOCKSIZE",  "BUFFERCOUNT", "MAXTRANSFERSIZE", "RETAINDAYS",
+          "EXPIREDATE", "PASSWORD",    "MEDIAPASSWORD"};
+      auto in = [&](const auto& list) {
+        return std::any_of(std::begin(list), std::end(list),
+                           [&](const char* o) { return opt == o; });
+      };
+      if (opt == "INIT") {
+        b.init = true;
+      } else if (opt == "DIFFERENTIAL") {
+        b.differential = true;
+      } else if (opt == "STATS") {
+        b.stats = 10;
+        if (accept_symbol("=")) {
+          if (peek().kind != Tok::Number) fail();
+          b.stats = static_cast<int>(number(next(), INT32_MAX));
+        }
+      } else if (in(valued)) {
+        expect_symbol("=");
+        next();
+      } else if (!in(flags)) {
+        ServerMessage m = syntax_message(155, line_of(sql_, t.pos),
+                                         "'" + t.text + "' is not a recognized BACKUP option.");
+        throw SqlError({m});
+      }
+    } while (accept_symbol(","));
+  }
+  return b;
+}
+
 // CREATE LOGIN name WITH PASSWORD = '...' [, CHECK_POLICY = ON|OFF]
 //   [, CHECK_EXPIRATION = ON|OFF] [, DEFAULT_DATABASE = name]
 CreateLogin Parser::create_login() {

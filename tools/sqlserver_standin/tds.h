@@ -285,13 +285,14 @@ enum class ColType {
   DateTime,
   Guid,
   Char,
-  VarBinary
+  VarBinary,
+  NChar  // fixed width: values are padded with blanks
 };
 
 struct Column {
   std::string name;
   ColType type = ColType::NVarChar;
-  uint16_t max_chars = 128;  // NVARCHAR, CHAR, VARBINARY only
+  uint16_t max_chars = 128;  // NVARCHAR, NCHAR, CHAR, VARBINARY only
   uint8_t precision = 20;    // NUMERIC only
   bool nullable = true;
 };

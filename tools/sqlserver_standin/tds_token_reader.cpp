@@ -81,8 +81,8 @@ std::vector<ParsedToken> parse_tokens(const Bytes& stream, uint32_t version) {
             r.u16();
           c.nullable = r.u16() & 1;
           uint8_t type = r.u8();
-          if (type == 0xE7) {
-            c.type = ColType::NVarChar;
+          if (type == 0xE7 || type == 0xEF) {
+            c.type = type == 0xE7 ? ColType::NVarChar : ColType::NChar;
             c.max_chars = r.u16() / 2;
             if (version >= kTds71) r.skip(5);
           } else if (type == 0xAF || type == 0xA5) {
@@ -114,7 +114,7 @@ std::vector<ParsedToken> parse_tokens(const Bytes& stream, uint32_t version) {
       }
       case kTokRow: {
         for (const auto& c : columns) {
-          if (c.type == ColType::NVarChar) {
+          if (c.type == ColType::NVarChar || c.type == ColType::NChar) {
             uint16_t len = r.u16();
             if (len == 0xFFFF)
               t.row.emplace_back();

@@ -165,7 +165,8 @@ void TokenWriter::col_metadata(const std::vector<Column>& columns) {
     out_.u16(c.nullable ? 0x0001 : 0x0000);
     switch (c.type) {
       case ColType::NVarChar:
-        out_.u8(0xE7);
+      case ColType::NChar:
+        out_.u8(c.type == ColType::NChar ? 0xEF : 0xE7);
         out_.u16(static_cast<uint16_t>(c.max_chars * 2));
         if (version_ >= kTds71) out_.bytes(kCollation, 5);
         break;
@@ -218,21 +219,22 @@ void TokenWriter::row(const std::vector<Column>& columns, const Row& row) {
     int64_t number = 0;
     if (auto s = std::get_if<std::string>(&v)) {
       text = *s;
-      if (c.type != ColType::NVarChar && c.type != ColType::Char && c.type != ColType::VarBinary &&
-          c.type != ColType::DateTime && c.type != ColType::Guid)
+      if (c.type != ColType::NVarChar && c.type != ColType::NChar && c.type != ColType::Char &&
+          c.type != ColType::VarBinary && c.type != ColType::DateTime && c.type != ColType::Guid)
         number = std::strtoll(s->c_str(), nullptr, 10);
     } else if (auto n = std::get_if<int64_t>(&v)) {
       number = *n;
       text = std::to_string(*n);
     }
     switch (c.type) {
-      case ColType::NVarChar: {
+      case ColType::NVarChar:
+      case ColType::NChar: {
         if (null) {
           out_.u16(0xFFFF);
           break;
         }
         auto w = utf8_to_utf16(text);
-        if (w.size() > c.max_chars) w.resize(c.max_chars);
+        if (w.size() > c.max_chars || c.type == ColType::NChar) w.resize(c.max_chars, u' ');
         out_.u16(static_cast<uint16_t>(w.size() * 2));
         out_.ucs2(w);
         break;

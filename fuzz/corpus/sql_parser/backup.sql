@@ -1,0 +1,1 @@
+BACKUP DATABASE [shop]]db] TO DISK = N'D:\Data\shop''s_copy.bak' WITH INIT, STATS = 10, NAME = N'copy', DIFFERENTIAL

@@ -1,0 +1,1 @@
+EXEC master.dbo.xp_fileexist N'D:\Data\'; EXEC master.dbo.xp_create_subdir N'D:\Data'; EXEC master..xp_fixeddrives; SELECT DB_NAME(dbid), filename, size, status FROM master.dbo.sysaltfiles; RESTORE VERIFYONLY FROM DISK = N'C:\shopdb.dat' WITH FILE = 1, STATS = 10
