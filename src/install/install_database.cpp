@@ -7,6 +7,7 @@
 
 #include "install/install_run.h"
 #include "install/progress.h"
+#include "platform/text_case.h"
 
 namespace dbsetup {
 
@@ -75,7 +76,10 @@ bool InstallRun::copy_old_database() {
   if (!make_copy_) return true;
   const LocalTime now =
       ctx_.platform.clock ? ctx_.platform.clock->now() : make_system_clock()->now();
-  const std::string copy = folder_ + ls_dbname_ + "_" + timestamp(now) + ".bak";
+  std::string copy = folder_ + ls_dbname_ + "_" + timestamp(now) + ".bak";
+  // Never over the backup about to be restored (an earlier copy, chosen
+  // within the same second).
+  if (equal_ignoring_case(copy, ui_.text(ed_.field_backupfile))) copy.insert(copy.size() - 4, "_2");
   ui_.set_status("备份旧数据库...");
   ls_sql_ = sql::backup_database(ls_dbname_, copy);
   {

@@ -277,13 +277,24 @@ const std::vector<Case>& cases() {
   return rows;
 }
 
+// A statement's prefix as the stand-in's fault options read it: a regular
+// expression.
+std::string pattern(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (std::string_view("\\^$.|?*+()[]{}").find(c) != std::string_view::npos) out += '\\';
+    out += c;
+  }
+  return out;
+}
+
 // The stand-in's options that cause the fault.
 std::vector<std::string> fault_args(const Case& c) {
   std::vector<std::string> args = {"--database", kDbName};
   if (c.policy) args.insert(args.end(), {"--profile", "2022", "--domain-password-policy"});
   const bool logon = c.target >= AdminLogon;
   const std::string at = logon ? (c.target == AdminLogon ? "^sa$" : "^zq$")
-                               : std::to_string(nth(c.target)) + ":^" + prefix(c.target);
+                               : std::to_string(nth(c.target)) + ":^" + pattern(prefix(c.target));
   if (c.kind == Kind::Dropped)
     args.insert(args.end(), {logon ? "--drop-login" : "--drop-at-nth", at});
   else

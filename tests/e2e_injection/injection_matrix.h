@@ -32,8 +32,10 @@ using testing::Stop;
 struct Outcome {
   int code = 0;
   Stop stop = Stop::Done;
-  int server_error = 0;   // the error number the last statement or the logon gets
-  bool bad_name = false;  // the database name was refused before the logon
+  int server_error = 0;  // the error number the last statement or the logon gets
+  // A value refused before the logon: the key of its short text (-2 the
+  // database name, -3 the data folder, -4 the backup path); 0 for none.
+  int refused = 0;
 };
 
 struct Row {

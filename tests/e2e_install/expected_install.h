@@ -35,7 +35,9 @@ inline std::string fill(const Statement& s) {
 }
 
 // Where a run ends: the last statement the server must receive.
-enum class Stop { Nothing, HeaderList, FileList, Create, Restore, Done };
+// FileList: the file list judged (after the server's collation is known);
+// Folder: the data folder the server could not create.
+enum class Stop { Nothing, HeaderList, FileList, Folder, Create, Restore, Done };
 
 // The values of one run as they reach the procedure.
 struct Inputs {
@@ -47,8 +49,9 @@ struct Inputs {
   // The old database's files are the new ones' (it was installed there):
   // the server lists them, so nothing is asked of the disk.
   bool targets_held = false;
-  bool verify_stats = true;  // RESTORE VERIFYONLY takes STATS (SQL Server 2005 on)
-  std::string copy = {};     // where the old database is copied; empty: no copy
+  bool verify_stats = true;    // RESTORE VERIFYONLY takes STATS (SQL Server 2005 on)
+  bool create_folder = false;  // the data folder is missing: the server is asked to create it
+  std::string copy = {};       // where the old database is copied; empty: no copy
 };
 
 inline std::vector<Statement> expected_statements(const Inputs& in, Stop stop = Stop::Done) {
@@ -63,14 +66,16 @@ inline std::vector<Statement> expected_statements(const Inputs& in, Stop stop = 
   out.push_back({"RESTORE HEADERONLY FROM DISK = N'{}'", {in.backup}});
   if (stop == Stop::HeaderList) return out;
   out.push_back({"RESTORE FILELISTONLY FROM DISK = N'{}'", {in.backup}});
-  if (stop == Stop::FileList) return out;
   out.push_back({"SELECT SERVERPROPERTY('Collation')"});
+  if (stop == Stop::FileList) return out;
   out.push_back({"SELECT IS_SRVROLEMEMBER('sysadmin')"});
   out.push_back(Statement{
       "SELECT name FROM sysdatabases WHERE LOWER ( name ) = LOWER ( @P1 )", {}, in.dbname});
   std::string bare = folder;
   while (bare.size() > 1 && (bare.back() == '\\' || bare.back() == '/')) bare.pop_back();
   out.push_back({"EXEC master.dbo.xp_fileexist N'{}'", {bare}});
+  if (in.create_folder) out.push_back({"EXEC master.dbo.xp_create_subdir N'{}'", {bare}});
+  if (stop == Stop::Folder) return out;
   out.push_back({"SELECT DB_NAME(dbid), filename, size, status FROM master.dbo.sysaltfiles"});
   // The 7.0 edition asks about leftover files on this machine instead.
   if (!in.seven && !in.targets_held)

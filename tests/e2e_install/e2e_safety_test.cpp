@@ -1,0 +1,223 @@
+// Nothing is lost: through the ODBC driver and the stand-in, every failure
+// that can be known is refused before the existing database is touched, and
+// an overwrite copies the old database first, so that even a failure after
+// the drop can be repaired with this program.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "e2e_install/expected_install.h"
+#include "support/install_run.h"
+
+namespace dbsetup::testing {
+namespace {
+
+using nlohmann::json;
+
+// The server's databases and logins, whether a connection is still being
+// closed or not.
+json holdings(const StandinServer& server) {
+  json state = server.state();
+  for (json& db : state["databases"]) db.erase("in_use");
+  return {state["databases"], state["logins"]};
+}
+
+bool dropped_anything(const StandinServer& server) {
+  for (const std::string& s : server.statements())
+    if (s.rfind("Drop DATABASE", 0) == 0) return true;
+  return false;
+}
+
+struct Profile {
+  const char* name;
+  std::vector<std::string> args;
+  const char* version;
+};
+const Profile k2000{"2000", {}, "8.0"};
+const Profile k2022{"2022", {"--profile", "2022"}, "16.0"};
+const Profile kLinux{"2022-linux", {"--profile", "2022-linux"}, "16.0"};
+
+// An install over the existing database "nuvex" (both editions install that
+// name here), every question answered Yes unless the row says otherwise.
+struct Overwrite : InstallRun {
+  Overwrite(Edition e, const Profile& p, std::vector<std::string> more = {})
+      : InstallRun(e, with(p.args, {"--database", kDbName}, more)) {
+    backup = server.make_backup(kDbName, "nuvex_Data", "nuvex_Log", p.version);
+    field("data_backupfile", backup);
+    if (seven) ui.set_text("sle_dbname", kDbName);
+  }
+  static std::vector<std::string> with(std::vector<std::string> a, std::vector<std::string> b,
+                                       const std::vector<std::string>& c) {
+    a.insert(a.end(), b.begin(), b.end());
+    a.insert(a.end(), c.begin(), c.end());
+    return a;
+  }
+  void backup_with(const StandinServer::BackupOptions& options) {
+    backup = server.make_backup(kDbName, "nuvex_Data", "nuvex_Log", options);
+    field("data_backupfile", backup);
+  }
+};
+
+TEST(EndToEndSafety, EveryRefusalLeavesTheOldDatabaseAsItWas) {
+  struct Row {
+    const char* name;
+    std::vector<const Profile*> profiles;
+    std::vector<std::string> args;
+    std::function<void(Overwrite&, const Profile&)> arrange;
+    int code;
+    bool only_2000_edition = false;  // the 7.0 edition takes the names from the backup
+  };
+  const auto backup = [](std::function<void(StandinServer::BackupOptions&)> set) {
+    return [=](Overwrite& in, const Profile& p) {
+      StandinServer::BackupOptions o;
+      o.version = p.version;
+      set(o);
+      in.backup_with(o);
+    };
+  };
+  const std::vector<Row> rows = {
+      {"missing data folder, not to be created",
+       {&k2000, &k2022, &kLinux},
+       {},
+       [](Overwrite& in, const Profile&) {
+         in.field("data_setuppath", in.server.files_root() + "/mistyped");
+         in.ui.answer = [](const std::string&, const std::string& text, int) {
+           return text.find("是否由服务器创建该目录") != std::string::npos ? kNo : kYes;
+         };
+       },
+       -2},
+      {"data folder that is a file",
+       {&k2022, &kLinux},
+       {},
+       [](Overwrite& in, const Profile&) { in.field("data_setuppath", in.backup); },
+       -8},
+      {"backup cut short",
+       {&k2000, &k2022, &kLinux},
+       {},
+       backup([](StandinServer::BackupOptions& o) { o.truncated_at = 60; }),
+       -10},
+      {"differential backup",
+       {&k2022},
+       {},
+       backup([](StandinServer::BackupOptions& o) { o.type = "differential"; }),
+       -10},
+      {"full-text catalog in the backup",
+       {&k2022},
+       {},
+       backup([](StandinServer::BackupOptions& o) { o.files = {"F:nuvex_ft"}; }),
+       -10},
+      {"no room on the drive",
+       {&k2022},
+       {"--drive", "D:0:D"},
+       [](Overwrite& in, const Profile&) {
+         std::filesystem::create_directories(in.server.files_root() + "/D/Data");
+         in.field("data_setuppath", "D:\\Data");
+       },
+       -10},
+      {"administrator without sysadmin",
+       {&k2000, &k2022},
+       {"--login", "sa:SECRET:dbcreator,securityadmin"},
+       nullptr,
+       -6},
+      {"logical name in another letter case on a case-sensitive server",
+       {&k2022},
+       {"--case-sensitive"},
+       [](Overwrite& in, const Profile&) { in.gs.gs_database_data = "NUVEX_DATA"; },
+       -10,
+       true},
+      {"an install login that cannot be replaced",
+       {&k2000, &k2022},
+       {"--login", "sa:SECRET:sysadmin", "--login", "zq:other", "--fail",
+        "^sp_droplogin:15174:Login 'zq' owns one or more database(s)."},
+       nullptr,
+       -7},
+  };
+  for (const Row& row : rows) {
+    for (const Profile* p : row.profiles) {
+      for (Edition e : {Edition::mss2000, Edition::mss7}) {
+        if (row.only_2000_edition && e == Edition::mss7) continue;
+        SCOPED_TRACE(std::string(row.name) + " on " + p->name + ", " + edition_name(e));
+        Overwrite in(e, *p, row.args);
+        if (row.arrange) row.arrange(in, *p);
+        const json before = holdings(in.server);
+        EXPECT_EQ(in.run(), row.code) << in.failure_text();
+        EXPECT_EQ(holdings(in.server)[0], before[0]);
+        EXPECT_FALSE(dropped_anything(in.server));
+        EXPECT_TRUE(in.ui.install_enabled());
+      }
+    }
+  }
+}
+
+TEST(EndToEndSafety, WhatTheChecksFindMissingIsMadeGood) {
+  for (const Profile* p : {&k2022, &kLinux}) {
+    SCOPED_TRACE(p->name);
+    // A data folder the server creates on Yes, and a backup with a further
+    // data file, which goes there too.
+    InstallRun in(Edition::mss2000, p->args);
+    StandinServer::BackupOptions o;
+    o.version = p->version;
+    o.files = {"D:nuvex_Index"};
+    in.backup = in.server.make_backup(kDbName, "nuvex_Data", "nuvex_Log", o);
+    in.field("data_backupfile", in.backup);
+    const std::string folder = in.server.files_root() + "/new/data";
+    in.field("data_setuppath", folder);
+    EXPECT_EQ(in.run(), 0) << in.failure_text();
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+    const json db = find(in.server, "databases", kDbName);
+    ASSERT_EQ(db["files"].size(), 3u) << db.dump(2);
+    EXPECT_EQ(db["files"][2]["physical"], folder + "\\nuvex_nuvex_Index.NDF");
+    EXPECT_EQ(db["status"], "ONLINE");
+    EXPECT_EQ(in.count("RESTORE VERIFYONLY") + in.count("BACKUP DATABASE"), 0u);  // a fresh install
+  }
+}
+
+// The old database is copied before it is dropped; when the install fails
+// after the drop, installing the copy brings the old database back.
+TEST(EndToEndSafety, AFailureAfterTheDropIsRepairedWithTheCopy) {
+  for (const Profile* p : {&k2000, &k2022, &kLinux}) {
+    for (Edition e : {Edition::mss2000, Edition::mss7}) {
+      SCOPED_TRACE(std::string(p->name) + ", " + edition_name(e));
+      // The shop's database as this program installed it, then an install
+      // whose restore breaks off.
+      std::vector<std::string> args = p->args;
+      args.insert(args.end(), {"--fail-nth", "2:^RESTORE DATABASE:3203:Read failed."});
+      InstallRun first(e, args);
+      first.backup = first.server.make_backup(kDbName, "nuvex_Data", "nuvex_Log", p->version);
+      first.field("data_backupfile", first.backup);
+      if (first.seven) first.ui.set_text("sle_dbname", kDbName);
+      ASSERT_EQ(first.run(), 0) << first.failure_text();
+      const json installed = find(first.server, "databases", kDbName);
+      first.ui.set_install_enabled(true);
+
+      const std::size_t before = first.server.statements().size();
+      EXPECT_EQ(first.run(), -10);
+      const std::string copy = first.copy_of(kDbName, first.server.files_root());
+      EXPECT_NE(first.failure_text().find("旧数据库已备份到：" + copy), std::string::npos)
+          << first.failure_text();
+      const auto sent = first.server.statements();
+      const auto at = [&](const std::string& prefix) {
+        for (std::size_t i = before; i < sent.size(); ++i)
+          if (sent[i].rfind(prefix, 0) == 0) return i;
+        return sent.size();
+      };
+      EXPECT_LT(at("BACKUP DATABASE"), at("Drop DATABASE"));
+      EXPECT_LT(at("Drop DATABASE"), sent.size());
+
+      // The copy as the backup file, a while later: the old database is back.
+      first.field("data_backupfile", copy);
+      first.clock.time.minute += 10;
+      EXPECT_EQ(first.run(), 0) << first.failure_text();
+      const json repaired = find(first.server, "databases", kDbName);
+      EXPECT_EQ(repaired["status"], "ONLINE");
+      EXPECT_EQ(repaired["files"], installed["files"]);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace dbsetup::testing
