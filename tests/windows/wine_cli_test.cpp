@@ -169,6 +169,20 @@ TEST_F(WineCli, Mss7InstallsTheNamedDatabase) {
   expect_installed(server, "零售库", "\\MSSQL7\\Data", "retail");
 }
 
+// A Windows administrator: FreeTDS, behind Wine's odbc32, logs on with NTLM.
+TEST_F(WineCli, AWindowsAdministratorInstalls) {
+  StandinServer server({"--profile", "2022", "--windows-login", "SHOP\\admin:Adm1n!:sysadmin"});
+  machine(server, "mss7");
+  const std::string backup =
+      server_path(server.make_backup("retail", "retail_data", "retail_log", "16.0"));
+  Finished r = run_cli({"--edition", "mss7", "--server", server.address(), "--login", "SHOP\\admin",
+                        "--database", "retail", "--backup", backup, "--yes"},
+                       "Adm1n!");
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(server.logons().front()["user"], "SHOP\\admin");
+  expect_installed(server, "retail", "\\MSSQL7\\Data", "retail");
+}
+
 TEST_F(WineCli, FailuresEndWithTheirExitStatus) {
   StandinServer server;
   // No SQL Server 2000 in the registry: detection code -4.
