@@ -45,7 +45,8 @@ long long monotonic_ns() {
 int main(int argc, char** argv) {
   QApplication qapp(argc, argv);
 
-  dbsetup::Application app(dbsetup::default_platform());
+  dbsetup::SystemPlatform system(dbsetup::RunSettings::from_environment());
+  dbsetup::Application app(system.platform());
   app.create();
   std::vector<std::string> command_line(argv + (argc > 0 ? 1 : 0), argv + argc);
   int rc = app.open(command_line, [](dbsetup::Application& a) {

@@ -57,5 +57,6 @@ int main(int argc, char** argv) {
     return 0;
   }
   dbsetup::cli::Console console = dbsetup::cli::system_console();
-  return dbsetup::cli::run(options, dbsetup::default_platform(), console);
+  dbsetup::SystemPlatform system(dbsetup::RunSettings::from_environment());
+  return dbsetup::cli::run(options, system.platform(), console);
 }

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/run_settings.h"
+
 namespace dbsetup {
 
 // What a logon needs. `driver_name` is the connection's driver setting
@@ -104,7 +106,8 @@ class DbClient {
 
 using DbClientFactory = std::function<std::unique_ptr<DbClient>()>;
 
-// The ODBC backend (wide-character API). Defined in odbc_client.cpp.
-std::unique_ptr<DbClient> make_odbc_client();
+// The ODBC backend (wide-character API), with the run's timeouts and driver.
+// Defined in odbc_client.cpp.
+std::unique_ptr<DbClient> make_odbc_client(const RunSettings& settings = {});
 
 }  // namespace dbsetup

@@ -23,11 +23,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/server_address.h"
 #include "platform/codepage.h"
 #include "platform/db_client.h"
 #include "platform/odbc_driver_version.h"
 #include "platform/odbc_text.h"
+#include "platform/server_address.h"
 
 namespace dbsetup {
 
@@ -156,6 +156,7 @@ enum class Keep { nothing, first_value, all_rows };
 
 class OdbcClient final : public DbClient {
  public:
+  explicit OdbcClient(RunSettings settings) : settings_(std::move(settings)) {}
   ~OdbcClient() override {
     disconnect();
     if (env_) SQLFreeHandle(SQL_HANDLE_ENV, env_);
@@ -189,6 +190,7 @@ class OdbcClient final : public DbClient {
   bool read_column(SQLHSTMT stmt, SQLUSMALLINT column, std::string& out, odbc::Outcome& outcome);
   void drop_connection();
 
+  const RunSettings settings_;
   SQLHENV env_ = SQL_NULL_HANDLE;
   SQLHDBC dbc_ = SQL_NULL_HANDLE;
   bool autocommit_ = true;
@@ -239,7 +241,7 @@ bool OdbcClient::ensure_environment(odbc::Outcome& outcome) {
 }
 
 std::string OdbcClient::driver_for() {
-  const char* override_value = std::getenv(odbc::kDriverOverrideVariable);
+  const char* override_value = settings_.odbc_driver.c_str();
   std::vector<std::string> installed;
 #ifdef _WIN32
   if (!override_value || !*override_value) {
@@ -314,7 +316,7 @@ DbResult OdbcClient::attempt(const DbLogon& logon, const std::string& driver,
   // never stop the logon.
   SQLSetConnectAttrW(
       dbc_, SQL_ATTR_LOGIN_TIMEOUT,
-      reinterpret_cast<SQLPOINTER>(static_cast<intptr_t>(odbc::login_timeout_seconds())), 0);
+      reinterpret_cast<SQLPOINTER>(static_cast<intptr_t>(settings_.login_timeout_seconds)), 0);
   SQLSetConnectAttrW(dbc_, SQL_ATTR_AUTOCOMMIT,
                      reinterpret_cast<SQLPOINTER>(static_cast<intptr_t>(
                          logon.autocommit ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF)),
@@ -429,10 +431,10 @@ DbResult OdbcClient::run(const std::string& sql, const std::string* param, Keep 
   } running{*this};
 
   // A bound on each silence of the server, not on the statement (see
-  // kSilenceTimeoutSeconds): a restore that keeps reporting runs on.
+  // RunSettings): a restore that keeps reporting runs on.
   SQLSetStmtAttrW(
       stmt.handle, SQL_ATTR_QUERY_TIMEOUT,
-      reinterpret_cast<SQLPOINTER>(static_cast<intptr_t>(odbc::silence_timeout_seconds())), 0);
+      reinterpret_cast<SQLPOINTER>(static_cast<intptr_t>(settings_.silence_timeout_seconds)), 0);
 
   // Both buffers must outlive the execution.
   std::u16string param_text;
@@ -548,6 +550,8 @@ bool OdbcClient::read_column(SQLHSTMT stmt, SQLUSMALLINT column, std::string& ou
 
 }  // namespace
 
-std::unique_ptr<DbClient> make_odbc_client() { return std::make_unique<OdbcClient>(); }
+std::unique_ptr<DbClient> make_odbc_client(const RunSettings& settings) {
+  return std::make_unique<OdbcClient>(settings);
+}
 
 }  // namespace dbsetup

@@ -59,23 +59,6 @@ bool freetds_neutral(std::string_view value) {
 
 }  // namespace
 
-long seconds_setting(const char* value, long fallback) {
-  if (!value) return fallback;
-  const std::string_view text = trim(value);
-  // Six digits at most: more cannot be a day or less, and stol might overflow.
-  if (!all_digits(text) || text.size() > 6) return fallback;
-  const long seconds = std::stol(std::string(text));
-  return seconds >= 1 && seconds <= 86'400 ? seconds : fallback;
-}
-
-long login_timeout_seconds() {
-  return seconds_setting(std::getenv(kLoginTimeoutVariable), kLoginTimeoutSeconds);
-}
-
-long silence_timeout_seconds() {
-  return seconds_setting(std::getenv(kSilenceTimeoutVariable), kSilenceTimeoutSeconds);
-}
-
 std::string choose_driver(std::string_view override_value,
                           const std::vector<std::string>& installed, bool windows) {
   if (!override_value.empty()) return std::string(override_value);

@@ -18,30 +18,8 @@ namespace dbsetup::odbc {
 extern const std::vector<std::string> kWindowsDriverPreference;
 // The driver used where Microsoft's are not available.
 inline constexpr const char* kFreeTdsDriver = "FreeTDS";
-// Environment variable that names the ODBC driver to use, overriding the choice.
-inline constexpr const char* kDriverOverrideVariable = "DB_SETUP_ODBC_DRIVER";
+// The program's name in the server's list of sessions.
 inline constexpr const char* kApplicationName = "db_setup";
-// How long a logon waits for each answer of the server, in seconds; the
-// environment variable of that name sets another (tests use a short one).
-inline constexpr long kLoginTimeoutSeconds = 15;
-inline constexpr const char* kLoginTimeoutVariable = "DB_SETUP_LOGIN_TIMEOUT";
-// How long a statement may go without hearing from the server before it is
-// cancelled. The drivers measure each wait (FreeTDS: every read; Microsoft's:
-// every network packet), not the whole statement, so a restore may run for
-// hours as long as its progress messages keep coming. SQL Server sends
-// nothing while it zeroes a large restored file, which may take many
-// minutes, hence the generous default. FreeTDS waits the same time again for
-// the cancel's answer before it closes the connection, so a server that
-// stops answering altogether fails the statement after twice this long.
-inline constexpr long kSilenceTimeoutSeconds = 1800;
-inline constexpr const char* kSilenceTimeoutVariable = "DB_SETUP_SILENCE_TIMEOUT";
-
-// A timeout setting: `value` when it holds a whole number of seconds from 1 to
-// 86400 (blanks around it allowed), otherwise `fallback`.
-long seconds_setting(const char* value, long fallback);
-// The two timeouts in force: the environment's setting or the default.
-long login_timeout_seconds();
-long silence_timeout_seconds();
 
 // The ODBC driver for a SQL Server connection. A non-empty `override_value`
 // wins. On Windows the first preferred driver found in `installed` (compared

@@ -2,15 +2,14 @@
 
 namespace dbsetup {
 
-Platform& default_platform() {
-  static std::unique_ptr<Registry> registry = make_system_registry();
-  static std::unique_ptr<FileSystem> files = make_system_files();
-  static std::unique_ptr<ProfileReader> profile = make_system_profile_reader();
-  static std::unique_ptr<Clock> clock = make_system_clock();
-  static std::unique_ptr<Services> services = make_system_services();
-  static Platform platform{registry.get(),    files.get(), profile.get(),
-                           &make_odbc_client, clock.get(), services.get()};
-  return platform;
-}
+SystemPlatform::SystemPlatform(const RunSettings& settings)
+    : registry_(make_system_registry(settings)),
+      files_(make_system_files()),
+      profile_(make_system_profile_reader()),
+      clock_(make_system_clock()),
+      services_(make_system_services()),
+      platform_{registry_.get(), files_.get(),
+                profile_.get(),  [settings] { return make_odbc_client(settings); },
+                clock_.get(),    services_.get()} {}
 
 }  // namespace dbsetup

@@ -404,14 +404,12 @@ bool RegistryFile::get_dword(const std::string& key, const std::string& name, ui
   return true;
 }
 
-std::string system_registry_path() {
-  const char* env = std::getenv("DB_SETUP_REGISTRY");
-  if (env && *env) return env;
-  return "/etc/db_setup/registry.reg";
+std::string system_registry_path(const RunSettings& settings) {
+  return settings.registry_file.empty() ? "/etc/db_setup/registry.reg" : settings.registry_file;
 }
 
-std::unique_ptr<Registry> make_system_registry() {
-  return std::make_unique<RegistryFile>(system_registry_path());
+std::unique_ptr<Registry> make_system_registry(const RunSettings& settings) {
+  return std::make_unique<RegistryFile>(system_registry_path(settings));
 }
 
 }  // namespace dbsetup

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/registry.h"
+#include "platform/run_settings.h"
 
 namespace dbsetup {
 
@@ -67,8 +68,8 @@ class RegistryFile : public Registry {
   std::map<std::string, Values> keys_;  // by lower-cased full key path
 };
 
-// Where the system registry file is: $DB_SETUP_REGISTRY when it is set and not
-// empty, else /etc/db_setup/registry.reg.
-std::string system_registry_path();
+// Where the system registry file is: the run's setting (DB_SETUP_REGISTRY)
+// when it is not empty, else /etc/db_setup/registry.reg.
+std::string system_registry_path(const RunSettings& settings);
 
 }  // namespace dbsetup

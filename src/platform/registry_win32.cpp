@@ -182,6 +182,8 @@ class Win32Registry : public Registry {
 
 }  // namespace
 
-std::unique_ptr<Registry> make_system_registry() { return std::make_unique<Win32Registry>(); }
+std::unique_ptr<Registry> make_system_registry(const RunSettings&) {
+  return std::make_unique<Win32Registry>();
+}
 
 }  // namespace dbsetup

@@ -16,7 +16,8 @@ int main(int argc, char** argv) {
   static char* qt_argv[] = {argc > 0 && argv[0] ? argv[0] : fallback_name, nullptr};
   QApplication qapp(qt_argc, qt_argv);
 
-  dbsetup::Application app(dbsetup::default_platform());
+  dbsetup::SystemPlatform system(dbsetup::RunSettings::from_environment());
+  dbsetup::Application app(system.platform());
   app.create();
   // The command line is handed over as the open step expects it and ignored.
   std::vector<std::string> command_line(argv + (argc > 0 ? 1 : 0), argv + argc);

@@ -21,8 +21,9 @@ class SilentServer : public ::testing::TestWithParam<Edition> {};
 
 TEST_P(SilentServer, ALogonNeverAnsweredFailsAfterTheLoginTimeout) {
   const Edition edition = GetParam();
-  ScopedEnv timeout(odbc::kLoginTimeoutVariable, "2");
-  InstallRun in(edition, {"--silent-logon"});
+  RunSettings quick;
+  quick.login_timeout_seconds = 2;
+  InstallRun in(edition, {"--silent-logon"}, {}, quick);
   EXPECT_EQ(in.run(), -1);
 
   // The driver gives up after the timeout, not at once and not much later.
@@ -47,8 +48,9 @@ TEST_P(SilentServer, ALogonNeverAnsweredFailsAfterTheLoginTimeout) {
 
 TEST_P(SilentServer, ARestoreThatHangsEndsWithMinus10) {
   const Edition edition = GetParam();
-  ScopedEnv silence(odbc::kSilenceTimeoutVariable, "2");
-  InstallRun in(edition, {"--stall-restore-at", "50", "--restore-seconds", "1"});
+  RunSettings quick;
+  quick.silence_timeout_seconds = 2;
+  InstallRun in(edition, {"--stall-restore-at", "50", "--restore-seconds", "1"}, {}, quick);
   EXPECT_EQ(in.run(), -10);
 
   // FreeTDS cancels after one silence and, the cancel unanswered too, closes
@@ -85,8 +87,9 @@ INSTANTIATE_TEST_SUITE_P(Editions, SilentServer, ::testing::Values(Edition::mss2
 // The silence bound is per wait, not per statement: a restore that takes twice
 // the bound but reports every few tenths of a second runs to its end.
 TEST(SlowServer, ARestoreThatKeepsReportingIsNotCutOff) {
-  ScopedEnv silence(odbc::kSilenceTimeoutVariable, "2");
-  InstallRun in(Edition::mss2000, {"--restore-seconds", "4"});
+  RunSettings quick;
+  quick.silence_timeout_seconds = 2;
+  InstallRun in(Edition::mss2000, {"--restore-seconds", "4"}, {}, quick);
   EXPECT_EQ(in.run(), 0);
   EXPECT_GE(in.elapsed, seconds(4));
   EXPECT_EQ(in.progress(), (std::vector<int>{0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100, -1}));

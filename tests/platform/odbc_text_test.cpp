@@ -273,7 +273,7 @@ TEST(OdbcOutcome, ErrorsDecideTheResultWhateverTheDriverReturned) {
 
 // The two timeouts come from the environment when it holds a sensible number
 // of seconds; the logon waits 15 seconds otherwise.
-TEST(OdbcTimeouts, TakeWholeSecondsFromTheEnvironmentOrTheDefault) {
+TEST(RunSettings, TakeWholeSecondsAndNamesFromTheEnvironmentOrTheDefaults) {
   EXPECT_EQ(seconds_setting(nullptr, 15), 15);
   EXPECT_EQ(seconds_setting("3", 15), 3);
   EXPECT_EQ(seconds_setting(" 2 ", 15), 2);
@@ -281,14 +281,20 @@ TEST(OdbcTimeouts, TakeWholeSecondsFromTheEnvironmentOrTheDefault) {
   for (const char* bad : {"", "0", "-3", "2.5", "2s", "86401", "99999999999999999999", "x"})
     EXPECT_EQ(seconds_setting(bad, 15), 15) << bad;
 
-  // Without a sensible setting each takes its default (what a setting does,
-  // the silent-server tests show end to end). A real restore may go many
-  // minutes between two messages.
-  ::unsetenv(kLoginTimeoutVariable);
-  ::setenv(kSilenceTimeoutVariable, "soon", 1);
-  EXPECT_EQ(login_timeout_seconds(), 15);
-  EXPECT_EQ(silence_timeout_seconds(), kSilenceTimeoutSeconds);
-  EXPECT_GE(kSilenceTimeoutSeconds, 600);
+  // What a setting does, the silent-server tests show end to end. A real
+  // restore may go many minutes between two messages.
+  const std::map<std::string, std::string> env = {{"DB_SETUP_SILENCE_TIMEOUT", "soon"},
+                                                  {"DB_SETUP_LOGIN_TIMEOUT", "4"},
+                                                  {"DB_SETUP_ODBC_DRIVER", "FreeTDS"}};
+  const RunSettings s = RunSettings::from([&](const char* name) -> std::optional<std::string> {
+    auto it = env.find(name);
+    return it == env.end() ? std::nullopt : std::optional<std::string>(it->second);
+  });
+  EXPECT_EQ(s.login_timeout_seconds, 4);
+  EXPECT_EQ(s.silence_timeout_seconds, RunSettings{}.silence_timeout_seconds);
+  EXPECT_GE(RunSettings{}.silence_timeout_seconds, 600);
+  EXPECT_EQ(s.odbc_driver, "FreeTDS");
+  EXPECT_EQ(s.registry_file, "");
 }
 
 }  // namespace

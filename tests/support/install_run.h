@@ -40,17 +40,6 @@ struct WorkerUi : MemoryUi {
   void run_blocking(const std::function<void()>& work) override { std::thread(work).join(); }
 };
 
-// Sets an environment variable for the life of the object.
-struct ScopedEnv {
-  ScopedEnv(const char* name, const std::string& value) : name(name) {
-    if (const char* old_value = std::getenv(name)) old = old_value;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() { old ? ::setenv(name, old->c_str(), 1) : ::unsetenv(name); }
-  const char* name;
-  std::optional<std::string> old;
-};
-
 // The names a backup's database and its files go by.
 struct DbNames {
   std::string db = kDbName;
@@ -61,8 +50,11 @@ struct DbNames {
 // The window of one edition with every field filled in, pointed at a fresh
 // stand-in started with `server_args`. Every question is answered Yes.
 struct InstallRun {
-  InstallRun(Edition edition, std::vector<std::string> server_args = {}, DbNames names = {})
-      : seven(edition == Edition::mss7), server(std::move(server_args)) {
+  InstallRun(Edition edition, std::vector<std::string> server_args = {}, DbNames names = {},
+             RunSettings run_settings = {})
+      : seven(edition == Edition::mss7),
+        settings(std::move(run_settings)),
+        server(std::move(server_args)) {
     gs.gs_appname = kAppName;
     backup = server.make_backup(names.db, names.data, names.log);
     ui.set_text(seven ? "sle_dbname" : "sle_dbname_2000", names.db);
@@ -130,17 +122,19 @@ struct InstallRun {
   }
 
   bool seven;
+  RunSettings settings;  // the timeouts and driver of the program's run
   StandinServer server;
   std::string backup;
   WorkerUi ui;
   Settings gs;
-  Transaction sqlca{make_odbc_client()};
+  Transaction sqlca{make_odbc_client(settings)};
   WindowState state;
   // This system's services, but a clock that names the old database's copy
   // after a moment the test knows.
+  SystemPlatform system{settings};
   FakeClock clock;
   Platform platform = [this] {
-    Platform p = default_platform();
+    Platform p = system.platform();
     p.clock = &clock;
     return p;
   }();

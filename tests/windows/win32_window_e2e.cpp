@@ -66,7 +66,9 @@ TEST(Win32WindowE2E, InstallsThroughTheWindow) {
   const std::string edition = env("DB_SETUP_E2E_EDITION");
   const std::string ed = edition == "mss7" ? "mss7" : "mss2000";
 
-  testing::WindowHarness h(&default_platform());
+  // A program of its own: this run's settings come from its environment.
+  SystemPlatform system(RunSettings::from_environment());
+  testing::WindowHarness h(&system.platform());
   Win32Window& window = *h.window;
   ASSERT_TRUE(window.open(edition)) << (h.boxes.empty() ? "" : h.boxes.front());
   window.show();

@@ -8,7 +8,8 @@
 #include "window/win32/win32_window.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  dbsetup::Application app(dbsetup::default_platform());
+  dbsetup::SystemPlatform system(dbsetup::RunSettings::from_environment());
+  dbsetup::Application app(system.platform());
   app.create();
   // The command line is ignored.
   const std::vector<std::string> command_line;
