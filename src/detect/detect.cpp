@@ -1,4 +1,5 @@
 #include "detect/detect.h"
+#include "platform/text_case.h"
 
 #include <string_view>
 #include <vector>
@@ -14,11 +15,7 @@ constexpr const char* kDefaultInstanceName = "MSSQLSERVER";
 constexpr const char* kSqlServerKey =
     "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Microsoft SQL Server";
 
-std::string upper(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
+std::string upper(std::string_view s) { return ascii_upper(s); }
 
 void tell(SetupContext& ctx, const std::string& text) {
   ctx.ui.message_box(ctx.gs.gs_appname, text, MsgIcon::Information, MsgButtons::Ok);

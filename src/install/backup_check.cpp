@@ -181,9 +181,7 @@ BackupVerdict judge_files(const DbTable& files, const std::string* data_name,
 bool collation_is_case_sensitive(std::string_view collation) {
   // Collation names join their options with underscores: _CS_ (case
   // sensitive) or a binary sort (_BIN, _BIN2), which compares code points.
-  std::string name = "_" + std::string(collation) + "_";
-  for (char& c : name)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  const std::string name = "_" + ascii_upper(collation) + "_";
   return name.find("_CS_") != std::string::npos || name.find("_BIN_") != std::string::npos ||
          name.find("_BIN2_") != std::string::npos;
 }

@@ -80,8 +80,7 @@ bool same_path(std::string_view a, std::string_view b) {
 // The drive letter a path lies on, upper case; 0 for UNC and Linux paths.
 char drive_of(std::string_view path) {
   if (path.size() < 2 || path[1] != ':') return 0;
-  const char c = path[0];
-  if (c >= 'a' && c <= 'z') return static_cast<char>(c - 'a' + 'A');
+  const char c = ascii_upper(path[0]);
   return c >= 'A' && c <= 'Z' ? c : 0;
 }
 

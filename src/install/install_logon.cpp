@@ -36,11 +36,7 @@ constexpr const char* kMixedModeOn =
     "N'Software\\Microsoft\\MSSQLServer\\MSSQLServer', N'LoginMode', REG_DWORD, 2";
 constexpr const char* kWindowsOnly = "SELECT SERVERPROPERTY('IsIntegratedSecurityOnly')";
 
-std::string lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
+std::string lower(std::string_view s) { return ascii_lower(s); }
 
 bool mentions(const std::string& text, std::initializer_list<const char*> words) {
   const std::string l = lower(text);

@@ -1,4 +1,5 @@
 #include "install/statements.h"
+#include "platform/text_case.h"
 
 #include <algorithm>
 #include <cctype>
@@ -42,10 +43,7 @@ constexpr std::string_view kReserved =
 // clang-format on
 
 bool is_reserved(std::string_view word) {
-  std::string upper(word);
-  std::transform(upper.begin(), upper.end(), upper.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return kReserved.find(" " + upper + " ") != std::string_view::npos;
+  return kReserved.find(" " + ascii_upper(word) + " ") != std::string_view::npos;
 }
 
 bool is_plain_identifier(std::string_view name) {

@@ -222,4 +222,21 @@ bool is_valid_utf8(std::string_view bytes) {
   return true;
 }
 
+std::string text_file_to_utf8(std::string_view bytes, bool code_page_936) {
+  if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
+    std::u16string units;
+    units.reserve(bytes.size() / 2);
+    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
+      units.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                            (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+    return utf16_to_utf8(units);
+  }
+  if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+    bytes.remove_prefix(3);
+    return is_valid_utf8(bytes) ? std::string(bytes) : utf16_to_utf8(utf8_to_utf16(bytes));
+  }
+  if (code_page_936 || !is_valid_utf8(bytes)) return cp936_to_utf8(bytes);
+  return std::string(bytes);
+}
+
 }  // namespace dbsetup

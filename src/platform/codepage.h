@@ -19,6 +19,12 @@ std::string utf16_to_utf8(std::u16string_view text);
 // True when `bytes` is well-formed UTF-8.
 bool is_valid_utf8(std::string_view bytes);
 
+// A Windows text file's bytes as UTF-8, as Notepad and regedit write them:
+// UTF-16LE after its byte-order mark, UTF-8 after its own (invalid sequences
+// become U+FFFD), otherwise code page 936 when `code_page_936` says so or the
+// bytes are no UTF-8, else UTF-8 as it stands.
+std::string text_file_to_utf8(std::string_view bytes, bool code_page_936 = false);
+
 #ifdef _WIN32
 // UTF-8 to and from the UTF-16 of the Windows W functions (wchar_t is a
 // UTF-16 code unit there).

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/run_settings.h"
+#include "platform/text_case.h"
 
 namespace dbsetup {
 
@@ -59,14 +60,8 @@ struct DbTable {
   // The position of the column of that name (ASCII letters compared without
   // case), or -1 when the result has none.
   int column(std::string_view name) const {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-      const std::string& have = columns[i];
-      if (have.size() != name.size()) continue;
-      bool same = true;
-      for (std::size_t k = 0; k < have.size() && same; ++k) same = lower(have[k]) == lower(name[k]);
-      if (same) return static_cast<int>(i);
-    }
+    for (std::size_t i = 0; i < columns.size(); ++i)
+      if (equal_ascii_ignoring_case(columns[i], name)) return static_cast<int>(i);
     return -1;
   }
 };

@@ -1,4 +1,6 @@
 #include "platform/odbc_text.h"
+#include "platform/text_case.h"
+#include "platform/text_trim.h"
 
 #include "platform/server_address.h"
 
@@ -18,23 +20,14 @@ const std::vector<std::string> kWindowsDriverPreference = {
 
 namespace {
 
-std::string lower(std::string_view s) {
-  std::string out(s);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
+std::string lower(std::string_view s) { return ascii_lower(s); }
 
 bool all_digits(std::string_view s) {
   return !s.empty() &&
          std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
 }
 
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
+std::string_view trim(std::string_view s) { return dbsetup::trim(s, " \t"); }
 
 void add(std::string& out, std::string_view key, std::string_view value) {
   out.append(key);

@@ -1,4 +1,5 @@
 #include "platform/registry_file.h"
+#include "platform/text_case.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -20,24 +21,15 @@ namespace {
 // A .reg line's blanks.
 constexpr std::string_view kBlanks = " \t";
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string fold(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = lower(c);
-  return out;
-}
+std::string fold(std::string_view s) { return ascii_lower(s); }
 
 bool starts_with_nocase(std::string_view s, std::string_view prefix) {
-  if (s.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i)
-    if (lower(s[i]) != lower(prefix[i])) return false;
-  return true;
+  return s.size() >= prefix.size() && equal_ascii_ignoring_case(s.substr(0, prefix.size()), prefix);
 }
 
 int hex_digit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
-  c = lower(c);
+  c = ascii_lower(c);
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
 }
@@ -222,23 +214,9 @@ void RegistryFile::load(std::string_view bytes) {
     std::size_t i = s.find_first_not_of(" \t\r\n");
     return i != std::string_view::npos && starts_with_nocase(s.substr(i), "REGEDIT4");
   };
-  std::string text;
-  if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
-    std::u16string units;
-    units.reserve(bytes.size() / 2);
-    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
-      units.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                            (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-    text = utf16_to_utf8(units);
-  } else if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
-    bytes.remove_prefix(3);
-    // Invalid sequences become U+FFFD on the way through UTF-16.
-    text = is_valid_utf8(bytes) ? std::string(bytes) : utf16_to_utf8(utf8_to_utf16(bytes));
-  } else if (is_regedit4(bytes) || !is_valid_utf8(bytes)) {
-    text = cp936_to_utf8(bytes);
-  } else {
-    text = std::string(bytes);
-  }
+  const bool bom = (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') ||
+                   (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF");
+  const std::string text = text_file_to_utf8(bytes, !bom && is_regedit4(bytes));
   // The data of hex(1), hex(2) and hex(7) values is UTF-16LE except in
   // REGEDIT4 files, which hold it in the ANSI code page.
   const bool unicode = !is_regedit4(text);

@@ -23,21 +23,11 @@
 
 #include "platform/codepage.h"
 #include "platform/platform.h"
+#include "platform/text_case.h"
 
 namespace dbsetup {
 
 namespace {
-
-bool same_name(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 struct Root {
   const char* name;
@@ -58,7 +48,8 @@ bool split_key(std::string_view path, HKEY& root, std::wstring& subkey) {
   std::size_t slash = path.find('\\');
   std::string_view root_name = path.substr(0, slash);
   for (const Root& r : kRoots) {
-    if (same_name(root_name, r.name) || same_name(root_name, r.abbreviation)) {
+    if (equal_ascii_ignoring_case(root_name, r.name) ||
+        equal_ascii_ignoring_case(root_name, r.abbreviation)) {
       root = r.key;
       subkey = slash == std::string_view::npos ? std::wstring() : widen(path.substr(slash + 1));
       return true;

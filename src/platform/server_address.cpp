@@ -1,4 +1,5 @@
 #include "platform/server_address.h"
+#include "platform/text_case.h"
 
 #include <algorithm>
 #include <vector>
@@ -118,10 +119,7 @@ bool dotted_number(std::string_view label) {
 std::string host_problem(std::string_view host) {
   const std::string what = "主机名" + quoted(host);
   if (host.empty()) return "主机名为空。";
-  std::string lower(host);
-  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) {
-    return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  });
+  const std::string lower = ascii_lower(host);
   if (lower == "." || lower == "(local)") return {};
   if (host.find(':') != std::string_view::npos) return ipv6_problem(host);
 
@@ -164,10 +162,7 @@ std::string read(std::string_view address, ServerAddressParts& parts) {
   std::string_view rest = trim(address);
   if (rest.empty()) return "地址为空。";
   if (rest.size() >= 4) {
-    std::string prefix(rest.substr(0, 4));
-    std::transform(prefix.begin(), prefix.end(), prefix.begin(), [](unsigned char c) {
-      return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    });
+    const std::string prefix = ascii_lower(rest.substr(0, 4));
     if (prefix == "tcp:") rest = trim(rest.substr(4));
     if (prefix == "lpc:") {
       rest = trim(rest.substr(4));
@@ -196,10 +191,7 @@ std::string read(std::string_view address, ServerAddressParts& parts) {
   if (problem.empty() && has_port) problem = port_problem(port);
   if (!problem.empty()) return problem;
   if (parts.shared_memory) {
-    std::string host(rest);
-    std::transform(host.begin(), host.end(), host.begin(), [](unsigned char c) {
-      return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    });
+    const std::string host = ascii_lower(rest);
     if (host != "(local)" && host != "." && host != "localhost")
       return "共享内存（lpc:）只能连接本机：主机名须是 (local)。";
     if (has_port) return "共享内存（lpc:）连接不用端口。";
