@@ -166,6 +166,7 @@ class InstallRun {
     sqlca_.dbparm = "";
     db([&] { sqlca_.connect(); });
     if (sqlca_.sqlcode != 0) {
+      ui_.focus(ed_.field_password);
       const std::string short_text = "连接数据库失败!";
       if (ed_.logon_failure_box) return fail(-1, short_text);
       ls_err_ = short_text;
