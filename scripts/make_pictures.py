@@ -8,6 +8,10 @@ select.bmp     19 x 19  picker buttons (24-bit bitmap): a yellow folder
 user.bmp       19 x 19  login group icon (24-bit bitmap): a person
 database.bmp   16 x 16  entries of the instance list (24-bit bitmap): a database
 
+Each also at 150 % and 200 % of that size for screens of 144 and 192 dpi
+(orlin_150.gif, select_200.bmp, ...): the same drawing on a finer grid, so
+that the larger pictures are as sharp as the small ones.
+
 Pure Python, no imaging library: the pictures are drawn pixel by pixel and
 encoded by hand. Run it again after changing a drawing; the output is stable.
 """
@@ -19,32 +23,47 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 OUT = os.path.join(HERE, "..", "src", "window", "resources")
 
 
-class Canvas:
-    def __init__(self, w, h, bg):
-        self.w, self.h = w, h
-        self.px = [[bg] * w for _ in range(h)]
+SCALES = (100, 150, 200)  # percent of the pictures' own size
 
-    def put(self, x, y, c):
-        if 0 <= x < self.w and 0 <= y < self.h:
-            self.px[y][x] = c
+
+class Canvas:
+    """A picture of w x h logical pixels drawn at `scale` percent: every
+    drawing call takes logical coordinates, each logical pixel covering
+    scale / 100 device pixels."""
+
+    def __init__(self, w, h, bg, scale=100):
+        self.s = scale / 100.0
+        self.w, self.h = self.dev(w), self.dev(h)
+        self.px = [[bg] * self.w for _ in range(self.h)]
+
+    def dev(self, v):
+        """A logical coordinate on the device grid, halves rounded up."""
+        return int(v * self.s + 0.5)
 
     def rect(self, x0, y0, x1, y1, c):
-        for y in range(y0, y1 + 1):
-            for x in range(x0, x1 + 1):
-                self.put(x, y, c)
+        """Fills the logical pixels x0..x1, y0..y1 (both ends included)."""
+        for y in range(max(self.dev(y0), 0), min(self.dev(y1 + 1), self.h)):
+            row = self.px[y]
+            for x in range(max(self.dev(x0), 0), min(self.dev(x1 + 1), self.w)):
+                row[x] = c
+
+    def put(self, x, y, c):
+        self.rect(x, y, x, y, c)
 
     def ellipse(self, cx, cy, rx, ry, c, ring=None):
         """Filled ellipse; with `ring`, only the band ring pixels wide."""
-        for y in range(self.h):
-            for x in range(self.w):
-                d = ((x + 0.5 - cx) / rx) ** 2 + ((y + 0.5 - cy) / ry) ** 2
+        for dy in range(self.h):
+            y = (dy + 0.5) / self.s
+            for dx in range(self.w):
+                x = (dx + 0.5) / self.s
+                d = ((x - cx) / rx) ** 2 + ((y - cy) / ry) ** 2
                 if ring is None:
                     if d <= 1.0:
-                        self.put(x, y, c)
+                        self.px[dy][dx] = c
                 else:
-                    inner = ((x + 0.5 - cx) / (rx - ring)) ** 2 + ((y + 0.5 - cy) / (ry - ring)) ** 2
+                    inner = ((x - cx) / (rx - ring)) ** 2 + ((y - cy) / (ry - ring)) ** 2
                     if d <= 1.0 and inner > 1.0:
-                        self.put(x, y, c)
+                        self.px[dy][dx] = c
 
 
 def mix(a, b, t):
@@ -75,9 +94,9 @@ def text(cv, s, x, y, scale, c, shadow=None):
         x += 6 * scale
 
 
-def draw_logo():
+def draw_logo(scale):
     navy, white = (0, 0, 128), (255, 255, 255)
-    cv = Canvas(143, 50, white)
+    cv = Canvas(143, 50, white, scale)
     # A soft vertical gradient from white to light blue.
     for y in range(50):
         cv.rect(0, y, 142, y, mix(white, (206, 222, 247), y / 49))
@@ -91,9 +110,9 @@ def draw_logo():
     return cv
 
 
-def draw_folder():
+def draw_folder(scale):
     bg = (192, 192, 192)
-    cv = Canvas(19, 19, bg)
+    cv = Canvas(19, 19, bg, scale)
     dark, face, light = (128, 96, 0), (240, 200, 64), (255, 236, 150)
     cv.rect(2, 4, 8, 6, dark)            # tab
     cv.rect(3, 5, 7, 6, face)
@@ -105,9 +124,9 @@ def draw_folder():
     return cv
 
 
-def draw_user():
+def draw_user(scale):
     bg = (192, 192, 192)
-    cv = Canvas(19, 19, bg)
+    cv = Canvas(19, 19, bg, scale)
     skin, hair, shirt = (250, 205, 160), (90, 60, 30), (30, 80, 190)
     cv.ellipse(9.5, 17.5, 8, 7, shirt)    # shoulders
     cv.rect(0, 18, 18, 18, shirt)
@@ -119,9 +138,9 @@ def draw_user():
     return cv
 
 
-def draw_database():
+def draw_database(scale):
     bg = (255, 255, 255)
-    cv = Canvas(16, 16, bg)
+    cv = Canvas(16, 16, bg, scale)
     side, top, edge = (60, 120, 200), (150, 190, 240), (20, 50, 120)
     cv.rect(2, 3, 13, 13, side)
     cv.ellipse(8, 13, 6, 2.5, side)
@@ -217,14 +236,19 @@ def write_gif(path, cv):
         f.write(data)
 
 
+def named(stem, ext, scale):
+    return os.path.join(OUT, stem + ("" if scale == 100 else "_%d" % scale) + ext)
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
-    logo = draw_logo()
-    write_gif(os.path.join(OUT, "orlin.gif"), logo)
-    write_bmp(os.path.join(OUT, "orlin.bmp"), logo)
-    write_bmp(os.path.join(OUT, "select.bmp"), draw_folder())
-    write_bmp(os.path.join(OUT, "user.bmp"), draw_user())
-    write_bmp(os.path.join(OUT, "database.bmp"), draw_database())
+    for scale in SCALES:
+        logo = draw_logo(scale)
+        write_gif(named("orlin", ".gif", scale), logo)
+        write_bmp(named("orlin", ".bmp", scale), logo)
+        write_bmp(named("select", ".bmp", scale), draw_folder(scale))
+        write_bmp(named("user", ".bmp", scale), draw_user(scale))
+        write_bmp(named("database", ".bmp", scale), draw_database(scale))
 
 
 if __name__ == "__main__":

@@ -4,6 +4,7 @@
 
 #include "app/application.h"
 #include "platform/std_descriptors.h"
+#include "window/qt_translations.h"
 #include "window/w_createdb.h"
 
 int main(int argc, char** argv) {
@@ -15,6 +16,7 @@ int main(int argc, char** argv) {
   static int qt_argc = 1;
   static char* qt_argv[] = {argc > 0 && argv[0] ? argv[0] : fallback_name, nullptr};
   QApplication qapp(qt_argc, qt_argv);
+  dbsetup::install_qt_translations();
 
   dbsetup::SystemPlatform system(dbsetup::RunSettings::from_environment());
   dbsetup::Application app(system.platform());

@@ -11,13 +11,16 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QThread>
 #include <QWindow>
 #include <algorithm>
+#include <utility>
 
+#include "window/qt_translations.h"
 #include "window/w_createdb_layout.h"
 #include "window/worker_call.h"
 
@@ -196,7 +199,27 @@ void QtWindowUi::set_title(const std::string& title) {
 
 void QtWindowUi::set_install_enabled(bool enabled) {
   on_gui([&] {
-    if (QWidget* b = find("cb_dbsetup")) b->setEnabled(enabled);
+    install_wanted_ = enabled;
+    if (QWidget* b = find("cb_dbsetup")) b->setEnabled(install_wanted_ && !install_running_);
+  });
+}
+
+void QtWindowUi::set_install_running(bool running) {
+  on_gui([&] {
+    install_running_ = running;
+    if (running) focus_asked_ = false;
+    // A greyed button gives the focus on to the next control.
+    if (QWidget* b = find("cb_dbsetup")) b->setEnabled(install_wanted_ && !install_running_);
+  });
+}
+
+void QtWindowUi::focus(std::string_view control) {
+  on_gui([&] {
+    QWidget* w = find(control);
+    if (!w || !w->isEnabled() || !w->isVisibleTo(&window_)) return;
+    w->setFocus(Qt::OtherFocusReason);
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) edit->selectAll();
+    focus_asked_ = true;
   });
 }
 
@@ -253,12 +276,18 @@ int QtWindowUi::message_box(const std::string& title, const std::string& text, M
       box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
       box.setDefaultButton(default_button == kNo ? QMessageBox::No : QMessageBox::Yes);
       box.setEscapeButton(QMessageBox::No);
-      answer = box.exec() == QMessageBox::Yes ? kYes : kNo;
     } else {
       box.setStandardButtons(QMessageBox::Ok);
-      box.exec();
-      answer = 1;
     }
+    if (!qt_translations_installed()) {
+      // Without Qt's translation the buttons are named here.
+      const std::pair<QMessageBox::StandardButton, const char*> names[] = {
+          {QMessageBox::Ok, "确定"}, {QMessageBox::Yes, "是(&Y)"}, {QMessageBox::No, "否(&N)"}};
+      for (const auto& [which, name] : names)
+        if (QAbstractButton* b = box.button(which)) b->setText(QString::fromUtf8(name));
+    }
+    const int pressed = box.exec();
+    answer = buttons == MsgButtons::YesNo ? (pressed == QMessageBox::Yes ? kYes : kNo) : 1;
   });
   return answer;
 }
@@ -268,9 +297,17 @@ void QtWindowUi::instance_add(const std::string& entry) {
     auto* combo = qobject_cast<QComboBox*>(find("ddplb_mss2000_instances"));
     if (!combo) return;
     QSignalBlocker quiet(combo);
-    // Every entry carries the list's picture.
+    // Every entry carries the list's picture, in each of its sizes: the
+    // icon draws the one for the screen's scale.
     const char* picture = layout::find_control("ddplb_mss2000_instances")->text;
-    combo->addItem(QIcon(QStringLiteral(":/pictures/") + QString::fromLatin1(picture)), q(entry));
+    QIcon icon;
+    for (int percent : layout::kPictureScales) {
+      QPixmap pix(QStringLiteral(":/pictures/") +
+                  QString::fromStdString(layout::picture_file(picture, percent)));
+      pix.setDevicePixelRatio(percent / 100.0);
+      icon.addPixmap(pix);
+    }
+    combo->addItem(icon, q(entry));
   });
 }
 

@@ -47,6 +47,7 @@ class QtWindowUi : public WindowUi {
                        std::string& named) override;
   std::string browse_for_folder(const std::string& caption) override;
   void set_progress(int percent) override;
+  void focus(std::string_view control) override;
   void* native_handle() override;
   void run_blocking(const std::function<void()>& work) override;
 
@@ -54,6 +55,12 @@ class QtWindowUi : public WindowUi {
   MessageBoxHook message_box_hook;
 
   bool busy() const { return busy_; }
+
+  // While the install procedure runs the install button is greyed, whatever
+  // the procedure asks; afterwards it is as the procedure last asked.
+  void set_install_running(bool running);
+  // focus() was called since the install started.
+  bool focus_asked() const { return focus_asked_; }
 
  private:
   QWidget* find(std::string_view name) const;
@@ -64,6 +71,9 @@ class QtWindowUi : public WindowUi {
   QWidget& window_;
   std::map<std::string, QPointer<QWidget>, std::less<>> controls_;
   bool busy_ = false;
+  bool install_wanted_ = true;
+  bool install_running_ = false;
+  bool focus_asked_ = false;
 };
 
 }  // namespace dbsetup

@@ -8,11 +8,16 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPixmap>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QToolButton>
+#include <QWindow>
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -33,6 +38,11 @@ QRect layout_rect(int x, int y, int width, int height) {
   return QRect(r.x, r.y, r.width, r.height);
 }
 
+QSize client_size() {
+  const layout::PixelSize size = layout::client_size(layout::kDesignDpi);
+  return QSize(size.width, size.height);
+}
+
 namespace {
 
 using layout::Control;
@@ -48,9 +58,12 @@ QFont make_font(Face face, int points, bool bold) {
   QFont font;
   const QString name = QString::fromUtf8(layout::face_spec(face).name);
   if (face == Face::Song) {
-    // SimSun where it exists; elsewhere an installed CJK face.
+    // SimSun where it exists; elsewhere a Ming face like it (AR PL UMing,
+    // which the Windows build's pictures under Wine use too), else any
+    // installed CJK face.
     font.setFamilies({name, QStringLiteral("SimSun"), QStringLiteral("NSimSun"),
-                      QStringLiteral("WenQuanYi Zen Hei"), QStringLiteral("Noto Sans CJK SC")});
+                      QStringLiteral("AR PL UMing CN"), QStringLiteral("WenQuanYi Zen Hei"),
+                      QStringLiteral("Noto Sans CJK SC")});
   } else {
     font.setFamilies({name, QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans"),
                       QStringLiteral("WenQuanYi Zen Hei")});
@@ -61,15 +74,25 @@ QFont make_font(Face face, int points, bool bold) {
   return font;
 }
 
-// A picture with its grey background made transparent, so that it sits on
-// the window's own button-face colour whatever the style.
-QPixmap picture(const char* file) {
-  const QString path = QStringLiteral(":/pictures/") + QString::fromLatin1(file);
+// A picture at `percent` of its size with its grey background made
+// transparent, so that it sits on the window's own button-face colour
+// whatever the style.
+QPixmap picture(const char* file, int percent) {
+  const QString path =
+      QStringLiteral(":/pictures/") + QString::fromStdString(layout::picture_file(file, percent));
   QPixmap pix(path);
   if (!pix.isNull() && path.endsWith(QLatin1String(".bmp"))) {
     QColor corner = pix.toImage().pixelColor(0, 0);
     pix.setMask(pix.createMaskFromColor(corner, Qt::MaskInColor));
   }
+  return pix;
+}
+
+// The picture for a screen of this scale, drawn pixel for pixel on it.
+QPixmap picture_for(const char* file, qreal device_pixel_ratio) {
+  QPixmap pix =
+      picture(file, layout::picture_scale(qRound(layout::kDesignDpi * device_pixel_ratio)));
+  pix.setDevicePixelRatio(device_pixel_ratio);
   return pix;
 }
 
@@ -93,16 +116,12 @@ QWidget* create(const Control& ctl, QWidget* parent) {
     }
     case Kind::Picture: {
       auto* label = new QLabel(parent);
-      label->setPixmap(picture(ctl.text));
       label->setAlignment(Qt::AlignCenter);
       w = label;
       break;
     }
     case Kind::PictureButton: {
       auto* button = new QToolButton(parent);
-      QPixmap pix = picture(ctl.text);
-      button->setIcon(QIcon(pix));
-      button->setIconSize(pix.size());
       button->setToolButtonStyle(Qt::ToolButtonIconOnly);
       w = button;
       break;
@@ -178,6 +197,52 @@ QWidget* create(const Control& ctl, QWidget* parent) {
   return w;
 }
 
+// The baseline of a field's text line in its parent's coordinates. A line
+// edit centres its line in its contents rectangle (as QLineEdit paints it);
+// a list centres its text in its box.
+int text_baseline(QWidget* field) {
+  const QFontMetrics fm = field->fontMetrics();
+  QRect r = field->rect();
+  if (auto* edit = qobject_cast<QLineEdit*>(field)) {
+    QStyleOptionFrame frame;
+    frame.initFrom(edit);
+    frame.rect = edit->rect();
+    frame.lineWidth = edit->hasFrame()
+                          ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &frame, edit)
+                          : 0;
+    frame.midLineWidth = 0;
+    frame.state |= QStyle::State_Sunken;
+    r = edit->style()->subElementRect(QStyle::SE_LineEditContents, &frame, edit);
+    r = r.marginsRemoved(edit->textMargins());
+  }
+  return field->y() + r.y() + (r.height() - fm.height() + 1) / 2 + fm.ascent();
+}
+
+// A field label's text stands on its field's text line (the same baseline);
+// the label grows where that line, or a text wider than the label, needs
+// more room than its place has: upwards or downwards, and to the left.
+void fit_label(QLabel* label, const Control& ctl) {
+  const QRect place = layout_rect(ctl.x, ctl.y, ctl.width, ctl.height);
+  const QFontMetrics fm = label->fontMetrics();
+  QWidget* beside = nullptr;
+  for (auto parent : {layout::Parent::PageMss7, layout::Parent::PageMss2000}) {
+    const auto table = layout::controls_of(parent);
+    if (&ctl >= table.data() && &ctl < table.data() + table.size()) {
+      if (const Control* f = layout::field_of(ctl, parent))
+        beside = label->parentWidget()->findChild<QWidget*>(QString::fromLatin1(f->name));
+    }
+  }
+  if (!beside) return;
+  const int line = text_baseline(beside) - fm.ascent();
+  const int top = std::max(0, std::min(place.top(), line));
+  const int bottom = std::max(place.bottom() + 1, line + fm.height());
+  const int left = std::max(
+      0, std::min(place.left(), place.right() + 1 - fm.horizontalAdvance(label->text()) - 2));
+  label->setAlignment(Qt::AlignRight | Qt::AlignTop);
+  label->setContentsMargins(0, line - top, 0, 0);
+  label->setGeometry(QRect(QPoint(left, top), QPoint(place.right(), bottom - 1)));
+}
+
 // Creates the controls of one parent in their creation order, stacks them
 // so that an earlier one lies in front of a later one, and returns the input
 // controls in their tab order.
@@ -211,7 +276,7 @@ void w_createdb::build() {
   // Title bar with system menu and close box; no minimise or maximise box.
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-  setFixedSize(kClientWidth, kClientHeight);
+  setFixedSize(client_size());
   QPalette pal = palette();
   pal.setColor(QPalette::Window, pal.color(QPalette::Button));
   setPalette(pal);
@@ -243,6 +308,37 @@ void w_createdb::build() {
   // command buttons. Controls on a hidden page are skipped by the keyboard.
   chain.insert(chain.end(), window_tabs.begin() + 1, window_tabs.end());
   for (size_t i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
+  // The labels once their fields have their places and fonts.
+  for (auto parent : {layout::Parent::PageMss7, layout::Parent::PageMss2000})
+    for (const Control& ctl : layout::controls_of(parent))
+      if (ctl.flags & layout::kFieldLabel)
+        fit_label(findChild<QLabel*>(QString::fromLatin1(ctl.name)), ctl);
+  show_pictures(devicePixelRatioF());
+}
+
+void w_createdb::show_pictures(qreal device_pixel_ratio) {
+  for (auto parent :
+       {layout::Parent::Window, layout::Parent::PageMss7, layout::Parent::PageMss2000}) {
+    for (const Control& ctl : layout::controls_of(parent)) {
+      QWidget* w = findChild<QWidget*>(QString::fromLatin1(ctl.name));
+      if (auto* label = qobject_cast<QLabel*>(w); label && ctl.kind == Kind::Picture) {
+        label->setPixmap(picture_for(ctl.text, device_pixel_ratio));
+      } else if (auto* button = qobject_cast<QToolButton*>(w)) {
+        const QPixmap pix = picture_for(ctl.text, device_pixel_ratio);
+        button->setIcon(QIcon(pix));
+        button->setIconSize(pix.deviceIndependentSize().toSize());
+      }
+    }
+  }
+}
+
+void w_createdb::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (screen_watched_ || !windowHandle()) return;
+  screen_watched_ = true;
+  connect(windowHandle(), &QWindow::screenChanged, this,
+          [this](QScreen* screen) { show_pictures(screen->devicePixelRatio()); });
+  show_pictures(windowHandle()->devicePixelRatio());
 }
 
 void w_createdb::connect_handlers() {
@@ -277,18 +373,33 @@ void w_createdb::connect_handlers() {
 bool w_createdb::open(const std::string& edition) {
   bool ok = w_createdb_open(ctx_, edition);
   ui_->set_busy(false);
-  if (!ok) close();
-  return ok;
+  if (!ok) {
+    close();
+    return false;
+  }
+  // The shown page's first field has the focus when the window shows.
+  auto* tab = findChild<QTabWidget*>(QStringLiteral("tab_1"));
+  for (const layout::Page& p : layout::kPages)
+    if (tab->currentWidget()->objectName() == QLatin1String(p.name)) ui_->focus(p.first_field);
+  return true;
 }
 
+// The install button is greyed while the procedure runs, and available again
+// afterwards unless the procedure disabled it (after a success). The focus
+// comes back to where it was, unless the procedure moved it to a field.
 void w_createdb::install_clicked() {
   if (installing_) return;
   installing_ = true;
+  QPointer<QWidget> before = focusWidget();
+  ui_->set_install_running(true);
   cb_dbsetup_clicked(ctx_);
   // The procedure leaves the busy pointer on; it ends with the procedure.
   ui_->set_busy(false);
   ui_->set_progress(-1);
   installing_ = false;
+  ui_->set_install_running(false);
+  if (!ui_->focus_asked() && before && before->isEnabled() && before->isVisible())
+    before->setFocus(Qt::OtherFocusReason);
 }
 
 void w_createdb::closeEvent(QCloseEvent* event) {

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QRect>
+#include <QSize>
 #include <memory>
 #include <string>
 
@@ -17,9 +18,9 @@ class QtWindowUi;
 // Layout units to pixels (layout::to_pixels) as a QRect.
 QRect layout_rect(int x, int y, int width, int height);
 
-// Client area of the window in pixels.
-inline constexpr int kClientWidth = layout::kClientWidth;
-inline constexpr int kClientHeight = layout::kClientHeight;
+// Client area of the window in Qt's pixels: the layout's at 96 dpi (Qt
+// scales the whole window on screens of another DPI).
+QSize client_size();
 
 // The setup window: banner, the tab control with one page per server edition,
 // the status line and the two command buttons. Every control carries its
@@ -48,11 +49,15 @@ class w_createdb : public QDialog {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   // Esc: presses the exit button.
   void reject() override;
 
  private:
   void build();
+  // The pictures at the size nearest below the screen's scale, shown pixel
+  // for pixel (again when the window moves to a screen of another scale).
+  void show_pictures(qreal device_pixel_ratio);
   void connect_handlers();
   void install_clicked();
 
@@ -60,6 +65,7 @@ class w_createdb : public QDialog {
   std::unique_ptr<QtWindowUi> ui_;
   SetupContext ctx_;
   bool installing_ = false;
+  bool screen_watched_ = false;
 };
 
 }  // namespace dbsetup

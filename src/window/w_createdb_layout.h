@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -78,20 +79,57 @@ struct PixelRect {
   int x, y, width, height;
 };
 
-// Layout units to pixels at the design resolution: about 4.57 horizontal and
-// 4 vertical units make a pixel.
-inline int to_pixels_h(int units) { return static_cast<int>(std::lround(units / 4.57)); }
-inline int to_pixels_v(int units) { return static_cast<int>(std::lround(units / 4.0)); }
-inline PixelRect to_pixels(int x, int y, int width, int height) {
-  return {to_pixels_h(x), to_pixels_v(y), to_pixels_h(width), to_pixels_v(height)};
+// Layout units to pixels: at the design resolution of 96 dots per inch about
+// 4.57 horizontal and 4 vertical units make a pixel; at another resolution
+// the pixels grow with it (144 dpi: 1.5 times as many).
+inline constexpr int kDesignDpi = 96;
+inline int to_pixels_h(int units, int dpi = kDesignDpi) {
+  return static_cast<int>(std::lround(units * dpi / (4.57 * kDesignDpi)));
 }
-inline PixelRect to_pixels(const Control& c) { return to_pixels(c.x, c.y, c.width, c.height); }
+inline int to_pixels_v(int units, int dpi = kDesignDpi) {
+  return static_cast<int>(std::lround(units * dpi / (4.0 * kDesignDpi)));
+}
+inline PixelRect to_pixels(int x, int y, int width, int height, int dpi = kDesignDpi) {
+  return {to_pixels_h(x, dpi), to_pixels_v(y, dpi), to_pixels_h(width, dpi),
+          to_pixels_v(height, dpi)};
+}
+inline PixelRect to_pixels(const Control& c, int dpi = kDesignDpi) {
+  return to_pixels(c.x, c.y, c.width, c.height, dpi);
+}
+// Pixels at the design resolution scaled to `dpi`.
+inline int scaled(int pixels, int dpi) {
+  return static_cast<int>(std::lround(pixels * static_cast<double>(dpi) / kDesignDpi));
+}
 
-// The window: client area in pixels (the layout's 2368 x 1860 units are the
-// outer size, title bar and dialog frame included), button-face background,
-// title bar with system menu and close box, fixed size, centred.
-inline constexpr int kClientWidth = 512;
-inline constexpr int kClientHeight = 440;
+// The window: title bar with system menu and close box, fixed size, centred,
+// button-face background. The layout's 2368 x 1860 units are its outer size,
+// which leaves a client area of 512 x 440 pixels inside a dialog frame at
+// 96 dpi: the smallest client area at any resolution (scaled).
+inline constexpr int kMinClientWidth = 512;
+inline constexpr int kMinClientHeight = 440;
+
+struct PixelSize {
+  int width, height;
+};
+
+// The pictures come in three sizes: their own (100 %), 150 % and 200 %. A
+// window shows the largest that is not larger than its scale, at its own
+// pixel size, so that it never outgrows the control it was drawn for.
+inline constexpr int kPictureScales[] = {100, 150, 200};
+inline int picture_scale(int dpi) {
+  int best = kPictureScales[0];
+  for (int percent : kPictureScales)
+    if (percent * kDesignDpi <= dpi * 100) best = percent;
+  return best;
+}
+// The file of a picture at a scale: "select.bmp" at 150 % is
+// "select_150.bmp".
+inline std::string picture_file(std::string_view file, int percent) {
+  std::string name(file);
+  if (percent == 100) return name;
+  const std::size_t dot = name.rfind('.');
+  return name.substr(0, dot) + "_" + std::to_string(percent) + name.substr(dot);
+}
 
 using F = Face;
 using C = Colour;
@@ -118,15 +156,19 @@ inline constexpr Control kWindowControls[] = {
 // The two pages of tab_1, in tab order; both lie at the same place inside
 // the tab control. In the stored state only the SQL Server 2000 page is
 // shown, and selected.
+// `first_field` is the field that has the keyboard focus when the window
+// opens on that page: the administrator's password, the one field an operator
+// must type into.
 struct Page {
   const char* name;
   const char* caption;
   Parent parent;
   bool shown;
+  const char* first_field;
 };
 inline constexpr Page kPages[] = {
-    {"tabpage_mss7", "MSS7.0", Parent::PageMss7, false},
-    {"tabpage_mss2000", "MSS2000", Parent::PageMss2000, true},
+    {"tabpage_mss7", "MSS7.0", Parent::PageMss7, false, "sle_mss7_password"},
+    {"tabpage_mss2000", "MSS2000", Parent::PageMss2000, true, "sle_mss2000_password"},
 };
 inline constexpr int kPageX = 18, kPageY = 108, kPageWidth = 2309, kPageHeight = 1348;
 
@@ -236,6 +278,34 @@ inline std::vector<const Control*> tab_sequence(Parent parent) {
   std::stable_sort(out.begin(), out.end(),
                    [](const Control* a, const Control* b) { return a->tab < b->tab; });
   return out;
+}
+
+// The client area in pixels at `dpi`: large enough for every window-level
+// control (the banner rule excepted: it runs to the window's edge and is cut
+// there), never smaller than the layout's own size.
+inline PixelSize client_size(int dpi) {
+  PixelSize size{scaled(kMinClientWidth, dpi), scaled(kMinClientHeight, dpi)};
+  for (const Control& c : kWindowControls) {
+    if (c.flags & kRule) continue;
+    const PixelRect r = to_pixels(c, dpi);
+    size.width = std::max(size.width, r.x + r.width);
+    size.height = std::max(size.height, r.y + r.height);
+  }
+  return size;
+}
+
+// The field a field label stands for: the edit field or list of the same
+// parent on the label's line that starts nearest to the right of the label's
+// middle; null when there is none.
+inline const Control* field_of(const Control& label, Parent parent) {
+  const Control* best = nullptr;
+  for (const Control& c : controls_of(parent)) {
+    if (c.kind != Kind::Edit && c.kind != Kind::DropDown) continue;
+    const bool same_line = c.y < label.y + label.height && label.y < c.y + c.height;
+    if (!same_line || 2 * c.x <= 2 * label.x + label.width) continue;
+    if (!best || c.x < best->x) best = &c;
+  }
+  return best;
 }
 
 // The four picker buttons (in the order of their handlers in pickers.h).

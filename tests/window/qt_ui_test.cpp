@@ -11,6 +11,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <stdexcept>
 #include <thread>
 
@@ -159,6 +160,45 @@ TEST(QtWindowUi, MessageBoxesShowTitleTextIconAndButtons) {
   EXPECT_EQ(during, Qt::ArrowCursor);
   EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
   ui.set_busy(false);
+}
+
+// Qt's own texts are Chinese: the buttons of the message boxes from Qt's
+// translation (installed by scripts/setup), and named by the window when it
+// is missing; the file dialog's from the translation.
+TEST(QtWindowUi, StandardButtonsReadChinese) {
+  WindowHarness h;
+  QtWindowUi& ui = h.window->ui();
+  ui.message_box_hook = nullptr;
+  auto captions = [&](MsgButtons buttons) {
+    std::vector<std::string> seen;
+    when_modal<QMessageBox>([&](QMessageBox* box) {
+      for (QAbstractButton* b : box->buttons()) seen.push_back(b->text().toStdString());
+      std::sort(seen.begin(), seen.end());
+      box->button(buttons == MsgButtons::Ok ? QMessageBox::Ok : QMessageBox::No)->click();
+    });
+    ui.message_box("t", "q", MsgIcon::Question, buttons, kNo);
+    return seen;
+  };
+  ASSERT_TRUE(qt_translations_installed()) << "qt6-translations-l10n is missing";
+  for (bool translated : {true, false}) {
+    SCOPED_TRACE(translated ? "Qt's translation" : "without it");
+    if (!translated) {
+      remove_qt_translations();
+      QCoreApplication::processEvents();  // the widgets' language change
+    }
+    EXPECT_EQ(captions(MsgButtons::YesNo), (std::vector<std::string>{"否(&N)", "是(&Y)"}));
+    EXPECT_EQ(captions(MsgButtons::Ok), std::vector<std::string>{"确定"});
+  }
+  EXPECT_TRUE(install_qt_translations());
+
+  QString cancel;
+  when_modal<QFileDialog>([&](QFileDialog* d) {
+    for (auto* b : d->findChildren<QPushButton*>())
+      if (b->text().contains(QStringLiteral("取消"))) cancel = b->text();
+    d->reject();
+  });
+  EXPECT_EQ(h.window->ui().browse_for_folder("选择存放数据的目录："), "");
+  EXPECT_FALSE(cancel.isEmpty());
 }
 
 TEST(QtWindowUi, PickersShowTheirCaptionAndReturnFullPaths) {

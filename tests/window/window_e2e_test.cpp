@@ -22,8 +22,8 @@ using testing::StandinServer;
 using testing::WindowHarness;
 
 // Enter in the password field installs into the stand-in through ODBC; while
-// the restore runs for three seconds, the window keeps painting and the bar
-// moves.
+// the restore runs for three seconds, the window keeps painting, the bar
+// moves and the install button is greyed.
 TEST(WindowEndToEnd, EnterInstallsWhileTheWindowPaintsAndTheBarMoves) {
   StandinServer server({"--restore-seconds", "3"});
   WindowHarness h(make_odbc_client());
@@ -42,9 +42,12 @@ TEST(WindowEndToEnd, EnterInstallsWhileTheWindowPaintsAndTheBarMoves) {
   testing::PaintCounter counter(title);
   std::vector<int> seen;
   int paints_while_restoring = 0;
+  bool button_enabled = false;
+  QWidget* button = h.control("cb_dbsetup");
   QTimer ticker;
   QObject::connect(&ticker, &QTimer::timeout, [&] {
     if (!bar->isVisible()) return;
+    button_enabled = button_enabled || button->isEnabled();
     seen.push_back(bar->value());
     paints_while_restoring = counter.paints.load();
     title->update();
@@ -68,6 +71,7 @@ TEST(WindowEndToEnd, EnterInstallsWhileTheWindowPaintsAndTheBarMoves) {
   EXPECT_LT(seen.front(), seen.back());
   EXPECT_GE(seen.back(), 90);
   EXPECT_GE(paints_while_restoring, 20);
+  EXPECT_FALSE(button_enabled);
   EXPECT_FALSE(bar->isVisible());
   const std::vector<std::string> sent = server.statements();
   EXPECT_EQ(std::count_if(sent.begin(), sent.end(),

@@ -15,6 +15,7 @@
 #include "app/settings.h"
 #include "app/transaction.h"
 #include "support/fake_machine.h"
+#include "window/qt_translations.h"
 #include "window/qt_window_ui.h"
 #include "window/w_createdb.h"
 
@@ -29,6 +30,7 @@ class QtEnvironment : public ::testing::Environment {
     static char* argv[] = {name, nullptr};
     app_ = std::make_unique<QApplication>(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    install_qt_translations();
     // A modal dialog that nobody answers would hang the test binary: close
     // any that stays open for long.
     watchdog_ = std::make_unique<QTimer>();
@@ -75,6 +77,7 @@ struct WindowHarness {
   Transaction sqlca;
   std::unique_ptr<w_createdb> window;
   std::vector<ShownBox> boxes;
+  std::function<void()> on_box;  // runs inside each box
 
   // sqlca on the fake client unless another is given.
   explicit WindowHarness(std::unique_ptr<DbClient> client = nullptr)
@@ -83,6 +86,7 @@ struct WindowHarness {
     window->ui().message_box_hook = [this](const std::string& title, const std::string& text,
                                            MsgIcon, MsgButtons buttons, int def) {
       boxes.push_back({title, text, buttons});
+      if (on_box) on_box();
       return buttons == MsgButtons::YesNo ? def : 1;
     };
   }

@@ -3,7 +3,8 @@
 // DB_SETUP_E2E_SERVER is set. It presses Enter and prints what the operator
 // saw: STATUS: <status line>, BOX: <each message box>, TICKS: <ticks of a
 // 20 ms timer> in <their span, ms>, GAP: <longest pause, ms> at <status
-// then>, PROGRESS: <the restore bar's values>.
+// then>, PROGRESS: <the restore bar's values>, BUTTON: <"greyed" when the
+// install button was disabled at every tick of the install, else "enabled">.
 
 #include <gtest/gtest.h>
 
@@ -32,6 +33,7 @@ struct Watch {
   std::string longest_at;  // the status line when the longest pause ended
   std::vector<int> progress;
   bool poked = false;
+  bool button_enabled = false;  // at any tick
 };
 Watch g_watch;
 
@@ -46,6 +48,7 @@ void CALLBACK on_tick(HWND, UINT, UINT_PTR, DWORD) {
     w.longest_at = w.window->text("st_status");
   }
   w.last = now;
+  if (IsWindowEnabled(w.window->control("cb_dbsetup"))) w.button_enabled = true;
   HWND bar = w.window->control("hpb_restore");
   if (IsWindowVisible(bar)) {
     const int pos = static_cast<int>(SendMessageW(bar, PBM_GETPOS, 0, 0));
@@ -103,7 +106,7 @@ TEST(Win32WindowE2E, InstallsThroughTheWindow) {
   std::cout << "TICKS: " << g_watch.ticks << " in " << (g_watch.last - g_watch.first) << "\n";
   std::cout << "GAP: " << g_watch.longest << " at " << g_watch.longest_at << "\nPROGRESS:";
   for (int p : g_watch.progress) std::cout << " " << p;
-  std::cout << std::endl;
+  std::cout << "\nBUTTON: " << (g_watch.button_enabled ? "enabled" : "greyed") << std::endl;
 
   // The keys pressed during the install were not taken.
   EXPECT_FALSE(window.closed());

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <map>
 
+#include "win32_layout_check.h"
 #include "win32_window_harness.h"
 #include "window/opening.h"
 
@@ -28,9 +29,6 @@ const std::map<Kind, std::wstring> kClassOf = {
 
 TEST(Win32Window, EveryControlAsTheLayoutDescribesIt) {
   WindowHarness h;
-  HDC screen = GetDC(nullptr);
-  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-  ReleaseDC(nullptr, screen);
   int checked = 0;
   for (auto parent :
        {layout::Parent::Window, layout::Parent::PageMss7, layout::Parent::PageMss2000}) {
@@ -64,8 +62,9 @@ TEST(Win32Window, EveryControlAsTheLayoutDescribesIt) {
                   (c.flags & layout::kDefaultButton) ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
       }
 
-      // Font: face, character set, point size and weight (a drop-down's on its
-      // inner combo box, which also holds its list).
+      // Font: face, character set and weight (a drop-down's on its inner
+      // combo box, which also holds its list); size and place at every DPI
+      // below.
       HWND inner = c.kind == Kind::DropDown
                        ? reinterpret_cast<HWND>(SendMessageW(w, CBEM_GETCOMBOCONTROL, 0, 0))
                        : w;
@@ -77,27 +76,7 @@ TEST(Win32Window, EveryControlAsTheLayoutDescribesIt) {
         const layout::FaceSpec& face = layout::face_spec(c.face);
         EXPECT_EQ(narrow(lf.lfFaceName), face.name);
         EXPECT_EQ(lf.lfCharSet, static_cast<BYTE>(face.charset));
-        EXPECT_EQ(std::lround(-lf.lfHeight * 72.0 / dpi), c.points);
         EXPECT_EQ(lf.lfWeight, (c.flags & layout::kBold) ? FW_BOLD : FW_NORMAL);
-      }
-
-      // Place: within a pixel of the conversion; the instance list as high
-      // as stored when dropped.
-      RECT r;
-      GetWindowRect(w, &r);
-      MapWindowPoints(nullptr, parent_hwnd, reinterpret_cast<POINT*>(&r), 2);
-      const layout::PixelRect want = layout::to_pixels(c);
-      EXPECT_LE(std::abs(r.left - want.x), 1);
-      EXPECT_LE(std::abs(r.top - want.y), 1);
-      EXPECT_LE(std::abs(r.right - r.left - want.width), 1);
-      EXPECT_LE(std::abs(r.bottom - r.top - want.height), 1);
-      if (c.kind == Kind::DropDown) {
-        RECT dropped{};
-        SendMessageW(inner, CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&dropped));
-        EXPECT_LE(
-            std::abs(dropped.bottom - dropped.top - layout::to_pixels_v(layout::kDroppedListUnits)),
-            1)
-            << dropped.bottom - dropped.top;
       }
 
       EXPECT_EQ((style & ES_PASSWORD) != 0 && c.kind == Kind::Edit,
@@ -114,14 +93,55 @@ TEST(Win32Window, EveryControlAsTheLayoutDescribesIt) {
   }
   EXPECT_EQ(checked, 51);
 
-  // The window: client size, frame without minimise, maximise or sizing.
-  RECT client;
-  GetClientRect(h.window->hwnd(), &client);
-  EXPECT_EQ(client.right, layout::kClientWidth);
-  EXPECT_EQ(client.bottom, layout::kClientHeight);
+  // The window: frame without minimise, maximise or sizing.
   const LONG style = GetWindowLongW(h.window->hwnd(), GWL_STYLE);
   EXPECT_TRUE(style & WS_SYSMENU);
   EXPECT_FALSE(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME));
+}
+
+// Moved onto monitors of 120, 144, 192 and again 96 dpi, the window is laid
+// out anew each time (both pages: the hidden one too): places, fonts, texts
+// and client area; the size it asks for beforehand is the size it takes.
+TEST(Win32Window, LaidOutAgainAtEveryDpi) {
+  WindowHarness h;
+  h.open("mss2000");
+  testing::expect_laid_out(*h.window, h.window->dpi());
+  for (int dpi : {120, 144, 192, 96}) {
+    SIZE asked{0, 0};
+    EXPECT_TRUE(
+        SendMessageW(h.window->hwnd(), WM_GETDPISCALEDSIZE, dpi, reinterpret_cast<LPARAM>(&asked)));
+    RECT suggested;
+    GetWindowRect(h.window->hwnd(), &suggested);
+    suggested.right = suggested.left + asked.cx;
+    suggested.bottom = suggested.top + asked.cy;
+    SendMessageW(h.window->hwnd(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                 reinterpret_cast<LPARAM>(&suggested));
+    testing::expect_laid_out(*h.window, dpi);
+    RECT now;
+    GetWindowRect(h.window->hwnd(), &now);
+    EXPECT_TRUE(now.left == suggested.left && now.top == suggested.top);
+  }
+}
+
+// The install button is greyed while the procedure runs (seen from inside
+// its message box; the focus has gone on to the next button) and available
+// again after a failure; when the failure concerns no field, the focus
+// comes back to where it was.
+TEST(Win32Window, TheInstallButtonIsGreyedWhileTheProcedureRuns) {
+  WindowHarness h;
+  h.open("mss2000");
+  h.fake.on("HEADERONLY", DbResult::failure(3201, "Cannot open backup device."));
+  HWND button = h.control("cb_dbsetup");
+  std::string during;
+  h.on_box = [&] {
+    during = (IsWindowEnabled(button) ? "enabled " : "greyed ") + h.window->name_of(GetFocus());
+  };
+  SendMessageW(button, BM_CLICK, 0, 0);  // the mouse's click, which focuses it
+  testing::pump();
+  EXPECT_EQ(h.boxes.size(), 1u);
+  EXPECT_EQ(during, "greyed cb_exit");
+  EXPECT_TRUE(IsWindowEnabled(button));
+  EXPECT_EQ(GetFocus(), button);
 }
 
 // The order itself is checked on the Qt window; here that the Tab key keeps
@@ -140,6 +160,8 @@ TEST(Win32Window, EachEditionShowsOnlyItsPageAndTabsInItsOrder) {
     // The stored state, before opening: only the SQL Server 2000 page.
     EXPECT_EQ(tab_captions(h.control("tab_1")), std::vector<std::string>{"MSS2000"});
     h.open(e.edition);
+    // The one field the operator must type has the focus.
+    EXPECT_EQ(h.window->name_of(GetFocus()), std::string("sle_") + e.edition + "_password");
     EXPECT_EQ(tab_captions(h.control("tab_1")), std::vector<std::string>{e.caption});
     EXPECT_TRUE(GetWindowLongW(h.control(e.page), GWL_STYLE) & WS_VISIBLE);
     EXPECT_FALSE(GetWindowLongW(h.control(e.hidden), GWL_STYLE) & WS_VISIBLE);
@@ -163,9 +185,11 @@ TEST(Win32Window, EnterInstallsFromAnyControlAndEscCloses) {
   WindowHarness h;
   h.open("mss2000");
   h.fake.on("CONNECT", DbResult::failure(18456, "Login failed for user 'sa'."));
+  HWND password = h.control("sle_mss2000_password");
+  h.window->set_text("sle_mss2000_password", "wrong");
   int presses = 0;  // each runs the procedure from its first stage
   for (const char* name : {"sle_mss2000_servername", "tab_1", "pb_mss2000data_backupfile",
-                           "ddplb_mss2000_instances", "cb_exit"}) {
+                           "ddplb_mss2000_instances", "cb_exit", "sle_mss2000_password"}) {
     SCOPED_TRACE(name);
     HWND w = h.control(name);
     SetFocus(w);
@@ -174,6 +198,14 @@ TEST(Win32Window, EnterInstallsFromAnyControlAndEscCloses) {
     EXPECT_EQ(testing::logons(h.fake), presses);
     EXPECT_FALSE(h.window->closed());
     EXPECT_FALSE(h.window->busy());
+    // The failed logon concerns the password: the focus is there, its whole
+    // text selected; the install button is available again.
+    EXPECT_EQ(GetFocus(), password);
+    DWORD from = 9, to = 0;
+    SendMessageW(password, EM_GETSEL, reinterpret_cast<WPARAM>(&from),
+                 reinterpret_cast<LPARAM>(&to));
+    EXPECT_TRUE(from == 0 && to == 5) << from << "-" << to;
+    EXPECT_TRUE(IsWindowEnabled(h.control("cb_dbsetup")));
   }
 
   // The close box is ignored while the procedure runs: here from inside its
@@ -261,6 +293,34 @@ TEST(Win32Window, RealMessageBoxHasTheDefaultButtonAsked) {
   }
   g_box = nullptr;
   KillTimer(nullptr, timer);
+}
+
+// With the system's own message boxes (the name's confirmation, then the
+// failed logon), the focus comes back to the password field after each.
+void CALLBACK press_every_box(HWND, UINT, UINT_PTR, DWORD) {
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND w, LPARAM) -> BOOL {
+        if (class_name(w) == L"#32770" && IsWindowVisible(w)) {
+          HWND focus = GetFocus();
+          PostMessageW(focus && IsChild(w, focus) ? focus : w, WM_KEYDOWN, VK_RETURN, 1);
+        }
+        return TRUE;
+      },
+      0);
+}
+
+TEST(Win32Window, FocusComesBackAfterTheSystemsMessageBoxes) {
+  WindowHarness h;
+  h.open("mss7");
+  h.window->message_box_hook = nullptr;
+  h.window->set_text("sle_dbname", "shop");
+  h.fake.on("CONNECT", DbResult::failure(18456, "Login failed for user 'sa'."));
+  const UINT_PTR timer = SetTimer(nullptr, 0, 50, press_every_box);
+  h.key(h.control("sle_mss7_password"), VK_RETURN);
+  KillTimer(nullptr, timer);
+  EXPECT_EQ(testing::logons(h.fake), 1);
+  EXPECT_EQ(h.window->name_of(GetFocus()), "sle_mss7_password");
 }
 
 }  // namespace

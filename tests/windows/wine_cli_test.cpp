@@ -201,7 +201,7 @@ TEST_F(WineCli, FailuresEndWithTheirExitStatus) {
 
 // The window installs through Wine's odbc32; during a restore spread over
 // three seconds it keeps handling its timer (and so its painting) at least every
-// 100 ms on average, and the progress bar moves. A failed restore: the
+// 100 ms on average, the progress bar moves and the install button is greyed. A failed restore: the
 // server's text ends the message box, the short text stays in the status line.
 TEST_F(WineCli, WindowInstallsBothEditionsAndShowsTheServersText) {
   const char* exe = std::getenv("DB_SETUP_WINE_WINDOW_TESTS");
@@ -226,6 +226,7 @@ TEST_F(WineCli, WindowInstallsBothEditionsAndShowsTheServersText) {
     ASSERT_GE(progress.size(), 3u) << run["OUT"];
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
     EXPECT_GT(progress.back(), progress.front());
+    EXPECT_EQ(run["BUTTON"], "greyed");
     expect_installed(server, "shopdb", "\\MSSQL\\Data", "shop");
   }
   {

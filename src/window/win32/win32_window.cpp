@@ -3,12 +3,12 @@
 #include <commctrl.h>
 
 #include <algorithm>
-#include <cctype>
 
 #include "detect/detect.h"
 #include "pickers/pickers.h"
 #include "platform/codepage.h"
 #include "window/opening.h"
+#include "window/win32/win32_dpi.h"
 #include "window/win32/win32_paint.h"
 
 namespace dbsetup {
@@ -20,16 +20,6 @@ using layout::Kind;
 
 constexpr wchar_t kWindowClass[] = L"db_setup_w_createdb";
 constexpr wchar_t kPageClass[] = L"db_setup_tabpage";
-
-// Resource name of a picture: the file's stem in capitals ("select.bmp" is
-// the bitmap SELECT). The GIF logo is carried as a bitmap of the same name.
-std::wstring resource_name(const char* file) {
-  std::string stem(file);
-  stem = stem.substr(0, stem.find('.'));
-  std::transform(stem.begin(), stem.end(), stem.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return widen(stem);
-}
 
 void register_classes(HINSTANCE instance, WNDPROC proc) {
   static bool done = false;
@@ -70,65 +60,15 @@ Win32Window::~Win32Window() {
   for (auto& [key, b] : pictures_) DeleteObject(b);
 }
 
-HFONT Win32Window::font(layout::Face face, int points, bool bold) {
-  const layout::FaceSpec& entry = layout::face_spec(face);
-  const std::string key =
-      std::string(entry.name) + "/" + std::to_string(points) + (bold ? "b" : "");
-  auto it = fonts_.find(key);
-  if (it != fonts_.end()) return it->second;
-  HDC dc = GetDC(nullptr);
-  const int height = -MulDiv(points, GetDeviceCaps(dc, LOGPIXELSY), 72);
-  ReleaseDC(nullptr, dc);
-  HFONT f = CreateFontW(height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
-                        static_cast<BYTE>(entry.charset), OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                        DEFAULT_QUALITY, VARIABLE_PITCH | (entry.swiss ? FF_SWISS : FF_DONTCARE),
-                        widen(entry.name).c_str());
-  fonts_[key] = f;
-  return f;
-}
-
-// A picture from the resources, its background (the colour of its top-left
-// pixel) turned into the button-face colour so that it sits on the window's
-// own colour.
-HBITMAP Win32Window::picture(const char* file) {
-  auto it = pictures_.find(file);
-  if (it != pictures_.end()) return it->second;
-  auto bmp = static_cast<HBITMAP>(LoadImageW(GetModuleHandleW(nullptr), resource_name(file).c_str(),
-                                             IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-  DIBSECTION dib{};
-  if (bmp && GetObjectW(bmp, sizeof(dib), &dib) == sizeof(dib) && dib.dsBm.bmBitsPixel == 24 &&
-      std::string(file) != "orlin.gif") {
-    auto* bits = static_cast<BYTE*>(dib.dsBm.bmBits);
-    const int stride = dib.dsBm.bmWidthBytes;
-    const int h = dib.dsBm.bmHeight;
-    // Bottom-up rows: the top-left pixel is in the last row.
-    const BYTE* corner = bits + (h - 1) * stride;
-    const BYTE b0 = corner[0], g0 = corner[1], r0 = corner[2];
-    const COLORREF face = GetSysColor(COLOR_BTNFACE);
-    for (int y = 0; y < h; ++y) {
-      for (int x = 0; x < dib.dsBm.bmWidth; ++x) {
-        BYTE* p = bits + y * stride + x * 3;
-        if (p[0] == b0 && p[1] == g0 && p[2] == r0) {
-          p[0] = GetBValue(face);
-          p[1] = GetGValue(face);
-          p[2] = GetRValue(face);
-        }
-      }
-    }
-  }
-  pictures_[file] = bmp;
-  return bmp;
-}
-
+// Creates the control with its class, style and text; its place, font and
+// picture come from lay_out().
 HWND Win32Window::create_control(const Control& c, HWND parent) {
-  const layout::PixelRect r = layout::to_pixels(c);
   DWORD style = WS_CHILD | WS_CLIPSIBLINGS | ((c.flags & layout::kHidden) ? 0 : WS_VISIBLE);
   DWORD ex = 0;
   const wchar_t* cls = L"STATIC";
-  int height = r.height;
   switch (c.kind) {
     case Kind::Static:
-      style |= SS_NOPREFIX | SS_CENTERIMAGE | ((c.flags & layout::kFieldLabel) ? SS_RIGHT : 0);
+      style |= SS_NOPREFIX | ((c.flags & layout::kFieldLabel) ? SS_RIGHT : 0);
       break;
     case Kind::Group:
       cls = L"BUTTON";
@@ -152,7 +92,6 @@ HWND Win32Window::create_control(const Control& c, HWND parent) {
     case Kind::DropDown:
       cls = WC_COMBOBOXEXW;
       style |= CBS_DROPDOWNLIST | WS_VSCROLL;
-      height = layout::to_pixels_v(layout::kDroppedListUnits);  // with the dropped list
       break;
     case Kind::Tab:
       cls = WC_TABCONTROLW;
@@ -171,40 +110,20 @@ HWND Win32Window::create_control(const Control& c, HWND parent) {
   const bool picture_text =
       c.kind == Kind::Picture || c.kind == Kind::PictureButton || c.kind == Kind::DropDown;
   const std::wstring text = picture_text ? std::wstring() : widen(c.text);
-  HWND w = CreateWindowExW(ex, cls, text.c_str(), style, r.x, r.y, r.width, height, parent,
+  // A first size: a combo box keeps the height it is created with for its
+  // dropped list.
+  const int height = c.kind == Kind::DropDown ? layout::to_pixels_v(layout::kDroppedListUnits, dpi_)
+                                              : layout::to_pixels(c, dpi_).height;
+  HWND w = CreateWindowExW(ex, cls, text.c_str(), style, 0, 0, layout::to_pixels(c, dpi_).width,
+                           height, parent,
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(1000 + controls_.size())),
                            GetModuleHandleW(nullptr), nullptr);
-  if (c.face != layout::Face::None) {
-    SendMessageW(w, WM_SETFONT,
-                 reinterpret_cast<WPARAM>(font(c.face, c.points, (c.flags & layout::kBold) != 0)),
-                 FALSE);
-  }
   if (c.kind == Kind::Static) {
-    win32::fit_static_to_text(w);
+    win32::make_static(w);
   } else if (c.kind == Kind::Group) {
     win32::make_group_box(w, c);
-  } else if (c.kind == Kind::Picture) {
-    SendMessageW(w, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture(c.text)));
-  } else if (c.kind == Kind::PictureButton) {
-    SendMessageW(w, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture(c.text)));
   } else if (c.kind == Kind::Progress) {
     SendMessageW(w, PBM_SETRANGE32, 0, 100);
-  } else if (c.kind == Kind::DropDown) {
-    HIMAGELIST list = ImageList_Create(16, 16, ILC_COLOR24 | ILC_MASK, 1, 1);
-    auto bmp =
-        static_cast<HBITMAP>(LoadImageW(GetModuleHandleW(nullptr), resource_name(c.text).c_str(),
-                                        IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-    ImageList_AddMasked(list, bmp, RGB(255, 255, 255));
-    DeleteObject(bmp);
-    SendMessageW(w, CBEM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(list));
-    images_ = list;
-    // The control keeps the closed height for itself and gives its inner
-    // combo box the rest: the dropped control is as high as stored.
-    RECT closed{};
-    GetWindowRect(w, &closed);
-    SetWindowPos(reinterpret_cast<HWND>(SendMessageW(w, CBEM_GETCOMBOCONTROL, 0, 0)), nullptr, 0, 0,
-                 r.width, (closed.bottom - closed.top) + height,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
   controls_.push_back({&c, w});
   return w;
@@ -219,15 +138,15 @@ void Win32Window::create_controls(layout::Parent parent, HWND parent_hwnd) {
 void Win32Window::build() {
   const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
   const DWORD ex = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
-  RECT frame{0, 0, layout::kClientWidth, layout::kClientHeight};
-  AdjustWindowRectEx(&frame, style, FALSE, ex);
-  const int w = frame.right - frame.left, h = frame.bottom - frame.top;
+  // Created on the primary monitor; the DPI of the monitor it is on then
+  // gives its size, and it is centred on that monitor's work area.
   RECT work{};
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
   hwnd_ =
-      CreateWindowExW(ex, kWindowClass, L"", style, work.left + (work.right - work.left - w) / 2,
-                      work.top + (work.bottom - work.top - h) / 2, w, h, nullptr, nullptr,
-                      GetModuleHandleW(nullptr), this);
+      CreateWindowExW(ex, kWindowClass, L"", style, (work.left + work.right) / 2,
+                      (work.top + work.bottom) / 2, layout::kMinClientWidth,
+                      layout::kMinClientHeight, nullptr, nullptr, GetModuleHandleW(nullptr), this);
+  dpi_ = win32::window_dpi(hwnd_);
   // No restore, size, minimise or maximise in the system menu.
   HMENU menu = GetSystemMenu(hwnd_, FALSE);
   for (UINT item : {SC_RESTORE, SC_SIZE, SC_MINIMIZE, SC_MAXIMIZE})
@@ -235,18 +154,27 @@ void Win32Window::build() {
 
   create_controls(layout::Parent::Window, hwnd_);
   tab_ = control("tab_1");
-  const layout::PixelRect r =
-      layout::to_pixels(layout::kPageX, layout::kPageY, layout::kPageWidth, layout::kPageHeight);
   for (const layout::Page& p : layout::kPages) {
     HWND page = CreateWindowExW(WS_EX_CONTROLPARENT, kPageClass, L"",
-                                WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, r.x, r.y, r.width,
-                                r.height, tab_, nullptr, GetModuleHandleW(nullptr), this);
+                                WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0, 0, 0, tab_,
+                                nullptr, GetModuleHandleW(nullptr), this);
     pages_[p.name] = page;
     create_controls(p.parent, page);
   }
   // The pages lie in front of the tab control's own drawing.
   for (const layout::Page& p : layout::kPages)
     if (p.shown) show_page(p.name);
+  lay_out();
+
+  RECT outer{};
+  GetWindowRect(hwnd_, &outer);
+  MONITORINFO monitor{sizeof(monitor), {}, {}, 0};
+  if (GetMonitorInfoW(MonitorFromWindow(hwnd_, MONITOR_DEFAULTTOPRIMARY), &monitor))
+    work = monitor.rcWork;
+  const int w = outer.right - outer.left, h = outer.bottom - outer.top;
+  SetWindowPos(hwnd_, nullptr, work.left + (work.right - work.left - w) / 2,
+               work.top + (work.bottom - work.top - h) / 2, 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 HWND Win32Window::control(std::string_view name) const {
@@ -277,9 +205,11 @@ bool Win32Window::open(const std::string& edition) {
 void Win32Window::show() {
   ShowWindow(hwnd_, SW_SHOW);
   UpdateWindow(hwnd_);
-  // The first control of the tab order (the tab control) takes the focus.
-  std::vector<HWND> chain = tab_chain();
-  if (!chain.empty()) SetFocus(chain.front());
+  // The shown page's first field takes the focus.
+  for (const layout::Page& p : layout::kPages) {
+    HWND page = control(p.name);
+    if (page && IsWindowVisible(page)) focus(p.first_field);
+  }
 }
 
 int Win32Window::run() {
@@ -350,11 +280,16 @@ bool Win32Window::pre_translate(MSG& msg) {
   return IsDialogMessageW(hwnd_, &msg) != FALSE;
 }
 
-// Presses the button that carries `flag`, if it can be pressed now.
+// Presses the button that carries `flag`, if it can be pressed now. As the
+// dialog manager does for Enter, the parent is told of the click directly:
+// the focus stays where the key was pressed (BM_CLICK would move it to the
+// button).
 void Win32Window::press(unsigned flag) {
   for (const Created& c : controls_) {
     if ((c.entry->flags & flag) && IsWindowEnabled(c.hwnd) && IsWindowVisible(c.hwnd)) {
-      SendMessageW(c.hwnd, BM_CLICK, 0, 0);
+      const auto id = GetDlgCtrlID(c.hwnd);
+      SendMessageW(GetParent(c.hwnd), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(c.hwnd));
       return;
     }
   }
@@ -380,14 +315,34 @@ void Win32Window::command(HWND from, int code) {
   }
 }
 
+// The install button is greyed while the procedure runs, and available again
+// afterwards unless the procedure disabled it (after a success). The focus
+// comes back to where it was, unless the procedure moved it to a field.
 void Win32Window::install_clicked() {
   if (installing_) return;
+  HWND button = control("cb_dbsetup");
+  HWND before = GetFocus();
+  if (before != hwnd_ && !IsChild(hwnd_, before)) before = nullptr;
+  // A greyed window cannot keep the focus: it goes on to the next control.
+  if (before == button) move_focus(false);
   installing_ = true;
+  focus_asked_ = false;
+  apply_install_enabled();
   cb_dbsetup_clicked(ctx_);
   // The procedure leaves the busy pointer on; it ends with the procedure.
   set_busy(false);
   set_progress(-1);
   installing_ = false;
+  if (!hwnd_) return;
+  apply_install_enabled();
+  if (!focus_asked_ && before && IsWindow(before) && IsWindowEnabled(before) &&
+      IsWindowVisible(before))
+    SetFocus(before);
+}
+
+void Win32Window::apply_install_enabled() {
+  if (HWND b = hwnd_ ? control("cb_dbsetup") : nullptr)
+    EnableWindow(b, install_wanted_ && !installing_);
 }
 
 void Win32Window::close() {
@@ -405,8 +360,52 @@ LRESULT CALLBACK Win32Window::window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM
   return self ? self->handle(hwnd, msg, wp, lp) : DefWindowProcW(hwnd, msg, wp, lp);
 }
 
+// The DPI messages of per-monitor aware windows (winuser.h declares them
+// for Windows 10 builds only).
+constexpr UINT kDpiChanged = 0x02E0;        // WM_DPICHANGED
+constexpr UINT kGetDpiScaledSize = 0x02E4;  // WM_GETDPISCALEDSIZE
+
 LRESULT Win32Window::handle(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
+    case kGetDpiScaledSize:
+      // The size the window will need at the new DPI, which then comes back
+      // as the suggested rectangle of WM_DPICHANGED.
+      if (hwnd == hwnd_) {
+        const int dpi = static_cast<int>(LOWORD(wp));
+        const layout::PixelSize client = layout::client_size(dpi);
+        *reinterpret_cast<SIZE*>(lp) =
+            win32::outer_size(hwnd_, {client.width, client.height}, dpi, dpi_);
+        return TRUE;
+      }
+      break;
+    case kDpiChanged:
+      // Moved to a monitor of another DPI, or its DPI changed: to the
+      // suggested rectangle, then everything laid out again at the new DPI
+      // (the HIWORD is the vertical DPI, the LOWORD the same horizontally).
+      if (hwnd == hwnd_) {
+        const auto* suggested = reinterpret_cast<const RECT*>(lp);
+        SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top,
+                     suggested->right - suggested->left, suggested->bottom - suggested->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        dpi_ = static_cast<int>(HIWORD(wp));
+        lay_out();
+        return 0;
+      }
+      break;
+    case WM_ACTIVATE:
+      // As a dialog does: the focus leaves with the window and comes back
+      // to the same control (after a message box, or another program).
+      if (hwnd == hwnd_) {
+        if (LOWORD(wp) == WA_INACTIVE) {
+          HWND focus = GetFocus();
+          if (focus && IsChild(hwnd_, focus)) saved_focus_ = focus;
+        } else if (saved_focus_ && IsWindow(saved_focus_) && IsWindowVisible(saved_focus_) &&
+                   IsWindowEnabled(saved_focus_)) {
+          SetFocus(saved_focus_);
+          return 0;
+        }
+      }
+      break;
     case WM_COMMAND:
       if (lp) command(reinterpret_cast<HWND>(lp), HIWORD(wp));
       return 0;

@@ -9,6 +9,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "app/context.h"
@@ -21,7 +22,8 @@ namespace dbsetup {
 // the layout tables: one top-level window, the tab control tab_1 with its two
 // pages (child windows of the tab control) and every control under its
 // object name. It is its own WindowUi. Database calls run on a worker thread
-// while the window keeps painting and takes no input.
+// while the window keeps painting and takes no input. It is laid out for the
+// DPI of its monitor and again whenever that changes (WM_DPICHANGED).
 class Win32Window : public WindowUi {
  public:
   Win32Window(Settings& gs, Transaction& sqlca, Platform& platform);
@@ -32,6 +34,7 @@ class Win32Window : public WindowUi {
   // The opening step for `edition`. On false the window has closed itself
   // (the detection has told the operator why) and must not be shown.
   bool open(const std::string& edition);
+  // Shows the window with the keyboard focus in the first field of its page.
   void show();
   // Runs the message loop until the window has closed; returns 0.
   int run();
@@ -50,6 +53,8 @@ class Win32Window : public WindowUi {
   bool installing() const { return installing_; }
   bool closed() const { return hwnd_ == nullptr; }
   bool busy() const { return busy_; }
+  // The DPI the window is laid out for.
+  int dpi() const { return dpi_; }
 
   // Called once the window has closed (the program ends its loop there).
   std::function<void()> on_closed;
@@ -73,6 +78,7 @@ class Win32Window : public WindowUi {
                        std::string& named) override;
   std::string browse_for_folder(const std::string& caption) override;
   void set_progress(int percent) override;
+  void focus(std::string_view control) override;
   void* native_handle() override { return hwnd_; }
   void run_blocking(const std::function<void()>& work) override;
 
@@ -87,11 +93,20 @@ class Win32Window : public WindowUi {
   void build();
   void create_controls(layout::Parent parent, HWND parent_hwnd);
   HWND create_control(const layout::Control& c, HWND parent);
+  // Layout at dpi_ (win32_layout.cpp): every control's place, font and
+  // picture, the labels on their fields' text lines, the client area.
+  void lay_out();
+  void place(const Created& c);
+  void place_drop_down(const Created& c, const layout::PixelRect& r);
+  int label_line_top(const Created& label, const layout::PixelRect& place);
+  void fit_static(const Created& text);
+  void fit_client();
   HFONT font(layout::Face face, int points, bool bold);
   HBITMAP picture(const char* file);
   void command(HWND from, int code);
   void install_clicked();
   void press(unsigned flag);
+  void apply_install_enabled();
   void close();
   void move_focus(bool backwards);
   std::vector<HWND> tab_chain() const;
@@ -104,14 +119,24 @@ class Win32Window : public WindowUi {
   HWND hwnd_ = nullptr;
   HWND tab_ = nullptr;
   DWORD thread_ = 0;
+  int dpi_ = layout::kDesignDpi;
   std::vector<Created> controls_;
   std::map<std::string, HWND, std::less<>> pages_;
-  std::map<std::string, HFONT> fonts_;
-  std::map<std::string, HBITMAP> pictures_;
-  void* images_ = nullptr;  // the instance list's image list (HIMAGELIST)
+  // By face, points, bold and DPI.
+  std::map<std::tuple<layout::Face, int, bool, int>, HFONT> fonts_;
+  std::map<std::string, HBITMAP> pictures_;  // by file and scale
+  void* images_ = nullptr;                   // the instance list's image list (HIMAGELIST)
+  int images_scale_ = 0;                     // the scale of its picture
   HBRUSH face_brush_ = nullptr;
   bool installing_ = false;
   bool busy_ = false;
+  // What the procedure asked of the install button; while the procedure
+  // runs the button is greyed whatever it asks.
+  bool install_wanted_ = true;
+  // focus() was called during the running install.
+  bool focus_asked_ = false;
+  // The control that had the focus when the window was last deactivated.
+  HWND saved_focus_ = nullptr;
 };
 
 }  // namespace dbsetup

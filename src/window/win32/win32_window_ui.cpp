@@ -11,7 +11,6 @@
 
 #include "pickers/u_browseforfolder.h"
 #include "platform/codepage.h"
-#include "window/win32/win32_paint.h"
 #include "window/worker_call.h"
 
 namespace dbsetup {
@@ -104,7 +103,8 @@ void Win32Window::set_text(std::string_view name, const std::string& value) {
     } else if (is_class(w, L"Static")) {
       // The window follows its text; paint now, since progress texts are
       // written between blocking steps.
-      win32::fit_static_to_text(w);
+      for (const Created& c : controls_)
+        if (c.hwnd == w) fit_static(c);
       if (IsWindowVisible(w)) {
         RedrawWindow(GetParent(w), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
       }
@@ -120,7 +120,8 @@ void Win32Window::set_title(const std::string& title) {
 
 void Win32Window::set_install_enabled(bool enabled) {
   on_gui([&] {
-    if (HWND b = hwnd_ ? control("cb_dbsetup") : nullptr) EnableWindow(b, enabled);
+    install_wanted_ = enabled;
+    apply_install_enabled();
   });
 }
 
@@ -130,6 +131,16 @@ bool Win32Window::install_enabled() {
     if (HWND b = hwnd_ ? control("cb_dbsetup") : nullptr) enabled = IsWindowEnabled(b) != FALSE;
   });
   return enabled;
+}
+
+void Win32Window::focus(std::string_view name) {
+  on_gui([&] {
+    HWND w = hwnd_ ? control(name) : nullptr;
+    if (!w || !IsWindowVisible(w) || !IsWindowEnabled(w)) return;
+    SetFocus(w);
+    if (is_class(w, L"Edit")) SendMessageW(w, EM_SETSEL, 0, -1);
+    focus_asked_ = true;
+  });
 }
 
 void Win32Window::set_busy(bool busy) {
