@@ -411,7 +411,8 @@ TEST(WindowCommands, TheInstallButtonIsGreyedWhileTheProcedureRuns) {
   EXPECT_EQ(h.boxes.size(), 1u);
   EXPECT_EQ(during, "greyed cb_exit");
   EXPECT_TRUE(button->isEnabled());
-  EXPECT_EQ(h.window->focusWidget(), button);
+  // The failure concerns the backup file: the focus goes there.
+  EXPECT_EQ(h.window->focusWidget()->objectName(), "sle_mss2000data_backupfile");
   h.window->hide();
 }
 
