@@ -23,7 +23,7 @@ class RegistryWin32Test : public ::testing::Test {
   void SetUp() override {
     base_ =
         "HKEY_LOCAL_MACHINE\\SOFTWARE\\db_setup_tests\\run" + std::to_string(GetCurrentProcessId());
-    registry_ = make_system_registry();
+    registry_ = make_system_registry(RunSettings{});
     ASSERT_NE(registry_, nullptr);
   }
 
