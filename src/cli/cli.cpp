@@ -9,9 +9,9 @@
 #include "cli/interrupt.h"
 #include "detect/detect.h"
 #include "install/edition.h"
-#include "platform/server_address.h"
 #include "platform/codepage.h"
 #include "platform/memory_ui.h"
+#include "platform/server_address.h"
 #include "window/opening.h"
 
 #ifdef _WIN32

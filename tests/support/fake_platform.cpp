@@ -74,7 +74,8 @@ FakeDbClient::Rule* FakeDbClient::answer(DbCall call, const std::string& subject
 }
 
 DbResult FakeDbClient::connect(const DbLogon& logon) {
-  Rule* rule = answer({DbCall::Connect, "", "", logon}, "CONNECT " + logon.login + " @" + logon.server);
+  Rule* rule =
+      answer({DbCall::Connect, "", "", logon}, "CONNECT " + logon.login + " @" + logon.server);
   return rule ? rule->result : DbResult::ok();
 }
 

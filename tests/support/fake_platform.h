@@ -78,7 +78,7 @@ class FakeDbClient : public DbClient {
     std::vector<Rule> rules;
     std::vector<DbCall> calls;
     std::string server_version = "16.00.1000";  // what the logon reported
-    bool shared_memory = false;                  // a driver that speaks shared memory
+    bool shared_memory = false;                 // a driver that speaks shared memory
   };
 
   explicit FakeDbClient(std::shared_ptr<Script> script) : script_(std::move(script)) {}
@@ -105,8 +105,8 @@ class FakeDbClient : public DbClient {
 struct FakeServices : Services {
   std::map<std::string, ServiceState> states;
   std::map<std::string, std::vector<std::string>> dependants;  // running ones are stopped first
-  std::string refusal;              // start and stop fail with this text when set
-  std::vector<std::string> calls;   // "start X", "stop X"
+  std::string refusal;             // start and stop fail with this text when set
+  std::vector<std::string> calls;  // "start X", "stop X"
   std::function<void(const std::string& name, ServiceState now)> on_change;
 
   ServiceState query(const std::string& name) override {
@@ -161,9 +161,9 @@ struct FakePlatform {
   FakeClock clock;
   FakeServices services;
   std::shared_ptr<FakeDbClient::Script> script = std::make_shared<FakeDbClient::Script>();
-  Platform platform{&registry, &files, &profile,
-                    [s = script] { return std::make_unique<FakeDbClient>(s); }, &clock,
-                    &services};
+  Platform platform{&registry, &files,
+                    &profile,  [s = script] { return std::make_unique<FakeDbClient>(s); },
+                    &clock,    &services};
 
   // Adds a rule: `pattern` is an ECMAScript regex searched in the subject.
   FakeDbClient::Rule& on(const std::string& pattern, DbResult result, bool once = false,
