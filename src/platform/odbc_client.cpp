@@ -23,11 +23,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/server_address.h"
 #include "platform/codepage.h"
 #include "platform/db_client.h"
 #include "platform/odbc_driver_version.h"
 #include "platform/odbc_text.h"
+#include "platform/server_address.h"
 
 namespace dbsetup {
 
@@ -134,12 +134,18 @@ std::map<std::string, odbc::FreeTdsBraces>& known_braces() {
   return known;
 }
 
-odbc::FreeTdsBraces freetds_braces(const std::string& driver) {
+odbc::FreeTdsBraces freetds_braces(const DbLogon& logon, const std::string& driver) {
   {
     std::lock_guard<std::mutex> lock(g_braces_mutex);
     auto it = known_braces().find(driver);
     if (it != known_braces().end()) return it->second;
   }
+  // Loading the driver's library and its own dependencies ahead of the
+  // driver manager costs more than the rest of a logon: only done when the
+  // connection string depends on the answer.
+  if (odbc::connection_string(logon, driver, odbc::FreeTdsBraces::verbatim) ==
+      odbc::connection_string(logon, driver, odbc::FreeTdsBraces::doubled))
+    return odbc::FreeTdsBraces::verbatim;
   const auto style = odbc::freetds_style(odbc::driver_library_version(driver));
   std::lock_guard<std::mutex> lock(g_braces_mutex);
   if (style) known_braces()[driver] = *style;
@@ -283,8 +289,8 @@ DbResult OdbcClient::connect(const DbLogon& logon) {
   // One attempt only: a second one after a refusal would cost the login a
   // second failed-logon event on the server (and may trip its lockout).
   const bool freetds = odbc::is_freetds(driver);
-  DbResult result =
-      attempt(logon, driver, freetds ? freetds_braces(driver) : odbc::FreeTdsBraces::doubled);
+  DbResult result = attempt(logon, driver,
+                            freetds ? freetds_braces(logon, driver) : odbc::FreeTdsBraces::doubled);
   if (result.code == 0 && freetds) learn_freetds_style(driver);
   return result;
 }
