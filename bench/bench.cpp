@@ -9,7 +9,9 @@
 //   2. A full install: db_setup_cli against a fresh stand-in, beside
 //      minimal_client sending the same requests (taken from the stand-in's
 //      log of the installer's run, and checked against it afterwards); the
-//      ratio of the medians is the installer's overhead.
+//      ratio of the medians is the installer's overhead. Runs of both that
+//      end earlier (at start-up: --help and an empty plan; at a first logon
+//      the server refuses) split their CPU time by stage.
 //   3. Detection with 10, 100 and 1,000 instances in the registry file: the
 //      registry read plus wf_check_dbsetup, once on the headless MemoryUi
 //      and once in the Qt window (whose instance list is a real combo box).
@@ -59,6 +61,10 @@ namespace {
 
 const char* const kPassword = "Bench-pw1";
 const char* const kDatabase = "shopdb";
+// The stand-in's drive D: (100 GB free) is this folder under its files root:
+// D:\x is <files-root>/D/x. The instances' data roots are on it.
+const char* const kDriveFolder = "D";
+const char* const kDrive = "D:102400:D";
 
 long long monotonic_ns() {
   timespec ts{};
@@ -158,7 +164,7 @@ class Standin {
     if (pipe(fds) != 0) die("pipe failed");
     Child c({exe, "--port", "0", "--idle-timeout", "60", "--login",
              std::string("sa:") + kPassword + ":sysadmin", "--files-root", files_root.string(),
-             "--log", log.string()});
+             "--drive", kDrive, "--log", log.string()});
     pid_ = start(c, fds[1]);
     close(fds[1]);
     std::string line;
@@ -195,13 +201,6 @@ struct Series {
 };
 
 // ---- the test folder ------------------------------------------------------------------
-
-// A Windows path for a local one, as the stand-in maps it back.
-std::string windows_path(const fs::path& p) {
-  std::string s = p.string();
-  std::replace(s.begin(), s.end(), '/', '\\');
-  return s;
-}
 
 // Backslashes doubled for a "..." value of a .reg file.
 std::string reg_escaped(const std::string& s) {
@@ -245,8 +244,8 @@ std::string multi_string_value(const std::string& name, const std::vector<std::s
 }
 
 // A registry with `count` named SQL Server 2000 instances, each with its data
-// root under `data_root` and its server key.
-std::string make_registry(int count, const fs::path& data_root) {
+// root on the server's drive D: and its server key.
+std::string make_registry(int count) {
   std::vector<std::string> names;
   for (int i = 1; i <= count; ++i) {
     char name[16];
@@ -257,8 +256,8 @@ std::string make_registry(int count, const fs::path& data_root) {
   std::string reg = "Windows Registry Editor Version 5.00\n\n[" + base + "]\n" +
                     multi_string_value("InstalledInstances", names) + "\n";
   for (const std::string& n : names) {
-    reg += "[" + base + "\\" + n + "\\Setup]\n\"SQLDataRoot\"=\"" +
-           reg_escaped(windows_path(data_root / ("MSSQL$" + n))) + "\"\n\n";
+    reg += "[" + base + "\\" + n + "\\Setup]\n\"SQLDataRoot\"=\"" + reg_escaped("D:\\MSSQL$" + n) +
+           "\"\n\n";
     reg += "[" + base + "\\" + n + "\\MSSQLServer]\n\"DefaultDomain\"=\"BENCH\"\n\n";
   }
   return reg;
@@ -268,7 +267,7 @@ std::string make_registry(int count, const fs::path& data_root) {
 // and the stand-in's disk under server/.
 struct Folder {
   fs::path dir;
-  fs::path registry;       // 1 instance, data root under server/
+  fs::path registry;       // 1 instance, data root on D:
   fs::path server_disk;    // the stand-in's --files-root
   fs::path instance_data;  // the instance's data folder on that disk
 
@@ -278,8 +277,8 @@ struct Folder {
     dir = tmpl;
     server_disk = dir / "server";
     registry = dir / "registry.reg";
-    write_file(registry, make_registry(1, server_disk));
-    instance_data = server_disk / "MSSQL$SHOP0001" / "Data";
+    write_file(registry, make_registry(1));
+    instance_data = server_disk / kDriveFolder / "MSSQL$SHOP0001" / "Data";
     fs::create_directories(instance_data);
     write_file(dir / "dbinstall.ini",
                "[database]\r\ndatabasename=shopdb\r\ndataname=shop_data\r\nlogname=shop_log\r\n");
@@ -382,9 +381,18 @@ std::string plan_from(const std::vector<nlohmann::json>& reqs, int port) {
   return plan;
 }
 
+// What a run may stop at: the whole install, a first logon the server
+// refuses (detection, the checks before it, the driver loaded), or start-up
+// and exit alone (db_setup_cli --help; the minimal client with an empty plan).
+enum class Stage { start, logon, install };
+
+struct StageFigures {
+  Series cli_cpu_ms, minimal_cpu_ms;  // the clients' own CPU time
+};
+
 struct InstallFigures {
-  Series cli_ms, minimal_ms;          // wall time, spawn to exit
-  Series cli_cpu_ms, minimal_cpu_ms;  // the client's own CPU time
+  Series cli_ms, minimal_ms;  // wall time of the whole install, spawn to exit
+  StageFigures stage[3];      // by Stage
   std::size_t requests = 0;
 };
 
@@ -394,64 +402,83 @@ InstallFigures bench_install(const std::string& standin, const std::string& cli,
   const fs::path plan = folder.dir / "plan.tsv";
   int serial = 0;
 
-  // One install through either client on a fresh stand-in; returns the time
-  // and the requests the stand-in saw.
-  auto install = [&](bool installer, std::vector<nlohmann::json>* seen) {
+  // One run of either client up to `stage` on a fresh stand-in; returns the
+  // time and the requests the stand-in saw.
+  auto install = [&](bool installer, Stage stage, std::vector<nlohmann::json>* seen) {
     folder.clean_disk();
     const fs::path log = folder.dir / ("server" + std::to_string(serial++) + ".jsonl");
+    const std::string password = stage == Stage::logon ? "wrong" : kPassword;
+    const int expected = stage == Stage::logon ? 1 : 0;
     Finished f;
-    {
+    if (stage == Stage::start) {
+      write_file(folder.dir / "plan-now.tsv", "");
+      f = installer ? run(Child({cli, "--help"}, {}, folder.dir))
+                    : run(Child({minimal, (folder.dir / "plan-now.tsv").string()}, {}, folder.dir));
+    } else {
       Standin server(standin, folder.server_disk, log);
+      const std::string port = std::to_string(server.port());
       if (installer) {
-        f = run(Child({cli, "--yes", "--server", "127.0.0.1," + std::to_string(server.port())},
-                      {"DB_SETUP_REGISTRY=" + folder.registry.string(),
-                       std::string("DB_SETUP_PASSWORD=") + kPassword},
-                      folder.dir));
+        f = run(Child(
+            {cli, "--yes", "--server", "127.0.0.1," + port},
+            {"DB_SETUP_REGISTRY=" + folder.registry.string(), "DB_SETUP_PASSWORD=" + password},
+            folder.dir));
       } else {
-        // The plan names the port of the first stand-in; this one has another.
-        std::string text = read_file(plan);
-        const std::string tag = "127.0.0.1\t";
-        for (std::size_t at = text.find(tag); at != std::string::npos;
-             at = text.find(tag, at + 1)) {
-          std::size_t end = text.find('\t', at + tag.size());
-          text.replace(at + tag.size(), end - at - tag.size(), std::to_string(server.port()));
+        std::string text;
+        if (stage == Stage::logon) {
+          text = "connect\t127.0.0.1\t" + port + "\tmaster\tsa\t" + password + "\n";
+        } else {
+          // The plan names the port of the first stand-in; this one has another.
+          text = read_file(plan);
+          const std::string tag = "127.0.0.1\t";
+          for (std::size_t at = text.find(tag); at != std::string::npos;
+               at = text.find(tag, at + 1)) {
+            std::size_t end = text.find('\t', at + tag.size());
+            text.replace(at + tag.size(), end - at - tag.size(), port);
+          }
         }
         write_file(folder.dir / "plan-now.tsv", text);
         f = run(Child({minimal, (folder.dir / "plan-now.tsv").string()}, {}, folder.dir));
       }
     }
-    if (f.status != 0)
+    if (f.status != expected)
       die(std::string(installer ? "db_setup_cli" : "minimal_client") + " failed with status " +
           std::to_string(f.status));
     if (seen) *seen = requests(log);
-    fs::remove(log);
+    std::error_code ignored;
+    fs::remove(log, ignored);
     return f;
   };
 
   // The installer's requests make the plan; the minimal client must send
-  // exactly those.
-  std::vector<nlohmann::json> by_installer, by_minimal;
-  install(true, &by_installer);
-  write_file(plan, plan_from(by_installer, 0));
-  install(false, &by_minimal);
-  if (by_installer != by_minimal) {
-    for (std::size_t i = 0; i < std::max(by_installer.size(), by_minimal.size()); ++i) {
-      std::fprintf(stderr, "  installer: %s\n  minimal:   %s\n",
-                   i < by_installer.size() ? by_installer[i].dump().c_str() : "-",
-                   i < by_minimal.size() ? by_minimal[i].dump().c_str() : "-");
+  // exactly those, and the same refused logon.
+  for (Stage stage : {Stage::install, Stage::logon}) {
+    std::vector<nlohmann::json> by_installer, by_minimal;
+    install(true, stage, &by_installer);
+    if (stage == Stage::install) write_file(plan, plan_from(by_installer, 0));
+    install(false, stage, &by_minimal);
+    if (by_installer != by_minimal) {
+      for (std::size_t i = 0; i < std::max(by_installer.size(), by_minimal.size()); ++i) {
+        std::fprintf(stderr, "  installer: %s\n  minimal:   %s\n",
+                     i < by_installer.size() ? by_installer[i].dump().c_str() : "-",
+                     i < by_minimal.size() ? by_minimal[i].dump().c_str() : "-");
+      }
+      die("the minimal client's requests differ from the installer's");
     }
-    die("the minimal client's requests differ from the installer's");
+    if (stage == Stage::install) out.requests = by_installer.size();
   }
-  out.requests = by_installer.size();
 
-  // Alternate the two so that drift of the machine hits both alike.
+  // Alternate all of them so that drift of the machine hits each alike.
   for (int i = 0; i < runs; ++i) {
-    Finished by_cli = install(true, nullptr);
-    out.cli_ms.values.push_back((by_cli.ended - by_cli.spawned) / 1e6);
-    out.cli_cpu_ms.values.push_back(by_cli.cpu_ms);
-    Finished by_min = install(false, nullptr);
-    out.minimal_ms.values.push_back((by_min.ended - by_min.spawned) / 1e6);
-    out.minimal_cpu_ms.values.push_back(by_min.cpu_ms);
+    for (Stage stage : {Stage::start, Stage::logon, Stage::install}) {
+      StageFigures& figures = out.stage[static_cast<int>(stage)];
+      Finished by_cli = install(true, stage, nullptr);
+      figures.cli_cpu_ms.values.push_back(by_cli.cpu_ms);
+      Finished by_min = install(false, stage, nullptr);
+      figures.minimal_cpu_ms.values.push_back(by_min.cpu_ms);
+      if (stage != Stage::install) continue;
+      out.cli_ms.values.push_back((by_cli.ended - by_cli.spawned) / 1e6);
+      out.minimal_ms.values.push_back((by_min.ended - by_min.spawned) / 1e6);
+    }
   }
   return out;
 }
@@ -468,7 +495,7 @@ DetectFigures bench_detect(int count, const Folder& folder, int runs) {
   DetectFigures out;
   out.instances = count;
   const fs::path path = folder.dir / ("registry-" + std::to_string(count) + ".reg");
-  const std::string reg = make_registry(count, folder.server_disk);
+  const std::string reg = make_registry(count);
   write_file(path, reg);
   out.reg_bytes = reg.size();
 
@@ -578,10 +605,43 @@ int main(int argc, char** argv) {
               install.cli_ms.med() / install.minimal_ms.med());
   std::printf("%-46s %7.3f\n", "  ratio of the fastest runs",
               install.cli_ms.min() / install.minimal_ms.min());
-  row("  CPU time of db_setup_cli", install.cli_cpu_ms, "ms");
-  row("  CPU time of the minimal client", install.minimal_cpu_ms, "ms");
+  const StageFigures& whole = install.stage[static_cast<int>(Stage::install)];
+  row("  CPU time of db_setup_cli", whole.cli_cpu_ms, "ms");
+  row("  CPU time of the minimal client", whole.minimal_cpu_ms, "ms");
   std::printf("%-46s %7.3f\n\n", "  ratio of the CPU medians",
-              install.cli_cpu_ms.med() / install.minimal_cpu_ms.med());
+              whole.cli_cpu_ms.med() / whole.minimal_cpu_ms.med());
+
+  // Each stage as the median of the runs that end after it less the median
+  // of those that end before it; the differences add up to the whole one.
+  std::printf(
+      "where the CPU time goes, by stage (median CPU time of the runs ending after\n"
+      "the stage less that of the runs ending before it)\n");
+  std::printf("%-46s %12s %10s %10s\n", "", "db_setup_cli", "minimal", "difference");
+  const char* const stage_names[] = {
+      "start-up and exit (--help; an empty plan)",
+      "detection, driver, first logon (refused)",
+      "the install's statements and second logon",
+  };
+  double before_cli = 0, before_min = 0;
+  for (int s = 0; s < 3; ++s) {
+    if (verbose) {
+      for (const Series* series :
+           {&install.stage[s].cli_cpu_ms, &install.stage[s].minimal_cpu_ms}) {
+        std::fprintf(stderr, "CPU up to the end of \"%s\", %s:", stage_names[s],
+                     series == &install.stage[s].cli_cpu_ms ? "db_setup_cli" : "minimal");
+        for (double v : series->values) std::fprintf(stderr, " %.2f", v);
+        std::fprintf(stderr, "\n");
+      }
+    }
+    const double cli_ms = install.stage[s].cli_cpu_ms.med() - before_cli;
+    const double min_ms = install.stage[s].minimal_cpu_ms.med() - before_min;
+    std::printf("%-46s %9.2f ms %7.2f ms %+7.2f ms\n", stage_names[s], cli_ms, min_ms,
+                cli_ms - min_ms);
+    before_cli += cli_ms;
+    before_min += min_ms;
+  }
+  std::printf("%-46s %9.2f ms %7.2f ms %+7.2f ms\n\n", "the whole install", before_cli, before_min,
+              before_cli - before_min);
 
   std::printf(
       "detection by registry size (registry read + wf_check_dbsetup; \"marginal\": per\n"

@@ -9,6 +9,9 @@ if(NOT WIN32)
   # Case folding for every letter (the Windows build uses the system's own).
   pkg_check_modules(ICU REQUIRED IMPORTED_TARGET icu-uc)
   # iconv is part of glibc on Linux; nothing to link.
+  # The same packages' static archives, for db_setup_cli (src/cli).
+  find_library(DB_SETUP_ICUUC_ARCHIVE NAMES libicuuc.a HINTS ${ICU_LIBDIR} ${ICU_LIBRARY_DIRS})
+  find_library(DB_SETUP_INIH_ARCHIVE NAMES libinih.a HINTS ${INIH_LIBDIR} ${INIH_LIBRARY_DIRS})
 endif()
 
 if(DB_SETUP_BUILD_GUI AND NOT WIN32)

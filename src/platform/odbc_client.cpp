@@ -65,27 +65,29 @@ bool driver_error(SQLRETURN rc) { return rc == SQL_ERROR || rc == SQL_INVALID_HA
 std::vector<odbc::Diagnostic> read_diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
   std::vector<odbc::Diagnostic> out;
   if (!handle) return out;
-  std::vector<SQLWCHAR> buffer(1024);
+  SQLWCHAR text[1024];
+  std::vector<SQLWCHAR> longer;  // for a text that does not fit
   for (SQLSMALLINT record = 1; record < 10'000; ++record) {
     SQLWCHAR state[6] = {};
     SQLINTEGER native = 0;
     SQLSMALLINT length = 0;
-    SQLRETURN rc = SQLGetDiagRecW(type, handle, record, state, &native, buffer.data(),
-                                  static_cast<SQLSMALLINT>(buffer.size()), &length);
-    if (rc == SQL_SUCCESS_WITH_INFO && length >= static_cast<SQLSMALLINT>(buffer.size()) &&
-        length < 32'000) {
-      buffer.resize(static_cast<std::size_t>(length) + 1);
-      rc = SQLGetDiagRecW(type, handle, record, state, &native, buffer.data(),
-                          static_cast<SQLSMALLINT>(buffer.size()), &length);
+    SQLWCHAR* buffer = text;
+    SQLSMALLINT capacity = 1024;
+    SQLRETURN rc = SQLGetDiagRecW(type, handle, record, state, &native, buffer, capacity, &length);
+    if (rc == SQL_SUCCESS_WITH_INFO && length >= capacity && length < 32'000) {
+      longer.resize(static_cast<std::size_t>(length) + 1);
+      buffer = longer.data();
+      capacity = static_cast<SQLSMALLINT>(longer.size());
+      rc = SQLGetDiagRecW(type, handle, record, state, &native, buffer, capacity, &length);
     }
     if (!SQL_SUCCEEDED(rc)) break;
-    const std::size_t units =
-        std::min<std::size_t>(length < 0 ? 0 : static_cast<std::size_t>(length), buffer.size() - 1);
+    const std::size_t units = std::min<std::size_t>(
+        length < 0 ? 0 : static_cast<std::size_t>(length), static_cast<std::size_t>(capacity) - 1);
 
     odbc::Diagnostic diag;
     diag.state = narrow(state, 5);
     diag.native = native;
-    diag.text = odbc::strip_driver_prefixes(narrow(buffer.data(), units));
+    diag.text = odbc::strip_driver_prefixes(narrow(buffer, units));
     while (!diag.text.empty() && (diag.text.back() == '\n' || diag.text.back() == '\r'))
       diag.text.pop_back();
     SQLINTEGER severity = -1;
@@ -95,6 +97,16 @@ std::vector<odbc::Diagnostic> read_diagnostics(SQLSMALLINT type, SQLHANDLE handl
     out.push_back(std::move(diag));
   }
   return out;
+}
+
+// The records a call that returned `rc` left. SQL_SUCCESS comes with none
+// (only SQL_SUCCESS_WITH_INFO, SQL_ERROR, SQL_NO_DATA and the like have
+// them), so the driver manager is not asked then: an install makes about
+// three such calls a statement, and each ask costs about as much as
+// fetching a row.
+std::vector<odbc::Diagnostic> read_diagnostics(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle) {
+  if (rc == SQL_SUCCESS) return {};
+  return read_diagnostics(type, handle);
 }
 
 // Frees an ODBC handle when it goes out of scope.
@@ -134,12 +146,18 @@ std::map<std::string, odbc::FreeTdsBraces>& known_braces() {
   return known;
 }
 
-odbc::FreeTdsBraces freetds_braces(const std::string& driver) {
+odbc::FreeTdsBraces freetds_braces(const DbLogon& logon, const std::string& driver) {
   {
     std::lock_guard<std::mutex> lock(g_braces_mutex);
     auto it = known_braces().find(driver);
     if (it != known_braces().end()) return it->second;
   }
+  // Loading the driver's library and its own dependencies ahead of the
+  // driver manager costs more than the rest of a logon: only done when the
+  // connection string depends on the answer.
+  if (odbc::connection_string(logon, driver, odbc::FreeTdsBraces::verbatim) ==
+      odbc::connection_string(logon, driver, odbc::FreeTdsBraces::doubled))
+    return odbc::FreeTdsBraces::verbatim;
   const auto style = odbc::freetds_style(odbc::driver_library_version(driver));
   std::lock_guard<std::mutex> lock(g_braces_mutex);
   if (style) known_braces()[driver] = *style;
@@ -285,8 +303,8 @@ DbResult OdbcClient::connect(const DbLogon& logon) {
   // One attempt only: a second one after a refusal would cost the login a
   // second failed-logon event on the server (and may trip its lockout).
   const bool freetds = odbc::is_freetds(driver);
-  DbResult result =
-      attempt(logon, driver, freetds ? freetds_braces(driver) : odbc::FreeTdsBraces::doubled);
+  DbResult result = attempt(logon, driver,
+                            freetds ? freetds_braces(logon, driver) : odbc::FreeTdsBraces::doubled);
   if (result.code == 0 && freetds) learn_freetds_style(driver);
   return result;
 }
@@ -325,7 +343,7 @@ DbResult OdbcClient::attempt(const DbLogon& logon, const std::string& driver,
   std::u16string text = wide(odbc::connection_string(logon, driver, style));
   SQLRETURN rc = SQLDriverConnectW(dbc_, nullptr, wptr(text), SQL_NTS, nullptr, 0, nullptr,
                                    SQL_DRIVER_NOPROMPT);
-  outcome.step(driver_error(rc), read_diagnostics(SQL_HANDLE_DBC, dbc_));
+  outcome.step(driver_error(rc), read_diagnostics(rc, SQL_HANDLE_DBC, dbc_));
   if (rc == SQL_NO_DATA && !outcome.failed()) outcome.fail("The logon was cancelled.");
   if (outcome.failed()) {
     // A driver that reported an error yet connected is logged off again.
@@ -352,10 +370,10 @@ DbResult OdbcClient::disconnect() {
   // Work done without automatic commit is kept, as a logoff commits.
   if (!autocommit_) {
     SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_COMMIT);
-    outcome.step(driver_error(rc), read_diagnostics(SQL_HANDLE_DBC, dbc_));
+    outcome.step(driver_error(rc), read_diagnostics(rc, SQL_HANDLE_DBC, dbc_));
   }
   SQLRETURN rc = SQLDisconnect(dbc_);
-  std::vector<odbc::Diagnostic> diags = read_diagnostics(SQL_HANDLE_DBC, dbc_);
+  std::vector<odbc::Diagnostic> diags = read_diagnostics(rc, SQL_HANDLE_DBC, dbc_);
   // A connection the server already closed is gone all the same.
   bool lost = false;
   for (const odbc::Diagnostic& d : diags) lost = lost || odbc::is_connection_failure(d);
@@ -447,7 +465,7 @@ DbResult OdbcClient::run(const std::string& sql, const std::string* param, Keep 
     const SQLSMALLINT sql_type = units > 4000 ? SQL_WLONGVARCHAR : SQL_WVARCHAR;
     SQLRETURN rc = SQLBindParameter(stmt.handle, 1, SQL_PARAM_INPUT, SQL_C_WCHAR, sql_type, units,
                                     0, wptr(param_text), param_length, &param_length);
-    outcome.step(driver_error(rc), read_diagnostics(SQL_HANDLE_STMT, stmt.handle));
+    outcome.step(driver_error(rc), read_diagnostics(rc, SQL_HANDLE_STMT, stmt.handle));
     if (outcome.failed()) return outcome.result();
   }
 
@@ -474,7 +492,7 @@ void OdbcClient::drain(SQLHSTMT stmt, SQLRETURN rc, odbc::Outcome& outcome, Keep
                        DbTable* table, bool& got_rows) {
   bool first_set_seen = false;
   for (int steps = 0; steps < kMaxResultSteps; ++steps) {
-    std::vector<odbc::Diagnostic> diags = read_diagnostics(SQL_HANDLE_STMT, stmt);
+    std::vector<odbc::Diagnostic> diags = read_diagnostics(rc, SQL_HANDLE_STMT, stmt);
     const bool no_news = diags.empty();
     outcome.step(driver_error(rc), diags);
     // After a timeout FreeTDS answers every further SQLMoreResults with
@@ -496,7 +514,7 @@ void OdbcClient::drain(SQLHSTMT stmt, SQLRETURN rc, odbc::Outcome& outcome, Keep
         for (;;) {
           SQLRETURN fetched = SQLFetch(stmt);
           if (fetched == SQL_NO_DATA) break;
-          outcome.step(driver_error(fetched), read_diagnostics(SQL_HANDLE_STMT, stmt));
+          outcome.step(driver_error(fetched), read_diagnostics(fetched, SQL_HANDLE_STMT, stmt));
           if (!SQL_SUCCEEDED(fetched) || outcome.connection_lost()) break;
           if (!keep_this) continue;
           if (keep == Keep::first_value && got_rows) continue;
@@ -525,11 +543,11 @@ void OdbcClient::drain(SQLHSTMT stmt, SQLRETURN rc, odbc::Outcome& outcome, Keep
 bool OdbcClient::read_column(SQLHSTMT stmt, SQLUSMALLINT column, std::string& out,
                              odbc::Outcome& outcome) {
   std::u16string collected;
-  std::vector<SQLWCHAR> buffer(2048);
-  const SQLLEN bytes = static_cast<SQLLEN>(buffer.size() * sizeof(SQLWCHAR));
+  SQLWCHAR buffer[2048];
+  constexpr std::size_t kUnits = sizeof buffer / sizeof buffer[0];
   for (;;) {
     SQLLEN indicator = 0;
-    SQLRETURN rc = SQLGetData(stmt, column, SQL_C_WCHAR, buffer.data(), bytes, &indicator);
+    SQLRETURN rc = SQLGetData(stmt, column, SQL_C_WCHAR, buffer, sizeof buffer, &indicator);
     if (rc == SQL_NO_DATA) break;
     if (!SQL_SUCCEEDED(rc)) {
       outcome.step(true, read_diagnostics(SQL_HANDLE_STMT, stmt));
@@ -538,10 +556,10 @@ bool OdbcClient::read_column(SQLHSTMT stmt, SQLUSMALLINT column, std::string& ou
     if (indicator == SQL_NULL_DATA) break;
     // A piece fills the buffer but for its terminator when more follows
     // (01004) or when the length is unknown.
-    std::size_t units = buffer.size() - 1;
+    std::size_t units = kUnits - 1;
     if (indicator != SQL_NO_TOTAL && indicator >= 0)
       units = std::min<std::size_t>(units, static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR));
-    collected.append(reinterpret_cast<const char16_t*>(buffer.data()), units);
+    collected.append(reinterpret_cast<const char16_t*>(buffer), units);
     if (rc == SQL_SUCCESS) break;
   }
   out = utf16_to_utf8(collected);
