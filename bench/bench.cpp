@@ -45,10 +45,10 @@
 #include <string>
 #include <vector>
 
+#include "app/memory_ui.h"
 #include "app/settings.h"
 #include "app/transaction.h"
 #include "detect/detect.h"
-#include "platform/memory_ui.h"
 #include "platform/platform.h"
 #include "platform/profile_ini.h"
 #include "platform/registry_file.h"

@@ -18,6 +18,13 @@ namespace dbsetup {
 #endif
 inline constexpr const char* kBuildEdition = DB_SETUP_EDITION;
 
+// The display name as the program stores it: 22 bytes of code page 936,
+// scrambled with gf_str_xor.
+extern const char kScrambledAppName[23];
+
+// The display name, unscrambled and converted to UTF-8.
+std::string display_name();
+
 // The application object `db_setup`: owns the settings and `sqlca` for the
 // whole run and opens the one window.
 class Application {

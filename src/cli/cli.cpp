@@ -5,14 +5,15 @@
 
 #include "app/application.h"
 #include "app/context.h"
+#include "app/memory_ui.h"
 #include "cli/install_watch.h"
 #include "cli/interrupt.h"
 #include "detect/detect.h"
-#include "install/edition.h"
+#include "detect/opening.h"
+#include "install/install.h"
 #include "platform/codepage.h"
-#include "platform/memory_ui.h"
 #include "platform/server_address.h"
-#include "window/opening.h"
+#include "platform/text_case.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -87,6 +88,111 @@ bool stdin_is_terminal() {
 #else
   return isatty(STDIN_FILENO) != 0;
 #endif
+}
+
+// Picks the instance list's entry by its text; the default instance answers
+// to its registry name as well. False when the list has no such entry.
+bool choose_instance(const std::string& wanted, MemoryUi& ui, SetupContext& ctx) {
+  const auto entries = ui.instances();
+  int chosen = 0;
+  for (std::size_t i = 0; i < entries.size() && chosen == 0; ++i)
+    if (entries[i] == wanted || (entries[i] == kDefaultInstanceEntry &&
+                                 equal_ascii_ignoring_case(wanted, kDefaultInstanceName)))
+      chosen = static_cast<int>(i) + 1;
+  if (chosen == 0) return false;
+  if (chosen != ui.selected_instance()) {
+    ui.instance_select(chosen);
+    ddplb_mss2000_instances_selectionchanged(ctx, chosen);
+  }
+  return true;
+}
+
+// The options take the place of what the window's fields would hold.
+void fill_form(const Options& options, PageFields& fields) {
+  if (options.server) fields.server = *options.server;
+  if (options.login) fields.login = *options.login;
+  if (options.data_folder) fields.data_folder = *options.data_folder;
+  if (options.backup) fields.backup = *options.backup;
+  if (options.database) fields.database = *options.database;
+}
+
+// The window's effects as lines: status lines on standard output, message
+// boxes and progress on standard error; questions answered by the option, the
+// terminal or the default button.
+void show_on_console(MemoryUi& ui, Console& console, InstallWatch& watch,
+                     std::optional<bool> answer, const std::function<bool()>& interrupted) {
+  auto last_progress = std::make_shared<int>(-1);
+  ui.on_event = [&console, &watch, last_progress](const MemoryUi::Event& e) {
+    switch (e.kind) {
+      case MemoryUi::Event::Status:
+        watch.status(e.value);
+        console.out(e.value);
+        break;
+      case MemoryUi::Event::MessageBox:
+        if (e.buttons == MsgButtons::Ok) console.err(e.control + ": " + e.value);
+        break;
+      case MemoryUi::Event::Progress:
+        if (e.number >= 0 && e.number != *last_progress)
+          console.err("装载进度: " + std::to_string(e.number) + "%");
+        *last_progress = e.number;
+        break;
+      default:
+        break;
+    }
+  };
+  ui.answer = [&console, answer, interrupted](const std::string& title, const std::string& text,
+                                              int default_button) {
+    console.err(title + ": " + text);
+    bool yes;
+    if (answer) {
+      yes = *answer;
+    } else if (auto asked = console.ask ? console.ask("是否继续?") : std::nullopt) {
+      yes = *asked;
+    } else {
+      yes = default_button == kYes;
+    }
+    // Nothing more is done once the operator has interrupted, also when the
+    // interrupt ended the question.
+    if (interrupted()) yes = false;
+    console.err(yes ? "-> 是(Y)" : "-> 否(N)");
+    return yes ? kYes : kNo;
+  };
+}
+
+// The administrator's password: the environment's, none for Windows
+// authentication as this user (an empty login), or asked on the terminal;
+// nothing when there is no terminal to ask.
+std::optional<std::string> administrator_password(const Options& options, Console& console) {
+  if (options.login && options.login->empty()) return "";
+  std::optional<std::string> password =
+      console.getenv ? console.getenv("DB_SETUP_PASSWORD") : std::nullopt;
+  if (!password && console.read_password) password = console.read_password("管理员密码: ");
+  return password;
+}
+
+// What the install's end means for the exit status, with the lines a
+// scheduler reads after it.
+int exit_status(const InstallOutcome& outcome, InstallWatch& watch, Console& console,
+                const std::function<void(int)>& settle) {
+  const int code = outcome.code;
+  // The copy of an overwritten database is what a scheduler must keep.
+  if (code == 0 && !outcome.old_database_copy.empty())
+    console.out("旧数据库已备份到：" + outcome.old_database_copy);
+  const bool interrupted_install = watch.returned();
+  const int status = code == 0 ? kExitOk : interrupted_install ? kExitInterrupted : -code;
+  if (settle) settle(status);
+  // An install that finished stays finished, whatever came afterwards.
+  if (code == 0) return kExitOk;
+  if (interrupted_install) {
+    for (const std::string& line : watch.interrupt_note()) console.err(line);
+    console.err("db_setup_cli: interrupted");
+    return kExitInterrupted;
+  }
+  // Headless, the reason a first logon failed also gets a line of its own
+  // that names the program, for the logs of schedulers.
+  if (code == -1 && outcome.stage == InstallStage::logon && !outcome.server_text.empty())
+    console.err("db_setup_cli: 连接数据库失败: " + one_line(outcome.server_text));
+  return code < 0 ? -code : kExitOk;
 }
 
 }  // namespace
@@ -294,7 +400,6 @@ Console system_console() {
 }
 
 int run(const Options& options, Platform& platform, Console& given) {
-  std::optional<DbResult> first_logon;
   InstallWatch* watching = nullptr;  // set below, before any logon
   Platform watched = platform;
   watched.make_db_client = [&]() -> std::unique_ptr<DbClient> {
@@ -302,7 +407,6 @@ int run(const Options& options, Platform& platform, Console& given) {
         platform.make_db_client ? platform.make_db_client() : nullptr;
     if (!client) return nullptr;
     return std::make_unique<LogonsTold>(std::move(client), [&](const DbResult& result) {
-      if (!first_logon) first_logon = result;
       if (result.code == 0 && watching) watching->logged_on();
     });
   };
@@ -310,14 +414,14 @@ int run(const Options& options, Platform& platform, Console& given) {
   app.create();
 
   MemoryUi ui;
-  WindowState state;
-  SetupContext ctx{app.settings(), app.sqlca(), ui, state, watched};
+  InstallForm form;
+  SetupContext ctx{app.settings(), app.sqlca(), ui, form, watched};
 
   InstallWatch watch({.out = given.out,
                       .err = given.err,
                       .cancel = [&app] { app.sqlca().cancel(); },
                       .end_now = given.end_now,
-                      .old_database_copy = [&state] { return state.old_database_copy(); },
+                      .old_database_copy = [&form] { return form.old_database_copy(); },
                       .appname = &app.settings().gs_appname});
   watching = &watch;
   // Every line goes out through the watch, safe for a terminal: texts of the
@@ -340,41 +444,7 @@ int run(const Options& options, Platform& platform, Console& given) {
     return kExitInterrupted;
   };
 
-  int last_progress = -1;
-  ui.on_event = [&](const MemoryUi::Event& e) {
-    switch (e.kind) {
-      case MemoryUi::Event::Status:
-        watch.status(e.value);
-        console.out(e.value);
-        break;
-      case MemoryUi::Event::MessageBox:
-        if (e.buttons == MsgButtons::Ok) console.err(e.control + ": " + e.value);
-        break;
-      case MemoryUi::Event::Progress:
-        if (e.number >= 0 && e.number != last_progress)
-          console.err("装载进度: " + std::to_string(e.number) + "%");
-        last_progress = e.number;
-        break;
-      default:
-        break;
-    }
-  };
-  ui.answer = [&](const std::string& title, const std::string& text, int default_button) {
-    console.err(title + ": " + text);
-    bool yes;
-    if (options.answer) {
-      yes = *options.answer;
-    } else if (auto asked = console.ask ? console.ask("是否继续?") : std::nullopt) {
-      yes = *asked;
-    } else {
-      yes = default_button == kYes;
-    }
-    // Nothing more is done once the operator has interrupted, also when the
-    // interrupt ended the question.
-    if (interrupted()) yes = false;
-    console.err(yes ? "-> 是(Y)" : "-> 否(N)");
-    return yes ? kYes : kNo;
-  };
+  show_on_console(ui, console, watch, options.answer, interrupted);
 
   int detection = 0;
   if (!w_createdb_open(ctx, options.edition, &detection)) {
@@ -382,40 +452,14 @@ int run(const Options& options, Platform& platform, Console& given) {
     return detection < 0 ? kExitDetectionBase - detection : kExitDetectionBase + 1;
   }
 
-  const Edition& ed = options.edition == "mss7" ? mss7_edition() : mss2000_edition();
-  if (options.instance) {
-    // Pick the entry by its text; the default instance answers to its
-    // registry name as well.
-    const auto entries = ui.instances();
-    int chosen = 0;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-      const std::string& e = entries[i];
-      if (e == *options.instance || (e == "默认实例" && (*options.instance == "MSSQLSERVER" ||
-                                                         *options.instance == "mssqlserver"))) {
-        chosen = static_cast<int>(i) + 1;
-        break;
-      }
-    }
-    if (chosen == 0) {
-      console.err("unknown instance: " + *options.instance);
-      return kExitUsage;
-    }
-    if (chosen != ui.selected_instance()) {
-      ui.instance_select(chosen);
-      ddplb_mss2000_instances_selectionchanged(ctx, chosen);
-    }
+  PageFields& fields = form.page(options.edition == "mss7" ? Page::mss7 : Page::mss2000);
+  if (options.instance && !choose_instance(*options.instance, ui, ctx)) {
+    console.err("unknown instance: " + *options.instance);
+    return kExitUsage;
   }
-  if (options.server) ui.set_text(ed.field_servername, *options.server);
-  if (options.login) ui.set_text(ed.field_userid, *options.login);
-  if (options.data_folder) ui.set_text(ed.field_datapath, *options.data_folder);
-  if (options.backup) ui.set_text(ed.field_backupfile, *options.backup);
-  if (options.database) ui.set_text(ed.field_dbname, *options.database);
+  fill_form(options, fields);
 
-  std::optional<std::string> password =
-      console.getenv ? console.getenv("DB_SETUP_PASSWORD") : std::nullopt;
-  // An empty login is Windows authentication as this user: no password.
-  if (options.login && options.login->empty()) password = "";
-  if (!password && console.read_password) password = console.read_password("管理员密码: ");
+  const std::optional<std::string> password = administrator_password(options, console);
   if (interrupted()) return interrupted_exit();
   // Without a terminal (or at the end of its input) there is no password: an
   // empty one is never assumed, it has to be given as such.
@@ -425,27 +469,10 @@ int run(const Options& options, Platform& platform, Console& given) {
         "for an empty password) or run on a terminal");
     return kExitUsage;
   }
-  ui.set_text(ed.field_password, *password);
+  fields.password = *password;
 
-  watch.database(ui.text(ed.field_dbname));
-  const int code = cb_dbsetup_clicked(ctx);
-  // The copy of an overwritten database is what a scheduler must keep.
-  if (code == 0 && !state.old_database_copy().empty())
-    console.out("旧数据库已备份到：" + state.old_database_copy());
-  const bool interrupted_install = watch.returned();
-  const int status = code == 0 ? kExitOk : interrupted_install ? kExitInterrupted : -code;
-  if (given.settle) given.settle(status);
-  // An install that finished stays finished, whatever came afterwards.
-  if (code == 0) return kExitOk;
-  if (interrupted_install) {
-    for (const std::string& line : watch.interrupt_note()) console.err(line);
-    return interrupted_exit();
-  }
-  // Headless, the reason a first logon failed also gets a line of its own
-  // that names the program, for the logs of schedulers.
-  if (code == -1 && options.edition != "mss7" && first_logon && first_logon->code != 0)
-    console.err("db_setup_cli: 连接数据库失败: " + one_line(first_logon->text));
-  return code < 0 ? -code : kExitOk;
+  watch.database(fields.database);
+  return exit_status(cb_dbsetup_clicked(ctx), watch, console, given.settle);
 }
 
 }  // namespace dbsetup::cli

@@ -8,9 +8,7 @@ namespace dbsetup {
 
 namespace {
 
-// The drop-down's text for the default instance, and its registry name.
-constexpr const char* kDefaultInstance = "默认实例";
-constexpr const char* kDefaultInstanceName = "MSSQLSERVER";
+constexpr const char* kDefaultInstance = kDefaultInstanceEntry;
 
 constexpr const char* kSqlServerKey =
     "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Microsoft SQL Server";
@@ -29,8 +27,8 @@ int check_mss7(SetupContext& ctx) {
     tell(ctx, "不能获得SQL Server 7.0 的数据安装路径，请检查是否正确的安装了MS SQL Server 7.0！");
     return -2;
   }
-  ctx.ui.set_text("sle_mss7data_defaultpath", root + "\\Data");
-  ctx.ui.set_text("sle_mss7data_setuppath", root + "\\Data");
+  ctx.form.mss7.default_data_folder = ctx.form.mss7.data_folder = root + "\\Data";
+  ctx.ui.form_changed();
 
   std::string domain;
   if (!registry.get_string("HKEY_LOCAL_MACHINE\\Software\\Microsoft\\MSSQLServer\\MSSQLServer",
@@ -40,7 +38,8 @@ int check_mss7(SetupContext& ctx) {
   }
 
   std::string cwd = ctx.platform.files->current_directory();
-  ctx.ui.set_text("sle_mss7data_backupfile", cwd + "\\" + ctx.gs.gs_database_name + ".dat");
+  ctx.form.mss7.backup = cwd + "\\" + ctx.gs.gs_database_name + ".dat";
+  ctx.ui.form_changed();
   return 1;
 }
 
@@ -89,8 +88,9 @@ int check_mss2000(SetupContext& ctx) {
     }
   }
 
-  ui.set_text("sle_mss2000data_backupfile", cwd + "\\" + gs.gs_database_name + ".dat");
-  ui.set_text("sle_dbname_2000", gs.gs_database_name);
+  ctx.form.mss2000.backup = cwd + "\\" + gs.gs_database_name + ".dat";
+  ctx.form.mss2000.database = gs.gs_database_name;
+  ui.form_changed();
   return 1;
 }
 
@@ -106,7 +106,7 @@ int wf_check_dbsetup(SetupContext& ctx, const std::string& as_dbtype) {
 
 void ddplb_mss2000_instances_selectionchanged(SetupContext& ctx, int /*index*/) {
   Registry& registry = *ctx.platform.registry;
-  std::string& instance = ctx.state.is_mss2000_instance;
+  std::string& instance = ctx.form.is_mss2000_instance;
   instance = ctx.ui.instance_text();
 
   const bool is_default = instance == kDefaultInstance;
@@ -141,8 +141,8 @@ void ddplb_mss2000_instances_selectionchanged(SetupContext& ctx, int /*index*/) 
                   "]！");
   }
 
-  ctx.ui.set_text("sle_mss2000data_defaultpath", ls_temp + "\\Data");
-  ctx.ui.set_text("sle_mss2000data_setuppath", ls_temp + "\\Data");
+  ctx.form.mss2000.default_data_folder = ctx.form.mss2000.data_folder = ls_temp + "\\Data";
+  ctx.ui.form_changed();
 
   std::string ignored;
   if (!registry.get_string(server_key, server_value, ignored)) {
@@ -154,18 +154,19 @@ void ddplb_mss2000_instances_selectionchanged(SetupContext& ctx, int /*index*/) 
 
 void point_server_at_instance(SetupContext& ctx) {
   constexpr std::string_view kLoopback = "127.0.0.1";
-  const std::string field = "sle_mss2000_servername";
-  const std::string current = ctx.ui.text(field);
+  std::string& server = ctx.form.mss2000.server;
   const bool loopback_form =
-      current == kLoopback ||
-      (current.size() > kLoopback.size() + 1 && current.rfind(kLoopback, 0) == 0 &&
-       current[kLoopback.size()] == '\\' && current.find(',') == std::string::npos);
+      server == kLoopback ||
+      (server.size() > kLoopback.size() + 1 && server.rfind(kLoopback, 0) == 0 &&
+       server[kLoopback.size()] == '\\' && server.find(',') == std::string::npos);
   if (!loopback_form) return;
-  const std::string& instance = ctx.state.is_mss2000_instance;
+  const std::string& instance = ctx.form.is_mss2000_instance;
   const std::string wanted = instance.empty() || instance == kDefaultInstance
                                  ? std::string(kLoopback)
                                  : std::string(kLoopback) + "\\" + instance;
-  if (current != wanted) ctx.ui.set_text(field, wanted);
+  if (server == wanted) return;
+  server = wanted;
+  ctx.ui.form_changed();
 }
 
 }  // namespace dbsetup

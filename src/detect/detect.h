@@ -6,6 +6,10 @@
 
 namespace dbsetup {
 
+// The instance list's entry for the default instance, and its registry name.
+inline constexpr const char* kDefaultInstanceEntry = "默认实例";
+inline constexpr const char* kDefaultInstanceName = "MSSQLSERVER";
+
 // Detection of the installed SQL Server of the given edition ("mss7" or
 // "mss2000", any letter case). Fills the edition's path fields and, for SQL
 // Server 2000, the instance list and the settings read from dbinstall.ini.

@@ -7,12 +7,7 @@ namespace dbsetup {
 const Edition& mss2000_edition() {
   static const Edition edition{
       "mss2000",
-      "sle_dbname_2000",
-      "sle_mss2000_servername",
-      "sle_mss2000_userid",
-      "sle_mss2000_password",
-      "sle_mss2000data_setuppath",
-      "sle_mss2000data_backupfile",
+      Page::mss2000,
       "MSS Microsoft SQL Server",
       /*confirm_name=*/false,
       /*drop_tolerated_error=*/0,
@@ -27,12 +22,7 @@ const Edition& mss2000_edition() {
 const Edition& mss7_edition() {
   static const Edition edition{
       "mss7",
-      "sle_dbname",
-      "sle_mss7_servername",
-      "sle_mss7_userid",
-      "sle_mss7_password",
-      "sle_mss7data_setuppath",
-      "sle_mss7data_backupfile",
+      Page::mss7,
       "MSS Microsoft SQL Server 6.x",
       /*confirm_name=*/true,
       /*drop_tolerated_error=*/5105,  // device activation error: a file could not be opened

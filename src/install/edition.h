@@ -1,19 +1,14 @@
 #pragma once
 
+#include "app/install_form.h"
+
 namespace dbsetup {
 
-// What sets the two editions' install procedures apart: the tab page's
-// fields, the driver name, a few checks, and the restore statement's options.
+// What sets the two editions' install procedures apart: the tab page, the
+// driver name, a few checks, and the restore statement's options.
 struct Edition {
   const char* dbtype;  // "mss2000" or "mss7"
-
-  // Fields of the edition's tab page.
-  const char* field_dbname;
-  const char* field_servername;
-  const char* field_userid;
-  const char* field_password;
-  const char* field_datapath;
-  const char* field_backupfile;
+  Page page;           // the tab page whose fields it reads
 
   const char* driver_name;
   // Ask the operator to confirm the database name before anything else.

@@ -40,42 +40,56 @@ class BusyPointer {
 // checked before the first change on the server; an existing database is
 // copied, and the install login made ready, before it is dropped, so that
 // nothing the operator had is gone for good.
-int InstallRun::run() {
+InstallOutcome InstallRun::run() {
+  const int code = stages();
+  return {code, stage_, ls_err_, reason_, server_text_, copy_};
+}
+
+int InstallRun::stages() {
   BusyPointer busy(ui_);
-  ctx_.state.set_old_database_copy("");
-  ls_dbname_ = ui_.text(ed_.field_dbname);
+  ctx_.form.set_old_database_copy("");
+  ls_dbname_ = page().database;
   if (!check_values()) return failure_exit();
   // A malformed address could reach another server: refused before the logon.
-  if (const std::string bad = server_address_problem(ui_.text(ed_.field_servername));
-      !bad.empty()) {
-    fail(-1, "连接数据库失败!", gs_.gs_appname, bad, ed_.field_servername);
+  if (const std::string bad = server_address_problem(page().server); !bad.empty()) {
+    fail(-1, "连接数据库失败!", gs_.gs_appname, bad, Field::server);
     return failure_exit();
   }
   if (ed_.confirm_name && !confirm_name()) return 0;
 
+  stage_ = InstallStage::logon;
   if (!logon_master()) return failure_exit();
+  stage_ = InstallStage::checks;
   if (!check_backup() || !check_sysadmin()) return failure_exit();
   derive_paths();
   const bool exists = database_exists();
   if (!check_folder() || !check_target_files() || !check_space()) return failure_exit();
 
   if (exists) {
+    stage_ = InstallStage::overwrite;
     if (!confirm_overwrite()) return failure_exit();
     if (ed_.check_leftover_files && !confirm_leftover_files()) return failure_exit();
     if (!confirm_without_copy()) return failure_exit();
     if (!verify_backup() || !copy_old_database()) return failure_exit();
-    if (!provision_login() || !drop_database()) return failure_exit();
+    stage_ = InstallStage::login;
+    if (!provision_login()) return failure_exit();
+    stage_ = InstallStage::drop;
+    if (!drop_database()) return failure_exit();
   } else {
     if (ed_.check_leftover_files && !confirm_leftover_files()) return failure_exit();
+    stage_ = InstallStage::login;
     if (!provision_login()) return failure_exit();
   }
   remove_leftover_files();
 
+  stage_ = InstallStage::database;
   if (!create_database()) return failure_exit();
   if (!set_default_database()) return failure_exit();
   if (!restore()) return failure_exit();
 
+  stage_ = InstallStage::configure;
   if (!configure()) return failure_exit();
+  stage_ = InstallStage::done;
   return finish();
 }
 
@@ -95,14 +109,16 @@ bool InstallRun::ask(const std::string& title, const std::string& text, int defa
 }
 
 bool InstallRun::fail(int code, const std::string& short_text, const std::string& title,
-                      const std::string& details, const char* field) {
+                      const std::string& details, std::optional<Field> field) {
   std::string text = short_text + kErrorInfo + details;
+  reason_ = details;
+  server_text_ = sqlca_.sqlcode != 0 ? sqlca_.sqlerrtext : "";
   // Past the drop the old database lives on in its copy only.
   if (dropped_ && !copy_.empty())
     text += "\n\n旧数据库已备份到：" + copy_ +
             "\n在本程序中选择该文件作为备份文件再次安装，即可恢复旧数据库。";
   ui_.message_box(title, text);
-  if (field) ui_.focus(field);
+  if (field) ui_.focus(ed_.page, *field);
   ls_err_ = short_text;
   ll_rtn_ = code;
   return false;
@@ -225,8 +241,18 @@ bool InstallRun::logon_install_login() {
   return true;
 }
 
-int wf_mss2000_setup(SetupContext& ctx) { return InstallRun(ctx, mss2000_edition()).run(); }
+InstallOutcome install(SetupContext& ctx, Page page) {
+  return InstallRun(ctx, page == Page::mss7 ? mss7_edition() : mss2000_edition()).run();
+}
 
-int wf_mss7_setup(SetupContext& ctx) { return InstallRun(ctx, mss7_edition()).run(); }
+int wf_mss2000_setup(SetupContext& ctx) { return install(ctx, Page::mss2000).code; }
+
+int wf_mss7_setup(SetupContext& ctx) { return install(ctx, Page::mss7).code; }
+
+InstallOutcome cb_dbsetup_clicked(SetupContext& ctx) {
+  if (ctx.form.is_dbtype == "mss7") return install(ctx, Page::mss7);
+  if (ctx.form.is_dbtype == "mss2000") return install(ctx, Page::mss2000);
+  return {1, InstallStage::values, "", "", "", ""};
+}
 
 }  // namespace dbsetup

@@ -117,20 +117,20 @@ bool InstallRun::check_values() {
     return fail(-1, "数据库名称无效!", gs_.gs_appname,
                 "数据库名称不能为空或空白，不能是“.”或“..”，"
                 "也不能含有控制字符或 \\ / : * ? \" < > | 中的任何一个。",
-                ed_.field_dbname);
+                Field::database);
   if (utf8_to_utf16(ls_dbname_).size() > kMaxNameUnits)
     return fail(-1, "数据库名称无效!", gs_.gs_appname, "数据库名称不能超过 128 个字符。",
-                ed_.field_dbname);
-  const std::string folder = ui_.text(ed_.field_datapath);
+                Field::database);
+  const std::string folder = page().data_folder;
   if (has_control_character(folder) || !absolute_folder(folder))
     return fail(-1, "数据文件目录无效!", gs_.gs_appname,
                 "数据文件目录必须是服务器上的完整路径：以盘符开头（如 D:\\Data），"
                 "或是网络路径（如 \\\\服务器\\共享），Linux 服务器上以 / 开头；"
                 "不能含有换行等控制字符。",
-                ed_.field_datapath);
-  if (has_control_character(ui_.text(ed_.field_backupfile)))
+                Field::data_folder);
+  if (has_control_character(page().backup))
     return fail(-1, "备份文件路径无效!", gs_.gs_appname, "备份文件路径不能含有换行等控制字符。",
-                ed_.field_backupfile);
+                Field::backup);
   return true;
 }
 
@@ -145,9 +145,9 @@ bool InstallRun::confirm_name() {
 // database, and hold the files the install will move. The SQL Server 7.0
 // edition takes the logical file names from it.
 bool InstallRun::check_backup() {
-  const std::string backup = ui_.text(ed_.field_backupfile);
+  const std::string backup = page().backup;
   const auto refuse = [&](const std::string& why) {
-    return fail(-10, kLoadFailed, gs_.gs_appname, why, ed_.field_backupfile);
+    return fail(-10, kLoadFailed, gs_.gs_appname, why, Field::backup);
   };
   DbTable header;
   ls_sql_ = sql::header_list(backup);
@@ -186,14 +186,15 @@ bool InstallRun::check_sysadmin() {
               "登录名“" + sqlca_.logid +
                   "”不是固定服务器角色 sysadmin 的成员，不能创建本系统的登录名并授予其服务器角色。"
                   "请使用 sysadmin 角色的登录名（如 sa）安装。",
-              ed_.field_userid);
+              Field::login);
 }
 
 void InstallRun::derive_paths() {
-  std::string folder = ui_.text(ed_.field_datapath);
+  std::string folder = page().data_folder;
   if (folder.empty() || folder.back() != '\\') {
     folder += '\\';
-    ui_.set_text(ed_.field_datapath, folder);
+    page().data_folder = folder;
+    ui_.form_changed();
   }
   folder_ = folder;
   ls_datafile_ = folder + ls_dbname_ + "_Data.MDF";
@@ -225,7 +226,7 @@ bool InstallRun::check_folder() {
   if (!seen.known || seen.folder) return true;
   if (seen.file)
     return fail(-8, kCreateFailed, gs_.gs_appname,
-                "数据文件目录“" + folder + "”在服务器上是一个文件，不是目录。", ed_.field_datapath);
+                "数据文件目录“" + folder + "”在服务器上是一个文件，不是目录。", Field::data_folder);
   if (!ask(gs_.gs_appname, "服务器上没有数据文件目录：\n" + folder + "\n\n是否由服务器创建该目录？",
            kYes))
     return cancel(-2, "取消数据库安装!");
@@ -234,7 +235,7 @@ bool InstallRun::check_folder() {
   if (sqlca_.sqlcode != 0)
     return fail(-8, kCreateFailed, gs_.gs_appname,
                 "不能在服务器上创建数据文件目录“" + folder + "”：\n" + sqlca_.sqlerrtext,
-                ed_.field_datapath);
+                Field::data_folder);
   return true;
 }
 
@@ -261,7 +262,7 @@ bool InstallRun::read_server_files() {
 bool InstallRun::check_target_files() {
   read_server_files();
   const auto refuse = [&](const std::string& why) {
-    return fail(-8, kCreateFailed, gs_.gs_appname, why, ed_.field_datapath);
+    return fail(-8, kCreateFailed, gs_.gs_appname, why, Field::data_folder);
   };
   std::vector<std::string> unheld;
   for (const std::string& path : target_paths()) {
@@ -325,7 +326,7 @@ bool InstallRun::check_space() {
                   std::string("服务器驱动器 ") + drive + ": 的可用空间不足：安装需要约 " +
                       megabytes(install) + " MB，只有 " + megabytes(available) +
                       " MB 可用。请释放磁盘空间，或选择其他数据文件目录。",
-                  ed_.field_datapath);
+                  Field::data_folder);
     const std::uint64_t with_copy = copy[drive] + install;
     if (copy[drive] > 0 && with_copy > available && copy_does_not_fit_.empty())
       copy_does_not_fit_ = std::string("旧数据库“") + ls_tavoxdb_ + "”的备份副本需要约 " +
@@ -345,8 +346,7 @@ bool InstallRun::confirm_leftover_files() {
   for (const ServerFile& f : server_files_)
     if (same_path(f.path, ls_datafile_)) return true;
   const std::string text = "系统检测到在指定的目录下已有本数据库文件存在！\r\n\n" + ls_datafile_ +
-                           "\n\n警告：如果有必要，请备份目录\r\n" + ui_.text(ed_.field_datapath) +
-                           "\r\n" +
+                           "\n\n警告：如果有必要，请备份目录\r\n" + page().data_folder + "\r\n" +
                            "请确认是否继续安装，覆盖已存在的文件？\n\n"
                            "注意：此举可能造成系统原来数据物理丢失，不能恢复。"
                            "请在确认之前和系统管理员联系！";

@@ -58,14 +58,13 @@ std::string timestamp(const LocalTime& t) {
 bool InstallRun::verify_backup() {
   ui_.set_status("校验备份文件...");
   const auto server = parse_sql_version(sqlca_.server_version());
-  ls_sql_ = sql::verify_backup(ui_.text(ed_.field_backupfile),
-                               server && *server >= kFirstVerifyWithStats);
+  ls_sql_ = sql::verify_backup(page().backup, server && *server >= kFirstVerifyWithStats);
   {
     ProgressBar progress(sqlca_, ui_);
     execute();
   }
   if (sqlca_.sqlcode != 0)
-    return fail(-10, kLoadFailed, gs_.gs_appname, sqlca_.sqlerrtext, ed_.field_backupfile);
+    return fail(-10, kLoadFailed, gs_.gs_appname, sqlca_.sqlerrtext, Field::backup);
   ui_.set_status("校验备份文件完毕!");
   return true;
 }
@@ -79,7 +78,7 @@ bool InstallRun::copy_old_database() {
   std::string copy = folder_ + ls_dbname_ + "_" + timestamp(now) + ".bak";
   // Never over the backup about to be restored (an earlier copy, chosen
   // within the same second).
-  if (equal_ignoring_case(copy, ui_.text(ed_.field_backupfile))) copy.insert(copy.size() - 4, "_2");
+  if (equal_ignoring_case(copy, page().backup)) copy.insert(copy.size() - 4, "_2");
   ui_.set_status("备份旧数据库...");
   ls_sql_ = sql::backup_database(ls_dbname_, copy);
   {
@@ -97,7 +96,7 @@ bool InstallRun::copy_old_database() {
                 "不能备份旧数据库，旧数据库没有任何改动。\n" + sqlca_.sqlerrtext);
   }
   copy_ = copy;
-  ctx_.state.set_old_database_copy(copy);
+  ctx_.form.set_old_database_copy(copy);
   ui_.set_status("备份旧数据库完毕!");
   return true;
 }
@@ -128,9 +127,9 @@ bool InstallRun::set_default_database() {
 
 bool InstallRun::restore() {
   ui_.set_status("装载数据...");
-  ls_sql_ = sql::restore_database(ls_dbname_, ui_.text(ed_.field_backupfile), ed_.restore_options,
-                                  gs_.gs_database_data, ls_datafile_, gs_.gs_database_log,
-                                  ls_logfile_, more_moves_);
+  ls_sql_ =
+      sql::restore_database(ls_dbname_, page().backup, ed_.restore_options, gs_.gs_database_data,
+                            ls_datafile_, gs_.gs_database_log, ls_logfile_, more_moves_);
   {
     ProgressBar progress(sqlca_, ui_);
     execute();

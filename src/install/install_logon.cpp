@@ -186,10 +186,10 @@ std::string InstallRun::logon_hint(const std::string& findings) const {
 bool InstallRun::logon_master() {
   ui_.set_status("准备连接数据库...");
   sqlca_.dbms = ed_.driver_name;
-  sqlca_.servername = ui_.text(ed_.field_servername);
+  sqlca_.servername = page().server;
   sqlca_.database = "master";
-  sqlca_.logpass = ui_.text(ed_.field_password);
-  sqlca_.logid = ui_.text(ed_.field_userid);
+  sqlca_.logpass = page().password;
+  sqlca_.logid = page().login;
   sqlca_.autocommit = true;
   sqlca_.dbparm = "";
   db([&] { sqlca_.connect(); });
@@ -199,7 +199,7 @@ bool InstallRun::logon_master() {
   }
   if (sqlca_.sqlcode != 0)
     return fail(-1, kConnectFailed, gs_.gs_appname, sqlca_.sqlerrtext + logon_hint(findings),
-                ed_.field_password);
+                Field::password);
   ui_.set_status("数据库连接成功!");
   return check_authentication_mode();
 }
@@ -247,7 +247,7 @@ bool InstallRun::check_authentication_mode() {
   }
   if (!logon_after_start(sqlca_.servername))
     return fail(-1, kConnectFailed, gs_.gs_appname, sqlca_.sqlerrtext + logon_hint(""),
-                ed_.field_password);
+                Field::password);
   ui_.set_status("数据库连接成功!");
   ls_sql_ = kWindowsOnly;
   if (!rows(answer) || answer.rows[0].empty() || answer.rows[0][0] != "1") return true;

@@ -15,6 +15,7 @@
 #include "app/context.h"
 #include "install/backup_check.h"
 #include "install/edition.h"
+#include "install/install.h"
 #include "install/statements.h"
 
 namespace dbsetup {
@@ -24,9 +25,10 @@ class InstallRun {
   InstallRun(SetupContext& ctx, const Edition& edition)
       : ctx_(ctx), ed_(edition), ui_(ctx.ui), sqlca_(ctx.sqlca), gs_(ctx.gs) {}
 
-  int run();
+  InstallOutcome run();
 
  private:
+  int stages();
   // A server address on this machine and what the registry says of its
   // instance.
   struct LocalServer {
@@ -63,7 +65,7 @@ class InstallRun {
   // code for the failure exit. `field`, when given, is the field the
   // failure concerns; it gets the focus.
   bool fail(int code, const std::string& short_text, const std::string& title,
-            const std::string& details, const char* field = nullptr);
+            const std::string& details, std::optional<Field> field = std::nullopt);
   bool fail(int code, const std::string& short_text);
   // A cancellation: no box.
   bool cancel(int code, const std::string& status);
@@ -113,6 +115,7 @@ class InstallRun {
   int finish();
 
   std::string install_password() const;
+  PageFields& page() { return ctx_.form.page(ed_.page); }
   // Every path the install gives a file of the new database.
   std::vector<std::string> target_paths() const;
   bool overwritten(const ServerFile& file) const;
@@ -143,6 +146,9 @@ class InstallRun {
   bool make_copy_ = true;
   std::string copy_;  // the copy written, empty when none
   bool dropped_ = false;
+  InstallStage stage_ = InstallStage::values;
+  std::string reason_;       // the last failure box's details
+  std::string server_text_;  // and the server's text behind it
   bool delete_leftovers_ = false;
 };
 

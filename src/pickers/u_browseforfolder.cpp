@@ -2,7 +2,6 @@
 
 namespace dbsetup {
 
-// Without the Windows shell, the window's toolkit shows the chooser.
 std::string u_browseforfolder::browseforfolder(WindowUi& awi_parent,
                                                const std::string& as_caption) {
   return awi_parent.browse_for_folder(as_caption);

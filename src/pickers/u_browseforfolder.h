@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/window_ui.h"
+#include "app/window_ui.h"
 
 namespace dbsetup {
 
@@ -12,9 +12,9 @@ class u_browseforfolder {
  public:
   // Shows a modal folder chooser owned by `awi_parent`, with `as_caption` as
   // its instruction line, and returns the chosen folder's full path, or the
-  // empty string when the operator cancels. On Windows it is the shell's
-  // dialog, where only file-system folders can be confirmed; elsewhere the
-  // window's own folder chooser stands in.
+  // empty string when the operator cancels: the window's folder chooser (on
+  // Windows the shell's dialog, where only file-system folders can be
+  // confirmed).
   std::string browseforfolder(WindowUi& awi_parent, const std::string& as_caption);
 };
 

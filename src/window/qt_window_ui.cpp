@@ -21,6 +21,7 @@
 #include <utility>
 
 #include "window/qt_translations.h"
+#include "window/w_createdb_form.h"
 #include "window/w_createdb_layout.h"
 #include "window/worker_call.h"
 
@@ -140,7 +141,8 @@ QtWindowUi::~QtWindowUi() {
   if (busy_) QApplication::restoreOverrideCursor();
 }
 
-void QtWindowUi::attach() {
+void QtWindowUi::attach(InstallForm& form) {
+  form_ = &form;
   controls_.clear();
   for (QWidget* w : window_.findChildren<QWidget*>()) {
     if (!w->objectName().isEmpty()) controls_[w->objectName().toStdString()] = w;
@@ -213,7 +215,28 @@ void QtWindowUi::set_install_running(bool running) {
   });
 }
 
-void QtWindowUi::focus(std::string_view control) {
+void QtWindowUi::form_changed() {
+  if (!form_) return;
+  for (const layout::FieldBinding& b : layout::kFieldBindings)
+    set_text(b.control, form_->page(b.page)[b.field]);
+}
+
+void QtWindowUi::pull_form() {
+  if (!form_) return;
+  for (const layout::FieldBinding& b : layout::kFieldBindings)
+    form_->page(b.page)[b.field] = text(b.control);
+}
+
+void QtWindowUi::focus(Page page, Field field) { focus_control(layout::control_of(page, field)); }
+
+void QtWindowUi::set_status(const std::string& text) { set_text("st_status", text); }
+
+void QtWindowUi::set_headings(const std::string& line1, const std::string& line2) {
+  set_text("st_title1", line1);
+  set_text("st_title2", line2);
+}
+
+void QtWindowUi::focus_control(std::string_view control) {
   on_gui([&] {
     QWidget* w = find(control);
     if (!w || !w->isEnabled() || !w->isVisibleTo(&window_)) return;
@@ -243,10 +266,10 @@ void QtWindowUi::set_busy(bool busy) {
   });
 }
 
-void QtWindowUi::show_page(std::string_view page) {
+void QtWindowUi::show_page(Page page) {
   on_gui([&] {
     auto* tab = qobject_cast<QTabWidget*>(find("tab_1"));
-    QWidget* shown = find(page);
+    QWidget* shown = find(layout::page_control(page));
     if (!tab || !shown) return;
     int index = tab->indexOf(shown);
     if (index < 0) return;
@@ -365,12 +388,6 @@ std::string QtWindowUi::browse_for_folder(const std::string& caption) {
     if (!chosen.isEmpty()) folder = QDir::toNativeSeparators(chosen.first()).toStdString();
   });
   return folder;
-}
-
-void* QtWindowUi::native_handle() {
-  void* handle = nullptr;
-  on_gui([&] { handle = reinterpret_cast<void*>(window_.window()->winId()); });
-  return handle;
 }
 
 void QtWindowUi::set_progress(int percent) {

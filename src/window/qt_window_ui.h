@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/window_ui.h"
+#include "app/window_ui.h"
 
 class QWidget;
 
@@ -27,16 +27,21 @@ class QtWindowUi : public WindowUi {
   explicit QtWindowUi(QWidget& window);
   ~QtWindowUi() override;
 
-  // Collects the named controls; call once the window's controls exist.
-  void attach();
+  // Collects the named controls and binds the form's fields to theirs; call
+  // once the window's controls exist.
+  void attach(InstallForm& form);
+  // The fields' texts into the form, before a command of the window runs.
+  void pull_form();
 
-  std::string text(std::string_view control) override;
-  void set_text(std::string_view control, const std::string& value) override;
+  void form_changed() override;
+  void focus(Page page, Field field) override;
+  void set_status(const std::string& text) override;
+  void set_headings(const std::string& line1, const std::string& line2) override;
   void set_title(const std::string& title) override;
   void set_install_enabled(bool enabled) override;
   bool install_enabled() override;
   void set_busy(bool busy) override;
-  void show_page(std::string_view page) override;
+  void show_page(Page page) override;
   int message_box(const std::string& title, const std::string& text, MsgIcon icon,
                   MsgButtons buttons, int default_button) override;
   void instance_add(const std::string& entry) override;
@@ -47,9 +52,14 @@ class QtWindowUi : public WindowUi {
                        std::string& named) override;
   std::string browse_for_folder(const std::string& caption) override;
   void set_progress(int percent) override;
-  void focus(std::string_view control) override;
-  void* native_handle() override;
   void run_blocking(const std::function<void()>& work) override;
+
+  // The text of a control (an edit field's, a label's, a list's current
+  // entry, a button's), and a new text for an edit field or a label.
+  std::string text(std::string_view control);
+  void set_text(std::string_view control, const std::string& value);
+  // Moves the keyboard focus to a control, selecting an edit field's text.
+  void focus_control(std::string_view control);
 
   // When set, message boxes are answered here instead of being shown.
   MessageBoxHook message_box_hook;
@@ -69,6 +79,7 @@ class QtWindowUi : public WindowUi {
   void on_gui(const std::function<void()>& fn);
 
   QWidget& window_;
+  InstallForm* form_ = nullptr;
   std::map<std::string, QPointer<QWidget>, std::less<>> controls_;
   bool busy_ = false;
   bool install_wanted_ = true;

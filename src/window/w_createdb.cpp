@@ -23,9 +23,10 @@
 #include <vector>
 
 #include "detect/detect.h"
-#include "pickers/pickers.h"
-#include "window/opening.h"
+#include "detect/opening.h"
+#include "install/install.h"
 #include "window/qt_window_ui.h"
+#include "window/w_createdb_form.h"
 #include "window/w_createdb_layout.h"
 
 // The pictures live in a static library: register them explicitly.
@@ -262,10 +263,12 @@ std::vector<QWidget*> create_all(layout::Parent which, QWidget* parent) {
 w_createdb::w_createdb(Settings& gs, Transaction& sqlca, Platform& platform, QWidget* parent)
     : QDialog(parent),
       ui_(std::make_unique<QtWindowUi>(*this)),
-      ctx_{gs, sqlca, *ui_, state_, platform} {
+      ctx_{gs, sqlca, *ui_, form_, platform} {
   init_window_resources();
   build();
-  ui_->attach();
+  ui_->attach(form_);
+  // The fields show the form as the window stores it.
+  ui_->form_changed();
   connect_handlers();
 }
 
@@ -347,26 +350,21 @@ void w_createdb::connect_handlers() {
   connect(findChild<QPushButton*>(QStringLiteral("cb_exit")), &QPushButton::clicked, this,
           [this] { close(); });
 
-  struct Picker {
-    const char* name;
-    void (*handler)(SetupContext&);
-  };
-  const Picker pickers[] = {
-      {layout::kPickerButtons[0], &pb_mss7data_backupfile_clicked},
-      {layout::kPickerButtons[1], &pb_mss7data_setuppath_clicked},
-      {layout::kPickerButtons[2], &pb_mss2000data_backupfile_clicked},
-      {layout::kPickerButtons[3], &pb_mss2000data_setuppath_clicked},
-  };
-  for (const Picker& p : pickers) {
-    connect(findChild<QToolButton*>(QString::fromLatin1(p.name)), &QToolButton::clicked, this,
-            [this, handler = p.handler] { handler(ctx_); });
+  for (const layout::ButtonHandler& p : layout::kPickerHandlers) {
+    connect(findChild<QToolButton*>(QString::fromLatin1(p.control)), &QToolButton::clicked, this,
+            [this, handler = p.handler] {
+              ui_->pull_form();
+              handler(ctx_);
+            });
   }
 
   // The operator's choice of instance. The detection fills and selects the
   // list with the signals blocked and runs the handler itself.
   connect(findChild<QComboBox*>(QStringLiteral("ddplb_mss2000_instances")),
           &QComboBox::currentIndexChanged, this, [this](int index) {
-            if (index >= 0) ddplb_mss2000_instances_selectionchanged(ctx_, index + 1);
+            if (index < 0) return;
+            ui_->pull_form();
+            ddplb_mss2000_instances_selectionchanged(ctx_, index + 1);
           });
 }
 
@@ -380,7 +378,8 @@ bool w_createdb::open(const std::string& edition) {
   // The shown page's first field has the focus when the window shows.
   auto* tab = findChild<QTabWidget*>(QStringLiteral("tab_1"));
   for (const layout::Page& p : layout::kPages)
-    if (tab->currentWidget()->objectName() == QLatin1String(p.name)) ui_->focus(p.first_field);
+    if (tab->currentWidget()->objectName() == QLatin1String(p.name))
+      ui_->focus_control(p.first_field);
   return true;
 }
 
@@ -392,6 +391,7 @@ void w_createdb::install_clicked() {
   installing_ = true;
   QPointer<QWidget> before = focusWidget();
   ui_->set_install_running(true);
+  ui_->pull_form();
   cb_dbsetup_clicked(ctx_);
   // The procedure leaves the busy pointer on; it ends with the procedure.
   ui_->set_busy(false);

@@ -38,7 +38,7 @@ class w_createdb : public QDialog {
   bool open(const std::string& edition);
 
   SetupContext& context() { return ctx_; }
-  WindowState& state() { return state_; }
+  InstallForm& form() { return form_; }
   QtWindowUi& ui() { return *ui_; }
   // True while the install procedure runs.
   bool installing() const { return installing_; }
@@ -61,7 +61,7 @@ class w_createdb : public QDialog {
   void connect_handlers();
   void install_clicked();
 
-  WindowState state_;
+  InstallForm form_;
   std::unique_ptr<QtWindowUi> ui_;
   SetupContext ctx_;
   bool installing_ = false;

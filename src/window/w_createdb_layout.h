@@ -3,8 +3,9 @@
 // The setup window w_createdb as data: every control with its kind, text or
 // picture, place, font, colour, tab order, parent and state, in creation
 // order. The Qt window and the Win32 window both build themselves from these
-// tables, so a text or a position changes here and nowhere else. No toolkit
-// header may be included here.
+// tables, so a text or a position changes here and nowhere else. The edit
+// fields that show the install form (w_createdb_form.h) take their stored
+// texts from it. No toolkit header may be included here.
 
 #include <algorithm>
 #include <cmath>
@@ -175,7 +176,7 @@ inline constexpr int kPageX = 18, kPageY = 108, kPageWidth = 2309, kPageHeight =
 inline constexpr Control kMss7Controls[] = {
     {"st_message", K::Static, "注意修改OPEN事件的实例变量", 5, 656, 2382, 164, 0, F::Arial, 24,
      C::Red, kNone},
-    {"sle_dbname", K::Edit, "tavox", 805, 544, 1358, 88, 13, F::Arial, 9, C::Default, kNone},
+    {"sle_dbname", K::Edit, "", 805, 544, 1358, 88, 13, F::Arial, 9, C::Default, kNone},
     {"st_dbname", K::Static, "本次装载的数据库名称：", 91, 560, 727, 56, 0, F::Song, 9, C::Default,
      kFieldLabel},
     {"pb_mss7data_backupfile", K::PictureButton, "select.bmp", 2167, 424, 91, 88, 40, F::Arial, 9,
@@ -184,7 +185,7 @@ inline constexpr Control kMss7Controls[] = {
      C::Default, kNone},
     {"p_1", K::Picture, "user.bmp", 119, 1056, 165, 144, 0, F::None, 0, C::Default, kNone},
     {"sle_mss7_password", K::Edit, "", 1006, 1132, 1129, 88, 70, F::Arial, 9, C::Default, kMasked},
-    {"sle_mss7_userid", K::Edit, "sa", 1006, 1032, 1129, 88, 60, F::Arial, 9, C::Default, kNone},
+    {"sle_mss7_userid", K::Edit, "", 1006, 1032, 1129, 88, 60, F::Arial, 9, C::Default, kNone},
     {"sle_mss7_servername", K::Edit, "", 1006, 932, 1129, 88, 50, F::Arial, 9, C::Default, kNone},
     {"sle_mss7data_backupfile", K::Edit, "", 805, 424, 1358, 88, 30, F::Arial, 9, C::Default,
      kNotTypeable},
@@ -209,8 +210,7 @@ inline constexpr Control kMss7Controls[] = {
 inline constexpr Control kMss2000Controls[] = {
     {"st_2", K::Static, "本次装载的数据库名称：", 91, 700, 727, 56, 0, F::Song, 9, C::Default,
      kFieldLabel},
-    {"sle_dbname_2000", K::Edit, "nuvex", 786, 684, 1367, 88, 16, F::Arial, 9, C::Default,
-     kDisabled},
+    {"sle_dbname_2000", K::Edit, "", 786, 684, 1367, 88, 16, F::Arial, 9, C::Default, kDisabled},
     {"st_1", K::Static, "本次将数据库装载到MS SQL Server 2000的哪一个 实例：", 32, 100, 1527, 76, 0,
      F::Song, 9, C::Navy, kFieldLabel},
     // The closed list is as high as an edit field; kDroppedListUnits is the
@@ -222,7 +222,7 @@ inline constexpr Control kMss2000Controls[] = {
     {"st_29", K::Static, "请选择数据的存放目录：", 91, 452, 713, 56, 0, F::Song, 9, C::Default,
      kFieldLabel},
     {"p_21", K::Picture, "user.bmp", 183, 1028, 165, 144, 0, F::None, 0, C::Default, kNone},
-    {"sle_mss2000_userid", K::Edit, "sa", 1051, 1044, 361, 88, 8, F::Arial, 9, C::Default, kNone},
+    {"sle_mss2000_userid", K::Edit, "", 1051, 1044, 361, 88, 8, F::Arial, 9, C::Default, kNone},
     {"sle_mss2000_password", K::Edit, "", 1751, 1044, 389, 88, 9, F::Arial, 9, C::Default, kMasked},
     {"st_23", K::Static, "登录密码：", 1399, 1056, 338, 76, 0, F::Song, 9, C::Default, kFieldLabel},
     {"st_22", K::Static, "系统管理员登录名：", 142, 1056, 901, 76, 0, F::Song, 9, C::Default,
@@ -307,13 +307,5 @@ inline const Control* field_of(const Control& label, Parent parent) {
   }
   return best;
 }
-
-// The four picker buttons (in the order of their handlers in pickers.h).
-inline constexpr const char* kPickerButtons[] = {
-    "pb_mss7data_backupfile",
-    "pb_mss7data_setuppath",
-    "pb_mss2000data_backupfile",
-    "pb_mss2000data_setuppath",
-};
 
 }  // namespace dbsetup::layout

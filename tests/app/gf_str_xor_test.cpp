@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "app/application.h"
 #include "platform/codepage.h"
-#include "window/opening.h"
 
 namespace dbsetup {
 namespace {

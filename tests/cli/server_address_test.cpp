@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "app/memory_ui.h"
 #include "cli/cli.h"
 #include "install/install.h"
-#include "platform/memory_ui.h"
 #include "support/fake_machine.h"
 
 namespace dbsetup {
@@ -47,11 +47,11 @@ const std::vector<Address> kAddresses = {
 struct Procedure {
   explicit Procedure(bool mss7, const std::string& address) : seven(mss7) {
     gs.gs_appname = kAppName;
-    const std::string e = seven ? "sle_mss7" : "sle_mss2000";
-    ui.set_text(seven ? "sle_dbname" : "sle_dbname_2000", "nuvex");
-    ui.set_text(e + "_servername", address);
-    ui.set_text(e + "_userid", "sa");
-    ui.set_text(e + "data_setuppath", "D:\\Data");
+    PageFields& fields = form.page(seven ? Page::mss7 : Page::mss2000);
+    fields.database = "nuvex";
+    fields.server = address;
+    fields.login = "sa";
+    fields.data_folder = "D:\\Data";
     ui.answer = [](const std::string&, const std::string&, int) { return kYes; };
   }
   int run() { return seven ? wf_mss7_setup(ctx) : wf_mss2000_setup(ctx); }
@@ -61,8 +61,8 @@ struct Procedure {
   MemoryUi ui;
   Settings gs;
   Transaction sqlca{fake.platform.make_db_client()};
-  WindowState state;
-  SetupContext ctx{gs, sqlca, ui, state, fake.platform};
+  InstallForm form;
+  SetupContext ctx{gs, sqlca, ui, form, fake.platform};
 };
 
 TEST(ServerAddress, OnlyTheFormsOfSqlServersClientsReachTheLogon) {

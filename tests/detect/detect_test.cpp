@@ -1,5 +1,5 @@
 #include "detect/detect.h"
-#include "window/opening.h"
+#include "detect/opening.h"
 
 #include <gtest/gtest.h>
 
@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
+#include "app/memory_ui.h"
 #include "app/settings.h"
 #include "app/transaction.h"
-#include "platform/memory_ui.h"
 #include "support/fake_platform.h"
 
 namespace dbsetup {
@@ -42,28 +42,49 @@ std::string no_server(const std::string& name) {
 }
 
 struct Window {
-  explicit Window(Platform& platform) : ctx{gs, sqlca, ui, state, platform} {
+  explicit Window(Platform& platform) : ctx{gs, sqlca, ui, form, platform} {
     gs.gs_appname = "零售安装";
+    seen[0] = form.mss2000;
+    seen[1] = form.mss7;
+    ui.on_event = [this](const MemoryUi::Event& e) {
+      if (e.kind == MemoryUi::Event::FormShown) shown_fields();
+      if (e.kind != MemoryUi::Event::MessageBox) return;
+      EXPECT_EQ(e.control, "零售安装");  // the title
+      EXPECT_EQ(e.icon, MsgIcon::Information);
+      EXPECT_EQ(e.buttons, MsgButtons::Ok);
+      log.push_back("box: " + e.value);
+    };
   }
   Settings gs;
   Transaction sqlca;
   MemoryUi ui;
-  WindowState state;
+  InstallForm form;
   SetupContext ctx;
 
-  // What the window showed, in order: each field written as "field=text",
-  // each box (all plain information boxes) as "box: text".
-  Strings shown() const {
-    Strings out;
-    for (const auto& e : ui.events()) {
-      if (e.kind == MemoryUi::Event::Text) out.push_back(e.control + "=" + e.value);
-      if (e.kind != MemoryUi::Event::MessageBox) continue;
-      EXPECT_EQ(e.control, "零售安装");  // the title
-      EXPECT_EQ(e.icon, MsgIcon::Information);
-      EXPECT_EQ(e.buttons, MsgButtons::Ok);
-      out.push_back("box: " + e.value);
-    }
-    return out;
+  // What the window showed, in order: each field that changed since it last
+  // showed the form as "page.field=text", each box (all plain information
+  // boxes) as "box: text".
+  Strings shown() const { return log; }
+  Strings log;
+  PageFields seen[2];
+
+  void shown_fields() {
+    static constexpr std::pair<Field, const char*> kOrder[] = {
+        {Field::default_data_folder, "default_data_folder"},
+        {Field::data_folder, "data_folder"},
+        {Field::backup, "backup"},
+        {Field::database, "database"},
+        {Field::server, "server"},
+        {Field::login, "login"},
+        {Field::password, "password"}};
+    for (Page p : {Page::mss7, Page::mss2000})
+      for (const auto& [f, name] : kOrder) {
+        std::string& before = seen[p == Page::mss7][f];
+        const std::string& now = form.page(p)[f];
+        if (before == now) continue;
+        before = now;
+        log.push_back(std::string(page_name(p)) + "." + name + "=" + now);
+      }
   }
   // The names dbinstall.ini gave: database, data file, log file.
   std::string names() const {
@@ -111,11 +132,11 @@ TEST_F(Detect, SqlServer7ReadsItsTwoEntriesAndFillsThePathsInOrder) {
   fake.registry.set_string(kMss7Setup, "SQLDataRoot", "C:\\MSSQL7");
   Window second(fake.platform);
   EXPECT_EQ(wf_check_dbsetup(second.ctx, "MsS7"), -3);
-  EXPECT_EQ(second.shown(),
-            (Strings{"sle_mss7data_defaultpath=C:\\MSSQL7\\Data",
-                     "sle_mss7data_setuppath=C:\\MSSQL7\\Data",
-                     "box: 不能获得SQL Server 7.0 的服务器名，请检查是否正确的安装了MS SQL Server "
-                     "7.0！"}));
+  EXPECT_EQ(
+      second.shown(),
+      (Strings{"mss7.default_data_folder=C:\\MSSQL7\\Data", "mss7.data_folder=C:\\MSSQL7\\Data",
+               "box: 不能获得SQL Server 7.0 的服务器名，请检查是否正确的安装了MS SQL Server "
+               "7.0！"}));
 
   fake.registry.set_string(kMss7Server, "DefaultDomain", "SHOPPC");
   fake.registry.reads.clear();
@@ -124,9 +145,9 @@ TEST_F(Detect, SqlServer7ReadsItsTwoEntriesAndFillsThePathsInOrder) {
   EXPECT_EQ(wf_check_dbsetup(third.ctx, "MSS7"), 1);
   EXPECT_EQ(fake.registry.reads,
             (std::vector<Read>{{kMss7Setup, "SQLDataRoot"}, {kMss7Server, "DefaultDomain"}}));
-  EXPECT_EQ(third.shown(), (Strings{"sle_mss7data_defaultpath=C:\\MSSQL7\\Data",
-                                    "sle_mss7data_setuppath=C:\\MSSQL7\\Data",
-                                    "sle_mss7data_backupfile=D:\\setup\\SHOP7.dat"}));
+  EXPECT_EQ(third.shown(),
+            (Strings{"mss7.default_data_folder=C:\\MSSQL7\\Data",
+                     "mss7.data_folder=C:\\MSSQL7\\Data", "mss7.backup=D:\\setup\\SHOP7.dat"}));
   // No settings file, no instance list on this branch.
   EXPECT_EQ(third.gs.gs_database_data, "");
   EXPECT_TRUE(third.ui.instances().empty());
@@ -137,16 +158,16 @@ TEST_F(Detect, SqlServer2000ListsInstancesPicksTheFirstAndReadsTheSettings) {
   EXPECT_EQ(wf_check_dbsetup(w.ctx, "mss2000"), 1);
   EXPECT_EQ(w.ui.instances(), (Strings{"默认实例", "SHOP"}));
   EXPECT_EQ(w.ui.selected_instance(), 1);
-  EXPECT_EQ(w.state.is_mss2000_instance, "默认实例");
+  EXPECT_EQ(w.form.is_mss2000_instance, "默认实例");
   EXPECT_EQ(fake.registry.reads,
             (std::vector<Read>{{kSql, "InstalledInstances"},
                                {std::string(kDefault) + "\\Setup", "SQLDataRoot"},
                                {std::string(kDefault) + "\\MSSQLServer", "DefaultDomain"}}));
   EXPECT_EQ(w.names(), "SHOPDB|shop_Data|shop_Log");
-  EXPECT_EQ(w.shown(), (Strings{"sle_mss2000data_defaultpath=C:\\MSSQL\\Data",
-                                "sle_mss2000data_setuppath=C:\\MSSQL\\Data",
-                                "sle_mss2000data_backupfile=D:\\setup\\SHOPDB.dat",
-                                "sle_dbname_2000=SHOPDB"}));
+  EXPECT_EQ(
+      w.shown(),
+      (Strings{"mss2000.default_data_folder=C:\\MSSQL\\Data", "mss2000.data_folder=C:\\MSSQL\\Data",
+               "mss2000.backup=D:\\setup\\SHOPDB.dat", "mss2000.database=SHOPDB"}));
 
   // The default instance's name in any letter case; a named instance alone.
   fake.registry.set_multi(kSql, "InstalledInstances", {"MsSqlServer"});
@@ -159,8 +180,8 @@ TEST_F(Detect, SqlServer2000ListsInstancesPicksTheFirstAndReadsTheSettings) {
   Window named(fake.platform);
   EXPECT_EQ(wf_check_dbsetup(named.ctx, "mss2000"), 1);
   EXPECT_EQ(named.ui.instances(), Strings{"SHOP"});
-  EXPECT_EQ(named.state.is_mss2000_instance, "SHOP");
-  EXPECT_EQ(named.ui.text("sle_mss2000data_setuppath"), "D:\\MSSQL$SHOP\\Data");
+  EXPECT_EQ(named.form.is_mss2000_instance, "SHOP");
+  EXPECT_EQ(named.form.mss2000.data_folder, "D:\\MSSQL$SHOP\\Data");
   EXPECT_EQ(fake.registry.reads,
             (std::vector<Read>{{kSql, "InstalledInstances"},
                                {std::string(kSql) + "\\SHOP\\Setup", "SQLDataRoot"},
@@ -184,12 +205,12 @@ TEST_F(Detect, SqlServer2000WithoutInstances) {
   install_2000({"SHOP"});
   Window refusing(fake.platform);
   RefusingUi ui;
-  SetupContext ctx{refusing.gs, refusing.sqlca, ui, refusing.state, fake.platform};
+  SetupContext ctx{refusing.gs, refusing.sqlca, ui, refusing.form, fake.platform};
   EXPECT_EQ(wf_check_dbsetup(ctx, "mss2000"), -5);
   ASSERT_EQ(ui.message_boxes().size(), 1u);
   EXPECT_EQ(ui.message_boxes()[0].value,
             "没有检测到SQL Server 2000 的安装实例，请检查是否正确的安装了MS SQL Server 2000！");
-  EXPECT_EQ(refusing.state.is_mss2000_instance, "");
+  EXPECT_EQ(refusing.form.is_mss2000_instance, "");
 }
 
 TEST_F(Detect, MissingSettingsFileComesAfterTheInstanceIsFilledIn) {
@@ -198,8 +219,7 @@ TEST_F(Detect, MissingSettingsFileComesAfterTheInstanceIsFilledIn) {
   EXPECT_EQ(wf_check_dbsetup(w.ctx, "mss2000"), -1);
   EXPECT_EQ(
       w.shown(),
-      (Strings{"sle_mss2000data_defaultpath=C:\\MSSQL\\Data",
-               "sle_mss2000data_setuppath=C:\\MSSQL\\Data",
+      (Strings{"mss2000.default_data_folder=C:\\MSSQL\\Data", "mss2000.data_folder=C:\\MSSQL\\Data",
                "box: 缺少文件【dbinstall.ini】，请将该文件与本程序放在同一目录中再次尝试运行！"}));
   EXPECT_EQ(w.ui.instances().size(), 2u);
   EXPECT_EQ(w.gs.gs_database_name, "");
@@ -232,8 +252,8 @@ TEST_F(Detect, UnusableSettingsKeysAreNamedInOrder) {
     EXPECT_EQ(win.names(), std::string(c.name) + "|" + (c.data ? c.data : "None") + "|" +
                                (c.log ? c.log : "None"));
     EXPECT_EQ(win.shown(),
-              (Strings{"sle_mss2000data_defaultpath=D:\\MSSQL$SHOP\\Data",
-                       "sle_mss2000data_setuppath=D:\\MSSQL$SHOP\\Data", "box: " + c.message}));
+              (Strings{"mss2000.default_data_folder=D:\\MSSQL$SHOP\\Data",
+                       "mss2000.data_folder=D:\\MSSQL$SHOP\\Data", "box: " + c.message}));
   }
 }
 
@@ -246,12 +266,12 @@ TEST_F(Detect, ADriveRootKeepsItsBackslashAndGetsAnother) {
   fake.profile.set("C:\\\\dbinstall.ini", "database", "dataname", "d");
   fake.profile.set("C:\\\\dbinstall.ini", "database", "logname", "l");
   EXPECT_EQ(wf_check_dbsetup(w.ctx, "mss2000"), 1);
-  EXPECT_EQ(w.ui.text("sle_mss2000data_backupfile"), "C:\\\\SHOPDB.dat");
+  EXPECT_EQ(w.form.mss2000.backup, "C:\\\\SHOPDB.dat");
 }
 
 TEST_F(Detect, HandlerReportsBothEntriesAndStillFillsTheDataFields) {
   install_2000({"GHOST", "SHOP"});
-  w.ui.set_text("sle_mss2000_servername", "10.0.0.5");
+  w.form.mss2000.server = "10.0.0.5";
   EXPECT_EQ(wf_check_dbsetup(w.ctx, "mss2000"), 1);  // the handler's messages don't stop it
   // The server entry is still read after the failed data root.
   EXPECT_EQ(fake.registry.reads.back(),
@@ -259,17 +279,18 @@ TEST_F(Detect, HandlerReportsBothEntriesAndStillFillsTheDataFields) {
 
   // The operator picks a folder, then another instance: the pick is replaced,
   // the server address and the backup stay.
-  w.ui.set_text("sle_mss2000data_setuppath", "E:\\picked");
+  w.form.mss2000.data_folder = "E:\\picked";
   w.ui.instance_select(2);
   ddplb_mss2000_instances_selectionchanged(w.ctx, 2);
-  EXPECT_EQ(w.state.is_mss2000_instance, "SHOP");
-  EXPECT_EQ(w.shown(), (Strings{"sle_mss2000_servername=10.0.0.5", "box: " + no_data_path("GHOST"),
-                                "sle_mss2000data_defaultpath=\\Data",
-                                "sle_mss2000data_setuppath=\\Data", "box: " + no_server("GHOST"),
-                                "sle_mss2000data_backupfile=D:\\setup\\SHOPDB.dat",
-                                "sle_dbname_2000=SHOPDB", "sle_mss2000data_setuppath=E:\\picked",
-                                "sle_mss2000data_defaultpath=D:\\MSSQL$SHOP\\Data",
-                                "sle_mss2000data_setuppath=D:\\MSSQL$SHOP\\Data"}));
+  EXPECT_EQ(w.form.is_mss2000_instance, "SHOP");
+  // The operator's typing shows as the window shows the form next; the
+  // picked folder is replaced before it is shown again.
+  EXPECT_EQ(w.shown(),
+            (Strings{"box: " + no_data_path("GHOST"), "mss2000.default_data_folder=\\Data",
+                     "mss2000.data_folder=\\Data", "mss2000.server=10.0.0.5",
+                     "box: " + no_server("GHOST"), "mss2000.backup=D:\\setup\\SHOPDB.dat",
+                     "mss2000.database=SHOPDB", "mss2000.default_data_folder=D:\\MSSQL$SHOP\\Data",
+                     "mss2000.data_folder=D:\\MSSQL$SHOP\\Data"}));
 
   // A default instance whose data root is there but not its server entry.
   FakePlatform f;
@@ -279,11 +300,10 @@ TEST_F(Detect, HandlerReportsBothEntriesAndStillFillsTheDataFields) {
   f.profile = fake.profile;
   Window def(f.platform);
   EXPECT_EQ(wf_check_dbsetup(def.ctx, "mss2000"), 1);
-  EXPECT_EQ(
-      def.shown(),
-      (Strings{"sle_mss2000data_defaultpath=C:\\MSSQL\\Data",
-               "sle_mss2000data_setuppath=C:\\MSSQL\\Data", "box: " + no_server("默认实例"),
-               "sle_mss2000data_backupfile=D:\\setup\\SHOPDB.dat", "sle_dbname_2000=SHOPDB"}));
+  EXPECT_EQ(def.shown(),
+            (Strings{"mss2000.default_data_folder=C:\\MSSQL\\Data",
+                     "mss2000.data_folder=C:\\MSSQL\\Data", "box: " + no_server("默认实例"),
+                     "mss2000.backup=D:\\setup\\SHOPDB.dat", "mss2000.database=SHOPDB"}));
 }
 
 TEST_F(Detect, CurrentVersionsAreFoundThroughTheInstanceNameMapping) {
@@ -316,15 +336,14 @@ TEST_F(Detect, CurrentVersionsAreFoundThroughTheInstanceNameMapping) {
   // Mapped, with a data root, but without its server entry.
   w.ui.instance_select(3);
   ddplb_mss2000_instances_selectionchanged(w.ctx, 3);
-  EXPECT_EQ(
-      w.shown(),
-      (Strings{"sle_mss2000data_defaultpath=C:\\MSSQL15.MSSQLSERVER\\Data",
-               "sle_mss2000data_setuppath=C:\\MSSQL15.MSSQLSERVER\\Data",
-               "sle_mss2000data_backupfile=D:\\setup\\SHOPDB.dat", "sle_dbname_2000=SHOPDB",
-               "sle_mss2000data_defaultpath=C:\\MSSQL16.SHOP\\Data",
-               "sle_mss2000data_setuppath=C:\\MSSQL16.SHOP\\Data",
-               "sle_mss2000data_defaultpath=C:\\MSSQL16.HALF\\Data",
-               "sle_mss2000data_setuppath=C:\\MSSQL16.HALF\\Data", "box: " + no_server("HALF")}));
+  EXPECT_EQ(w.shown(),
+            (Strings{"mss2000.default_data_folder=C:\\MSSQL15.MSSQLSERVER\\Data",
+                     "mss2000.data_folder=C:\\MSSQL15.MSSQLSERVER\\Data",
+                     "mss2000.backup=D:\\setup\\SHOPDB.dat", "mss2000.database=SHOPDB",
+                     "mss2000.default_data_folder=C:\\MSSQL16.SHOP\\Data",
+                     "mss2000.data_folder=C:\\MSSQL16.SHOP\\Data",
+                     "mss2000.default_data_folder=C:\\MSSQL16.HALF\\Data",
+                     "mss2000.data_folder=C:\\MSSQL16.HALF\\Data", "box: " + no_server("HALF")}));
 }
 
 // The instance chosen, at opening or later, is the one the install reaches,
@@ -332,7 +351,7 @@ TEST_F(Detect, CurrentVersionsAreFoundThroughTheInstanceNameMapping) {
 TEST_F(Detect, TheChosenInstanceIsWhereTheInstallGoes) {
   install_2000({"SHOP", "MSSQLSERVER"});
   ASSERT_TRUE(w_createdb_open(w.ctx, "mss2000"));
-  const auto address = [&] { return w.ui.text("sle_mss2000_servername"); };
+  const auto address = [&] { return w.form.mss2000.server; };
   EXPECT_EQ(address(), "127.0.0.1\\SHOP");
   const auto choose = [&](int entry) {
     w.ui.instance_select(entry);
@@ -343,7 +362,7 @@ TEST_F(Detect, TheChosenInstanceIsWhereTheInstallGoes) {
   choose(1);
   EXPECT_EQ(address(), "127.0.0.1\\SHOP");
   for (const char* typed : {"dbhost", "dbhost\\SHOP", "127.0.0.1,1500", "127.0.0.2"}) {
-    w.ui.set_text("sle_mss2000_servername", typed);
+    w.form.mss2000.server = typed;
     choose(2);
     EXPECT_EQ(address(), typed);
   }

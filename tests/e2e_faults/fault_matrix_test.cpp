@@ -335,7 +335,7 @@ TEST_P(FaultMatrix, EndsAsTheStageDefines) {
   InstallRun in(edition, fault_args(c));
   if (c.policy) {  // a backup SQL Server 2022 restores
     in.backup = in.server.make_backup(kDbName, "nuvex_Data", "nuvex_Log", "16.0");
-    in.field("data_backupfile", in.backup);
+    in.fields().backup = in.backup;
   }
 
   EXPECT_EQ(in.run(), want.ending.code);

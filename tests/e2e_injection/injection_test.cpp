@@ -13,14 +13,15 @@
 #include <tuple>
 #include <vector>
 
+#include "app/memory_ui.h"
 #include "app/transaction.h"
+#include "detect/opening.h"
 #include "e2e_injection/injection_matrix.h"
-#include "platform/memory_ui.h"
+#include "install/install.h"
 #include "platform/profile_ini.h"
 #include "support/fake_platform.h"
 #include "support/standin_process.h"
 #include "support/temp_files.h"
-#include "window/opening.h"
 
 namespace dbsetup::injection {
 namespace {
@@ -88,13 +89,6 @@ struct Window {
     EXPECT_TRUE(w_createdb_open(ctx, seven ? "mss7" : "mss2000"));
   }
 
-  // The edition's field whose role ends in `suffix` ("userid", "data_backupfile", ...).
-  std::string field(const std::string& suffix) const {
-    if (suffix == "dbname") return seven ? "sle_dbname" : "sle_dbname_2000";
-    return std::string("sle_") + (seven ? "mss7" : "mss2000") +
-           (suffix.rfind("data_", 0) == 0 ? "" : "_") + suffix;
-  }
-
   const bool seven;
   TempDir dir;
   FakeRegistry registry;
@@ -105,8 +99,8 @@ struct Window {
   MemoryUi ui;
   Settings gs;
   Transaction sqlca{make_odbc_client()};
-  WindowState state;
-  SetupContext ctx{gs, sqlca, ui, state, platform};
+  InstallForm form;
+  SetupContext ctx{gs, sqlca, ui, form, platform};
   std::optional<StandinServer> server;
 };
 
@@ -285,14 +279,15 @@ TEST_P(Injection, EachValueArrivesWholeOrTheRunFailsCleanly) {
   std::string address = server.address();
   if (r.field == Field::ServerAddress)
     address += r.payload.text.empty() ? std::string(kLongLength, 'x') : r.payload.text;
-  w.ui.set_text(w.field("servername"), address);
-  w.ui.set_text(w.field("userid"), v.login);
-  w.ui.set_text(w.field("password"), v.password);
-  w.ui.set_text(w.field("data_setuppath"), in.folder);
-  w.ui.set_text(w.field("data_backupfile"), in.backup);
-  if (r.seven) w.ui.set_text(w.field("dbname"), in.dbname);
+  PageFields& fields = w.form.page(r.seven ? Page::mss7 : Page::mss2000);
+  fields.server = address;
+  fields.login = v.login;
+  fields.password = v.password;
+  fields.data_folder = in.folder;
+  fields.backup = in.backup;
+  if (r.seven) fields.database = in.dbname;
 
-  EXPECT_EQ(cb_dbsetup_clicked(w.ctx), r.outcome.code);
+  EXPECT_EQ(cb_dbsetup_clicked(w.ctx).code, r.outcome.code);
   const auto log = server.log();
   std::vector<json> entries;  // the requests that carry a statement
   for (const auto& e : log)
@@ -335,10 +330,8 @@ TEST_P(Injection, EachValueArrivesWholeOrTheRunFailsCleanly) {
     EXPECT_GT(box->size(), head.size()) << "no server or driver text";
   }
   if (r.field == Field::AdminPassword) {
-    std::string shown;  // all the window showed, but the password field the test typed into
-    for (const auto& e : w.ui.events())
-      if (e.kind != MemoryUi::Event::Text || e.control != w.field("password"))
-        shown += e.control + "\n" + e.value + "\n";
+    std::string shown;  // all the window showed
+    for (const auto& e : w.ui.events()) shown += e.control + "\n" + e.value + "\n";
     EXPECT_EQ(shown.find(v.password), std::string::npos) << "the password showed";
   }
 

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "detect/detect.h"
+#include "detect/opening.h"
 #include "e2e_install/expected_install.h"
 #include "support/install_run.h"
-#include "window/opening.h"
 
 namespace dbsetup::testing {
 namespace {
@@ -25,9 +25,9 @@ TEST(EndToEndExpress, AWindowsAdministratorInstalls) {
     SCOPED_TRACE(edition_name(e));
     InstallRun in(e, {"--profile", "2022", "--windows-login", kAdmin});
     in.backup = in.server.make_backup(kDbName, "nuvex_Data", "nuvex_Log", "16.0");
-    in.field("data_backupfile", in.backup);
-    in.field("userid", "SHOP\\admin");
-    in.field("password", "Adm1n!");
+    in.fields().backup = in.backup;
+    in.fields().login = "SHOP\\admin";
+    in.fields().password = "Adm1n!";
     EXPECT_EQ(in.run(), 0) << in.failure_text();
     const json logons = in.server.logons();
     ASSERT_EQ(logons.size(), 2u);
@@ -52,9 +52,9 @@ TEST(EndToEndExpress, AWindowsOnlyServerIsSwitchedToMixedMode) {
     InstallRun in(Edition::mss2000,
                   {"--profile", "2022", "--windows-auth-only", "--windows-login", kAdmin});
     in.backup = in.server.make_backup(kDbName, "nuvex_Data", "nuvex_Log", "16.0");
-    in.field("data_backupfile", in.backup);
-    in.field("userid", "SHOP\\admin");
-    in.field("password", "Adm1n!");
+    in.fields().backup = in.backup;
+    in.fields().login = "SHOP\\admin";
+    in.fields().password = "Adm1n!";
     in.ui.answer = [&](const std::string&, const std::string&, int) { return c.yes ? kYes : kNo; };
     FakeServices services;
     services.states = {{"MSSQLSERVER", ServiceState::Running}};
@@ -106,15 +106,15 @@ TEST(EndToEndBrowser, TheInstanceChosenInTheListIsTheOneInstalledInto) {
     registry.set_string(base + "\\MSSQLServer\\CurrentVersion", "CurrentVersion", "16.0.1000.6");
   }
   in.platform.registry = &registry;
-  in.ui.set_text("sle_mss2000_servername", "127.0.0.1");
-  in.state.is_mss2000_instance.clear();
+  in.form.mss2000.server = "127.0.0.1";
+  in.form.is_mss2000_instance.clear();
   for (const char* entry : {"默认实例", "SHOP"}) in.ui.instance_add(entry);
   in.ui.instance_select(2);
   ddplb_mss2000_instances_selectionchanged(in.ctx, 2);
-  ASSERT_EQ(in.ui.text("sle_mss2000_servername"), machine.named_address());
-  in.field("data_setuppath", shop.files_root());
+  ASSERT_EQ(in.form.mss2000.server, machine.named_address());
+  in.fields().data_folder = shop.files_root();
   in.backup = shop.make_backup(kDbName, "nuvex_Data", "nuvex_Log", "16.0");
-  in.field("data_backupfile", in.backup);
+  in.fields().backup = in.backup;
   EXPECT_EQ(in.run(), 0) << in.failure_text();
   expect_installed(shop, Inputs{kDbName, shop.files_root(), in.backup, "nuvex_Data", "nuvex_Log"});
   EXPECT_TRUE(machine.default_instance().statements().empty());

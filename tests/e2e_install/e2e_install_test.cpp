@@ -51,7 +51,7 @@ struct ServerRun : Install {
     if (*s.backup_version) {
       const DbNames n = names(edition);
       backup = server.make_backup(n.db, n.data, n.log, s.backup_version);
-      field("data_backupfile", backup);
+      fields().backup = backup;
     }
   }
   static DbNames names(Edition e) { return e == Edition::mss7 ? kTavox : DbNames{}; }
@@ -125,10 +125,10 @@ TEST(EndToEndBrowser, FullInstallOnANamedInstance) {
     // The run's own server stays unused: the window points at SHOP.
     StandinServer& shop = machine.named();
     const DbNames n = ServerRun::names(e);
-    in.field("servername", machine.named_address());
-    in.field("data_setuppath", shop.files_root());
+    in.fields().server = machine.named_address();
+    in.fields().data_folder = shop.files_root();
     in.backup = shop.make_backup(n.db, n.data, n.log, k2022.backup_version);
-    in.field("data_backupfile", in.backup);
+    in.fields().backup = in.backup;
     expect_full_install(in, k2022, shop);
     EXPECT_TRUE(in.server.log().empty());
     EXPECT_TRUE(machine.default_instance().statements().empty());
@@ -190,7 +190,7 @@ TEST(EndToEnd, ABackupTheCheckRefusesLeavesTheServerAsItWas) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.name) + " on " + c.server.name + ", " + edition_name(c.edition));
     ServerRun in(c.edition, c.server, {"--database", ServerRun::names(c.edition).db});
-    if (*c.backup) in.field("data_backupfile", in.server.files_root() + c.backup);
+    if (*c.backup) in.fields().backup = in.server.files_root() + c.backup;
     if (*c.dataname) in.gs.gs_database_data = c.dataname;
     const json before = in.server.state();
     ASSERT_TRUE(find(in.server, "databases", ServerRun::names(c.edition).db).is_object());

@@ -47,8 +47,8 @@ struct Overwrite : InstallRun {
   Overwrite(Edition e, const Profile& p, std::vector<std::string> more = {})
       : InstallRun(e, with(p.args, {"--database", kDbName}, more)) {
     backup = server.make_backup(kDbName, "nuvex_Data", "nuvex_Log", p.version);
-    field("data_backupfile", backup);
-    if (seven) ui.set_text("sle_dbname", kDbName);
+    fields().backup = backup;
+    fields().database = kDbName;
   }
   static std::vector<std::string> with(std::vector<std::string> a, std::vector<std::string> b,
                                        const std::vector<std::string>& c) {
@@ -58,7 +58,7 @@ struct Overwrite : InstallRun {
   }
   void backup_with(const StandinServer::BackupOptions& options) {
     backup = server.make_backup(kDbName, "nuvex_Data", "nuvex_Log", options);
-    field("data_backupfile", backup);
+    fields().backup = backup;
   }
 };
 
@@ -84,7 +84,7 @@ TEST(EndToEndSafety, EveryRefusalLeavesTheOldDatabaseAsItWas) {
        {&k2000, &k2022, &kLinux},
        {},
        [](Overwrite& in, const Profile&) {
-         in.field("data_setuppath", in.server.files_root() + "/mistyped");
+         in.fields().data_folder = in.server.files_root() + "/mistyped";
          in.ui.answer = [](const std::string&, const std::string& text, int) {
            return text.find("是否由服务器创建该目录") != std::string::npos ? kNo : kYes;
          };
@@ -93,7 +93,7 @@ TEST(EndToEndSafety, EveryRefusalLeavesTheOldDatabaseAsItWas) {
       {"data folder that is a file",
        {&k2022, &kLinux},
        {},
-       [](Overwrite& in, const Profile&) { in.field("data_setuppath", in.backup); },
+       [](Overwrite& in, const Profile&) { in.fields().data_folder = in.backup; },
        -8},
       {"backup cut short",
        {&k2000, &k2022, &kLinux},
@@ -115,7 +115,7 @@ TEST(EndToEndSafety, EveryRefusalLeavesTheOldDatabaseAsItWas) {
        {"--drive", "D:0:D"},
        [](Overwrite& in, const Profile&) {
          std::filesystem::create_directories(in.server.files_root() + "/D/Data");
-         in.field("data_setuppath", "D:\\Data");
+         in.fields().data_folder = "D:\\Data";
        },
        -10},
       {"administrator without sysadmin",
@@ -163,9 +163,9 @@ TEST(EndToEndSafety, WhatTheChecksFindMissingIsMadeGood) {
     o.version = p->version;
     o.files = {"D:nuvex_Index"};
     in.backup = in.server.make_backup(kDbName, "nuvex_Data", "nuvex_Log", o);
-    in.field("data_backupfile", in.backup);
+    in.fields().backup = in.backup;
     const std::string folder = in.server.files_root() + "/new/data";
-    in.field("data_setuppath", folder);
+    in.fields().data_folder = folder;
     EXPECT_EQ(in.run(), 0) << in.failure_text();
     EXPECT_TRUE(std::filesystem::is_directory(folder));
     const json db = find(in.server, "databases", kDbName);
@@ -188,8 +188,8 @@ TEST(EndToEndSafety, AFailureAfterTheDropIsRepairedWithTheCopy) {
       args.insert(args.end(), {"--fail-nth", "2:^RESTORE DATABASE:3203:Read failed."});
       InstallRun first(e, args);
       first.backup = first.server.make_backup(kDbName, "nuvex_Data", "nuvex_Log", p->version);
-      first.field("data_backupfile", first.backup);
-      if (first.seven) first.ui.set_text("sle_dbname", kDbName);
+      first.fields().backup = first.backup;
+      first.fields().database = kDbName;
       ASSERT_EQ(first.run(), 0) << first.failure_text();
       const json installed = find(first.server, "databases", kDbName);
       first.ui.set_install_enabled(true);
@@ -209,7 +209,7 @@ TEST(EndToEndSafety, AFailureAfterTheDropIsRepairedWithTheCopy) {
       EXPECT_LT(at("Drop DATABASE"), sent.size());
 
       // The copy as the backup file, a while later: the old database is back.
-      first.field("data_backupfile", copy);
+      first.fields().backup = copy;
       first.clock.time.minute += 10;
       EXPECT_EQ(first.run(), 0) << first.failure_text();
       const json repaired = find(first.server, "databases", kDbName);

@@ -237,7 +237,7 @@ TEST(InstallChecks, WhatTheChecksLetThrough) {
       {"the copy never lands on the backup restored",
        [](Rig& r) {
          r.old_database();
-         r.ui.set_text("sle_mss2000data_backupfile", "d:\\data\\NUVEX_20260309_180507.bak");
+         r.fields().backup = "d:\\data\\NUVEX_20260309_180507.bak";
        },
        {"BACKUP DATABASE [nuvex] TO DISK = N'D:\\Data\\nuvex_20260309_180507_2.bak'"},
        {},

@@ -18,7 +18,7 @@ constexpr const char* kVersioned =
 // Points a 2000-edition rig at the named instance SHOP on this machine, as
 // the registry of SQL Server 2022 describes it.
 void point_at_shop(Rig& rig) {
-  rig.ui.set_text("sle_mss2000_servername", "127.0.0.1\\SHOP");
+  rig.form.mss2000.server = "127.0.0.1\\SHOP";
   rig.fake.registry.set_string(
       "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Microsoft SQL Server\\Instance Names\\SQL", "SHOP",
       "MSSQL16.SHOP");
@@ -69,7 +69,14 @@ TEST(InstallLogon, AFailedFirstLogonShowsItsReasonAndAHintInBothEditions) {
         EXPECT_EQ(failures[0].value.find("提示"), std::string::npos);
       }
       EXPECT_EQ(rig.ui.statuses().back(), "连接数据库失败!");
-      EXPECT_EQ(rig.ui.text(seven ? "sle_mss7_password" : "sle_mss2000_password"), "SECRET");
+      EXPECT_EQ(rig.fields().password, "SECRET");
+      // The focus goes to the password, whose text is selected.
+      EXPECT_EQ(rig.run_events().back().kind, Event::Busy);
+      bool focused = false;
+      for (const Event& e : rig.run_events())
+        focused = focused || (e.kind == Event::Focus &&
+                              e.control == std::string(seven ? "mss7" : "mss2000") + " 3");
+      EXPECT_TRUE(focused);
     }
   }
 }
@@ -146,7 +153,7 @@ TEST(InstallLogon, ALocalServerThatCannotBeReachedIsHelpedOnceEachWay) {
   }
   // A server on another machine is the operator's to look after.
   Rig remote(false);
-  remote.ui.set_text("sle_mss2000_servername", "shopserver\\SHOP");
+  remote.form.mss2000.server = "shopserver\\SHOP";
   remote.fake.services.states["MSSQL$SHOP"] = ServiceState::Stopped;
   remote.fake.on("^CONNECT sa ", kUnreachable);
   EXPECT_EQ(remote.run(), -1);
@@ -190,7 +197,7 @@ TEST(InstallLogon, AWindowsOnlyServerIsSwitchedToMixedModeOnlyOnYes) {
     SCOPED_TRACE(c.name);
     Rig rig(false);
     rig.answer_all(c.yes ? kYes : kNo);
-    rig.ui.set_text("sle_mss2000_servername", c.server);
+    rig.form.mss2000.server = c.server;
     rig.fake.services.states = {{"MSSQLSERVER", ServiceState::Running},
                                 {"SQLSERVERAGENT", ServiceState::Running}};
     rig.fake.services.dependants["MSSQLSERVER"] = {"SQLSERVERAGENT"};

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "app/memory_ui.h"
 #include "install/install.h"
-#include "platform/memory_ui.h"
 #include "support/fake_platform.h"
 
 namespace dbsetup {
@@ -47,14 +47,13 @@ struct Rig {
   explicit Rig(bool mss7) : seven(mss7) {
     ui.call_count = [this] { return fake.script->calls.size(); };
     gs.gs_appname = kAppName;
-    const std::string e = seven ? "sle_mss7" : "sle_mss2000";
-    ui.set_text(seven ? "sle_dbname" : "sle_dbname_2000", seven ? "tavox" : "nuvex");
-    ui.set_text(e + "_servername", "127.0.0.1,1433");
-    ui.set_text(e + "_userid", "sa");
-    ui.set_text(e + "_password", "SECRET");
-    ui.set_text(e + "data_setuppath", seven ? "C:\\MSSQL7\\Data" : "D:\\Data");
-    ui.set_text(e + "data_backupfile",
-                seven ? "C:\\MSSQL7\\Backup\\tavox.bak" : "D:\\bak\\nuvex.bak");
+    PageFields& f = fields();
+    f.database = seven ? "tavox" : "nuvex";
+    f.server = "127.0.0.1,1433";
+    f.login = "sa";
+    f.password = "SECRET";
+    f.data_folder = seven ? "C:\\MSSQL7\\Data" : "D:\\Data";
+    f.backup = seven ? "C:\\MSSQL7\\Backup\\tavox.bak" : "D:\\bak\\nuvex.bak";
     if (!seven) {
       gs.gs_database_data = "nuvex_Data";
       gs.gs_database_log = "nuvex_Log";
@@ -80,6 +79,9 @@ struct Rig {
   void answer_all(int answer) {
     ui.answer = [answer](const std::string&, const std::string&, int) { return answer; };
   }
+  // The edition's page of the form.
+  PageFields& fields() { return form.page(seven ? Page::mss7 : Page::mss2000); }
+
   // Makes the existence query find `name`.
   void database_found(const std::string& name) {
     fake.on("^SELECT name FROM sysdatabases", DbResult::ok(), false, name);
@@ -162,8 +164,8 @@ struct Rig {
   ThreadedUi ui;
   Settings gs;
   Transaction sqlca{fake.platform.make_db_client()};
-  WindowState state;
-  SetupContext ctx{gs, sqlca, ui, state, fake.platform};
+  InstallForm form;
+  SetupContext ctx{gs, sqlca, ui, form, fake.platform};
   size_t events_before = 0;
 };
 

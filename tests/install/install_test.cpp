@@ -122,7 +122,7 @@ TEST(Install, FullInstallSendsExactlyTheseCallsAndTexts) {
       boxes.push_back(
           ok_box(overwrite ? "数据库安装成功!\n旧数据库已备份到：" + copy : "数据库安装成功!"));
       EXPECT_EQ(boxes_shown(rig), boxes);
-      EXPECT_EQ(rig.ctx.state.old_database_copy(), overwrite ? copy : "");
+      EXPECT_EQ(rig.form.old_database_copy(), overwrite ? copy : "");
       // Verification, copy and restore each show the bar and hide it again.
       EXPECT_EQ(rig.progress(), overwrite ? (std::vector<int>{0, -1, 0, 60, -1, 0, 10, 50, 100, -1})
                                           : (std::vector<int>{0, 10, 50, 100, -1}));
@@ -333,7 +333,7 @@ TEST(Install7, LeftoverFilesAreDeletedOnlyAfterYes) {
     for (const auto& name : c.present) dir.write(name, "old");
     Rig rig(c.seven);
     rig.fake.platform.files = files.get();
-    rig.ui.set_text(c.seven ? "sle_mss7data_setuppath" : "sle_mss2000data_setuppath", dir.path());
+    rig.fields().data_folder = dir.path();
     if (c.yes) rig.answer_all(kYes);
     if (c.arrange) c.arrange(rig, dir.path());
     EXPECT_EQ(rig.run(), c.code);
@@ -380,7 +380,7 @@ TEST(Install, WhatTheChecksLetThroughIsInstalled) {
          r.backup_log = "ÄRGER_Log";
        }},
       {"dots and blanks inside the database name",
-       [](Rig& r) { r.ui.set_text("sle_dbname_2000", ".a..b. 零售"); }},
+       [](Rig& r) { r.form.mss2000.database = ".a..b. 零售"; }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -436,7 +436,7 @@ TEST(Install, ValuesThatCannotWorkAreRefusedBeforeTheLogon) {
   const std::string bad_backup =
       "备份文件路径无效!\r\n\n错误信息:备份文件路径不能含有换行等控制字符。";
   struct Case {
-    const char* field;  // the role of the field filled
+    Field field;
     std::string value;
     const std::string& box;
   };
@@ -444,24 +444,20 @@ TEST(Install, ValuesThatCannotWorkAreRefusedBeforeTheLogon) {
   for (const std::string& name : std::vector<std::string>{
            "", "  ", ".", "..", "..\\..\\victim\\x", "a/b", "c:", "a*", "a?", "a\"b", "a<b", "a>b",
            "a|b", std::string("a\tb"), std::string("a\x01", 2)})
-    cases.push_back({"dbname", name, bad_name});
-  cases.push_back({"dbname", std::string(129, 'x'), long_name});
-  cases.push_back({"dbname", "零" + std::string(128, 'x'), long_name});
+    cases.push_back({Field::database, name, bad_name});
+  cases.push_back({Field::database, std::string(129, 'x'), long_name});
+  cases.push_back({Field::database, "零" + std::string(128, 'x'), long_name});
   for (const std::string& folder :
        std::vector<std::string>{"", "Data", "\\Data", "D:", "D:Data", "\\\\server", "\\\\server\\",
                                 "D:\\Da\nta", "D:\\Data\r", std::string("/var/opt\x7f")})
-    cases.push_back({"data_setuppath", folder, bad_folder});
-  cases.push_back({"data_backupfile", "D:\\bak\\a.bak\nD:\\other.bak", bad_backup});
+    cases.push_back({Field::data_folder, folder, bad_folder});
+  cases.push_back({Field::backup, "D:\\bak\\a.bak\nD:\\other.bak", bad_backup});
 
   for (bool seven : {false, true}) {
     for (const Case& c : cases) {
-      SCOPED_TRACE(std::string(seven ? "7.0 " : "2000 ") + c.field + " " + c.value);
+      SCOPED_TRACE(std::string(seven ? "7.0 " : "2000 ") + c.value);
       Rig rig(seven);
-      const std::string e = seven ? "sle_mss7" : "sle_mss2000";
-      const std::string field = std::string(c.field) == "dbname"
-                                    ? (seven ? "sle_dbname" : "sle_dbname_2000")
-                                    : e + c.field;
-      rig.ui.set_text(field, c.value);
+      rig.fields()[c.field] = c.value;
       EXPECT_EQ(rig.run(), -1);
       EXPECT_EQ(rig.trace(), std::vector<std::string>{"DISCONNECT"});  // nothing sent
       EXPECT_EQ(boxes_shown(rig), std::vector<std::string>{ok_box(c.box)});
@@ -473,7 +469,7 @@ TEST(Install, ValuesThatCannotWorkAreRefusedBeforeTheLogon) {
        {"D:\\Data", "d:/data", "\\\\nas\\shop\\data", "/var/opt/mssql"}) {
     SCOPED_TRACE(folder);
     Rig rig(false);
-    rig.ui.set_text("sle_mss2000data_setuppath", folder);
+    rig.form.mss2000.data_folder = folder;
     EXPECT_EQ(rig.run(), 0);
   }
 }
@@ -490,13 +486,13 @@ TEST(Install, DataFolderGainsOneTrailingBackslash) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.typed);
     Rig rig(false);
-    rig.ui.set_text("sle_mss2000data_setuppath", c.typed);
+    rig.form.mss2000.data_folder = c.typed;
     rig.fake.on("^exec sp_defaultdb", DbResult::failure(1, "stop"));  // enough for the paths
     EXPECT_EQ(rig.run(), -9);
-    EXPECT_EQ(rig.ui.text("sle_mss2000data_setuppath"), c.kept);
+    EXPECT_EQ(rig.form.mss2000.data_folder, c.kept);
     size_t writes = 0;
     for (const auto& e : rig.run_events())
-      if (e.kind == Event::Text && e.control == "sle_mss2000data_setuppath") ++writes;
+      if (e.kind == Event::FormShown) ++writes;
     EXPECT_EQ(writes, c.typed == c.kept ? 0u : 1u);
     const std::string create =
         "CREATE DATABASE [nuvex]  ON PRIMARY (NAME = N'nuvex_Data', FILENAME = N'" + c.datafile;
@@ -504,7 +500,7 @@ TEST(Install, DataFolderGainsOneTrailingBackslash) {
 
     // A second run starts from the field as the first left it.
     rig.run();
-    EXPECT_EQ(rig.ui.text("sle_mss2000data_setuppath"), c.kept);
+    EXPECT_EQ(rig.form.mss2000.data_folder, c.kept);
   }
 }
 

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "app/context.h"
+#include "app/memory_ui.h"
 #include "pickers/pickers.h"
-#include "platform/memory_ui.h"
 #include "support/fake_platform.h"
 
 namespace dbsetup {
@@ -34,43 +34,42 @@ class RecordingUi : public MemoryUi {
 TEST(Pickers, ChoiceReplacesOnlyTheFieldBesideTheButtonAndCancelNothing) {
   struct Case {
     void (*handler)(SetupContext&);
-    const char* field;
+    Page page;
+    Field field;
     std::string dialog;
   };
   // The file dialogs offer one choice, "Data Files (*.*)", matching every file.
   const Case cases[] = {
-      {&pb_mss7data_backupfile_clicked, "sle_mss7data_backupfile",
+      {&pb_mss7data_backupfile_clicked, Page::mss7, Field::backup,
        "file: 请选择需装载的数据文件 | Data Files (*.*),*.*"},
-      {&pb_mss2000data_backupfile_clicked, "sle_mss2000data_backupfile",
+      {&pb_mss2000data_backupfile_clicked, Page::mss2000, Field::backup,
        "file: 需装载的数据文件 | Data Files (*.*),*.*"},
-      {&pb_mss7data_setuppath_clicked, "sle_mss7data_setuppath", "folder: 选择存放数据的目录："},
-      {&pb_mss2000data_setuppath_clicked, "sle_mss2000data_setuppath",
+      {&pb_mss7data_setuppath_clicked, Page::mss7, Field::data_folder,
+       "folder: 选择存放数据的目录："},
+      {&pb_mss2000data_setuppath_clicked, Page::mss2000, Field::data_folder,
        "folder: 选择存放数据的目录："},
   };
-  const char* const fields[] = {"sle_mss7data_backupfile",
-                                "sle_mss2000data_backupfile",
-                                "sle_mss7data_setuppath",
-                                "sle_mss2000data_setuppath",
-                                "sle_mss7data_defaultpath",
-                                "sle_mss2000data_defaultpath",
-                                "sle_dbname",
-                                "sle_dbname_2000"};
+  const Field fields[] = {Field::database, Field::backup, Field::data_folder,
+                          Field::default_data_folder};
   std::string file, folder;
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.field);
+    SCOPED_TRACE(c.dialog);
     testing::FakePlatform fake;
     Settings gs;
     Transaction sqlca;
     RecordingUi ui;
-    WindowState state;
-    SetupContext ctx{gs, sqlca, ui, state, fake.platform};
+    InstallForm form;
+    SetupContext ctx{gs, sqlca, ui, form, fake.platform};
     ui.choose_file = [&](const std::string&) { return file; };
     ui.choose_folder = [&](const std::string&) { return folder; };
-    std::map<std::string, std::string> typed;
-    for (const char* f : fields) ui.set_text(f, typed[f] = std::string("typed ") + f);
+    std::map<std::pair<Page, Field>, std::string> typed;
+    for (Page p : {Page::mss7, Page::mss2000})
+      for (Field f : fields)
+        form.page(p)[f] = typed[{p, f}] = "typed " + std::to_string(static_cast<int>(f));
     const auto now = [&] {
-      std::map<std::string, std::string> out;
-      for (const char* f : fields) out[f] = ui.text(f);
+      std::map<std::pair<Page, Field>, std::string> out;
+      for (Page p : {Page::mss7, Page::mss2000})
+        for (Field f : fields) out[{p, f}] = form.page(p)[f];
       return out;
     };
 
@@ -80,8 +79,12 @@ TEST(Pickers, ChoiceReplacesOnlyTheFieldBesideTheButtonAndCancelNothing) {
     file = "E:\\backup\\shop.dat";
     folder = "D:\\新数据\\";
     c.handler(ctx);
-    typed[c.field] = c.dialog.rfind("file", 0) == 0 ? file : folder;
+    typed[{c.page, c.field}] = c.dialog.rfind("file", 0) == 0 ? file : folder;
     EXPECT_EQ(now(), typed);
+    // Shown at once, and only after a choice.
+    size_t shown = 0;
+    for (const auto& e : ui.events()) shown += e.kind == MemoryUi::Event::FormShown;
+    EXPECT_EQ(shown, 1u);
     EXPECT_EQ(ui.dialogs, std::vector<std::string>(2, c.dialog));
     EXPECT_TRUE(ui.message_boxes().empty());
   }

@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
+#include "app/memory_ui.h"
 #include "app/transaction.h"
 #include "install/install.h"
-#include "platform/memory_ui.h"
 #include "platform/platform.h"
 #include "support/fake_platform.h"
 #include "support/standin_process.h"
@@ -57,12 +57,12 @@ struct InstallRun {
         server(std::move(server_args)) {
     gs.gs_appname = kAppName;
     backup = server.make_backup(names.db, names.data, names.log);
-    ui.set_text(seven ? "sle_dbname" : "sle_dbname_2000", names.db);
-    field("servername", server.address());
-    field("userid", "sa");
-    field("password", "SECRET");
-    field("data_setuppath", server.files_root());
-    field("data_backupfile", backup);
+    fields().database = names.db;
+    fields().server = server.address();
+    fields().login = "sa";
+    fields().password = "SECRET";
+    fields().data_folder = server.files_root();
+    fields().backup = backup;
     if (!seven) {  // the 7.0 procedure reads them from the backup
       gs.gs_database_data = names.data;
       gs.gs_database_log = names.log;
@@ -70,13 +70,8 @@ struct InstallRun {
     ui.answer = [](const std::string&, const std::string&, int) { return kYes; };
   }
 
-  // Fills the edition's field whose role ends in `suffix` ("userid",
-  // "data_backupfile", ...).
-  void field(const std::string& suffix, const std::string& value) {
-    const std::string page = seven ? "mss7" : "mss2000";
-    const bool data = suffix.rfind("data_", 0) == 0;
-    ui.set_text("sle_" + page + (data ? "" : "_") + suffix, value);
-  }
+  // The edition's page of the window's form.
+  PageFields& fields() { return form.page(seven ? Page::mss7 : Page::mss2000); }
 
   int run() {
     const auto start = std::chrono::steady_clock::now();
@@ -128,7 +123,7 @@ struct InstallRun {
   WorkerUi ui;
   Settings gs;
   Transaction sqlca{make_odbc_client(settings)};
-  WindowState state;
+  InstallForm form;
   // This system's services, but a clock that names the old database's copy
   // after a moment the test knows.
   SystemPlatform system{settings};
@@ -138,7 +133,7 @@ struct InstallRun {
     p.clock = &clock;
     return p;
   }();
-  SetupContext ctx{gs, sqlca, ui, state, platform};
+  SetupContext ctx{gs, sqlca, ui, form, platform};
   std::chrono::steady_clock::duration elapsed{};
 };
 

@@ -88,7 +88,7 @@ TEST(QtWindowUi, ControlsByName) {
   EXPECT_EQ(notified, 0);
   combo->setCurrentIndex(0);
   EXPECT_EQ(notified, 1);
-  EXPECT_EQ(h.window->state().is_mss2000_instance, "默认实例");
+  EXPECT_EQ(h.window->form().is_mss2000_instance, "默认实例");
   h.window->hide();
 }
 
@@ -248,7 +248,7 @@ TEST(QtWindowUi, PickersShowTheirCaptionAndReturnFullPaths) {
 
   // The folder chooser, through the SQL Server 7.0 page's button.
   ASSERT_TRUE(QDir(dir.path()).mkdir("数据"));
-  h.window->ui().show_page("tabpage_mss7");
+  h.window->ui().show_page(Page::mss7);
   when_modal<QFileDialog>([&](QFileDialog* d) {
     title = d->windowTitle();
     choose(d, dir.filePath("数据"));

@@ -13,7 +13,8 @@
 #include <QToolButton>
 #include <cmath>
 
-#include "window/opening.h"
+#include "app/application.h"
+#include "detect/opening.h"
 #include "window_harness.h"
 
 namespace dbsetup {
@@ -268,7 +269,7 @@ TEST(WindowLayout, TabKeyVisitsTheInputControlsInTheirOrder) {
           "sle_mss2000_servername", "sle_mss2000_userid", "sle_mss2000_password", "cb_dbsetup",
           "cb_exit", "tab_1", "ddplb_mss2000_instances"}));
 
-  h.window->ui().show_page("tabpage_mss7");
+  h.window->ui().show_page(Page::mss7);
   EXPECT_EQ(
       tab_walk(h.window.get(), h.control("sle_mss7data_setuppath"), 12),
       (std::vector<std::string>{"sle_mss7data_setuppath", "sle_dbname", "pb_mss7data_setuppath",

@@ -5,9 +5,10 @@
 #include <algorithm>
 
 #include "detect/detect.h"
-#include "pickers/pickers.h"
+#include "detect/opening.h"
+#include "install/install.h"
 #include "platform/codepage.h"
-#include "window/opening.h"
+#include "window/w_createdb_form.h"
 #include "window/win32/win32_dpi.h"
 #include "window/win32/win32_paint.h"
 
@@ -43,10 +44,12 @@ void register_classes(HINSTANCE instance, WNDPROC proc) {
 }  // namespace
 
 Win32Window::Win32Window(Settings& gs, Transaction& sqlca, Platform& platform)
-    : ctx_{gs, sqlca, *this, state_, platform}, thread_(GetCurrentThreadId()) {
+    : ctx_{gs, sqlca, *this, form_, platform}, thread_(GetCurrentThreadId()) {
   register_classes(GetModuleHandleW(nullptr), &Win32Window::window_proc);
   face_brush_ = GetSysColorBrush(COLOR_BTNFACE);
   build();
+  // The fields show the form as the window stores it.
+  form_changed();
 }
 
 Win32Window::~Win32Window() {
@@ -163,7 +166,7 @@ void Win32Window::build() {
   }
   // The pages lie in front of the tab control's own drawing.
   for (const layout::Page& p : layout::kPages)
-    if (p.shown) show_page(p.name);
+    if (p.shown) show_page(p.parent == layout::Parent::PageMss7 ? Page::mss7 : Page::mss2000);
   lay_out();
 
   RECT outer{};
@@ -208,7 +211,7 @@ void Win32Window::show() {
   // The shown page's first field takes the focus.
   for (const layout::Page& p : layout::kPages) {
     HWND page = control(p.name);
-    if (page && IsWindowVisible(page)) focus(p.first_field);
+    if (page && IsWindowVisible(page)) focus_control(p.first_field);
   }
 }
 
@@ -302,16 +305,18 @@ void Win32Window::command(HWND from, int code) {
   } else if (code == BN_CLICKED && name == "cb_exit") {
     close();
   } else if (code == BN_CLICKED) {
-    static void (*const handlers[])(SetupContext&) = {
-        &pb_mss7data_backupfile_clicked, &pb_mss7data_setuppath_clicked,
-        &pb_mss2000data_backupfile_clicked, &pb_mss2000data_setuppath_clicked};
-    for (size_t i = 0; i < std::size(layout::kPickerButtons); ++i)
-      if (name == layout::kPickerButtons[i]) handlers[i](ctx_);
+    for (const layout::ButtonHandler& p : layout::kPickerHandlers) {
+      if (name != p.control) continue;
+      pull_form();
+      p.handler(ctx_);
+    }
   } else if (code == CBN_SELCHANGE && name == "ddplb_mss2000_instances") {
     // Only the operator's choice arrives here: a selection made by the
     // program raises no notification.
     const auto index = SendMessageW(control(name), CB_GETCURSEL, 0, 0);
-    if (index >= 0) ddplb_mss2000_instances_selectionchanged(ctx_, static_cast<int>(index) + 1);
+    if (index < 0) return;
+    pull_form();
+    ddplb_mss2000_instances_selectionchanged(ctx_, static_cast<int>(index) + 1);
   }
 }
 
@@ -328,6 +333,7 @@ void Win32Window::install_clicked() {
   installing_ = true;
   focus_asked_ = false;
   apply_install_enabled();
+  pull_form();
   cb_dbsetup_clicked(ctx_);
   // The procedure leaves the busy pointer on; it ends with the procedure.
   set_busy(false);

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/context.h"
-#include "platform/window_ui.h"
+#include "app/window_ui.h"
 #include "window/w_createdb_layout.h"
 
 namespace dbsetup {
@@ -49,7 +49,6 @@ class Win32Window : public WindowUi {
   // The object name of a control window (or of the control holding it).
   std::string name_of(HWND hwnd) const;
   SetupContext& context() { return ctx_; }
-  WindowState& state() { return state_; }
   bool installing() const { return installing_; }
   bool closed() const { return hwnd_ == nullptr; }
   bool busy() const { return busy_; }
@@ -61,13 +60,25 @@ class Win32Window : public WindowUi {
   // When set, message boxes are answered here instead of being shown.
   MessageBoxHook message_box_hook;
 
-  std::string text(std::string_view control) override;
-  void set_text(std::string_view control, const std::string& value) override;
+  // The text of a control (the selected entry of the instance list), and a
+  // new text for an edit field or a static text.
+  std::string text(std::string_view control);
+  void set_text(std::string_view control, const std::string& value);
+  // Moves the keyboard focus to a control, selecting an edit field's text.
+  void focus_control(std::string_view control);
+  // The fields' texts into the form, before a command of the window runs.
+  void pull_form();
+  InstallForm& form() { return form_; }
+
+  void form_changed() override;
+  void focus(Page page, Field field) override;
+  void set_status(const std::string& text) override;
+  void set_headings(const std::string& line1, const std::string& line2) override;
   void set_title(const std::string& title) override;
   void set_install_enabled(bool enabled) override;
   bool install_enabled() override;
   void set_busy(bool busy) override;
-  void show_page(std::string_view page) override;
+  void show_page(Page page) override;
   int message_box(const std::string& title, const std::string& text, MsgIcon icon,
                   MsgButtons buttons, int default_button) override;
   void instance_add(const std::string& entry) override;
@@ -78,8 +89,6 @@ class Win32Window : public WindowUi {
                        std::string& named) override;
   std::string browse_for_folder(const std::string& caption) override;
   void set_progress(int percent) override;
-  void focus(std::string_view control) override;
-  void* native_handle() override { return hwnd_; }
   void run_blocking(const std::function<void()>& work) override;
 
  private:
@@ -114,7 +123,7 @@ class Win32Window : public WindowUi {
   void on_gui(const std::function<void()>& fn);
   void apply_progress(int percent);
 
-  WindowState state_;
+  InstallForm form_;
   SetupContext ctx_;
   HWND hwnd_ = nullptr;
   HWND tab_ = nullptr;

@@ -9,8 +9,10 @@
 #include <algorithm>
 #include <memory>
 
-#include "pickers/u_browseforfolder.h"
+#include <objbase.h>
+#include <shlobj.h>
 #include "platform/codepage.h"
+#include "window/w_createdb_form.h"
 #include "window/worker_call.h"
 
 namespace dbsetup {
@@ -133,7 +135,26 @@ bool Win32Window::install_enabled() {
   return enabled;
 }
 
-void Win32Window::focus(std::string_view name) {
+void Win32Window::form_changed() {
+  for (const layout::FieldBinding& b : layout::kFieldBindings)
+    set_text(b.control, form_.page(b.page)[b.field]);
+}
+
+void Win32Window::pull_form() {
+  for (const layout::FieldBinding& b : layout::kFieldBindings)
+    form_.page(b.page)[b.field] = text(b.control);
+}
+
+void Win32Window::focus(Page page, Field field) { focus_control(layout::control_of(page, field)); }
+
+void Win32Window::set_status(const std::string& text) { set_text("st_status", text); }
+
+void Win32Window::set_headings(const std::string& line1, const std::string& line2) {
+  set_text("st_title1", line1);
+  set_text("st_title2", line2);
+}
+
+void Win32Window::focus_control(std::string_view name) {
   on_gui([&] {
     HWND w = hwnd_ ? control(name) : nullptr;
     if (!w || !IsWindowVisible(w) || !IsWindowEnabled(w)) return;
@@ -150,8 +171,9 @@ void Win32Window::set_busy(bool busy) {
   });
 }
 
-void Win32Window::show_page(std::string_view page) {
+void Win32Window::show_page(Page edition) {
   on_gui([&] {
+    const std::string_view page = layout::page_control(edition);
     auto shown = pages_.find(page);
     if (!tab_ || shown == pages_.end()) return;
     // A tab control cannot hide a tab: it holds the one tab of the shown page.
@@ -272,12 +294,27 @@ int Win32Window::file_open_dialog(const std::string& title, const std::string& f
   return value;
 }
 
+// The shell's folder dialog, owned by the window: only file-system folders
+// can be confirmed.
 std::string Win32Window::browse_for_folder(const std::string& caption) {
   std::string folder;
   on_gui([&] {
     ArrowWhileModal arrow(busy_);
-    u_browseforfolder lnca_bff;
-    folder = lnca_bff.browseforfolder(*this, caption);
+    // The dialog needs COM on this thread; if it is set up already this only
+    // counts a reference.
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    const std::wstring title = widen(caption);
+    BROWSEINFOW bi{};
+    bi.hwndOwner = hwnd_;
+    bi.lpszTitle = title.c_str();
+    bi.ulFlags = BIF_RETURNONLYFSDIRS;
+    if (PIDLIST_ABSOLUTE pidl = SHBrowseForFolderW(&bi)) {
+      // At least MAX_PATH characters; the shell writes a NUL-terminated path.
+      wchar_t path[512] = {};
+      if (SHGetPathFromIDListW(pidl, path)) folder = narrow(path);
+      CoTaskMemFree(pidl);
+    }
+    if (SUCCEEDED(com)) CoUninitialize();
   });
   return folder;
 }

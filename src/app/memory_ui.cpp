@@ -1,16 +1,8 @@
-#include "platform/memory_ui.h"
+#include "app/memory_ui.h"
 
 #include <utility>
 
 namespace dbsetup {
-
-MemoryUi::MemoryUi() {
-  // The stored texts of the window's fields.
-  fields_["sle_mss7_userid"] = "sa";
-  fields_["sle_mss2000_userid"] = "sa";
-  fields_["sle_dbname"] = "tavox";
-  fields_["sle_dbname_2000"] = "nuvex";
-}
 
 void MemoryUi::record(Event e) {
   std::function<void(const Event&)> hook;
@@ -22,19 +14,17 @@ void MemoryUi::record(Event e) {
   if (hook) hook(e);
 }
 
-std::string MemoryUi::text(std::string_view control) {
-  std::lock_guard lock(mutex_);
-  auto it = fields_.find(control);
-  return it == fields_.end() ? std::string() : it->second;
+void MemoryUi::form_changed() { record({Event::FormShown, "", ""}); }
+
+void MemoryUi::focus(dbsetup::Page page, Field field) {
+  record({Event::Focus,
+          std::string(page_name(page)) + " " + std::to_string(static_cast<int>(field)), ""});
 }
 
-void MemoryUi::set_text(std::string_view control, const std::string& value) {
-  {
-    std::lock_guard lock(mutex_);
-    fields_[std::string(control)] = value;
-  }
-  Event e{control == "st_status" ? Event::Status : Event::Text, std::string(control), value};
-  record(std::move(e));
+void MemoryUi::set_status(const std::string& text) { record({Event::Status, "", text}); }
+
+void MemoryUi::set_headings(const std::string& line1, const std::string& line2) {
+  record({Event::Heading, line1, line2});
 }
 
 void MemoryUi::set_title(const std::string& title) {
@@ -66,12 +56,12 @@ void MemoryUi::set_busy(bool busy) {
   record({Event::Busy, "", "", busy ? 1 : 0});
 }
 
-void MemoryUi::show_page(std::string_view page) {
+void MemoryUi::show_page(dbsetup::Page page) {
   {
     std::lock_guard lock(mutex_);
-    page_ = std::string(page);
+    page_ = page_name(page);
   }
-  record({Event::Page, std::string(page), ""});
+  record({Event::Page, page_name(page), ""});
 }
 
 int MemoryUi::message_box(const std::string& title, const std::string& text, MsgIcon icon,

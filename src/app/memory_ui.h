@@ -1,39 +1,51 @@
 #pragma once
 
 #include <functional>
-#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "platform/window_ui.h"
+#include "app/window_ui.h"
 
 namespace dbsetup {
 
-// A window without a toolkit: fields held in memory, every visible effect
-// recorded as an event, questions and dialogs answered by callbacks. The
-// headless front end and the tests build on it.
+// A window without a toolkit: every visible effect recorded as an event,
+// questions and dialogs answered by callbacks. The headless front end and
+// the tests build on it; the fields are the InstallForm's.
 class MemoryUi : public WindowUi {
  public:
   struct Event {
-    enum Kind { Status, Text, Title, MessageBox, Busy, InstallEnabled, Page, Progress } kind;
-    std::string control;  // Text: the control; MessageBox: the title; Page: the page
-    std::string value;    // the new text / the message text
-    int number = 0;       // Busy/InstallEnabled: 0/1; MessageBox: answer; Progress: percent
+    enum Kind {
+      Status,
+      Heading,
+      Title,
+      MessageBox,
+      Busy,
+      InstallEnabled,
+      Page,
+      Progress,
+      FormShown,
+      Focus
+    } kind;
+    // Heading: the first line; MessageBox: the title; Page: "mss7" or
+    // "mss2000"; Focus: the page and the field's number ("mss7 4")
+    std::string control;
+    std::string value;  // the new text, the second heading line, the message text
+    int number = 0;     // Busy/InstallEnabled: 0/1; MessageBox: answer; Progress: percent
     MsgButtons buttons = MsgButtons::Ok;
     MsgIcon icon = MsgIcon::Information;
     int default_button = 1;
   };
 
-  MemoryUi();
-
-  std::string text(std::string_view control) override;
-  void set_text(std::string_view control, const std::string& value) override;
+  void form_changed() override;
+  void focus(dbsetup::Page page, Field field) override;
+  void set_status(const std::string& text) override;
+  void set_headings(const std::string& line1, const std::string& line2) override;
   void set_title(const std::string& title) override;
   void set_install_enabled(bool enabled) override;
   bool install_enabled() override;
   void set_busy(bool busy) override;
-  void show_page(std::string_view page) override;
+  void show_page(dbsetup::Page page) override;
   int message_box(const std::string& title, const std::string& text, MsgIcon icon,
                   MsgButtons buttons, int default_button) override;
   void instance_add(const std::string& entry) override;
@@ -68,12 +80,11 @@ class MemoryUi : public WindowUi {
   void record(Event e);
 
   mutable std::mutex mutex_;
-  std::map<std::string, std::string, std::less<>> fields_;
   std::vector<Event> events_;
   std::vector<std::string> instances_;
   int selected_ = 0;
   std::string title_;
-  std::string page_ = "tabpage_mss2000";
+  std::string page_ = "mss2000";
   bool install_enabled_ = true;
   bool busy_ = false;
 };

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/install_form.h"
+
 namespace dbsetup {
 
 enum class MsgIcon { Information, Question, Exclamation, StopSign };
@@ -13,29 +15,32 @@ enum class MsgButtons { Ok, YesNo };
 inline constexpr int kYes = 1;
 inline constexpr int kNo = 2;
 
-// The operations of the setup window that the core uses. Controls are named
-// by their object names (e.g. "sle_mss2000_servername", "st_status"). The Qt
-// window implements it; tests and the headless front end implement it without
-// a toolkit.
+// What the core asks of the setup window besides its fields, which it reads
+// and writes in the InstallForm that the window binds its controls to. The
+// Qt and Win32 windows implement it; tests and the headless front end
+// implement it without a toolkit.
 class WindowUi {
  public:
   virtual ~WindowUi() = default;
 
-  // Text of an edit field or static text; the empty string for unknown names.
-  virtual std::string text(std::string_view control) = 0;
-  // Replaces the whole text; the new text shows at once.
-  virtual void set_text(std::string_view control, const std::string& value) = 0;
-  // Shorthand for the status line st_status.
-  void set_status(const std::string& value) { set_text("st_status", value); }
+  // The form's fields changed: the window shows them (at once).
+  virtual void form_changed() = 0;
+  // Moves the keyboard focus to that field of the page with its whole text
+  // selected (after a failure, the field it concerns).
+  virtual void focus(Page /*page*/, Field /*field*/) {}
 
+  // The status line; the new text shows at once.
+  virtual void set_status(const std::string& text) = 0;
+  // The two title lines of the banner.
+  virtual void set_headings(const std::string& line1, const std::string& line2) = 0;
   virtual void set_title(const std::string& title) = 0;
   virtual void set_install_enabled(bool enabled) = 0;
   virtual bool install_enabled() = 0;
   virtual void set_busy(bool busy) = 0;
 
-  // Shows which tab page of tab_1 is visible and selected: "tabpage_mss7" or
-  // "tabpage_mss2000"; the other page is hidden.
-  virtual void show_page(std::string_view page) = 0;
+  // Shows the tab page of an edition, visible and selected; the other page
+  // is hidden.
+  virtual void show_page(Page page) = 0;
 
   // Modal message box. With MsgButtons::Ok returns 1; with YesNo returns kYes
   // or kNo. `default_button` is 1 (Yes) or 2 (No).
@@ -43,7 +48,7 @@ class WindowUi {
                           MsgIcon icon = MsgIcon::Information, MsgButtons buttons = MsgButtons::Ok,
                           int default_button = 1) = 0;
 
-  // The instance drop-down ddplb_mss2000_instances.
+  // The SQL Server 2000 instance list.
   virtual void instance_add(const std::string& entry) = 0;
   virtual int instance_count() = 0;
   // Selects entry `index` (from 1) without raising the selection handler.
@@ -54,19 +59,13 @@ class WindowUi {
   // full path and the bare file name; any other value leaves them alone.
   virtual int file_open_dialog(const std::string& title, const std::string& filter,
                                std::string& docname, std::string& named) = 0;
-  // Modal folder chooser owned by the window; the empty string on cancel.
+  // Modal folder chooser owned by the window (the shell's on Windows); the
+  // empty string on cancel.
   virtual std::string browse_for_folder(const std::string& caption) = 0;
-  // The window's native handle (an HWND on Windows), which owns the system's
-  // own dialogs; null where there is none.
-  virtual void* native_handle() { return nullptr; }
 
   // Restore progress: 0..100 shows the bar at that value, -1 hides it. May be
   // called from the thread that runs a database call.
   virtual void set_progress(int percent) = 0;
-
-  // Moves the keyboard focus to that edit field with its whole text
-  // selected (after a failure, the field it concerns).
-  virtual void focus(std::string_view /*control*/) {}
 
   // Runs a blocking database call. A window keeps painting meanwhile and
   // takes no input; the default runs it in place.
