@@ -56,7 +56,9 @@ TEST(Win32Window, EveryControlAsTheLayoutDescribesIt) {
           bound = true;
           EXPECT_EQ(narrow(window_text(w)), InstallForm().page(b.page)[b.field]);
         }
-        if (!bound) EXPECT_EQ(narrow(window_text(w)), c.text);
+        if (!bound) {
+          EXPECT_EQ(narrow(window_text(w)), c.text);
+        }
       }
 
       // Kind details: group boxes, pictures, the default button.
