@@ -252,30 +252,35 @@ void RegistryFile::load(std::string_view bytes) {
 
 void RegistryFile::apply_line(std::string_view line, bool unicode, Values*& current) {
   if (line.empty()) return;
-  if (line.front() == '[') {
-    current = nullptr;
-    if (line.size() < 2 || line.back() != ']') return;
-    std::string_view path = line.substr(1, line.size() - 2);
-    bool remove = !path.empty() && path.front() == '-';
-    if (remove) path.remove_prefix(1);
-    std::string key = canonical_key(path);
-    if (key.empty()) return;
-    if (remove) {
-      std::string below = key + "\\";
-      for (auto it = keys_.begin(); it != keys_.end();) {
-        if (it->first == key || it->first.compare(0, below.size(), below) == 0)
-          it = keys_.erase(it);
-        else
-          ++it;
-      }
-      return;
-    }
+  if (line.front() == '[') return apply_key_line(line, current);
+  if ((line.front() == '"' || line.front() == '@') && current)
+    apply_value_line(line, unicode, *current);
+}
+
+// "[key]" opens a key, "[-key]" removes it with everything below it.
+void RegistryFile::apply_key_line(std::string_view line, Values*& current) {
+  current = nullptr;
+  if (line.size() < 2 || line.back() != ']') return;
+  std::string_view path = line.substr(1, line.size() - 2);
+  bool remove = !path.empty() && path.front() == '-';
+  if (remove) path.remove_prefix(1);
+  std::string key = canonical_key(path);
+  if (key.empty()) return;
+  if (!remove) {
     current = &keys_[key];
     return;
   }
-  if (line.front() != '"' && line.front() != '@') return;
-  if (!current) return;
+  std::string below = key + "\\";
+  for (auto it = keys_.begin(); it != keys_.end();) {
+    if (it->first == key || it->first.compare(0, below.size(), below) == 0)
+      it = keys_.erase(it);
+    else
+      ++it;
+  }
+}
 
+// "name"=data or @=data; data "-" removes the value.
+void RegistryFile::apply_value_line(std::string_view line, bool unicode, Values& current) {
   std::string name;
   std::size_t pos = 1;
   if (line.front() == '"') {
@@ -287,64 +292,70 @@ void RegistryFile::apply_line(std::string_view line, bool unicode, Values*& curr
   std::string_view rest = trim_left(line.substr(pos), kBlanks);
   if (rest.empty() || rest.front() != '=') return;
   std::string_view data = trim(rest.substr(1), kBlanks);
-
   if (data == "-") {
-    current->erase(fold(name));
+    current.erase(fold(name));
     return;
   }
+  if (auto value = read_value(data, unicode)) current[fold(name)] = std::move(*value);
+}
 
+// A value's data: "text", dword:, hex: or hex(N):; nothing when it is none.
+std::optional<RegistryFile::Value> RegistryFile::read_value(std::string_view data, bool unicode) {
   Value value;
   if (!data.empty() && data.front() == '"') {
     std::size_t end = 0;
     auto text = parse_quoted(data, end);
-    if (!text || end != data.size()) return;
+    if (!text || end != data.size()) return std::nullopt;
     value.kind = Value::String;
     value.text = std::move(*text);
-  } else if (starts_with_nocase(data, "dword:")) {
+    return value;
+  }
+  if (starts_with_nocase(data, "dword:")) {
     auto number = parse_hex_number(trim(data.substr(6), kBlanks));
-    if (!number) return;
+    if (!number) return std::nullopt;
     value.kind = Value::Dword;
     value.dword = *number;
-  } else if (starts_with_nocase(data, "hex:")) {
-    if (!parse_hex_bytes(data.substr(4))) return;
-    value.kind = Value::Other;  // binary data: kept, but not readable as text
-  } else if (starts_with_nocase(data, "hex(")) {
-    std::size_t close = data.find(')');
-    if (close == std::string_view::npos || close + 1 >= data.size() || data[close + 1] != ':')
-      return;
-    auto type = parse_hex_number(data.substr(4, close - 4));
-    auto bytes = type ? parse_hex_bytes(data.substr(close + 2)) : std::nullopt;
-    if (!bytes) return;
-    switch (*type) {
-      case 1:    // REG_SZ
-      case 2: {  // REG_EXPAND_SZ, read unexpanded
-        auto texts = split_texts(*bytes, unicode);
-        value.kind = Value::String;
-        if (!texts.empty()) value.text = std::move(texts.front());
-        break;
-      }
-      case 7: {  // REG_MULTI_SZ: the list ends at the first empty text
-        value.kind = Value::MultiString;
-        for (auto& t : split_texts(*bytes, unicode)) {
-          if (t.empty()) break;
-          value.list.push_back(std::move(t));
-        }
-        break;
-      }
-      case 4:  // REG_DWORD, little-endian
-        if (bytes->size() == 4) {
-          value.kind = Value::Dword;
-          for (int k = 3; k >= 0; --k)
-            value.dword = (value.dword << 8) | static_cast<unsigned char>((*bytes)[k]);
-        }
-        break;
-      default:
-        break;
-    }
-  } else {
-    return;
+    return value;
   }
-  (*current)[fold(name)] = std::move(value);
+  if (starts_with_nocase(data, "hex:")) {
+    if (!parse_hex_bytes(data.substr(4))) return std::nullopt;
+    value.kind = Value::Other;  // binary data: kept, but not readable as text
+    return value;
+  }
+  if (!starts_with_nocase(data, "hex(")) return std::nullopt;
+  std::size_t close = data.find(')');
+  if (close == std::string_view::npos || close + 1 >= data.size() || data[close + 1] != ':')
+    return std::nullopt;
+  auto type = parse_hex_number(data.substr(4, close - 4));
+  auto bytes = type ? parse_hex_bytes(data.substr(close + 2)) : std::nullopt;
+  if (!bytes) return std::nullopt;
+  switch (*type) {
+    case 1:    // REG_SZ
+    case 2: {  // REG_EXPAND_SZ, read unexpanded
+      auto texts = split_texts(*bytes, unicode);
+      value.kind = Value::String;
+      if (!texts.empty()) value.text = std::move(texts.front());
+      break;
+    }
+    case 7: {  // REG_MULTI_SZ: the list ends at the first empty text
+      value.kind = Value::MultiString;
+      for (auto& t : split_texts(*bytes, unicode)) {
+        if (t.empty()) break;
+        value.list.push_back(std::move(t));
+      }
+      break;
+    }
+    case 4:  // REG_DWORD, little-endian
+      if (bytes->size() == 4) {
+        value.kind = Value::Dword;
+        for (int k = 3; k >= 0; --k)
+          value.dword = (value.dword << 8) | static_cast<unsigned char>((*bytes)[k]);
+      }
+      break;
+    default:
+      break;
+  }
+  return value;
 }
 
 const RegistryFile::Value* RegistryFile::find(const std::string& key,

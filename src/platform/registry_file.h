@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,6 +64,9 @@ class RegistryFile : public Registry {
 
   void load(std::string_view bytes);
   void apply_line(std::string_view line, bool unicode, Values*& current);
+  void apply_key_line(std::string_view line, Values*& current);
+  void apply_value_line(std::string_view line, bool unicode, Values& current);
+  static std::optional<Value> read_value(std::string_view data, bool unicode);
   const Value* find(const std::string& key, const std::string& name) const;
 
   std::map<std::string, Values> keys_;  // by lower-cased full key path

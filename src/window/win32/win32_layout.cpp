@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/codepage.h"
+#include "platform/text_case.h"
 #include "window/win32/win32_paint.h"
 
 namespace dbsetup {
@@ -24,10 +25,7 @@ using layout::Kind;
 // Resource name of a picture file: its stem in capitals ("select_150.bmp" is
 // the bitmap SELECT_150). The GIF logo is carried as a bitmap of that name.
 std::wstring resource_name(const std::string& file) {
-  std::string stem = file.substr(0, file.find('.'));
-  std::transform(stem.begin(), stem.end(), stem.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return widen(stem);
+  return widen(ascii_upper(file.substr(0, file.find('.'))));
 }
 
 HBITMAP load_bitmap(const std::string& file) {
