@@ -15,89 +15,13 @@
 
 #include "app/application.h"
 #include "detect/opening.h"
+#include "window/w_createdb_form.h"
 #include "window_harness.h"
 
 namespace dbsetup {
 namespace {
 
 using testing::WindowHarness;
-
-// The stored layout as the operator sees it, top to bottom per parent:
-// parent, name, Qt class, text (nullptr: not checked; a label without one
-// shows a picture), x, y, width, height (-1: not checked) in layout units,
-// font face (nullptr: none), points, and its looks: B bold, M masked, D display only (read-only, no
-// frame, button-face background), R read-only with its frame, X disabled.
-struct Expect {
-  const char* parent;
-  const char* name;
-  const char* kind;
-  const char* text;
-  int x, y, w, h;
-  const char* face;
-  int points;
-  std::string_view looks = "";
-};
-
-const char* const kWin = "";
-const char* const kP7 = "tabpage_mss7";
-const char* const kP2 = "tabpage_mss2000";
-const char* const kS = "宋体";
-const char* const kA = "Arial";
-
-// clang-format off
-const Expect kLayout[] = {
-    {kWin, "st_12", "QLabel", "", 0, 0, 2359, 236, kA, 9},
-    {kWin, "p_2", "QLabel", nullptr, 1591, 16, 654, 200, nullptr, 0},
-    {kWin, "st_title1", "QLabel", "", 78, 28, 1408, 60, kS, 9, "B"},
-    {kWin, "st_title2", "QLabel", "", 78, 88, 1408, 60, kS, 9, "B"},
-    {kWin, "gb_1", "QGroupBox", "", 0, 236, 2377, 8, kA, 12},
-    {kWin, "tab_1", "QTabWidget", nullptr, 9, 132, 2345, 1472, kA, 9},
-    {kWin, "st_status", "QLabel", "", 59, 1460, 2235, 120, kS, 12},
-    {kWin, "cb_dbsetup", "QPushButton", "安装(&S)", 1531, 1632, 384, 88, kS, 9},
-    {kWin, "cb_exit", "QPushButton", "退出(&X)", 1961, 1632, 384, 88, kS, 9},
-    {kP7, "gb_2", "QGroupBox", "文件/目录选择", 23, 76, 2258, 644, kS, 9},
-    {kP7, "st_7", "QLabel", "数据库默认的数据存放目录：", 96, 204, 722, 56, kS, 9},
-    {kP7, "sle_mss7data_defaultpath", "QLineEdit", "", 805, 188, 1358, 88, kA, 9, "D"},
-    {kP7, "st_8", "QLabel", "请选择数据的存放目录：", 91, 324, 722, 56, kS, 9},
-    {kP7, "sle_mss7data_setuppath", "QLineEdit", "", 805, 304, 1358, 88, kA, 9},
-    {kP7, "pb_mss7data_setuppath", "QToolButton", nullptr, 2167, 300, 91, 88, kA, 9},
-    {kP7, "st_9", "QLabel", "本次需装载的数据文件：", 91, 444, 722, 56, kS, 9},
-    {kP7, "sle_mss7data_backupfile", "QLineEdit", "", 805, 424, 1358, 88, kA, 9, "R"},
-    {kP7, "pb_mss7data_backupfile", "QToolButton", nullptr, 2167, 424, 91, 88, kA, 9},
-    {kP7, "st_dbname", "QLabel", "本次装载的数据库名称：", 91, 560, 727, 56, kS, 9},
-    {kP7, "sle_dbname", "QLineEdit", "tavox", 805, 544, 1358, 88, kA, 9},
-    {kP7, "st_message", "QLabel", "注意修改OPEN事件的实例变量", 5, 656, 2382, 164, kA, 24},
-    {kP7, "gb_3", "QGroupBox", "数据库服务器登录选项", 23, 812, 2258, 504, kS, 9},
-    {kP7, "p_1", "QLabel", nullptr, 119, 1056, 165, 144, nullptr, 0},
-    {kP7, "st_10", "QLabel", "MSS SQL 7.0 数据库服务器IP地址：", 91, 948, 901, 76, kS, 9},
-    {kP7, "sle_mss7_servername", "QLineEdit", "", 1006, 932, 1129, 88, kA, 9},
-    {kP7, "st_11", "QLabel", "系统管理员登录名：", 91, 1048, 901, 84, kS, 9},
-    {kP7, "sle_mss7_userid", "QLineEdit", "sa", 1006, 1032, 1129, 88, kA, 9},
-    {kP7, "st_17", "QLabel", "登录密码：", 91, 1144, 901, 72, kS, 9},
-    {kP7, "sle_mss7_password", "QLineEdit", "", 1006, 1132, 1129, 88, kA, 9, "M"},
-    {kP2, "st_1", "QLabel", "本次将数据库装载到MS SQL Server 2000的哪一个 实例：", 32, 100, 1527, 76, kS, 9},
-    {kP2, "ddplb_mss2000_instances", "QComboBox", nullptr, 1568, 84, 713, -1, kA, 9},
-    {kP2, "gb_21", "QGroupBox", "文件/目录选择", 23, 212, 2258, 616, kS, 9},
-    {kP2, "st_100", "QLabel", "数据库默认的数据存放目录：", 91, 332, 713, 56, kS, 9},
-    {kP2, "sle_mss2000data_defaultpath", "QLineEdit", "", 786, 312, 1367, 88, kA, 9, "D"},
-    {kP2, "st_29", "QLabel", "请选择数据的存放目录：", 91, 452, 713, 56, kS, 9},
-    {kP2, "sle_mss2000data_setuppath", "QLineEdit", "", 786, 436, 1367, 88, kA, 9},
-    {kP2, "pb_mss2000data_setuppath", "QToolButton", nullptr, 2158, 432, 91, 88, kA, 9},
-    {kP2, "st_30", "QLabel", "本次需装载的数据文件：", 91, 572, 713, 56, kS, 9},
-    {kP2, "sle_mss2000data_backupfile", "QLineEdit", "", 786, 560, 1367, 88, kA, 9},
-    {kP2, "pb_mss2000data_backupfile", "QToolButton", nullptr, 2158, 560, 91, 88, kA, 9},
-    {kP2, "st_2", "QLabel", "本次装载的数据库名称：", 91, 700, 727, 56, kS, 9},
-    {kP2, "sle_dbname_2000", "QLineEdit", "nuvex", 786, 684, 1367, 88, kA, 9, "X"},
-    {kP2, "gb_22", "QGroupBox", "数据库服务器登录选项", 23, 860, 2258, 336, kS, 9},
-    {kP2, "p_21", "QLabel", nullptr, 183, 1028, 165, 144, nullptr, 0},
-    {kP2, "st_21", "QLabel", "MSS SQL 2000 数据库服务器IP地址：", 91, 956, 951, 76, kS, 9},
-    {kP2, "sle_mss2000_servername", "QLineEdit", "", 1051, 944, 1088, 84, kA, 9},
-    {kP2, "st_22", "QLabel", "系统管理员登录名：", 142, 1056, 901, 76, kS, 9},
-    {kP2, "sle_mss2000_userid", "QLineEdit", "sa", 1051, 1044, 361, 88, kA, 9},
-    {kP2, "st_23", "QLabel", "登录密码：", 1399, 1056, 338, 76, kS, 9},
-    {kP2, "sle_mss2000_password", "QLineEdit", "", 1751, 1044, 389, 88, kA, 9, "M"},
-};
-// clang-format on
 
 QString shown_text(QWidget* w) {
   if (auto* l = qobject_cast<QLabel*>(w)) return l->text();
@@ -107,53 +31,83 @@ QString shown_text(QWidget* w) {
   return {};
 }
 
+// The Qt class each kind of the layout becomes.
+const std::map<layout::Kind, std::string> kQtClassOf = {
+    {layout::Kind::Static, "QLabel"},        {layout::Kind::Group, "QGroupBox"},
+    {layout::Kind::Picture, "QLabel"},       {layout::Kind::PictureButton, "QToolButton"},
+    {layout::Kind::Edit, "QLineEdit"},       {layout::Kind::DropDown, "QComboBox"},
+    {layout::Kind::Tab, "QTabWidget"},       {layout::Kind::Button, "QPushButton"},
+    {layout::Kind::Progress, "QProgressBar"}};
+
+// Every control as the layout table describes it: class, parent, text (a
+// field bound to the form shows the form's stored text), picture, font,
+// looks and place.
 TEST(WindowLayout, EveryControlHasItsKindTextFontAndPlace) {
+  using layout::Kind;
   WindowHarness h;
-  for (const Expect& e : kLayout) {
-    SCOPED_TRACE(e.name);
-    QWidget* w = h.control(e.name);
-    ASSERT_NE(w, nullptr);
-    EXPECT_STREQ(w->metaObject()->className(), e.kind);
-    auto* label = qobject_cast<QLabel*>(w);
-    EXPECT_TRUE(!label || label->pixmap().isNull() == (e.text != nullptr));
-    auto* button = qobject_cast<QToolButton*>(w);
-    EXPECT_TRUE(!button || !button->icon().isNull());
-    QWidget* parent = *e.parent ? h.control(e.parent) : h.window.get();
-    EXPECT_EQ(w->parentWidget(), parent);
-    if (e.text) {
-      EXPECT_EQ(shown_text(w).toStdString(), e.text);
-    }
-    auto is = [&](char look) { return e.looks.find(look) != std::string_view::npos; };
-    if (e.face) {
-      EXPECT_EQ(w->font().families().value(0).toStdString(), e.face);
-      EXPECT_EQ(w->font().pointSize(), e.points);
-      EXPECT_EQ(w->font().bold(), is('B'));
-    }
-    EXPECT_EQ(w->isEnabled(), !is('X'));
-    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
-      EXPECT_EQ(edit->echoMode(), is('M') ? QLineEdit::Password : QLineEdit::Normal);
-      EXPECT_EQ(edit->isReadOnly(), is('D') || is('R'));
-      EXPECT_EQ(edit->hasFrame(), !is('D'));
-      const QPalette& p = w->palette();
-      EXPECT_EQ(
-          p.color(QPalette::Active, QPalette::Base) == p.color(QPalette::Active, QPalette::Button),
-          is('D'));
-    }
-    const QRect g = w->geometry();
-    if (layout::find_control(e.name)->flags & layout::kFieldLabel) {
-      // A field label holds its place, grown where its text line (on its
-      // field's line) needs it.
-      EXPECT_TRUE(g.contains(layout_rect(e.x, e.y, e.w, e.h))) << g.y() << " " << g.height();
-      EXPECT_LE(g.height(), e.h / 4 + w->fontMetrics().height());
-      continue;
-    }
-    EXPECT_LE(std::abs(g.x() - e.x / 4.57), 1.0) << g.x();
-    EXPECT_LE(std::abs(g.y() - e.y / 4.0), 1.0) << g.y();
-    EXPECT_LE(std::abs(g.width() - e.w / 4.57), 1.0) << g.width();
-    if (e.h > 0) {
-      EXPECT_LE(std::abs(g.height() - e.h / 4.0), 1.0) << g.height();
+  int checked = 0;
+  for (auto parent :
+       {layout::Parent::Window, layout::Parent::PageMss7, layout::Parent::PageMss2000}) {
+    QWidget* parent_widget = parent == layout::Parent::Window     ? h.window.get()
+                             : parent == layout::Parent::PageMss7 ? h.control("tabpage_mss7")
+                                                                  : h.control("tabpage_mss2000");
+    for (const layout::Control& c : layout::controls_of(parent)) {
+      SCOPED_TRACE(c.name);
+      ++checked;
+      QWidget* w = h.control(c.name);
+      ASSERT_NE(w, nullptr);
+      EXPECT_EQ(w->metaObject()->className(), kQtClassOf.at(c.kind));
+      EXPECT_EQ(w->parentWidget(), parent_widget);
+      if (auto* label = qobject_cast<QLabel*>(w)) {
+        EXPECT_EQ(label->pixmap().isNull(), c.kind != Kind::Picture);
+      }
+      if (auto* button = qobject_cast<QToolButton*>(w)) {
+        EXPECT_FALSE(button->icon().isNull());
+      }
+      std::string text = c.text;
+      for (const layout::FieldBinding& b : layout::kFieldBindings)
+        if (std::string_view(b.control) == c.name) text = InstallForm().page(b.page)[b.field];
+      if (c.kind == Kind::Static || c.kind == Kind::Group || c.kind == Kind::Edit ||
+          c.kind == Kind::Button) {
+        EXPECT_EQ(shown_text(w).toStdString(), text);
+      }
+      if (c.face != layout::Face::None && c.kind != Kind::Picture) {
+        EXPECT_EQ(w->font().families().value(0).toStdString(), layout::face_spec(c.face).name);
+        EXPECT_EQ(w->font().pointSize(), c.points);
+        EXPECT_EQ(w->font().bold(), (c.flags & layout::kBold) != 0);
+      }
+      EXPECT_EQ(w->isEnabled(), (c.flags & layout::kDisabled) == 0);
+      if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+        const bool display = c.flags & layout::kDisplay;
+        EXPECT_EQ(edit->echoMode(),
+                  c.flags & layout::kMasked ? QLineEdit::Password : QLineEdit::Normal);
+        EXPECT_EQ(edit->isReadOnly(), display || (c.flags & layout::kNotTypeable));
+        EXPECT_EQ(edit->hasFrame(), !display);
+        const QPalette& p = w->palette();
+        EXPECT_EQ(p.color(QPalette::Active, QPalette::Base) ==
+                      p.color(QPalette::Active, QPalette::Button),
+                  display);
+      }
+      if (c.kind == Kind::Progress) continue;  // hidden until a restore
+      const QRect g = w->geometry();
+      if (c.flags & layout::kFieldLabel) {
+        // A field label holds its place, grown where its text line (on its
+        // field's line) needs it.
+        EXPECT_TRUE(g.contains(layout_rect(c.x, c.y, c.width, c.height)))
+            << g.y() << " " << g.height();
+        EXPECT_LE(g.height(), c.height / 4 + w->fontMetrics().height());
+        continue;
+      }
+      EXPECT_LE(std::abs(g.x() - c.x / 4.57), 1.0) << g.x();
+      EXPECT_LE(std::abs(g.y() - c.y / 4.0), 1.0) << g.y();
+      EXPECT_LE(std::abs(g.width() - c.width / 4.57), 1.0) << g.width();
+      // The closed list is as high as its style wants.
+      if (c.kind != Kind::DropDown && c.kind != Kind::Tab) {
+        EXPECT_LE(std::abs(g.height() - c.height / 4.0), 1.0) << g.height();
+      }
     }
   }
+  EXPECT_EQ(checked, 51);
 
   // The logo at its own size; the small pictures 19 by 19.
   EXPECT_EQ(h.control<QLabel>("p_2")->pixmap().size(), QSize(143, 50));
