@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "support/fake_machine.h"
 
 namespace dbsetup::cli {
@@ -90,7 +92,7 @@ TEST_F(CliRun, ExitStatusCarriesTheInstallOrDetectionCode) {
   fake.on("^CONNECT admin @", DbResult::failure(18456, "Login failed for user 'admin'."));
   EXPECT_EQ(run({"--login", "admin"}), 1);
   EXPECT_EQ(out.back(), "连接数据库失败!");
-  // The window shows no reason; the front end gives the server's on a line.
+  // Besides the box, the front end gives the server's reason on a line.
   EXPECT_EQ(err.back(), "db_setup_cli: 连接数据库失败: Login failed for user 'admin'.");
   const auto sent = fake.script->calls.size();
   EXPECT_EQ(run({"--instance", "NOPE"}), kExitUsage);  // nothing sent
@@ -107,6 +109,45 @@ TEST_F(CliRun, ExitStatusCarriesTheInstallOrDetectionCode) {
   ASSERT_EQ(err.size(), 1u);
   EXPECT_NE(err[0].find("dbinstall.ini"), std::string::npos);
   EXPECT_TRUE(fake.script->calls.empty());
+}
+
+// Each failed detection is an exit status of its own, 32 and its code; the
+// server hears nothing.
+TEST(CliDetection, EachFailedDetectionHasItsExitStatus) {
+  const std::string root = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\MSSQLServer\\";
+  struct Case {
+    const char* edition;
+    std::function<void(FakePlatform&)> machine;
+    int status;
+  };
+  const std::vector<Case> cases = {
+      {"mss7", [](FakePlatform&) {}, 34},  // no data root
+      {"mss7",
+       [&](FakePlatform& f) { f.registry.set_string(root + "Setup", "SQLDataRoot", "C:\\M7"); },
+       35},                                   // no server name
+      {"mss2000", [](FakePlatform&) {}, 36},  // no instances
+      {"mss2000",
+       [](FakePlatform& f) {
+         fake_machine(f, "mss2000");
+         f.files.existing.clear();
+       },
+       33},  // no dbinstall.ini
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.status);
+    FakePlatform fake;
+    c.machine(fake);
+    Console console;
+    std::vector<std::string> err;
+    console.out = [](const std::string&) {};
+    console.err = [&](const std::string& s) { err.push_back(s); };
+    console.getenv = [](const char*) { return std::optional<std::string>("pw"); };
+    Options o;
+    ASSERT_FALSE(parse({"--edition", c.edition}, o));
+    EXPECT_EQ(cli::run(o, fake.platform, console), c.status);
+    EXPECT_EQ(err.size(), 1u);  // the detection's message
+    EXPECT_TRUE(fake.script->calls.empty());
+  }
 }
 
 TEST_F(CliRun, AnOverwriteIsRefusedByNoAndByDefaultWithoutATerminal) {

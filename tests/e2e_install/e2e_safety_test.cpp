@@ -44,7 +44,7 @@ const Profile kLinux{"2022-linux", {"--profile", "2022-linux"}, "16.0"};
 // An install over the existing database "nuvex" (both editions install that
 // name here), every question answered Yes unless the row says otherwise.
 struct Overwrite : InstallRun {
-  Overwrite(Edition e, const Profile& p, std::vector<std::string> more = {})
+  Overwrite(Page e, const Profile& p, std::vector<std::string> more = {})
       : InstallRun(e, with(p.args, {"--database", kDbName}, more)) {
     backup = server.make_backup(kDbName, "nuvex_Data", "nuvex_Log", p.version);
     fields().backup = backup;
@@ -138,9 +138,9 @@ TEST(EndToEndSafety, EveryRefusalLeavesTheOldDatabaseAsItWas) {
   };
   for (const Row& row : rows) {
     for (const Profile* p : row.profiles) {
-      for (Edition e : {Edition::mss2000, Edition::mss7}) {
-        if (row.only_2000_edition && e == Edition::mss7) continue;
-        SCOPED_TRACE(std::string(row.name) + " on " + p->name + ", " + edition_name(e));
+      for (Page e : {Page::mss2000, Page::mss7}) {
+        if (row.only_2000_edition && e == Page::mss7) continue;
+        SCOPED_TRACE(std::string(row.name) + " on " + p->name + ", " + page_name(e));
         Overwrite in(e, *p, row.args);
         if (row.arrange) row.arrange(in, *p);
         const json before = holdings(in.server);
@@ -158,7 +158,7 @@ TEST(EndToEndSafety, WhatTheChecksFindMissingIsMadeGood) {
     SCOPED_TRACE(p->name);
     // A data folder the server creates on Yes, and a backup with a further
     // data file, which goes there too.
-    InstallRun in(Edition::mss2000, p->args);
+    InstallRun in(Page::mss2000, p->args);
     StandinServer::BackupOptions o;
     o.version = p->version;
     o.files = {"D:nuvex_Index"};
@@ -180,8 +180,8 @@ TEST(EndToEndSafety, WhatTheChecksFindMissingIsMadeGood) {
 // after the drop, installing the copy brings the old database back.
 TEST(EndToEndSafety, AFailureAfterTheDropIsRepairedWithTheCopy) {
   for (const Profile* p : {&k2000, &k2022, &kLinux}) {
-    for (Edition e : {Edition::mss2000, Edition::mss7}) {
-      SCOPED_TRACE(std::string(p->name) + ", " + edition_name(e));
+    for (Page e : {Page::mss2000, Page::mss7}) {
+      SCOPED_TRACE(std::string(p->name) + ", " + page_name(e));
       // The shop's database as this program installed it, then an install
       // whose restore breaks off.
       std::vector<std::string> args = p->args;

@@ -117,9 +117,9 @@ TEST(OdbcClient, RestoreReportsProgressWhileItRunsAndFailsWithEveryErrorText) {
       continue;
     }
     ASSERT_EQ(r.code, 0) << r.text;
-    // The first step arrives long before the restore ends.
-    EXPECT_GT(end - start, std::chrono::milliseconds(2500));
-    EXPECT_LT(first - start, std::chrono::milliseconds(1500));
+    // The first step arrives while the restore still runs, well before it
+    // ends (the steps are spread over its seconds): progress is live.
+    EXPECT_LT(first - start, (end - start) / 2) << "progress held back until the end";
   }
 }
 

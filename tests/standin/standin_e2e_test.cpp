@@ -145,7 +145,7 @@ TEST(StandinE2E, CancelStopsARestoreAndTheConnectionGoesOn) {
   });
   c.exec(restore_sql("tavox", bak, srv.files_root() + "\\data\\"));
   cancel.join();
-  EXPECT_LT(Clock::now() - started, std::chrono::seconds(10));
+  EXPECT_LT(Clock::now() - started, std::chrono::seconds(30)) << "the cancel was not heard";
   EXPECT_EQ(last_of_type(srv, "batch")["outcome"]["cancelled"], true);
   SQLFreeStmt(c.stmt(), SQL_CLOSE);
   EXPECT_EQ(c.query(kExists, "master", false), "master");
@@ -173,7 +173,7 @@ TEST(StandinE2E, IdleServerLeavesByItself) {
       std::filesystem::temp_directory_path() / ("standin-idle-" + std::to_string(::getpid()));
   auto started = Clock::now();
   EXPECT_EQ(std::system(("timeout 20 " + bin + " --port 0 --idle-timeout 1 > " + port).c_str()), 0);
-  EXPECT_LT(Clock::now() - started, std::chrono::seconds(5));
+  EXPECT_LT(Clock::now() - started, std::chrono::seconds(15)) << "idle for 1 s, it did not leave";
   int number = 0;
   EXPECT_TRUE(std::ifstream(port) >> number);
   EXPECT_GT(number, 0);

@@ -31,9 +31,6 @@ inline constexpr const char* kUnreachableHint =
     "并确认 SQL Server 服务已启动、已启用 TCP/IP 协议；命名实例还需要 SQL Server Browser "
     "服务在运行。";
 
-enum class Edition { mss2000, mss7 };
-
-inline const char* edition_name(Edition e) { return e == Edition::mss7 ? "mss7" : "mss2000"; }
 
 // Blocking calls run on a worker thread, as in the Qt window.
 struct WorkerUi : MemoryUi {
@@ -50,9 +47,9 @@ struct DbNames {
 // The window of one edition with every field filled in, pointed at a fresh
 // stand-in started with `server_args`. Every question is answered Yes.
 struct InstallRun {
-  InstallRun(Edition edition, std::vector<std::string> server_args = {}, DbNames names = {},
+  InstallRun(Page edition, std::vector<std::string> server_args = {}, DbNames names = {},
              RunSettings run_settings = {})
-      : seven(edition == Edition::mss7),
+      : seven(edition == Page::mss7),
         settings(std::move(run_settings)),
         server(std::move(server_args)) {
     gs.gs_appname = kAppName;
