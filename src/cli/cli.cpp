@@ -12,6 +12,7 @@
 #include "detect/opening.h"
 #include "install/install.h"
 #include "platform/codepage.h"
+#include "platform/run_settings.h"
 #include "platform/server_address.h"
 #include "platform/text_case.h"
 
@@ -382,20 +383,7 @@ Console system_console() {
   };
   c.end_now = [](int status) { Interrupts::end_now(status); };
   c.settle = [&interrupts](int status) { interrupts.settle(status); };
-  c.getenv = [](const char* name) -> std::optional<std::string> {
-#ifdef _WIN32
-    // getenv() answers in the ANSI code page; the wide environment holds
-    // every character.
-    std::u16string wide_name = utf8_to_utf16(name);
-    const wchar_t* v = _wgetenv(reinterpret_cast<const wchar_t*>(wide_name.c_str()));
-    if (!v) return std::nullopt;
-    return utf16_to_utf8(reinterpret_cast<const char16_t*>(v));
-#else
-    const char* v = std::getenv(name);
-    if (!v) return std::nullopt;
-    return std::string(v);
-#endif
-  };
+  c.getenv = environment_variable;
   return c;
 }
 

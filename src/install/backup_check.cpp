@@ -181,7 +181,10 @@ BackupVerdict judge_files(const DbTable& files, const std::string* data_name,
 bool collation_is_case_sensitive(std::string_view collation) {
   // Collation names join their options with underscores: _CS_ (case
   // sensitive) or a binary sort (_BIN, _BIN2), which compares code points.
-  const std::string name = "_" + ascii_upper(collation) + "_";
+  // (Appended piece by piece: GCC 12 takes "_" + s + "_" for an overlap.)
+  std::string name(1, '_');
+  name.append(ascii_upper(collation));
+  name.push_back('_');
   return name.find("_CS_") != std::string::npos || name.find("_BIN_") != std::string::npos ||
          name.find("_BIN2_") != std::string::npos;
 }

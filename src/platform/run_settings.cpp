@@ -34,21 +34,20 @@ RunSettings RunSettings::from(const Lookup& lookup) {
   return s;
 }
 
-RunSettings RunSettings::from_environment() {
-  return from([](const char* name) -> std::optional<std::string> {
+std::optional<std::string> environment_variable(const char* name) {
 #ifdef _WIN32
-    // getenv() answers in the ANSI code page; the wide environment holds
-    // every character.
-    const std::u16string wide_name = utf8_to_utf16(name);
-    const wchar_t* v = _wgetenv(reinterpret_cast<const wchar_t*>(wide_name.c_str()));
-    if (!v) return std::nullopt;
-    return utf16_to_utf8(reinterpret_cast<const char16_t*>(v));
+  // getenv() answers in the ANSI code page.
+  const std::u16string wide_name = utf8_to_utf16(name);
+  const wchar_t* v = _wgetenv(reinterpret_cast<const wchar_t*>(wide_name.c_str()));
+  if (!v) return std::nullopt;
+  return utf16_to_utf8(reinterpret_cast<const char16_t*>(v));
 #else
-    const char* v = std::getenv(name);
-    if (!v) return std::nullopt;
-    return std::string(v);
+  const char* v = std::getenv(name);
+  if (!v) return std::nullopt;
+  return std::string(v);
 #endif
-  });
 }
+
+RunSettings RunSettings::from_environment() { return from(environment_variable); }
 
 }  // namespace dbsetup

@@ -35,6 +35,10 @@ struct RunSettings {
   static RunSettings from_environment();
 };
 
+// The environment variable `name` as UTF-8 (on Windows from the wide
+// environment, which holds every character); nothing when it is not set.
+std::optional<std::string> environment_variable(const char* name);
+
 // A timeout setting: `value` when it holds a whole number of seconds from 1 to
 // 86400 (blanks around it allowed), otherwise `fallback`.
 long seconds_setting(const char* value, long fallback);

@@ -142,7 +142,7 @@ QtWindowUi::~QtWindowUi() {
 }
 
 void QtWindowUi::attach(InstallForm& form) {
-  form_ = &form;
+  bind(form);
   controls_.clear();
   for (QWidget* w : window_.findChildren<QWidget*>()) {
     if (!w->objectName().isEmpty()) controls_[w->objectName().toStdString()] = w;
@@ -213,27 +213,6 @@ void QtWindowUi::set_install_running(bool running) {
     // A greyed button gives the focus on to the next control.
     if (QWidget* b = find("cb_dbsetup")) b->setEnabled(install_wanted_ && !install_running_);
   });
-}
-
-void QtWindowUi::form_changed() {
-  if (!form_) return;
-  for (const layout::FieldBinding& b : layout::kFieldBindings)
-    set_text(b.control, form_->page(b.page)[b.field]);
-}
-
-void QtWindowUi::pull_form() {
-  if (!form_) return;
-  for (const layout::FieldBinding& b : layout::kFieldBindings)
-    form_->page(b.page)[b.field] = text(b.control);
-}
-
-void QtWindowUi::focus(Page page, Field field) { focus_control(layout::control_of(page, field)); }
-
-void QtWindowUi::set_status(const std::string& text) { set_text("st_status", text); }
-
-void QtWindowUi::set_headings(const std::string& line1, const std::string& line2) {
-  set_text("st_title1", line1);
-  set_text("st_title2", line2);
 }
 
 void QtWindowUi::focus_control(std::string_view control) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/window_ui.h"
+#include "window/bound_window_ui.h"
 
 class QWidget;
 
@@ -22,7 +22,7 @@ QStringList qt_name_filters(const std::string& filter);
 // The setup window seen through WindowUi. Controls are found by object name
 // among the window's descendants (looked up once, when attach() runs).
 // Calls from a thread other than the window's are carried over to it.
-class QtWindowUi : public WindowUi {
+class QtWindowUi : public BoundWindowUi {
  public:
   explicit QtWindowUi(QWidget& window);
   ~QtWindowUi() override;
@@ -30,13 +30,7 @@ class QtWindowUi : public WindowUi {
   // Collects the named controls and binds the form's fields to theirs; call
   // once the window's controls exist.
   void attach(InstallForm& form);
-  // The fields' texts into the form, before a command of the window runs.
-  void pull_form();
 
-  void form_changed() override;
-  void focus(Page page, Field field) override;
-  void set_status(const std::string& text) override;
-  void set_headings(const std::string& line1, const std::string& line2) override;
   void set_title(const std::string& title) override;
   void set_install_enabled(bool enabled) override;
   bool install_enabled() override;
@@ -54,12 +48,9 @@ class QtWindowUi : public WindowUi {
   void set_progress(int percent) override;
   void run_blocking(const std::function<void()>& work) override;
 
-  // The text of a control (an edit field's, a label's, a list's current
-  // entry, a button's), and a new text for an edit field or a label.
-  std::string text(std::string_view control);
-  void set_text(std::string_view control, const std::string& value);
-  // Moves the keyboard focus to a control, selecting an edit field's text.
-  void focus_control(std::string_view control);
+  std::string text(std::string_view control) override;
+  void set_text(std::string_view control, const std::string& value) override;
+  void focus_control(std::string_view control) override;
 
   // When set, message boxes are answered here instead of being shown.
   MessageBoxHook message_box_hook;
@@ -79,7 +70,6 @@ class QtWindowUi : public WindowUi {
   void on_gui(const std::function<void()>& fn);
 
   QWidget& window_;
-  InstallForm* form_ = nullptr;
   std::map<std::string, QPointer<QWidget>, std::less<>> controls_;
   bool busy_ = false;
   bool install_wanted_ = true;

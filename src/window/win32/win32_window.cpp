@@ -49,6 +49,7 @@ Win32Window::Win32Window(Settings& gs, Transaction& sqlca, Platform& platform)
   face_brush_ = GetSysColorBrush(COLOR_BTNFACE);
   build();
   // The fields show the form as the window stores it.
+  bind(form_);
   form_changed();
 }
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/context.h"
-#include "app/window_ui.h"
+#include "window/bound_window_ui.h"
 #include "window/w_createdb_layout.h"
 
 namespace dbsetup {
@@ -24,7 +24,7 @@ namespace dbsetup {
 // object name. It is its own WindowUi. Database calls run on a worker thread
 // while the window keeps painting and takes no input. It is laid out for the
 // DPI of its monitor and again whenever that changes (WM_DPICHANGED).
-class Win32Window : public WindowUi {
+class Win32Window : public BoundWindowUi {
  public:
   Win32Window(Settings& gs, Transaction& sqlca, Platform& platform);
   ~Win32Window() override;
@@ -60,20 +60,11 @@ class Win32Window : public WindowUi {
   // When set, message boxes are answered here instead of being shown.
   MessageBoxHook message_box_hook;
 
-  // The text of a control (the selected entry of the instance list), and a
-  // new text for an edit field or a static text.
-  std::string text(std::string_view control);
-  void set_text(std::string_view control, const std::string& value);
-  // Moves the keyboard focus to a control, selecting an edit field's text.
-  void focus_control(std::string_view control);
-  // The fields' texts into the form, before a command of the window runs.
-  void pull_form();
+  std::string text(std::string_view control) override;
+  void set_text(std::string_view control, const std::string& value) override;
+  void focus_control(std::string_view control) override;
   InstallForm& form() { return form_; }
 
-  void form_changed() override;
-  void focus(Page page, Field field) override;
-  void set_status(const std::string& text) override;
-  void set_headings(const std::string& line1, const std::string& line2) override;
   void set_title(const std::string& title) override;
   void set_install_enabled(bool enabled) override;
   bool install_enabled() override;

@@ -135,25 +135,6 @@ bool Win32Window::install_enabled() {
   return enabled;
 }
 
-void Win32Window::form_changed() {
-  for (const layout::FieldBinding& b : layout::kFieldBindings)
-    set_text(b.control, form_.page(b.page)[b.field]);
-}
-
-void Win32Window::pull_form() {
-  for (const layout::FieldBinding& b : layout::kFieldBindings)
-    form_.page(b.page)[b.field] = text(b.control);
-}
-
-void Win32Window::focus(Page page, Field field) { focus_control(layout::control_of(page, field)); }
-
-void Win32Window::set_status(const std::string& text) { set_text("st_status", text); }
-
-void Win32Window::set_headings(const std::string& line1, const std::string& line2) {
-  set_text("st_title1", line1);
-  set_text("st_title2", line2);
-}
-
 void Win32Window::focus_control(std::string_view name) {
   on_gui([&] {
     HWND w = hwnd_ ? control(name) : nullptr;
