@@ -40,7 +40,7 @@ void MemoryUi::set_install_enabled(bool enabled) {
     std::lock_guard lock(mutex_);
     install_enabled_ = enabled;
   }
-  record({Event::InstallEnabled, "cb_dbsetup", "", enabled ? 1 : 0});
+  record({Event::InstallEnabled, "", "", enabled ? 1 : 0});
 }
 
 bool MemoryUi::install_enabled() {
