@@ -40,42 +40,24 @@ int text_top_of(HWND w, int line_height) {
 
 bool right_aligned(HWND w) { return (GetWindowLongW(w, GWL_STYLE) & SS_TYPEMASK) == SS_RIGHT; }
 
-LRESULT CALLBACK static_proc(HWND w, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR) {
-  switch (msg) {
-    case WM_ERASEBKGND:
-      return 1;
-    case WM_PAINT: {
-      PAINTSTRUCT ps;
-      HDC dc = BeginPaint(w, &ps);
-      RECT rc;
-      GetClientRect(w, &rc);
-      // The parent chooses the colours, as for the system's own statics.
-      auto brush = reinterpret_cast<HBRUSH>(SendMessageW(GetParent(w), WM_CTLCOLORSTATIC,
-                                                         reinterpret_cast<WPARAM>(dc),
-                                                         reinterpret_cast<LPARAM>(w)));
-      FillRect(dc, &rc, brush ? brush : GetSysColorBrush(COLOR_BTNFACE));
-      const std::wstring text = text_of(w);
-      HGDIOBJ old = SelectObject(dc, font_of(w));
-      TEXTMETRICW tm{};
-      GetTextMetricsW(dc, &tm);
-      SetBkMode(dc, TRANSPARENT);
-      RECT line = rc;
-      line.top = text_top_of(w, tm.tmHeight);
-      line.bottom = line.top + tm.tmHeight;
-      DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &line,
-                (right_aligned(w) ? DT_RIGHT : DT_LEFT) | DT_SINGLELINE | DT_NOPREFIX);
-      SelectObject(dc, old);
-      EndPaint(w, &ps);
-      return 0;
-    }
-    case WM_NCDESTROY:
-      RemovePropW(w, kTextTop);
-      RemoveWindowSubclass(w, static_proc, 1);
-      break;
-    default:
-      break;
-  }
-  return DefSubclassProc(w, msg, wp, lp);
+void paint_static(HWND w, HDC dc) {
+  RECT rc;
+  GetClientRect(w, &rc);
+  // The parent chooses the colours, as for the system's own statics.
+  auto brush = reinterpret_cast<HBRUSH>(SendMessageW(
+      GetParent(w), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(w)));
+  FillRect(dc, &rc, brush ? brush : GetSysColorBrush(COLOR_BTNFACE));
+  const std::wstring text = text_of(w);
+  HGDIOBJ old = SelectObject(dc, font_of(w));
+  TEXTMETRICW tm{};
+  GetTextMetricsW(dc, &tm);
+  SetBkMode(dc, TRANSPARENT);
+  RECT line = rc;
+  line.top = text_top_of(w, tm.tmHeight);
+  line.bottom = line.top + tm.tmHeight;
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &line,
+            (right_aligned(w) ? DT_RIGHT : DT_LEFT) | DT_SINGLELINE | DT_NOPREFIX);
+  SelectObject(dc, old);
 }
 
 // The group box's frame: below the middle of the caption's line.
@@ -86,44 +68,52 @@ RECT frame_of(HWND w, int caption_height, bool rule) {
   return rc;
 }
 
-LRESULT CALLBACK group_proc(HWND w, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR data) {
-  const auto* entry = reinterpret_cast<const layout::Control*>(data);
-  const bool rule = (entry->flags & layout::kRule) != 0;
+void paint_group(HWND w, HDC dc, const layout::Control& entry) {
+  const bool rule = (entry.flags & layout::kRule) != 0;
+  const std::wstring caption = text_of(w);
+  const TextBox size = text_box(w, caption.c_str(), static_cast<int>(caption.size()));
+  RECT frame = frame_of(w, size.height, rule);
+  RECT all;
+  GetClientRect(w, &all);
+  FillRect(dc, &all, GetSysColorBrush(COLOR_BTNFACE));
+  DrawEdge(dc, &frame, EDGE_ETCHED, rule ? BF_TOP : BF_RECT);
+  if (caption.empty()) return;
+  HGDIOBJ old = SelectObject(dc, font_of(w));
+  SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+  SetBkMode(dc, OPAQUE);
+  COLORREF colour = GetSysColor(COLOR_WINDOWTEXT);
+  if (entry.colour != layout::Colour::Default) {
+    const layout::Rgb rgb = layout::colour_rgb(entry.colour);
+    colour = RGB(rgb.r, rgb.g, rgb.b);
+  }
+  SetTextColor(dc, colour);
+  const int inset = prop(w, kInset);
+  RECT text{inset, 0, inset + size.width + 4, size.height};
+  DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &text,
+            DT_CENTER | DT_SINGLELINE | DT_NOPREFIX);
+  SelectObject(dc, old);
+}
+
+// Statics and group boxes paint themselves whole; a group box's subclass
+// carries its layout entry, a static's carries none.
+LRESULT CALLBACK painted_proc(HWND w, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR data) {
+  const auto* group = reinterpret_cast<const layout::Control*>(data);
   switch (msg) {
     case WM_ERASEBKGND:
       return 1;
     case WM_PAINT: {
       PAINTSTRUCT ps;
       HDC dc = BeginPaint(w, &ps);
-      const std::wstring caption = text_of(w);
-      const TextBox size = text_box(w, caption.c_str(), static_cast<int>(caption.size()));
-      RECT frame = frame_of(w, size.height, rule);
-      RECT all;
-      GetClientRect(w, &all);
-      FillRect(dc, &all, GetSysColorBrush(COLOR_BTNFACE));
-      DrawEdge(dc, &frame, EDGE_ETCHED, rule ? BF_TOP : BF_RECT);
-      if (!caption.empty()) {
-        HGDIOBJ old = SelectObject(dc, font_of(w));
-        SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
-        SetBkMode(dc, OPAQUE);
-        COLORREF colour = GetSysColor(COLOR_WINDOWTEXT);
-        if (entry->colour != layout::Colour::Default) {
-          const layout::Rgb rgb = layout::colour_rgb(entry->colour);
-          colour = RGB(rgb.r, rgb.g, rgb.b);
-        }
-        SetTextColor(dc, colour);
-        const int inset = prop(w, kInset);
-        RECT text{inset, 0, inset + size.width + 4, size.height};
-        DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &text,
-                  DT_CENTER | DT_SINGLELINE | DT_NOPREFIX);
-        SelectObject(dc, old);
-      }
+      if (group)
+        paint_group(w, dc, *group);
+      else
+        paint_static(w, dc);
       EndPaint(w, &ps);
       return 0;
     }
     case WM_NCDESTROY:
-      RemovePropW(w, kInset);
-      RemoveWindowSubclass(w, group_proc, 1);
+      RemovePropW(w, group ? kInset : kTextTop);
+      RemoveWindowSubclass(w, painted_proc, 1);
       break;
     default:
       break;
@@ -145,7 +135,7 @@ TextBox text_box(HWND w, const wchar_t* text, int length) {
   return {static_cast<int>(size.cx), static_cast<int>(tm.tmHeight), static_cast<int>(tm.tmAscent)};
 }
 
-void make_static(HWND w) { SetWindowSubclass(w, static_proc, 1, 0); }
+void make_static(HWND w) { SetWindowSubclass(w, painted_proc, 1, 0); }
 
 void set_text_top(HWND w, int top) {
   set_prop(w, kTextTop, top);
@@ -171,7 +161,7 @@ void fit_static_to_text(HWND w) {
 }
 
 void make_group_box(HWND w, const layout::Control& entry) {
-  SetWindowSubclass(w, group_proc, 1, reinterpret_cast<DWORD_PTR>(&entry));
+  SetWindowSubclass(w, painted_proc, 1, reinterpret_cast<DWORD_PTR>(&entry));
 }
 
 void fit_group_box(HWND w, const layout::Control& entry, int dpi) {
