@@ -257,9 +257,6 @@ TEST(QtWindowUi, PickersShowTheirCaptionAndReturnFullPaths) {
   EXPECT_EQ(title, "选择存放数据的目录：");
   EXPECT_EQ(h.text("sle_mss7data_setuppath"),
             QDir::toNativeSeparators(dir.filePath("数据")).toStdString());
-
-  when_modal<QFileDialog>([](QFileDialog* d) { d->reject(); });
-  EXPECT_EQ(h.window->ui().browse_for_folder("选择存放数据的目录："), "");
   h.window->hide();
 }
 

@@ -132,8 +132,9 @@ TEST(WindowRendering, BothEditionsRenderOffscreen) {
     Ink navy = [](QColor c) { return c.red() < 40 && c.green() < 40 && c.blue() > 100; };
     Ink red = [](QColor c) { return c.red() > 200 && c.green() < 60 && c.blue() < 60; };
     const std::tuple<const char*, Ink, bool> inks[] = {
-        {"st_status", navy, true}, {"st_1", navy, true}, {"gb_21", navy, true},
-        {"st_message", red, true}, {"gb_3", navy, true}, {"st_7", navy, false}};
+        {"st_status", navy, true}, {"st_1", navy, true},  {"gb_2", navy, true},
+        {"gb_3", navy, true},      {"gb_21", navy, true}, {"gb_22", navy, true},
+        {"st_message", red, true}, {"st_7", navy, false}};
     for (auto [name, ink, drawn] : inks)  // each on the page of its edition
       EXPECT_TRUE(!h.control(name)->isVisible() || has_pixels(name, ink) == drawn) << name;
 
