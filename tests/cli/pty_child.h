@@ -1,7 +1,8 @@
 #pragma once
 
 // db_setup_cli on a terminal of its own: the test holds the master side of a
-// pseudo-terminal, reads what the operator would see, types, or hangs up.
+// pseudo-terminal, reads what the operator would see, types, or hangs up;
+// and the command line of an install.
 
 #include <poll.h>
 #include <pty.h>
@@ -15,7 +16,17 @@
 #include <string>
 #include <vector>
 
+#include "support/standin_process.h"
+
 namespace dbsetup::testing {
+
+// db_setup_cli installing the backup of nuvex into `server` with every
+// question answered Yes.
+inline std::vector<std::string> install_args(StandinServer& server) {
+  const std::string backup = server.make_backup("nuvex", "nuvex_Data", "nuvex_Log");
+  return {DB_SETUP_CLI_BINARY, "--server", server.address(), "--data-folder",
+          server.files_root(), "--backup", backup,           "--yes"};
+}
 
 class PtyChild {
  public:

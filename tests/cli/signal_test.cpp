@@ -46,12 +46,9 @@ void expect_server(const StandinServer& server, size_t reconfigures, const std::
 }
 
 PtyChild install(StandinServer& server, const ProgramFolder& folder) {
-  return PtyChild(
-      {DB_SETUP_CLI_BINARY, "--server", server.address(), "--data-folder", server.files_root(),
-       "--backup", server.make_backup("nuvex", "nuvex_Data", "nuvex_Log"), "--yes"},
-      folder.dir.path(),
-      {"DB_SETUP_REGISTRY=" + folder.registry, "DB_SETUP_PASSWORD=SECRET",
-       "DB_SETUP_LOGIN_TIMEOUT=60", "DB_SETUP_SILENCE_TIMEOUT=120"});
+  return PtyChild(install_args(server), folder.dir.path(),
+                  {"DB_SETUP_REGISTRY=" + folder.registry, "DB_SETUP_PASSWORD=SECRET",
+                   "DB_SETUP_LOGIN_TIMEOUT=60", "DB_SETUP_SILENCE_TIMEOUT=120"});
 }
 
 // A moment of the install at which the operator interrupts it.
