@@ -28,6 +28,14 @@ inline std::vector<std::string> install_args(StandinServer& server) {
           server.files_root(), "--backup", backup,           "--yes"};
 }
 
+// Whether the restore's outcome in the server's log says `how` ("ok", "cancelled").
+inline bool restore_ended(const StandinServer& server, const char* how) {
+  for (const auto& e : server.log())
+    if (e.value("statement", "").rfind("RESTORE DATABASE", 0) == 0)
+      return e["outcome"].value(how, false);
+  return false;
+}
+
 class PtyChild {
  public:
   // Starts `args` in `dir` leading a session on the new terminal; an `env`
