@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "support/child_process.h"
 #include "support/standin_process.h"
 
 namespace dbsetup::testing {
@@ -38,24 +39,14 @@ inline bool restore_ended(const StandinServer& server, const char* how) {
 
 class PtyChild {
  public:
-  // Starts `args` in `dir` leading a session on the new terminal; an `env`
-  // entry "NAME=value" sets NAME, a bare "NAME" unsets it.
+  // Starts `args` in `dir` with `env` (see exec_child), leading a session on
+  // the new terminal.
   PtyChild(std::vector<std::string> args, const std::string& dir,
            const std::vector<std::string>& env) {
-    std::vector<char*> argv;
-    for (auto& s : args) argv.push_back(s.data());
-    argv.push_back(nullptr);
+    const std::vector<char*> argv = argv_of(args);
     pid = ::forkpty(&master_, nullptr, nullptr, nullptr);
     if (pid < 0) throw std::runtime_error("forkpty failed");
-    if (pid == 0) {
-      for (const auto& e : env) {
-        const auto eq = e.find('=');
-        eq == std::string::npos ? ::unsetenv(e.c_str())
-                                : ::setenv(e.substr(0, eq).c_str(), e.c_str() + eq + 1, 1);
-      }
-      if (::chdir(dir.c_str()) == 0) ::execv(argv[0], argv.data());
-      _exit(127);
-    }
+    if (pid == 0) exec_child(argv, dir, env);
   }
   ~PtyChild() {
     if (running()) {
