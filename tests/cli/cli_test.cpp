@@ -116,6 +116,7 @@ struct Detection {
   int status;
   const char* says;
 };
+void PrintTo(const Detection& d, std::ostream* os) { *os << d.edition << " " << d.status; }
 class CliDetection : public CliRun, public ::testing::WithParamInterface<Detection> {
   void SetUp() override {}  // the machine is the case's
 };

@@ -31,8 +31,7 @@ int side(int pixels, int percent) { return (pixels * percent + 50) / 100; }
 TEST(WindowScale, TextsFitAndPicturesMatchTheScale) {
   WindowHarness h;
   h.open("mss2000");
-  h.window->show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(h.window.get()));
+  ASSERT_TRUE(h.show());
   const qreal ratio = h.window->devicePixelRatioF();
   SCOPED_TRACE("scale " + std::to_string(ratio));
   EXPECT_EQ(h.window->size(), client_size());
@@ -106,8 +105,7 @@ TEST(WindowRendering, BothEditionsRenderOffscreen) {
     WindowHarness h;
     h.open(edition);
     h.window->ui().set_status("准备连接数据库...");
-    h.window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(h.window.get()));
+    ASSERT_TRUE(h.show());
     const QPixmap grabbed = h.window->grab();
     const qreal ratio = grabbed.devicePixelRatio();
     QImage image = grabbed.toImage();

@@ -142,8 +142,7 @@ TEST(WindowLayout, ButtonsFrameAndStoredPage) {
   EXPECT_EQ(h.window->windowFlags() & (frame | Qt::WindowMinMaxButtonsHint), frame);
 
   // Centred on the screen when it shows.
-  h.window->show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(h.window.get()));
+  ASSERT_TRUE(h.show());
   QPoint off =
       h.window->frameGeometry().center() - h.window->screen()->availableGeometry().center();
   EXPECT_LE(off.manhattanLength(), 2) << off.x() << "," << off.y();
@@ -204,8 +203,7 @@ std::vector<std::string> tab_walk(QWidget* window, QWidget* start, int steps) {
 
 TEST(WindowLayout, TabKeyVisitsTheInputControlsInTheirOrder) {
   WindowHarness h;
-  h.window->show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(h.window.get()));
+  ASSERT_TRUE(h.show());
 
   EXPECT_EQ(
       tab_walk(h.window.get(), h.control("ddplb_mss2000_instances"), 13),
@@ -292,8 +290,7 @@ TEST(WindowCommands, EnterAnywhereStartsTheInstallAndEscCloses) {
   h.open("mss2000");
   // The first logon fails: the procedure ends at once and may run again.
   h.fake.on("CONNECT", DbResult::failure(18456, "Login failed for user 'sa'."));
-  h.window->show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(h.window.get()));
+  ASSERT_TRUE(h.show());
   QSignalSpy install(h.control<QPushButton>("cb_dbsetup"), &QPushButton::clicked);
   auto* password = h.control<QLineEdit>("sle_mss2000_password");
   password->setText("wrong");
@@ -345,8 +342,7 @@ TEST(WindowCommands, EnterAnywhereStartsTheInstallAndEscCloses) {
 TEST(WindowCommands, TheInstallButtonIsGreyedWhileTheProcedureRuns) {
   WindowHarness h;
   h.open("mss2000");
-  h.window->show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(h.window.get()));
+  ASSERT_TRUE(h.show());
   h.fake.on("HEADERONLY", DbResult::failure(3201, "Cannot open backup device."));
   auto* button = h.control<QPushButton>("cb_dbsetup");
   std::string during;
