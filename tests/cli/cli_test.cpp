@@ -3,8 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include "support/fake_machine.h"
 
 namespace dbsetup::cli {
@@ -41,15 +39,17 @@ struct CliRun : ::testing::Test {
   std::optional<std::string> password = std::string("s3cret;}=");
   Console console;
 
-  void SetUp() override {
-    fake_machine(fake, "mss2000", "shop");
-    fake.backup_holds("shop_data", "shop_log");
+  CliRun() {
     console.out = [this](const std::string& s) { out.push_back(s); };
     console.err = [this](const std::string& s) { err.push_back(s); };
     console.getenv = [this](const char* name) -> std::optional<std::string> {
       if (std::string(name) == "DB_SETUP_PASSWORD") return password;
       return std::nullopt;
     };
+  }
+  void SetUp() override {
+    fake_machine(fake, "mss2000", "shop");
+    fake.backup_holds("shop_data", "shop_log");
   }
 
   int run(std::vector<std::string> args) {
@@ -88,7 +88,7 @@ TEST_F(CliRun, InstallsWithTheFieldsTheOptionsGiveAndPrintsEveryStage) {
   EXPECT_EQ(all_output().find("s3cret"), std::string::npos);  // never printed
 }
 
-TEST_F(CliRun, ExitStatusCarriesTheInstallOrDetectionCode) {
+TEST_F(CliRun, ExitStatusCarriesTheInstallCodeOrTheUsageError) {
   fake.on("^CONNECT admin @", DbResult::failure(18456, "Login failed for user 'admin'."));
   EXPECT_EQ(run({"--login", "admin"}), 1);
   EXPECT_EQ(out.back(), "连接数据库失败!");
@@ -97,58 +97,45 @@ TEST_F(CliRun, ExitStatusCarriesTheInstallOrDetectionCode) {
   const auto sent = fake.script->calls.size();
   EXPECT_EQ(run({"--instance", "NOPE"}), kExitUsage);  // nothing sent
   EXPECT_EQ(fake.script->calls.size(), sent);
+}
 
-  // Without dbinstall.ini the detection fails with -1: 33, and nothing is
-  // asked or installed.
-  fake.files.existing.clear();
-  fake.script->calls.clear();
-  out.clear();
-  err.clear();
-  EXPECT_EQ(run({}), 33);
+// Each failed detection is an exit status of its own, 32 and its code, with
+// the detection's message alone; nothing is asked, installed or sent.
+void nothing_installed(FakePlatform&) {}
+void mss7_data_root_only(FakePlatform& f) {
+  f.registry.set_string("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\MSSQLServer\\Setup",
+                        "SQLDataRoot", "C:\\M7");
+}
+void mss2000_without_ini(FakePlatform& f) {
+  fake_machine(f, "mss2000");
+  f.files.existing.clear();
+}
+struct Detection {
+  const char* edition;
+  void (*machine)(FakePlatform&);
+  int status;
+  const char* says;
+};
+void PrintTo(const Detection& d, std::ostream* os) { *os << d.edition << " " << d.status; }
+class CliDetection : public CliRun, public ::testing::WithParamInterface<Detection> {
+  void SetUp() override {}  // the machine is the case's
+};
+
+TEST_P(CliDetection, EachFailedDetectionHasItsExitStatus) {
+  GetParam().machine(fake);
+  EXPECT_EQ(run({"--edition", GetParam().edition}), GetParam().status);
   EXPECT_TRUE(out.empty());
   ASSERT_EQ(err.size(), 1u);
-  EXPECT_NE(err[0].find("dbinstall.ini"), std::string::npos);
+  EXPECT_NE(err[0].find(GetParam().says), std::string::npos) << err[0];
   EXPECT_TRUE(fake.script->calls.empty());
 }
 
-// Each failed detection is an exit status of its own, 32 and its code; the
-// server hears nothing.
-TEST(CliDetection, EachFailedDetectionHasItsExitStatus) {
-  const std::string root = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\MSSQLServer\\";
-  struct Case {
-    const char* edition;
-    std::function<void(FakePlatform&)> machine;
-    int status;
-  };
-  const std::vector<Case> cases = {
-      {"mss7", [](FakePlatform&) {}, 34},  // no data root
-      {"mss7",
-       [&](FakePlatform& f) { f.registry.set_string(root + "Setup", "SQLDataRoot", "C:\\M7"); },
-       35},                                   // no server name
-      {"mss2000", [](FakePlatform&) {}, 36},  // no instances
-      {"mss2000",
-       [](FakePlatform& f) {
-         fake_machine(f, "mss2000");
-         f.files.existing.clear();
-       },
-       33},  // no dbinstall.ini
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.status);
-    FakePlatform fake;
-    c.machine(fake);
-    Console console;
-    std::vector<std::string> err;
-    console.out = [](const std::string&) {};
-    console.err = [&](const std::string& s) { err.push_back(s); };
-    console.getenv = [](const char*) { return std::optional<std::string>("pw"); };
-    Options o;
-    ASSERT_FALSE(parse({"--edition", c.edition}, o));
-    EXPECT_EQ(cli::run(o, fake.platform, console), c.status);
-    EXPECT_EQ(err.size(), 1u);  // the detection's message
-    EXPECT_TRUE(fake.script->calls.empty());
-  }
-}
+INSTANTIATE_TEST_SUITE_P(Detections, CliDetection,
+                         ::testing::Values(Detection{"mss7", nothing_installed, 34, "数据安装路径"},
+                                           Detection{"mss7", mss7_data_root_only, 35, "服务器名"},
+                                           Detection{"mss2000", nothing_installed, 36, "安装参数"},
+                                           Detection{"mss2000", mss2000_without_ini, 33,
+                                                     "dbinstall.ini"}));
 
 TEST_F(CliRun, AnOverwriteIsRefusedByNoAndByDefaultWithoutATerminal) {
   fake.on("sysdatabases", DbResult::ok(), false, "shop");

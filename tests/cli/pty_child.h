@@ -1,7 +1,8 @@
 #pragma once
 
 // db_setup_cli on a terminal of its own: the test holds the master side of a
-// pseudo-terminal, reads what the operator would see, types, or hangs up.
+// pseudo-terminal, reads what the operator would see, types, or hangs up;
+// and the command line of an install.
 
 #include <poll.h>
 #include <pty.h>
@@ -15,28 +16,37 @@
 #include <string>
 #include <vector>
 
+#include "support/child_process.h"
+#include "support/standin_process.h"
+
 namespace dbsetup::testing {
+
+// db_setup_cli installing the backup of nuvex into `server` with every
+// question answered Yes.
+inline std::vector<std::string> install_args(StandinServer& server) {
+  const std::string backup = server.make_backup("nuvex", "nuvex_Data", "nuvex_Log");
+  return {DB_SETUP_CLI_BINARY, "--server", server.address(), "--data-folder",
+          server.files_root(), "--backup", backup,           "--yes"};
+}
+
+// Whether the restore's outcome in the server's log says `how` ("ok", "cancelled").
+inline bool restore_ended(const StandinServer& server, const char* how) {
+  for (const auto& e : server.log())
+    if (e.value("statement", "").rfind("RESTORE DATABASE", 0) == 0)
+      return e["outcome"].value(how, false);
+  return false;
+}
 
 class PtyChild {
  public:
-  // Starts `args` in `dir` leading a session on the new terminal; an `env`
-  // entry "NAME=value" sets NAME, a bare "NAME" unsets it.
+  // Starts `args` in `dir` with `env` (see exec_child), leading a session on
+  // the new terminal.
   PtyChild(std::vector<std::string> args, const std::string& dir,
            const std::vector<std::string>& env) {
-    std::vector<char*> argv;
-    for (auto& s : args) argv.push_back(s.data());
-    argv.push_back(nullptr);
+    const std::vector<char*> argv = argv_of(args);
     pid = ::forkpty(&master_, nullptr, nullptr, nullptr);
     if (pid < 0) throw std::runtime_error("forkpty failed");
-    if (pid == 0) {
-      for (const auto& e : env) {
-        const auto eq = e.find('=');
-        eq == std::string::npos ? ::unsetenv(e.c_str())
-                                : ::setenv(e.substr(0, eq).c_str(), e.c_str() + eq + 1, 1);
-      }
-      if (::chdir(dir.c_str()) == 0) ::execv(argv[0], argv.data());
-      _exit(127);
-    }
+    if (pid == 0) exec_child(argv, dir, env);
   }
   ~PtyChild() {
     if (running()) {

@@ -46,12 +46,9 @@ void expect_server(const StandinServer& server, size_t reconfigures, const std::
 }
 
 PtyChild install(StandinServer& server, const ProgramFolder& folder) {
-  return PtyChild(
-      {DB_SETUP_CLI_BINARY, "--server", server.address(), "--data-folder", server.files_root(),
-       "--backup", server.make_backup("nuvex", "nuvex_Data", "nuvex_Log"), "--yes"},
-      folder.dir.path(),
-      {"DB_SETUP_REGISTRY=" + folder.registry, "DB_SETUP_PASSWORD=SECRET",
-       "DB_SETUP_LOGIN_TIMEOUT=60", "DB_SETUP_SILENCE_TIMEOUT=120"});
+  return PtyChild(install_args(server), folder.dir.path(),
+                  {"DB_SETUP_REGISTRY=" + folder.registry, "DB_SETUP_PASSWORD=SECRET",
+                   "DB_SETUP_LOGIN_TIMEOUT=60", "DB_SETUP_SILENCE_TIMEOUT=120"});
 }
 
 // A moment of the install at which the operator interrupts it.
@@ -69,6 +66,7 @@ struct Moment {
   std::vector<std::string> shown_after;
   size_t reconfigures;
   const char* db_status;
+  const char* restore_outcome;  // the restore's in the server's log; nullptr: not checked
 };
 
 void interrupt_at(const Moment& m, const ProgramFolder& folder) {
@@ -107,25 +105,34 @@ void interrupt_at(const Moment& m, const ProgramFolder& folder) {
       EXPECT_FALSE(cli.shows("数据库安装成功!")) << cli.seen;
     }
     expect_server(server, m.reconfigures, m.db_status);
+    if (m.restore_outcome) {
+      EXPECT_TRUE(restore_ended(server, m.restore_outcome));
+      ASSERT_FALSE(server.log().empty());
+      EXPECT_EQ(server.log().back().value("type", ""), "disconnect");  // the failure exit's logoff
+    }
     return;
   }
 }
 
 // Before the first logon has succeeded, nothing has changed on the server
-// and the program ends at once; a server that does not answer the cancel
-// later keeps it 10 seconds at most; an install that finished stays so.
+// and the program ends at once; a restore the server cancels ends with the
+// failure exit's logoff, one whose server does not answer the cancel keeps
+// it 10 seconds at most; an install that finished stays so.
 TEST(CliInterrupt, EndsAtEachMomentAsWhatHasHappenedOnTheServerAllows) {
   // The login timeout is 60 s, the silence timeout 120 s.
   // clang-format off
   const std::vector<Moment> moments = {
       {"during a logon the server never answers", {"--silent-logon"}, "准备连接数据库...",
-       500ms, false, 130, 15s, {"db_setup_cli: interrupted"}, 0, ""},
+       500ms, false, 130, 15s, {"db_setup_cli: interrupted"}, 0, "", nullptr},
+      {"during a restore the server cancels", {"--restore-seconds", "60"}, "装载进度: 10%", 0ms,
+       false, 130, 30s, {"装载数据失败!", "错误信息:", "db_setup_cli: interrupted"}, 0, "RESTORING",
+       "cancelled"},
       {"during a restore the server no longer answers",
        {"--restore-seconds", "10", "--stall-restore-at", "10"}, "装载进度: 10%", 1s, false, 130,
        40s, {"Marlox零售管理系统安装: 装载数据失败!", "RESTORING", "装载数据失败!",
-             "db_setup_cli: interrupted"}, 0, "RESTORING"},
+             "db_setup_cli: interrupted"}, 0, "RESTORING", nullptr},
       {"after the last statement", {}, "配置数据库...", 0ms, true, 0, 30s,
-       {"数据库安装成功!", "数据库安装成功!"}, 2, "ONLINE"},
+       {"数据库安装成功!", "数据库安装成功!"}, 2, "ONLINE", nullptr},
   };
   // clang-format on
   ProgramFolder folder;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -64,7 +65,6 @@ struct Window {
   // What the window showed, in order: each field that changed since it last
   // showed the form as "page.field=text", each box (all plain information
   // boxes) as "box: text".
-  Strings shown() const { return log; }
   Strings log;
   PageFields seen[2];
 
@@ -108,16 +108,19 @@ class Detect : public ::testing::Test {
     fake.registry.set_string(std::string(kSql) + "\\SHOP\\Setup", "SQLDataRoot", "D:\\MSSQL$SHOP");
     fake.registry.set_string(std::string(kSql) + "\\SHOP\\MSSQLServer", "DefaultDomain", "SHOPPC");
   }
+  // Detection of `code` in a window opened afresh on the machine as it is now.
+  std::unique_ptr<Window> check(const char* code, int want) {
+    auto win = std::make_unique<Window>(fake.platform);
+    EXPECT_EQ(wf_check_dbsetup(win->ctx, code), want) << code;
+    return win;
+  }
   FakePlatform fake;
   Window w{fake.platform};
 };
 
 TEST_F(Detect, UnsupportedEditionCodesChangeNothing) {
-  for (const char* code : {"ORACLE", "", "mss2005", " mss7"}) {
-    Window win(fake.platform);
-    EXPECT_EQ(wf_check_dbsetup(win.ctx, code), -1) << code;
-    EXPECT_EQ(win.shown(), Strings{"box: 不支持的数据库!"});
-  }
+  for (const char* code : {"ORACLE", "", "mss2005", " mss7"})
+    EXPECT_EQ(check(code, -1)->log, Strings{"box: 不支持的数据库!"});
   EXPECT_TRUE(fake.registry.reads.empty());
 }
 
@@ -125,15 +128,13 @@ TEST_F(Detect, SqlServer7ReadsItsTwoEntriesAndFillsThePathsInOrder) {
   w.gs.gs_database_name = "SHOP7";
   // No data root at all.
   EXPECT_EQ(wf_check_dbsetup(w.ctx, "mss7"), -2);
-  EXPECT_EQ(w.shown(), Strings{"box: 不能获得SQL Server 7.0 的数据安装路径，请检查是否正确的安装"
-                               "了MS SQL Server 7.0！"});
+  EXPECT_EQ(w.log, Strings{"box: 不能获得SQL Server 7.0 的数据安装路径，请检查是否正确的安装"
+                           "了MS SQL Server 7.0！"});
 
   // Data root but no server entry: the paths are already filled.
   fake.registry.set_string(kMss7Setup, "SQLDataRoot", "C:\\MSSQL7");
-  Window second(fake.platform);
-  EXPECT_EQ(wf_check_dbsetup(second.ctx, "MsS7"), -3);
   EXPECT_EQ(
-      second.shown(),
+      check("MsS7", -3)->log,
       (Strings{"mss7.default_data_folder=C:\\MSSQL7\\Data", "mss7.data_folder=C:\\MSSQL7\\Data",
                "box: 不能获得SQL Server 7.0 的服务器名，请检查是否正确的安装了MS SQL Server "
                "7.0！"}));
@@ -145,7 +146,7 @@ TEST_F(Detect, SqlServer7ReadsItsTwoEntriesAndFillsThePathsInOrder) {
   EXPECT_EQ(wf_check_dbsetup(third.ctx, "MSS7"), 1);
   EXPECT_EQ(fake.registry.reads,
             (std::vector<Read>{{kMss7Setup, "SQLDataRoot"}, {kMss7Server, "DefaultDomain"}}));
-  EXPECT_EQ(third.shown(),
+  EXPECT_EQ(third.log,
             (Strings{"mss7.default_data_folder=C:\\MSSQL7\\Data",
                      "mss7.data_folder=C:\\MSSQL7\\Data", "mss7.backup=D:\\setup\\SHOP7.dat"}));
   // No settings file, no instance list on this branch.
@@ -164,24 +165,20 @@ TEST_F(Detect, SqlServer2000ListsInstancesPicksTheFirstAndReadsTheSettings) {
                                {std::string(kDefault) + "\\Setup", "SQLDataRoot"},
                                {std::string(kDefault) + "\\MSSQLServer", "DefaultDomain"}}));
   EXPECT_EQ(w.names(), "SHOPDB|shop_Data|shop_Log");
-  EXPECT_EQ(
-      w.shown(),
-      (Strings{"mss2000.default_data_folder=C:\\MSSQL\\Data", "mss2000.data_folder=C:\\MSSQL\\Data",
-               "mss2000.backup=D:\\setup\\SHOPDB.dat", "mss2000.database=SHOPDB"}));
+  EXPECT_EQ(w.log, (Strings{"mss2000.default_data_folder=C:\\MSSQL\\Data",
+                            "mss2000.data_folder=C:\\MSSQL\\Data",
+                            "mss2000.backup=D:\\setup\\SHOPDB.dat", "mss2000.database=SHOPDB"}));
 
   // The default instance's name in any letter case; a named instance alone.
   fake.registry.set_multi(kSql, "InstalledInstances", {"MsSqlServer"});
-  Window lower(fake.platform);
-  EXPECT_EQ(wf_check_dbsetup(lower.ctx, "MSS2000"), 1);
-  EXPECT_EQ(lower.ui.instances(), Strings{"默认实例"});
+  EXPECT_EQ(check("MSS2000", 1)->ui.instances(), Strings{"默认实例"});
 
   fake.registry.set_multi(kSql, "InstalledInstances", {"SHOP"});
   fake.registry.reads.clear();
-  Window named(fake.platform);
-  EXPECT_EQ(wf_check_dbsetup(named.ctx, "mss2000"), 1);
-  EXPECT_EQ(named.ui.instances(), Strings{"SHOP"});
-  EXPECT_EQ(named.form.is_mss2000_instance, "SHOP");
-  EXPECT_EQ(named.form.mss2000.data_folder, "D:\\MSSQL$SHOP\\Data");
+  auto named = check("mss2000", 1);
+  EXPECT_EQ(named->ui.instances(), Strings{"SHOP"});
+  EXPECT_EQ(named->form.is_mss2000_instance, "SHOP");
+  EXPECT_EQ(named->form.mss2000.data_folder, "D:\\MSSQL$SHOP\\Data");
   EXPECT_EQ(fake.registry.reads,
             (std::vector<Read>{{kSql, "InstalledInstances"},
                                {std::string(kSql) + "\\SHOP\\Setup", "SQLDataRoot"},
@@ -190,13 +187,12 @@ TEST_F(Detect, SqlServer2000ListsInstancesPicksTheFirstAndReadsTheSettings) {
 
 TEST_F(Detect, SqlServer2000WithoutInstances) {
   // No value at all, then an empty list: -4 either way, the list stays empty.
-  EXPECT_EQ(wf_check_dbsetup(w.ctx, "mss2000"), -4);
-  EXPECT_EQ(w.shown(), Strings{"box: " + kNoInstallation});
-  fake.registry.set_multi(kSql, "InstalledInstances", {});
-  Window empty(fake.platform);
-  EXPECT_EQ(wf_check_dbsetup(empty.ctx, "mss2000"), -4);
-  EXPECT_EQ(empty.shown(), Strings{"box: " + kNoInstallation});
-  EXPECT_TRUE(empty.ui.instances().empty());
+  for (bool listed : {false, true}) {
+    if (listed) fake.registry.set_multi(kSql, "InstalledInstances", {});
+    auto win = check("mss2000", -4);
+    EXPECT_EQ(win->log, Strings{"box: " + kNoInstallation});
+    EXPECT_TRUE(win->ui.instances().empty());
+  }
 
   // A drop-down that takes no entry.
   struct RefusingUi : MemoryUi {
@@ -218,7 +214,7 @@ TEST_F(Detect, MissingSettingsFileComesAfterTheInstanceIsFilledIn) {
   fake.files.existing.clear();
   EXPECT_EQ(wf_check_dbsetup(w.ctx, "mss2000"), -1);
   EXPECT_EQ(
-      w.shown(),
+      w.log,
       (Strings{"mss2000.default_data_folder=C:\\MSSQL\\Data", "mss2000.data_folder=C:\\MSSQL\\Data",
                "box: 缺少文件【dbinstall.ini】，请将该文件与本程序放在同一目录中再次尝试运行！"}));
   EXPECT_EQ(w.ui.instances().size(), 2u);
@@ -246,14 +242,12 @@ TEST_F(Detect, UnusableSettingsKeysAreNamedInOrder) {
     fake.profile.set(kIni, "database", "databasename", c.name);
     if (c.data) fake.profile.set(kIni, "database", "dataname", c.data);
     if (c.log) fake.profile.set(kIni, "database", "logname", c.log);
-    Window win(fake.platform);
-    EXPECT_EQ(wf_check_dbsetup(win.ctx, "mss2000"), -1);
+    auto win = check("mss2000", -1);
     // All three were read before any was judged; the database fields stay.
-    EXPECT_EQ(win.names(), std::string(c.name) + "|" + (c.data ? c.data : "None") + "|" +
-                               (c.log ? c.log : "None"));
-    EXPECT_EQ(win.shown(),
-              (Strings{"mss2000.default_data_folder=D:\\MSSQL$SHOP\\Data",
-                       "mss2000.data_folder=D:\\MSSQL$SHOP\\Data", "box: " + c.message}));
+    EXPECT_EQ(win->names(), std::string(c.name) + "|" + (c.data ? c.data : "None") + "|" +
+                                (c.log ? c.log : "None"));
+    EXPECT_EQ(win->log, (Strings{"mss2000.default_data_folder=D:\\MSSQL$SHOP\\Data",
+                                 "mss2000.data_folder=D:\\MSSQL$SHOP\\Data", "box: " + c.message}));
   }
 }
 
@@ -285,7 +279,7 @@ TEST_F(Detect, HandlerReportsBothEntriesAndStillFillsTheDataFields) {
   EXPECT_EQ(w.form.is_mss2000_instance, "SHOP");
   // The operator's typing shows as the window shows the form next; the
   // picked folder is replaced before it is shown again.
-  EXPECT_EQ(w.shown(),
+  EXPECT_EQ(w.log,
             (Strings{"box: " + no_data_path("GHOST"), "mss2000.default_data_folder=\\Data",
                      "mss2000.data_folder=\\Data", "mss2000.server=10.0.0.5",
                      "box: " + no_server("GHOST"), "mss2000.backup=D:\\setup\\SHOPDB.dat",
@@ -293,14 +287,10 @@ TEST_F(Detect, HandlerReportsBothEntriesAndStillFillsTheDataFields) {
                      "mss2000.data_folder=D:\\MSSQL$SHOP\\Data"}));
 
   // A default instance whose data root is there but not its server entry.
-  FakePlatform f;
-  f.registry.set_multi(kSql, "InstalledInstances", {"MSSQLSERVER"});
-  f.registry.set_string(std::string(kDefault) + "\\Setup", "SQLDataRoot", "C:\\MSSQL");
-  f.files = fake.files;
-  f.profile = fake.profile;
-  Window def(f.platform);
-  EXPECT_EQ(wf_check_dbsetup(def.ctx, "mss2000"), 1);
-  EXPECT_EQ(def.shown(),
+  fake.registry = {};
+  fake.registry.set_multi(kSql, "InstalledInstances", {"MSSQLSERVER"});
+  fake.registry.set_string(std::string(kDefault) + "\\Setup", "SQLDataRoot", "C:\\MSSQL");
+  EXPECT_EQ(check("mss2000", 1)->log,
             (Strings{"mss2000.default_data_folder=C:\\MSSQL\\Data",
                      "mss2000.data_folder=C:\\MSSQL\\Data", "box: " + no_server("默认实例"),
                      "mss2000.backup=D:\\setup\\SHOPDB.dat", "mss2000.database=SHOPDB"}));
@@ -336,7 +326,7 @@ TEST_F(Detect, CurrentVersionsAreFoundThroughTheInstanceNameMapping) {
   // Mapped, with a data root, but without its server entry.
   w.ui.instance_select(3);
   ddplb_mss2000_instances_selectionchanged(w.ctx, 3);
-  EXPECT_EQ(w.shown(),
+  EXPECT_EQ(w.log,
             (Strings{"mss2000.default_data_folder=C:\\MSSQL15.MSSQLSERVER\\Data",
                      "mss2000.data_folder=C:\\MSSQL15.MSSQLSERVER\\Data",
                      "mss2000.backup=D:\\setup\\SHOPDB.dat", "mss2000.database=SHOPDB",

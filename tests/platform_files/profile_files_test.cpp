@@ -6,86 +6,12 @@
 #include "platform/codepage.h"
 #include "platform/files_posix.h"
 #include "platform/platform.h"
-#include "platform/profile_ini.h"
 #include "support/temp_files.h"
 
 namespace dbsetup {
 namespace {
 
 using testing::TempDir;
-using testing::utf16le_file;
-
-std::string get(const ProfileIni& ini, std::string_view section, std::string_view key) {
-  return ini.get(section, key).value_or("<absent>");
-}
-
-TEST(ProfileIni, NamesBlanksQuotesRepeatsAndComments) {
-  ProfileIni ini = ProfileIni::parse(
-      "; leading comment\n"
-      "\n"
-      "   \n"
-      "databasename=outside any section\n"
-      "[ DataBase ]\n"
-      "  DatabaseName   =   My Shop DB   \n"  // indented: a key of its own
-      "dataname=\"quoted value\"\n"
-      "logname='single'\n"
-      "databasename=second\n"  // the first occurrence wins
-      "empty=\n"
-      "semi=a ;b; c\n"  // no comments inside a value
-      "[other]\n"
-      "logname=other section\n"
-      "[DATABASE]\n"
-      "logname=repeated section\n"
-      "extra=from the repeated section\n"
-      "no equals sign here\n"
-      "# hash comment=x\n");
-  EXPECT_EQ(get(ini, "database", "databasename"), "My Shop DB");
-  EXPECT_EQ(get(ini, "DATABASE", "DATANAME"), "quoted value");
-  EXPECT_EQ(get(ini, "database", "logname"), "single");
-  EXPECT_EQ(get(ini, "database", "empty"), "");
-  EXPECT_EQ(get(ini, "database", "semi"), "a ;b; c");
-  EXPECT_EQ(get(ini, "database", "extra"), "from the repeated section");
-  EXPECT_EQ(get(ini, "Other", "logname"), "other section");
-  EXPECT_EQ(get(ini, "", "databasename"), "outside any section");
-  EXPECT_EQ(get(ini, "database", "# hash comment"), "<absent>");
-  EXPECT_EQ(get(ini, "database", "no equals sign here"), "<absent>");
-  EXPECT_EQ(get(ini, "nosection", "logname"), "<absent>");
-  EXPECT_EQ(get(ProfileIni::parse(""), "database", "databasename"), "<absent>");
-}
-
-TEST(ProfileIni, LongLinesAreReadWholeUpToTheLimitAndNeverSplit) {
-  // inih's stock line buffer is 200 bytes; a database name of 128 Chinese
-  // characters is 384 bytes of UTF-8.
-  std::string name;
-  for (int i = 0; i < 128; ++i) name += "库";
-  std::string huge(ProfileIni::kMaxLineBytes + 500, 'x');
-  ProfileIni ini = ProfileIni::parse("[database]\ndatabasename=" + name + "\n; " + huge +
-                                     "logname=from the tail" + "\ndataname=" + huge + "\n");
-  EXPECT_EQ(get(ini, "database", "databasename"), name);
-  // The end of an over-long comment line is not read as a line of its own.
-  EXPECT_EQ(get(ini, "database", "logname"), "<absent>");
-  EXPECT_EQ(get(ini, "database", "dataname"),
-            huge.substr(0, ProfileIni::kMaxLineBytes - std::string("dataname=").size()));
-
-  // A cut never splits a UTF-8 character.
-  std::string wide;
-  while (wide.size() < ProfileIni::kMaxLineBytes + 10) wide += "数";
-  std::string value = get(ProfileIni::parse("[d]\nk=" + wide + "\n"), "d", "k");
-  EXPECT_LT(value.size(), ProfileIni::kMaxLineBytes);
-  EXPECT_TRUE(is_valid_utf8(value));
-  EXPECT_EQ(value.size() % 3, 0u);
-}
-
-TEST(ProfileIni, ReadsUtf8Cp936AndUtf16Files) {
-  const std::string text = "[database]\r\ndatabasename=零售库\r\ndataname=零售_Data\r\n";
-  for (const std::string& bytes :
-       {text, "\xEF\xBB\xBF" + text, utf8_to_cp936(text), utf16le_file(text)}) {
-    // A byte-order mark must not stick to the first section's name.
-    ProfileIni ini = ProfileIni::parse(bytes);
-    EXPECT_EQ(get(ini, "database", "databasename"), "零售库");
-    EXPECT_EQ(get(ini, "database", "dataname"), "零售_Data");
-  }
-}
 
 // The system's profile reader and files, on a real folder by Windows-style paths.
 TEST(SystemFiles, ProfilesFallBackToTheDefaultFilesAreFoundAndRemoved) {

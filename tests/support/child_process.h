@@ -41,6 +41,27 @@ struct ProgramFolder {
   std::string registry;  // the export's path, for DB_SETUP_REGISTRY
 };
 
+// The argument vector execv wants, pointing into `args`.
+inline std::vector<char*> argv_of(std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (auto& s : args) argv.push_back(s.data());
+  argv.push_back(nullptr);
+  return argv;
+}
+
+// In a forked child: applies `env` (an entry "NAME=value" sets NAME, a bare
+// "NAME" unsets it), enters `dir` and runs `argv`; exits 127 when it cannot.
+[[noreturn]] inline void exec_child(const std::vector<char*>& argv, const std::string& dir,
+                                    const std::vector<std::string>& env) {
+  for (const auto& e : env) {
+    const auto eq = e.find('=');
+    eq == std::string::npos ? ::unsetenv(e.c_str())
+                            : ::setenv(e.substr(0, eq).c_str(), e.c_str() + eq + 1, 1);
+  }
+  if (::chdir(dir.c_str()) == 0) ::execv(argv[0], argv.data());
+  _exit(127);
+}
+
 // How the child's standard descriptors are set up; standard input is
 // /dev/null unless `none`.
 enum class Streams {
@@ -52,24 +73,15 @@ enum class Streams {
 
 class ChildProcess {
  public:
-  // Starts `args` in `dir`; an `env` entry "NAME=value" sets NAME, a bare
-  // "NAME" unsets it; the rest of this process's environment is inherited.
+  // Starts `args` in `dir` with `env` (see exec_child) over the rest of this
+  // process's environment.
   ChildProcess(std::vector<std::string> args, const std::string& dir,
                const std::vector<std::string>& env, Streams streams = Streams::piped) {
     int out[2], err[2];
     if (::pipe(out) != 0 || ::pipe(err) != 0) throw std::runtime_error("pipe failed");
-    std::vector<char*> argv;
-    for (auto& s : args) argv.push_back(s.data());
-    argv.push_back(nullptr);
+    const std::vector<char*> argv = argv_of(args);
     pid = ::fork();
     if (pid == 0) {
-      for (const auto& e : env) {
-        const auto eq = e.find('=');
-        if (eq == std::string::npos)
-          ::unsetenv(e.c_str());
-        else
-          ::setenv(e.substr(0, eq).c_str(), e.substr(eq + 1).c_str(), 1);
-      }
       const int null = ::open("/dev/null", O_RDONLY);
       ::dup2(null, 0);
       ::dup2(out[1], 1);
@@ -80,8 +92,7 @@ class ChildProcess {
         ::close(2);
       }
       if (streams == Streams::none) ::close(0);
-      if (::chdir(dir.c_str()) == 0) ::execv(argv[0], argv.data());
-      _exit(127);
+      exec_child(argv, dir, env);
     }
     ::close(out[1]);
     ::close(err[1]);

@@ -13,6 +13,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "support/child_process.h"
+
 namespace dbsetup::testing {
 
 using Clock = std::chrono::steady_clock;
@@ -25,9 +27,7 @@ const std::string kBinary = DB_SETUP_STANDIN_BINARY;
 // the read end of a pipe on its standard output.
 pid_t spawn(std::vector<std::string> args, int* out_fd) {
   args.insert(args.begin(), kBinary);
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
+  const std::vector<char*> argv = argv_of(args);
   int fds[2] = {-1, -1};
   if (out_fd && ::pipe(fds) != 0) throw std::runtime_error("pipe failed");
   const pid_t pid = ::fork();
@@ -35,8 +35,7 @@ pid_t spawn(std::vector<std::string> args, int* out_fd) {
     if (out_fd) ::dup2(fds[1], STDOUT_FILENO);
     for (int fd : fds)
       if (fd >= 0) ::close(fd);
-    ::execv(argv[0], argv.data());
-    _exit(127);
+    exec_child(argv, ".", {});
   }
   if (out_fd) {
     ::close(fds[1]);

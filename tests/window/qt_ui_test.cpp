@@ -36,8 +36,7 @@ void choose(QFileDialog* d, const QString& path) {
 TEST(QtWindowUi, ControlsByName) {
   WindowHarness h;
   QtWindowUi& ui = h.window->ui();
-  h.window->show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(h.window.get()));
+  ASSERT_TRUE(h.show());
   QCoreApplication::processEvents();
 
   // The status line is painted before any event loop runs again.
@@ -96,8 +95,7 @@ TEST(QtWindowUi, ControlsByName) {
 // for afterwards: Esc would close the window, a click start another install.
 TEST(QtWindowUi, InputDuringABlockingCallIsDropped) {
   WindowHarness h;
-  h.window->show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(h.window.get()));
+  ASSERT_TRUE(h.show());
   QSignalSpy install(h.control<QPushButton>("cb_dbsetup"), &QPushButton::clicked);
   QSignalSpy closed(h.window.get(), &w_createdb::closed);
   std::atomic<bool> typed{false};
@@ -257,9 +255,6 @@ TEST(QtWindowUi, PickersShowTheirCaptionAndReturnFullPaths) {
   EXPECT_EQ(title, "选择存放数据的目录：");
   EXPECT_EQ(h.text("sle_mss7data_setuppath"),
             QDir::toNativeSeparators(dir.filePath("数据")).toStdString());
-
-  when_modal<QFileDialog>([](QFileDialog* d) { d->reject(); });
-  EXPECT_EQ(h.window->ui().browse_for_folder("选择存放数据的目录："), "");
   h.window->hide();
 }
 

@@ -33,8 +33,7 @@ TEST(WindowEndToEnd, EnterInstallsWhileTheWindowPaintsAndTheBarMoves) {
   ui.set_text("sle_mss2000_password", "SECRET");
   ui.set_text("sle_mss2000data_setuppath", server.files_root());
   ui.set_text("sle_mss2000data_backupfile", server.make_backup("nuvex", "shop_data", "shop_log"));
-  h.window->show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(h.window.get()));
+  ASSERT_TRUE(h.show());
   auto* bar = h.control<QProgressBar>("hpb_restore");
   auto* title = h.control<QLabel>("st_title1");
 

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 #include <atomic>
@@ -98,6 +99,11 @@ struct WindowHarness {
     return w;
   }
   std::string text(const char* name) { return window->ui().text(name); }
+  // Shows the window; whether it reached the screen.
+  bool show() {
+    window->show();
+    return QTest::qWaitForWindowExposed(window.get());
+  }
 
   // Opens the window of `edition` on a machine that has it.
   void open(const std::string& edition) {

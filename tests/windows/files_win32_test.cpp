@@ -7,7 +7,6 @@
 
 #include "platform/files_win32.h"
 #include "platform/platform.h"
-#include "platform/profile_ini.h"
 #include "win32_test_util.h"
 
 namespace dbsetup {
@@ -122,26 +121,20 @@ TEST_F(FilesWin32Test, ExistsAndRemove) {
   EXPECT_FALSE(files_->remove(file));
 }
 
-TEST_F(FilesWin32Test, ProfileInCodePage936AndUtf8) {
+// The profile reader on files (the rules, encodings included: profile_ini_test).
+TEST_F(FilesWin32Test, ProfilesAreReadFromTheirFiles) {
   const std::string ini = root_ + "\\dbinstall.ini";
-  // 商店 in code page 936 (GBK), then in UTF-8 without and with its BOM,
-  // then in UTF-16LE.
-  const std::string gbk = "[database]\r\ndatabasename=\xC9\xCC\xB5\xEA\r\ndataname=SHOP_Data\r\n";
-  const std::string utf8 = "[database]\r\ndatabasename=商店\r\ndataname=SHOP_Data\r\n";
-  std::u16string utf16 = u"\uFEFF[database]\r\ndatabasename=商店\r\ndataname=SHOP_Data\r\n";
-  const std::string utf16_bytes(reinterpret_cast<const char*>(utf16.data()), utf16.size() * 2);
-  for (const std::string& bytes : {gbk, utf8, "\xEF\xBB\xBF" + utf8, utf16_bytes}) {
-    ASSERT_TRUE(write_file(ini, bytes));
-    EXPECT_EQ(profile_->read(ini, "database", "databasename", "None"), "商店");
-    EXPECT_EQ(profile_->read(ini, "database", "dataname", "None"), "SHOP_Data");
-    EXPECT_EQ(profile_->read(ini, "database", "logname", "None"), "None");
-  }
+  // 商店 in code page 936 (GBK).
+  ASSERT_TRUE(
+      write_file(ini, "[database]\r\ndatabasename=\xC9\xCC\xB5\xEA\r\ndataname=SHOP_Data\r\n"));
+  EXPECT_EQ(profile_->read(ini, "database", "databasename", "None"), "商店");
+  EXPECT_EQ(profile_->read(ini, "database", "logname", "None"), "None");
   // A missing file, a missing section.
   EXPECT_EQ(profile_->read(root_ + "\\missing.ini", "database", "databasename", "None"), "None");
   EXPECT_EQ(profile_->read(ini, "other", "databasename", "None"), "None");
   // A file named with characters outside the ANSI code page.
   const std::string chinese_ini = root_ + "\\安装.ini";
-  ASSERT_TRUE(write_file(chinese_ini, utf8));
+  ASSERT_TRUE(write_file(chinese_ini, "[database]\r\ndatabasename=商店\r\ndataname=SHOP_Data\r\n"));
   EXPECT_EQ(profile_->read(chinese_ini, "DATABASE", "DataName", "None"), "SHOP_Data");
 }
 
@@ -158,58 +151,6 @@ TEST(Win32FilePathTest, LongPathsTakeTheirFullForm) {
             L"\\\\?\\UNC\\server\\share\\" + std::wstring(250, L'b') + L"\\x.ini");
   const std::string prefixed = "\\\\?\\" + folder + "\\x.ini";
   EXPECT_EQ(win32_file_path(prefixed), widen(prefixed));
-}
-
-TEST(ProfileIniWin32, ReadsByTheProfileRules) {
-  const ProfileIni profile = ProfileIni::parse(
-      "top=before any section\n"
-      "; databasename=commented out\n"
-      "[Other]\n"
-      "databasename=OTHERDB\n"
-      "  [ DataBase ]  \n"
-      "  # dataname=commented out\n"
-      "DatabaseName   =   SHOPDB  \n"
-      "databasename=SECOND\n"
-      "dataname=\"SHOP Data\"\n"
-      "logname='unbalanced\n"
-      "quoted=\"\"\n"
-      "note=a;b#c\n"
-      "path:C:\\x=y\n"
-      "no separator here\n"
-      "[broken\n"
-      "empty=\n"
-      "[database]\r"
-      "extra=in the same section again\r\n"
-      "[other]\n"
-      "databasename=LATER\n");
-  EXPECT_EQ(profile.get("database", "databasename"), "SHOPDB");
-  EXPECT_EQ(profile.get("DATABASE", " dataname "), "SHOP Data");
-  EXPECT_EQ(profile.get("database", "logname"), "'unbalanced");
-  EXPECT_EQ(profile.get("database", "quoted"), "");
-  EXPECT_EQ(profile.get("database", "note"), "a;b#c");
-  EXPECT_EQ(profile.get("database", "path"), "C:\\x=y");
-  EXPECT_EQ(profile.get("database", "empty"), "");
-  EXPECT_EQ(profile.get("database", "extra"), "in the same section again");
-  EXPECT_EQ(profile.get("database", "no separator here"), std::nullopt);
-  EXPECT_EQ(profile.get("", "top"), "before any section");
-  EXPECT_EQ(profile.get("other", "databasename"), "OTHERDB");
-  EXPECT_EQ(profile.get("broken", "empty"), std::nullopt);
-  EXPECT_EQ(profile.get("missing", "databasename"), std::nullopt);
-
-  // An over-long line is cut at a character boundary; the next line counts.
-  std::string value(ProfileIni::kMaxLineBytes, 'x');
-  // "k=" comes first, so the last character starts one byte before the cut.
-  value.replace(ProfileIni::kMaxLineBytes - 3, 3, "数");
-  const ProfileIni long_line =
-      ProfileIni::parse("[d]\nk=" + value + "\nnext=1\n[" + std::string(60, 's') + "]\nk=2\n");
-  std::optional<std::string> cut = long_line.get("d", "k");
-  ASSERT_TRUE(cut.has_value());
-  EXPECT_EQ(*cut, std::string(ProfileIni::kMaxLineBytes - 3, 'x'));
-  EXPECT_EQ(long_line.get("d", "next"), "1");
-  EXPECT_EQ(long_line.get(std::string(ProfileIni::kMaxSectionBytes, 's'), "k"), "2");
-
-  // Bytes that are UTF-8 after a BOM only in part keep what decodes.
-  EXPECT_EQ(ProfileIni::parse("\xEF\xBB\xBF[d]\nk=ok\xFF\n").get("d", "k"), "ok\xEF\xBF\xBD");
 }
 
 }  // namespace

@@ -15,8 +15,11 @@
 namespace dbsetup {
 namespace {
 
-using testing::reg_exe;
 using testing::run_program;
+
+// The system's reg.exe (a program name alone is looked for in the system
+// folder after the program's own and the current one).
+constexpr const char* kReg = "reg.exe";
 
 class RegistryWin32Test : public ::testing::Test {
  protected:
@@ -29,15 +32,15 @@ class RegistryWin32Test : public ::testing::Test {
 
   void TearDown() override {
     for (const char* view : {"/reg:32", "/reg:64"})
-      run_program(reg_exe() + " delete \"" + base_ + "\" /f " + view);
+      run_program(std::string(kReg) + " delete \"" + base_ + "\" /f " + view);
   }
 
   // reg add KEY /v NAME /t TYPE /d DATA /f in one view (/reg:32 or
   // /reg:64). Multi-string items are separated by \0 in DATA.
   void add(const char* view, const std::string& subkey, const std::string& name,
            const std::string& type, const std::string& data) {
-    std::string command = reg_exe() + " add \"" + base_ + subkey + "\" /v \"" + name + "\" /t " +
-                          type + " /d \"" + data + "\" /f " + view;
+    std::string command = std::string(kReg) + " add \"" + base_ + subkey + "\" /v \"" + name +
+                          "\" /t " + type + " /d \"" + data + "\" /f " + view;
     ASSERT_EQ(run_program(command), 0) << command;
   }
 

@@ -39,17 +39,6 @@ inline int run_program(const std::string& command_line, DWORD timeout_ms = 60000
   return status;
 }
 
-// The system's reg.exe, quoted for a command line.
-inline std::string reg_exe() {
-  wchar_t dir[MAX_PATH];
-  UINT n = GetSystemDirectoryW(dir, MAX_PATH);
-  // Appended piece by piece: GCC 12 warns (-Wrestrict) about "..." + string&&.
-  std::string command = "\"";
-  command += narrow(std::wstring_view(dir, n));
-  command += "\\reg.exe\"";
-  return command;
-}
-
 // Creates every missing folder of `path` (UTF-8, absolute, any length).
 inline bool make_folders(const std::string& path) {
   std::wstring wide = widen(path);

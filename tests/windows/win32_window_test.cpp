@@ -8,9 +8,9 @@
 
 #include "app/application.h"
 #include "detect/opening.h"
-#include "window/w_createdb_form.h"
 #include "win32_layout_check.h"
 #include "win32_window_harness.h"
+#include "window/w_createdb_form.h"
 
 namespace dbsetup {
 namespace {
@@ -50,15 +50,10 @@ TEST(Win32Window, EveryControlAsTheLayoutDescribesIt) {
                             c.kind == Kind::Edit || c.kind == Kind::Button;
       if (has_text) {
         // A field bound to the form shows the form's stored text.
-        bool bound = false;
-        for (const layout::FieldBinding& b : layout::kFieldBindings) {
-          if (std::string_view(b.control) != c.name) continue;
-          bound = true;
-          EXPECT_EQ(narrow(window_text(w)), InstallForm().page(b.page)[b.field]);
-        }
-        if (!bound) {
-          EXPECT_EQ(narrow(window_text(w)), c.text);
-        }
+        std::string text = c.text;
+        for (const layout::FieldBinding& b : layout::kFieldBindings)
+          if (std::string_view(b.control) == c.name) text = InstallForm().page(b.page)[b.field];
+        EXPECT_EQ(narrow(window_text(w)), text);
       }
 
       // Kind details: group boxes, pictures, the default button.
@@ -260,9 +255,9 @@ TEST(Win32Window, OnlyTheOperatorsChoiceOfInstanceRaisesTheHandler) {
   EXPECT_EQ(h.window->form().is_mss2000_instance, "SHOP");
 }
 
-// A real MessageBoxW: a timer of this thread, which the box's modal loop
-// runs, finds the box, reads its texts and its default button, and presses
-// Enter in it.
+// Real MessageBoxW boxes: a timer of this thread, which a box's modal loop
+// runs, finds each box shown, notes its texts and its default button in
+// g_box when that is set, and presses Enter in it.
 struct BoxSeen {
   std::wstring title, text;
   int default_id = 0;
@@ -270,27 +265,30 @@ struct BoxSeen {
 };
 BoxSeen* g_box = nullptr;
 
-BOOL CALLBACK find_box(HWND w, LPARAM) {
-  if (class_name(w) != L"#32770" || !IsWindowVisible(w) || g_box->pressed) return TRUE;
-  g_box->title = window_text(w);
-  g_box->text = window_text(GetDlgItem(w, 0xFFFF));
-  for (int id : {IDYES, IDNO})
-    if ((GetWindowLongW(GetDlgItem(w, id), GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
-      g_box->default_id = id;
-  g_box->pressed = true;
-  HWND focus = GetFocus();
-  PostMessageW(focus ? focus : w, WM_KEYDOWN, VK_RETURN, 1);
-  return FALSE;
-}
-
-void CALLBACK on_tick(HWND, UINT, UINT_PTR, DWORD) {
-  if (g_box) EnumThreadWindows(GetCurrentThreadId(), find_box, 0);
+void CALLBACK press_enter_in_boxes(HWND, UINT, UINT_PTR, DWORD) {
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND w, LPARAM) -> BOOL {
+        if (class_name(w) != L"#32770" || !IsWindowVisible(w)) return TRUE;
+        if (g_box) {
+          g_box->title = window_text(w);
+          g_box->text = window_text(GetDlgItem(w, 0xFFFF));
+          for (int id : {IDYES, IDNO})
+            if ((GetWindowLongW(GetDlgItem(w, id), GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+              g_box->default_id = id;
+          g_box->pressed = true;
+        }
+        HWND focus = GetFocus();
+        PostMessageW(focus && IsChild(w, focus) ? focus : w, WM_KEYDOWN, VK_RETURN, 1);
+        return TRUE;
+      },
+      0);
 }
 
 TEST(Win32Window, RealMessageBoxHasTheDefaultButtonAsked) {
   WindowHarness h;
   h.window->message_box_hook = nullptr;
-  const UINT_PTR timer = SetTimer(nullptr, 0, 50, on_tick);
+  const UINT_PTR timer = SetTimer(nullptr, 0, 50, press_enter_in_boxes);
   for (int def : {kYes, kNo}) {
     BoxSeen seen;
     g_box = &seen;
@@ -308,26 +306,13 @@ TEST(Win32Window, RealMessageBoxHasTheDefaultButtonAsked) {
 
 // With the system's own message boxes (the name's confirmation, then the
 // failed logon), the focus comes back to the password field after each.
-void CALLBACK press_every_box(HWND, UINT, UINT_PTR, DWORD) {
-  EnumThreadWindows(
-      GetCurrentThreadId(),
-      [](HWND w, LPARAM) -> BOOL {
-        if (class_name(w) == L"#32770" && IsWindowVisible(w)) {
-          HWND focus = GetFocus();
-          PostMessageW(focus && IsChild(w, focus) ? focus : w, WM_KEYDOWN, VK_RETURN, 1);
-        }
-        return TRUE;
-      },
-      0);
-}
-
 TEST(Win32Window, FocusComesBackAfterTheSystemsMessageBoxes) {
   WindowHarness h;
   h.open("mss7");
   h.window->message_box_hook = nullptr;
   h.window->set_text("sle_dbname", "shop");
   h.fake.on("CONNECT", DbResult::failure(18456, "Login failed for user 'sa'."));
-  const UINT_PTR timer = SetTimer(nullptr, 0, 50, press_every_box);
+  const UINT_PTR timer = SetTimer(nullptr, 0, 50, press_enter_in_boxes);
   h.key(h.control("sle_mss7_password"), VK_RETURN);
   KillTimer(nullptr, timer);
   EXPECT_EQ(testing::logons(h.fake), 1);
