@@ -511,8 +511,8 @@ DetectFigures bench_detect(int count, const Folder& folder, int runs) {
       dbsetup::Settings gs;
       dbsetup::Transaction sqlca;
       dbsetup::MemoryUi ui;
-      dbsetup::WindowState state;
-      dbsetup::SetupContext ctx{gs, sqlca, ui, state, platform};
+      dbsetup::InstallForm form;
+      dbsetup::SetupContext ctx{gs, sqlca, ui, form, platform};
       const int result = dbsetup::wf_check_dbsetup(ctx, "mss2000");
       const long long t1 = monotonic_ns();
       if (result != 1 || ui.instances().size() != static_cast<std::size_t>(count))
