@@ -4,9 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-
-#include "executor.h"
+#include "executor_harness.h"
 #include "ntlm.h"
 
 namespace standin {
@@ -105,54 +103,22 @@ TEST(Ntlm, ChallengeCarriesWhatFreeTdsReads) {
 
 // A server on a given profile with an administrator, a securityadmin, a
 // plain login and a Windows login (sysadmin) of the specification's account.
-class AuthenticationTest : public ::testing::Test {
+class AuthenticationTest : public harness::ExecutorHarness {
  protected:
   void make(const std::string& profile, const std::function<void(StateOptions&)>& adjust = {}) {
     StateOptions o;
     o.profile = *profile_named(profile);
     if (adjust) adjust(o);
-    state_ = std::make_unique<ServerState>(o);
-    state_->add_login("sa", "SECRET", {"sysadmin"});
+    start(o);
     state_->add_login("joe", "pw");
     state_->add_login("sec", "pw", {"securityadmin"});
     state_->add_windows_account("Domain\\User", "Password");
     state_->add_login("Domain\\User", "", {"sysadmin"}).windows = true;
-    executor_ = std::make_unique<Executor>(*state_, controls_);
-  }
-
-  struct Messages : Sink {
-    std::vector<ServerMessage> all;
-    std::vector<Row> rows;
-    void message(const ServerMessage& m) override { all.push_back(m); }
-    void result_set(const ResultSet& rs) override {
-      rows.insert(rows.end(), rs.rows.begin(), rs.rows.end());
-    }
-    void done(uint8_t, uint16_t, uint16_t, uint64_t) override {}
-    void return_status(int32_t) override {}
-    void return_value(uint16_t, const std::string&, int32_t) override {}
-    void env_change(uint8_t, const std::string&, const std::string&) override {}
-    void transaction_change(uint8_t, uint64_t) override {}
-    void flush() override {}
-    bool wait(std::chrono::milliseconds) override { return true; }
-    std::pair<int, std::string> first() const {
-      return all.empty() ? std::pair(0, std::string()) : std::pair(all[0].number, all[0].text);
-    }
-  };
-  Messages run(const std::string& sql, const std::string& login = "sa") {
-    Session s{.spid = 99, .login = login, .prepared = {}};
-    Messages sink;
-    Outcome out;
-    executor_->batch(s, sql, sink, out);
-    return sink;
   }
   static std::pair<int, std::string> refusal(const LoginOutcome& o) {
     if (o.ok || o.messages.empty()) return {0, o.login};
     return {o.messages.back().number, o.messages.back().text};
   }
-
-  std::unique_ptr<ServerState> state_;
-  Controls controls_;
-  std::unique_ptr<Executor> executor_;
 };
 
 TEST_F(AuthenticationTest, WindowsLogonsAsSqlServerAnswersThem) {
@@ -252,9 +218,9 @@ TEST_F(AuthenticationTest, LoginModeTakesEffectAtTheNextStartFromTheSavedState) 
     state_->add_login("zq", "zq");
     std::string sql = write + c.value;
     EXPECT_EQ(run(sql, "joe").first().first, 229) << c.value;
-    EXPECT_TRUE(run(sql).all.empty()) << c.value;
+    EXPECT_TRUE(run(sql).messages().empty()) << c.value;
     // Until the next start the server keeps its mode.
-    Cell mode = run("SELECT SERVERPROPERTY('IsIntegratedSecurityOnly')").rows.at(0).at(0);
+    Cell mode = run("SELECT SERVERPROPERTY('IsIntegratedSecurityOnly')").rows().at(0).at(0);
     EXPECT_EQ(std::get<int64_t>(mode), c.windows_only ? 1 : 0);
     EXPECT_EQ(state_->to_json()["login_mode"],
               (nlohmann::json{{"value", c.windows_only ? 1 : 2}, {"pending", c.next_start}}));
