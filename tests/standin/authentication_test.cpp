@@ -121,53 +121,6 @@ class AuthenticationTest : public harness::ExecutorHarness {
   }
 };
 
-TEST_F(AuthenticationTest, WindowsLogonsAsSqlServerAnswersThem) {
-  const std::string untrusted_2022 =
-      "Login failed. The login is from an untrusted domain and cannot be used with Windows "
-      "Authentication.";
-  ntlm::Authenticate v1 = spec_answer();
-  v1.nt_response.resize(24);
-  struct Case {
-    const char* what;
-    std::function<void(ServerState&)> arrange;
-    ntlm::Authenticate answer;
-    std::pair<int, std::string> on_2022, on_2000;
-  } cases[] = {
-      {"the account's password", {}, spec_answer(), {0, "Domain\\User"}, {0, "Domain\\User"}},
-      {"another password",
-       [](ServerState& s) { s.find_windows_account("domain\\user")->password = "Other1"; },
-       spec_answer(),
-       {18452, untrusted_2022},
-       {18452,
-        "Login failed for user 'Domain\\User'. Reason: Not associated with a trusted SQL Server "
-        "connection."}},
-      {"an NTLMv1 answer", {}, v1, {18452, untrusted_2022}, {18452, ""}},
-      {"an account without a login",
-       [](ServerState& s) { s.remove_login("Domain\\User"); },
-       spec_answer(),
-       {18456, "Login failed for user 'Domain\\User'."},
-       {18456, ""}},
-      {"a disabled login",
-       [](ServerState& s) { s.find_login("Domain\\User")->disabled = true; },
-       spec_answer(),
-       {18470, "Login failed for user 'Domain\\User'. Reason: The account is disabled."},
-       {18470, ""}},
-  };
-  for (const char* profile : {"2022", "2000"}) {
-    for (const auto& c : cases) {
-      // Windows Authentication mode: the mode Windows logons are for.
-      make(profile, [](StateOptions& o) { o.windows_auth_only = true; });
-      if (c.arrange) c.arrange(*state_);
-      auto got = refusal(executor_->windows_login(c.answer, kSpecChallenge, ""));
-      auto want = std::string(profile) == "2022" ? c.on_2022 : c.on_2000;
-      EXPECT_EQ(got.first, want.first) << profile << ": " << c.what;
-      if (!want.second.empty()) {
-        EXPECT_EQ(got.second, want.second) << profile << ": " << c.what;
-      }
-    }
-  }
-}
-
 TEST_F(AuthenticationTest, DisabledLoginsAndAlterLogin) {
   make("2022");
   // A SQL Server logon with a Windows login's name is refused like a wrong password.

@@ -386,26 +386,5 @@ TEST_F(ServerDisk, RestoreRefusesWhatCannotBeRestored) {
             std::vector<Row>{{std::string("Chinese_PRC_CS_AS")}});
 }
 
-TEST(BackupFile, ACutFileListsItsFilesButEndsEarly) {
-  Backup b = make_backup("shop", "d", "l");
-  b.type = 5;
-  b.files.push_back({"ft", "E:\\ft", 'F', 16});
-  const std::string whole = format_backup(b);
-  auto read = parse_backup(whole);
-  ASSERT_TRUE(read);
-  EXPECT_EQ(std::tie(read->type, read->readable_percent, read->complete),
-            std::tie(b.type, b.readable_percent, b.complete));
-  EXPECT_EQ(read->files.at(2).type, 'F');
-  // Cut anywhere in the data: the header still reads, the data as far as it goes.
-  const std::pair<size_t, int> cuts[] = {
-      {whole.size() - 1, 100}, {whole.find("block 61\n"), 60}, {whole.find("block 1\n") + 3, 0}};
-  for (const auto& [cut, percent] : cuts) {
-    auto part = parse_backup(whole.substr(0, cut));
-    ASSERT_TRUE(part) << cut;
-    EXPECT_EQ(std::tie(part->readable_percent, part->complete), std::make_tuple(percent, false));
-  }
-  EXPECT_FALSE(parse_backup(whole.substr(0, whole.find("file ") + 8)));  // the file list cut
-}
-
 }  // namespace
 }  // namespace standin
