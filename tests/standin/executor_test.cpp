@@ -287,7 +287,7 @@ TEST_F(ExecutorTest, RestoreReportsProgressAndMovesTheFiles) {
   play({{restore_sql("tavox", bak, windows_dir() + "moved\\"), {3101, 3013}}});
 }
 
-TEST_F(ExecutorTest, RestoreFailureAndCancelLeaveTheDatabaseRestoring) {
+TEST_F(ExecutorTest, RestoreFailureLeavesTheDatabaseRestoring) {
   const std::string bak = backup();
   controls_.restore_fail_at = 30;
   auto failed = run(restore_sql("tavox", bak, windows_dir()));
@@ -295,14 +295,8 @@ TEST_F(ExecutorTest, RestoreFailureAndCancelLeaveTheDatabaseRestoring) {
   EXPECT_EQ(failed.text(3203),
             "Read on '" + bak + "' failed: 23(Data error (cyclic redundancy check).)");
   EXPECT_EQ(state_->find_database("tavox")->status, "RESTORING");
-
-  controls_.restore_fail_at.reset();
-  RecordingSink sink;
-  sink.on_wait = [waits = 0]() mutable { return ++waits <= 15; };
-  EXPECT_TRUE(run_into(sink, restore_sql("tavox", bak, windows_dir())).cancelled);
-  EXPECT_EQ(sink.numbers(), std::vector<int>{3211});
-  EXPECT_EQ(state_->find_database("tavox")->status, "RESTORING");
   EXPECT_FALSE(executor_->login("sa", "SECRET", "tavox").ok);
+  // (A cancel leaves it the same way: StandinE2E.CancelStopsARestore...)
 }
 
 TEST_F(ExecutorTest, ControlsAndSyntaxErrors) {
