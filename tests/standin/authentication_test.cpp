@@ -4,9 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-
-#include "executor.h"
+#include "executor_harness.h"
 #include "ntlm.h"
 
 namespace standin {
@@ -75,132 +73,28 @@ TEST(Ntlm, Ntlmv2ResponseOfTheSpecificationIsVerified) {
   Bytes cut = kSpecAuthenticate;
   cut.resize(200);  // the NT response now reaches beyond the message
   EXPECT_FALSE(ntlm::parse_authenticate(cut));
-}
-
-TEST(Ntlm, ChallengeCarriesWhatFreeTdsReads) {
-  // FreeTDS's NEGOTIATE: Unicode, NTLM, OEM domain and workstation, always
-  // sign, extended session security; domain "SHOP", workstation "pos1".
-  auto n =
-      ntlm::parse_negotiate(hex("4e544c4d535350000100000001b20800040004002c000000"
-                                "04000400280000000501280a0000000f706f733153484f50"));
-  ASSERT_TRUE(n);
-  EXPECT_EQ(n->domain + "/" + n->workstation, "SHOP/pos1");
-  Bytes m = ntlm::challenge_message(*n, kSpecChallenge, "STANDIN", {});
-  auto at = [&](size_t offset, size_t size) {
-    return Bytes(m.begin() + offset, m.begin() + offset + size);
-  };
-  auto u32 = [&](size_t offset) { return Reader(at(offset, 4)).u32(); };
-  // The target name at 56, after the Version field; the server challenge; the
-  // target information at the end, closed by MsvAvEOL. FreeTDS reads target
-  // information only from a target name at 48 or later.
-  EXPECT_EQ(u32(16), 56u);
-  EXPECT_EQ(at(56, 14), hex("5300540041004e00440049004e00"));  // "STANDIN"
-  EXPECT_EQ(u32(20) & (ntlm::kUnicode | ntlm::kTargetInfo | ntlm::kExtendedSessionSecurity),
-            ntlm::kUnicode | ntlm::kTargetInfo | ntlm::kExtendedSessionSecurity);
-  EXPECT_EQ(at(24, 8), Bytes(kSpecChallenge.begin(), kSpecChallenge.end()));
-  EXPECT_EQ(u32(44) + (u32(40) & 0xFFFF), m.size());
-  EXPECT_EQ(at(m.size() - 4, 4), Bytes(4, 0));
   EXPECT_FALSE(ntlm::parse_negotiate(hex("4e544c4d5353500002000000")));  // a CHALLENGE
 }
 
 // A server on a given profile with an administrator, a securityadmin, a
 // plain login and a Windows login (sysadmin) of the specification's account.
-class AuthenticationTest : public ::testing::Test {
+class AuthenticationTest : public harness::ExecutorHarness {
  protected:
   void make(const std::string& profile, const std::function<void(StateOptions&)>& adjust = {}) {
     StateOptions o;
     o.profile = *profile_named(profile);
     if (adjust) adjust(o);
-    state_ = std::make_unique<ServerState>(o);
-    state_->add_login("sa", "SECRET", {"sysadmin"});
+    start(o);
     state_->add_login("joe", "pw");
     state_->add_login("sec", "pw", {"securityadmin"});
     state_->add_windows_account("Domain\\User", "Password");
     state_->add_login("Domain\\User", "", {"sysadmin"}).windows = true;
-    executor_ = std::make_unique<Executor>(*state_, controls_);
-  }
-
-  struct Messages : Sink {
-    std::vector<ServerMessage> all;
-    std::vector<Row> rows;
-    void message(const ServerMessage& m) override { all.push_back(m); }
-    void result_set(const ResultSet& rs) override {
-      rows.insert(rows.end(), rs.rows.begin(), rs.rows.end());
-    }
-    void done(uint8_t, uint16_t, uint16_t, uint64_t) override {}
-    void return_status(int32_t) override {}
-    void return_value(uint16_t, const std::string&, int32_t) override {}
-    void env_change(uint8_t, const std::string&, const std::string&) override {}
-    void transaction_change(uint8_t, uint64_t) override {}
-    void flush() override {}
-    bool wait(std::chrono::milliseconds) override { return true; }
-    std::pair<int, std::string> first() const {
-      return all.empty() ? std::pair(0, std::string()) : std::pair(all[0].number, all[0].text);
-    }
-  };
-  Messages run(const std::string& sql, const std::string& login = "sa") {
-    Session s{.spid = 99, .login = login, .prepared = {}};
-    Messages sink;
-    Outcome out;
-    executor_->batch(s, sql, sink, out);
-    return sink;
   }
   static std::pair<int, std::string> refusal(const LoginOutcome& o) {
     if (o.ok || o.messages.empty()) return {0, o.login};
     return {o.messages.back().number, o.messages.back().text};
   }
-
-  std::unique_ptr<ServerState> state_;
-  Controls controls_;
-  std::unique_ptr<Executor> executor_;
 };
-
-TEST_F(AuthenticationTest, WindowsLogonsAsSqlServerAnswersThem) {
-  const std::string untrusted_2022 =
-      "Login failed. The login is from an untrusted domain and cannot be used with Windows "
-      "Authentication.";
-  ntlm::Authenticate v1 = spec_answer();
-  v1.nt_response.resize(24);
-  struct Case {
-    const char* what;
-    std::function<void(ServerState&)> arrange;
-    ntlm::Authenticate answer;
-    std::pair<int, std::string> on_2022, on_2000;
-  } cases[] = {
-      {"the account's password", {}, spec_answer(), {0, "Domain\\User"}, {0, "Domain\\User"}},
-      {"another password",
-       [](ServerState& s) { s.find_windows_account("domain\\user")->password = "Other1"; },
-       spec_answer(),
-       {18452, untrusted_2022},
-       {18452,
-        "Login failed for user 'Domain\\User'. Reason: Not associated with a trusted SQL Server "
-        "connection."}},
-      {"an NTLMv1 answer", {}, v1, {18452, untrusted_2022}, {18452, ""}},
-      {"an account without a login",
-       [](ServerState& s) { s.remove_login("Domain\\User"); },
-       spec_answer(),
-       {18456, "Login failed for user 'Domain\\User'."},
-       {18456, ""}},
-      {"a disabled login",
-       [](ServerState& s) { s.find_login("Domain\\User")->disabled = true; },
-       spec_answer(),
-       {18470, "Login failed for user 'Domain\\User'. Reason: The account is disabled."},
-       {18470, ""}},
-  };
-  for (const char* profile : {"2022", "2000"}) {
-    for (const auto& c : cases) {
-      // Windows Authentication mode: the mode Windows logons are for.
-      make(profile, [](StateOptions& o) { o.windows_auth_only = true; });
-      if (c.arrange) c.arrange(*state_);
-      auto got = refusal(executor_->windows_login(c.answer, kSpecChallenge, ""));
-      auto want = std::string(profile) == "2022" ? c.on_2022 : c.on_2000;
-      EXPECT_EQ(got.first, want.first) << profile << ": " << c.what;
-      if (!want.second.empty()) {
-        EXPECT_EQ(got.second, want.second) << profile << ": " << c.what;
-      }
-    }
-  }
-}
 
 TEST_F(AuthenticationTest, DisabledLoginsAndAlterLogin) {
   make("2022");
@@ -252,9 +146,9 @@ TEST_F(AuthenticationTest, LoginModeTakesEffectAtTheNextStartFromTheSavedState) 
     state_->add_login("zq", "zq");
     std::string sql = write + c.value;
     EXPECT_EQ(run(sql, "joe").first().first, 229) << c.value;
-    EXPECT_TRUE(run(sql).all.empty()) << c.value;
+    EXPECT_TRUE(run(sql).messages().empty()) << c.value;
     // Until the next start the server keeps its mode.
-    Cell mode = run("SELECT SERVERPROPERTY('IsIntegratedSecurityOnly')").rows.at(0).at(0);
+    Cell mode = run("SELECT SERVERPROPERTY('IsIntegratedSecurityOnly')").rows().at(0).at(0);
     EXPECT_EQ(std::get<int64_t>(mode), c.windows_only ? 1 : 0);
     EXPECT_EQ(state_->to_json()["login_mode"],
               (nlohmann::json{{"value", c.windows_only ? 1 : 2}, {"pending", c.next_start}}));

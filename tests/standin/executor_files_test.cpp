@@ -4,88 +4,35 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 
-#include "executor.h"
+#include "executor_harness.h"
 
 namespace fs = std::filesystem;
 
 namespace standin {
 namespace {
 
-struct Sink : standin::Sink {
-  std::vector<ServerMessage> messages;
-  std::vector<ResultSet> sets;
-  void message(const ServerMessage& m) override { messages.push_back(m); }
-  void result_set(const ResultSet& rs) override { sets.push_back(rs); }
-  void done(uint8_t, uint16_t, uint16_t, uint64_t) override {}
-  void return_status(int32_t) override {}
-  void return_value(uint16_t, const std::string&, int32_t) override {}
-  void env_change(uint8_t, const std::string&, const std::string&) override {}
-  void transaction_change(uint8_t, uint64_t) override {}
-  void flush() override {}
-  bool wait(std::chrono::milliseconds) override { return true; }
-
-  std::vector<int> numbers(bool errors_only = false) const {
-    std::vector<int> n;
-    for (const auto& m : messages)
-      if (!errors_only || m.is_error()) n.push_back(m.number);
-    return n;
-  }
-  const ServerMessage& first_error() const {
-    static const ServerMessage none;
-    for (const auto& m : messages)
-      if (m.is_error()) return m;
-    return none;
-  }
-  std::vector<Row> rows() const { return sets.empty() ? std::vector<Row>{} : sets[0].rows; }
-};
-
 const Cell i0{int64_t{0}}, i1{int64_t{1}};
 
-class ServerDisk : public ::testing::Test {
+class ServerDisk : public harness::ExecutorHarness {
  protected:
-  void SetUp() override {
-    root_ = fs::temp_directory_path() /
-            ("standin-disk-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
-    fs::create_directories(root_ + "/data");
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
   // A server of that profile with drive D: (free_mb) rooted at root_/D, empty.
   void server(const std::string& profile, int64_t free_mb = 100,
               const std::function<void(StateOptions&)>& adjust = {}) {
     fs::remove_all(root_ + "/D");
     StateOptions o;
     o.profile = *profile_named(profile);
-    o.files_root = root_;
     o.drives = {{'D', free_mb << 20, root_ + "/D"}};
     o.model_size_mb = 1;  // small databases on every profile
     if (adjust) adjust(o);
-    state_ = std::make_unique<ServerState>(o);
-    state_->add_login("sa", "SECRET", {"sysadmin"});
+    start(o);
     state_->add_login("joe", "pw", {"dbcreator"});
-    executor_ = std::make_unique<Executor>(*state_, controls_);
-  }
-  Sink run(const std::string& sql, const std::string& login = "sa") {
-    Session s{.spid = 99, .login = login, .prepared = {}};
-    Sink sink;
-    Outcome out;
-    executor_->batch(s, sql, sink, out);
-    return sink;
   }
   // The first error's number, class and text; 0 and "" when there is none.
   std::tuple<int, int, std::string> error(const std::string& sql, const std::string& login = "sa") {
     auto m = run(sql, login).first_error();
     return {m.number, m.cls, m.text};
-  }
-  std::string create(const std::string& db, const std::string& dir, int size_mb = 1) {
-    return "CREATE DATABASE [" + db + "] ON PRIMARY (NAME = N'" + db + "_data', FILENAME = N'" +
-           dir + db + "_Data.MDF', SIZE = " + std::to_string(size_mb) + ") LOG ON (NAME = N'" + db +
-           "_log', FILENAME = N'" + dir + db + "_Log.LDF', SIZE = 1)";
   }
   std::string restore(const std::string& db, const std::string& bak, const std::string& dir,
                       const std::string& extra = "") {
@@ -102,11 +49,6 @@ class ServerDisk : public ::testing::Test {
     return root_ + "/tavox.bak";
   }
   int64_t free_mb(char letter) { return state_->drive(letter)->free_bytes >> 20; }
-
-  std::string root_;
-  Controls controls_;
-  std::unique_ptr<ServerState> state_;
-  std::unique_ptr<Executor> executor_;
 };
 
 TEST_F(ServerDisk, FileExistAndCreateSubdirOnEachServer) {
@@ -127,8 +69,11 @@ TEST_F(ServerDisk, FileExistAndCreateSubdirOnEachServer) {
     for (const auto& [path, row] : seen)
       EXPECT_EQ(run("EXEC master.dbo.xp_fileexist N'" + path + "'").rows(), std::vector<Row>{row})
           << path;
-    auto names = run("EXEC master.dbo.xp_fileexist N'D:\\'").sets.at(0).columns;
-    EXPECT_EQ(names.at(2).name, "Parent Directory Exists");
+    std::vector<std::string> names;
+    for (const auto& c : run("EXEC master.dbo.xp_fileexist N'D:\\'").first_set().columns)
+      names.push_back(c.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"File Exists", "File is a Directory",
+                                               "Parent Directory Exists"}));
     // Other logins see nothing from 2005 on.
     EXPECT_EQ(run("EXEC master.dbo.xp_fileexist N'D:\\file.txt'", "joe").rows(),
               (std::vector<Row>{today ? Row{i0, i0, i0} : Row{i1, i0, i1}}));
@@ -172,10 +117,10 @@ TEST_F(ServerDisk, FixedDrivesAndTheRoomCreateDatabaseTakes) {
   EXPECT_EQ(
       run("EXEC master.dbo.xp_fixeddrives").rows(),
       (std::vector<Row>{{std::string("C"), int64_t{102400}}, {std::string("D"), int64_t{3}}}));
-  const std::string too_big = create("big", "D:\\Data\\", 2);  // 2 + 1 MB of 3 fits
+  const std::string too_big = create_sql("big", "D:\\Data\\", 2);  // 2 + 1 MB of 3 fits
   EXPECT_EQ(error(too_big), std::make_tuple(0, 0, std::string()));
   EXPECT_EQ(free_mb('D'), 0);
-  auto full = run(create("more", "D:\\Data\\"));
+  auto full = run(create_sql("more", "D:\\Data\\"));
   EXPECT_EQ(full.numbers(), (std::vector<int>{5149, 1802}));
   EXPECT_EQ(full.first_error().text,
             "MODIFY FILE encountered operating system error 112(There is not enough space on the "
@@ -188,16 +133,16 @@ TEST_F(ServerDisk, FixedDrivesAndTheRoomCreateDatabaseTakes) {
       error("EXEC master.dbo.xp_fixeddrives"),
       std::make_tuple(2812, 16,
                       std::string("Could not find stored procedure 'master.dbo.xp_fixeddrives'.")));
-  EXPECT_NE(std::get<2>(error(create("x", "D:\\")))
+  EXPECT_NE(std::get<2>(error(create_sql("x", "D:\\")))
                 .find("error 31(A device attached to the system is not functioning.)"),
             std::string::npos);
-  EXPECT_EQ(std::get<0>(error(create("y", "F:\\"))), 5133);  // no such drive
+  EXPECT_EQ(std::get<0>(error(create_sql("y", "F:\\"))), 5133);  // no such drive
 }
 
 TEST_F(ServerDisk, FilesTablesListEveryDatabasesFiles) {
   server("2000");
   fs::create_directories(root_ + "/D/Data");
-  run(create("tavox", "D:\\Data\\", 2));
+  run(create_sql("tavox", "D:\\Data\\", 2));
   auto alt = run("SELECT DB_NAME(dbid), filename, size, status FROM master.dbo.sysaltfiles");
   const std::vector<Row> rows = alt.rows();
   ASSERT_EQ(rows.size(), 10u);  // four system databases and tavox, two files each
@@ -210,13 +155,13 @@ TEST_F(ServerDisk, FilesTablesListEveryDatabasesFiles) {
   EXPECT_EQ(std::get<int64_t>(log[3]) & 0x40, 0x40);
   EXPECT_EQ(rows[8][2], Cell{int64_t{256}});  // the data file, 2 MB in 8 KB pages
   EXPECT_EQ(std::get<int64_t>(rows[8][3]) & 0x40, 0);
-  EXPECT_EQ(alt.sets[0].columns[1].type, ColType::NChar);
+  EXPECT_EQ(alt.first_set().columns[1].type, ColType::NChar);
   EXPECT_EQ(std::get<0>(error("SELECT name FROM sys.master_files")), 208);  // 2005 and later
 
   for (const std::string profile : {"2022", "2022-linux"}) {
     server(profile);
     fs::create_directories(root_ + "/D/Data");
-    run(create("tavox", "D:\\Data\\"));
+    run(create_sql("tavox", "D:\\Data\\"));
     auto alt2 = run("SELECT DB_NAME(dbid), filename FROM master.dbo.sysaltfiles");
     EXPECT_EQ(alt2.rows().back()[1], Cell{std::string("D:\\Data\\tavox_Log.LDF")});
     auto mf = run("SELECT DB_NAME(database_id), physical_name, size, type FROM sys.master_files");
@@ -230,12 +175,13 @@ TEST_F(ServerDisk, BackupDatabaseWritesABackupThatRestores) {
   server("2022", 100);
   fs::create_directories(root_ + "/D/Data");
   fs::create_directories(root_ + "/D/Copy");
-  run(create("shop", "D:\\Data\\"));
+  run(create_sql("shop", "D:\\Data\\"));
   auto ok = run("BACKUP DATABASE [shop] TO DISK = N'D:\\Copy\\shop.bak' WITH INIT, STATS = 10");
   EXPECT_TRUE(ok.numbers(true).empty());
   EXPECT_EQ(ok.numbers().size(), 13u);  // ten 3211, a 4035 per file, 3014
   EXPECT_EQ(
-      ok.messages.back().text.rfind("BACKUP DATABASE successfully processed 256 pages in ", 0), 0u);
+      ok.messages().back().text.rfind("BACKUP DATABASE successfully processed 256 pages in ", 0),
+      0u);
   EXPECT_EQ(free_mb('D'), 100 - 2 - 3);  // the files, then the backup (2 MB and its headers)
   auto header = run("RESTORE HEADERONLY FROM DISK = N'D:\\Copy\\shop.bak'");
   EXPECT_EQ(header.rows().at(0)[9], Cell{std::string("shop")});
@@ -269,14 +215,14 @@ TEST_F(ServerDisk, BackupDatabaseWritesABackupThatRestores) {
     auto s = run(sql, login);
     EXPECT_EQ(std::make_tuple(s.first_error().number, s.first_error().cls, s.first_error().text),
               std::make_tuple(number, cls, text));
-    EXPECT_EQ(s.messages.back().number, number == 156 ? 156 : 3013);
+    EXPECT_EQ(s.messages().back().number, number == 156 ? 156 : 3013);
   }
 
   // A full disk stops the backup part of the way; 2000 words the failure as it did.
   for (const std::string profile : {"2022", "2000"}) {
     server(profile, 2);
     fs::create_directories(root_ + "/D/Full");
-    run(create("shop", "D:\\Full\\"));
+    run(create_sql("shop", "D:\\Full\\"));
     auto full = run("BACKUP DATABASE [shop] TO DISK = N'D:\\Full\\shop.bak' WITH INIT, STATS = 10");
     EXPECT_EQ(full.numbers(true), (std::vector<int>{3202, 3013}));
     EXPECT_EQ(full.first_error().text,
@@ -329,9 +275,9 @@ TEST_F(ServerDisk, VerifyOnlyReadsTheBackupToItsEnd) {
     EXPECT_EQ(s.numbers(), c.numbers);
     std::string text = c.text;
     if (auto at = text.find('@'); at != std::string::npos) text.replace(at, 1, bak);
-    const auto& last = s.messages.at(s.messages.size() - (c.numbers.back() == 3013 ? 2 : 1));
-    EXPECT_EQ(last.text, text);
-    EXPECT_EQ(s.messages.back().text,
+    const auto messages = s.messages();
+    EXPECT_EQ(messages.at(messages.size() - (c.numbers.back() == 3013 ? 2 : 1)).text, text);
+    EXPECT_EQ(messages.back().text,
               c.numbers.back() == 3013 ? "VERIFY DATABASE is terminating abnormally." : text);
   }
 }
@@ -395,7 +341,7 @@ TEST_F(ServerDisk, RestoreRefusesWhatCannotBeRestored) {
     SCOPED_TRACE(c.profile + " " + c.extra + " " + std::to_string(c.errors.size()));
     server(c.profile);
     fs::create_directories(root_ + "/D/Data");
-    run(create("tavox", "D:\\Data\\"));  // as the installer does before it restores
+    run(create_sql("tavox", "D:\\Data\\"));  // as the installer does before it restores
     const std::string bak = backup(c.edit, c.percent);
     auto s = run(restore("tavox", bak, "D:\\Data\\", c.extra));
     EXPECT_EQ(s.numbers(true), c.errors);
@@ -410,7 +356,7 @@ TEST_F(ServerDisk, RestoreRefusesWhatCannotBeRestored) {
     b.type = 5;
     b.files.push_back({"tavox_ft", "E:\\Old\\FT", 'F', 16});
   });
-  auto header = run("RESTORE HEADERONLY FROM DISK = N'" + diff + "'").sets.at(0);
+  auto header = run("RESTORE HEADERONLY FROM DISK = N'" + diff + "'").first_set();
   EXPECT_EQ(header.rows.at(0)[2], Cell{int64_t{5}});                          // BackupType
   EXPECT_EQ(header.rows[0][49], Cell{std::string("Database Differential")});  // its description
   EXPECT_EQ(header.columns[49].name, "BackupTypeDescription");
@@ -438,27 +384,6 @@ TEST_F(ServerDisk, RestoreRefusesWhatCannotBeRestored) {
                                   "Use RESTORE FILELISTONLY to list the logical file names.")));
   EXPECT_EQ(run("SELECT SERVERPROPERTY('Collation')").rows(),
             std::vector<Row>{{std::string("Chinese_PRC_CS_AS")}});
-}
-
-TEST(BackupFile, ACutFileListsItsFilesButEndsEarly) {
-  Backup b = make_backup("shop", "d", "l");
-  b.type = 5;
-  b.files.push_back({"ft", "E:\\ft", 'F', 16});
-  const std::string whole = format_backup(b);
-  auto read = parse_backup(whole);
-  ASSERT_TRUE(read);
-  EXPECT_EQ(std::tie(read->type, read->readable_percent, read->complete),
-            std::tie(b.type, b.readable_percent, b.complete));
-  EXPECT_EQ(read->files.at(2).type, 'F');
-  // Cut anywhere in the data: the header still reads, the data as far as it goes.
-  const std::pair<size_t, int> cuts[] = {
-      {whole.size() - 1, 100}, {whole.find("block 61\n"), 60}, {whole.find("block 1\n") + 3, 0}};
-  for (const auto& [cut, percent] : cuts) {
-    auto part = parse_backup(whole.substr(0, cut));
-    ASSERT_TRUE(part) << cut;
-    EXPECT_EQ(std::tie(part->readable_percent, part->complete), std::make_tuple(percent, false));
-  }
-  EXPECT_FALSE(parse_backup(whole.substr(0, whole.find("file ") + 8)));  // the file list cut
 }
 
 }  // namespace

@@ -4,81 +4,14 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sql.h>
-#include <sqlext.h>
 
+#include "odbc_client.h"
 #include "support/standin_process.h"
 
 namespace dbsetup::testing {
 namespace {
 
 using ::testing::Contains;
-using Message = std::pair<int, std::string>;
-
-// One ODBC connection: its diagnostics and the first value of a query.
-class Client {
- public:
-  Client() {
-    SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
-    SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-    SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
-    SQLSetConnectAttr(dbc_, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(10), 0);
-  }
-  ~Client() {
-    if (connected_) SQLDisconnect(dbc_);
-    SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
-    SQLFreeHandle(SQL_HANDLE_ENV, env_);
-  }
-
-  // FreeTDS logs on with NTLM by itself when UID holds a backslash.
-  bool connect(int port, const std::string& uid, const std::string& pwd,
-               const std::string& more = {}) {
-    std::string cs = "DRIVER=FreeTDS;SERVER=127.0.0.1;PORT=" + std::to_string(port) +
-                     ";UID=" + uid + ";PWD=" + pwd + ";ClientCharset=UTF-8" + more;
-    SQLRETURN rc = SQLDriverConnect(dbc_, nullptr, (SQLCHAR*)cs.c_str(), SQL_NTS, nullptr, 0,
-                                    nullptr, SQL_DRIVER_NOPROMPT);
-    collect(SQL_HANDLE_DBC, dbc_);
-    return connected_ = SQL_SUCCEEDED(rc);
-  }
-
-  // The first column of the first row, "<error>" when the statement failed.
-  std::string value(const std::string& sql) {
-    SQLHSTMT stmt = SQL_NULL_HSTMT;
-    SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt);
-    std::string out = "<error>";
-    SQLRETURN rc = SQLExecDirect(stmt, (SQLCHAR*)sql.c_str(), SQL_NTS);
-    collect(SQL_HANDLE_STMT, stmt);
-    if (rc == SQL_NO_DATA) out = "<no rows>";
-    if (SQL_SUCCEEDED(rc) && SQL_SUCCEEDED(SQLFetch(stmt))) {
-      char buf[256] = {};
-      SQLLEN got = 0;
-      SQLGetData(stmt, 1, SQL_C_CHAR, buf, sizeof buf, &got);
-      out = got == SQL_NULL_DATA ? "<null>" : buf;
-    }
-    SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-    return out;
-  }
-
-  std::vector<Message> messages;
-
- private:
-  void collect(SQLSMALLINT type, SQLHANDLE h) {
-    for (SQLSMALLINT i = 1;; ++i) {
-      SQLCHAR state[6], text[1024];
-      SQLINTEGER native = 0;
-      SQLSMALLINT len = 0;
-      if (!SQL_SUCCEEDED(SQLGetDiagRec(type, h, i, state, &native, text, sizeof text, &len))) break;
-      std::string t(reinterpret_cast<char*>(text), static_cast<size_t>(len));
-      auto cut = t.rfind("[SQL Server]");
-      messages.push_back({native, cut == std::string::npos ? t : t.substr(cut + 12)});
-    }
-  }
-
-  SQLHENV env_ = SQL_NULL_HENV;
-  SQLHDBC dbc_ = SQL_NULL_HDBC;
-  bool connected_ = false;
-};
-
 TEST(StandinWindowsE2E, NtlmLogonsThroughTheOdbcDriver) {
   struct Case {
     const char* uid;
@@ -113,7 +46,7 @@ TEST(StandinWindowsE2E, NtlmLogonsThroughTheOdbcDriver) {
                        "SHOP\\clerk"});
     for (const auto& c : cases) {
       SCOPED_TRACE(std::string(profile) + " " + c.uid + c.more + " " + c.pwd);
-      Client client;
+      OdbcClient client;
       bool ok = client.connect(srv.port(), c.uid, c.pwd, c.more);
       EXPECT_EQ(srv.logons().back().value("ntlm", ""), c.ntlm);
       if (c.refusal.first == 0) {
@@ -134,47 +67,27 @@ TEST(StandinWindowsE2E, LoginModeTakesEffectWhenTheServiceStartsAgain) {
   StandinServer srv({"--profile", "2022", "--windows-auth-only", "--windows-login",
                      "SHOP\\admin:Adm1n:sysadmin", "--database", "shop"});
   const int port = srv.port();
-  {
-    Client admin;
-    ASSERT_TRUE(admin.connect(port, "SHOP\\admin", "Adm1n"));
-    EXPECT_EQ(admin.value("CREATE LOGIN zq WITH PASSWORD = N'zq', CHECK_POLICY = OFF"),
-              "<no rows>");
-  }
-  struct Step {
-    const char* value;  // LoginMode as written
-    bool zq_logs_on;    // after the new start
-    bool by_stop_and_start;
-  } steps[] = {{"REG_DWORD, 2", true, false}, {"N'REG_DWORD', 1", false, true}};
-  for (const auto& s : steps) {
-    SCOPED_TRACE(s.value);
-    Client admin;
-    ASSERT_TRUE(admin.connect(port, "SHOP\\admin", "Adm1n"));
-    const std::string before = admin.value("SELECT SERVERPROPERTY('IsIntegratedSecurityOnly')");
-    EXPECT_EQ(admin.value("EXEC master.dbo.xp_instance_regwrite N'HKEY_LOCAL_MACHINE', "
-                          "N'Software\\Microsoft\\MSSQLServer\\MSSQLServer', N'LoginMode', " +
-                          std::string(s.value)),
-              "<no rows>");
-    // Written, not yet in effect.
-    EXPECT_EQ(admin.value("SELECT SERVERPROPERTY('IsIntegratedSecurityOnly')"), before);
-    EXPECT_EQ(srv.state()["login_mode"]["pending"], s.zq_logs_on ? 2 : 1);
+  OdbcClient admin;
+  ASSERT_TRUE(admin.connect(port, "SHOP\\admin", "Adm1n"));
+  EXPECT_EQ(admin.value("CREATE LOGIN zq WITH PASSWORD = N'zq', CHECK_POLICY = OFF"), "<no rows>");
+  EXPECT_EQ(admin.value("EXEC master.dbo.xp_instance_regwrite N'HKEY_LOCAL_MACHINE', "
+                        "N'Software\\Microsoft\\MSSQLServer\\MSSQLServer', N'LoginMode', "
+                        "N'REG_DWORD', 2"),
+            "<no rows>");
+  // Written, not yet in effect.
+  EXPECT_EQ(admin.value("SELECT SERVERPROPERTY('IsIntegratedSecurityOnly')"), "1");
+  EXPECT_EQ(srv.state()["login_mode"]["pending"], 2);
 
-    if (s.by_stop_and_start) {
-      srv.stop();  // the service stopped: nothing answers on the port
-      EXPECT_FALSE(srv.running());
-      Client none;
-      EXPECT_FALSE(none.connect(port, "SHOP\\admin", "Adm1n"));
-      srv.start();
-    } else {
-      srv.restart();
-    }
-    EXPECT_EQ(srv.port(), port);
-    Client zq, again;
-    EXPECT_EQ(zq.connect(port, "zq", "zq"), s.zq_logs_on);
-    ASSERT_TRUE(again.connect(port, "SHOP\\admin", "Adm1n"));
-    EXPECT_EQ(again.value("SELECT SERVERPROPERTY('IsIntegratedSecurityOnly')"),
-              s.zq_logs_on ? "0" : "1");
-    EXPECT_EQ(again.value("SELECT DB_NAME(DB_ID('shop'))"), "shop");
-  }
+  srv.stop();  // the service stopped: nothing answers on the port
+  EXPECT_FALSE(srv.running());
+  OdbcClient none;
+  EXPECT_FALSE(none.connect(port, "SHOP\\admin", "Adm1n"));
+  srv.start();
+  EXPECT_EQ(srv.port(), port);
+  OdbcClient zq;
+  ASSERT_TRUE(zq.connect(port, "zq", "zq"));
+  EXPECT_EQ(zq.value("SELECT SERVERPROPERTY('IsIntegratedSecurityOnly')"), "0");
+  EXPECT_EQ(zq.value("SELECT DB_NAME(DB_ID('shop'))"), "shop");
 }
 
 }  // namespace
