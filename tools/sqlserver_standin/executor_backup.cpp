@@ -12,12 +12,6 @@ namespace standin::detail {
 
 namespace {
 
-std::string fmt3(double v) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.3f", v);
-  return buf;
-}
-
 std::string now_text() {
   std::time_t now = std::time(nullptr);
   std::tm tm{};
@@ -149,16 +143,10 @@ Result Request::run(const BackupDatabase& bk, const Params& params) {
     emit(sql_message(4035, 0, 1,
                      "Processed " + std::to_string(f.pages) + " pages for database '" +
                          backup.database + "', file '" + f.logical + "' on file 1."));
-  double elapsed =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  elapsed = std::max(elapsed, 0.001);
-  const int64_t pages = backup.pages();
-  double rate = static_cast<double>(pages) * 8192.0 / 1048576.0 / elapsed;
   emit(sql_message(
       3014, 0, 1,
       std::string(bk.differential ? "BACKUP DATABASE WITH DIFFERENTIAL" : "BACKUP DATABASE") +
-          " successfully processed " + std::to_string(pages) + " pages in " + fmt3(elapsed) +
-          " seconds (" + fmt3(rate) + " MB/sec)."));
+          " successfully processed " + pages_in_time(backup.pages(), started)));
   return {};
 }
 

@@ -5,6 +5,7 @@
 // files named below; executor.cpp holds the public entry points.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -14,6 +15,10 @@
 #include "executor.h"
 
 namespace standin::detail {
+
+// "N pages in S seconds (R MB/sec).", the end of BACKUP's and RESTORE's 3014
+// message, for the time since `started`.
+std::string pages_in_time(int64_t pages, std::chrono::steady_clock::time_point started);
 
 constexpr uint16_t kCmdSelect = 0xC1;
 constexpr uint16_t kCmdExecute = 0xE0;

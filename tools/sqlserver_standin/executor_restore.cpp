@@ -17,12 +17,6 @@ namespace standin::detail {
 
 namespace {
 
-std::string fmt3(double v) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.3f", v);
-  return buf;
-}
-
 // A version as SQL Server's messages write it: 8.00.2039.
 std::string version_text(int major, int minor, int build) {
   char buf[32];
@@ -40,6 +34,15 @@ bool service_may_read(const std::string& local) {
 }
 
 }  // namespace
+
+std::string pages_in_time(int64_t pages, std::chrono::steady_clock::time_point started) {
+  const double elapsed = std::max(
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), 0.001);
+  const double rate = static_cast<double>(pages) * 8192.0 / 1048576.0 / elapsed;
+  char buf[96];
+  std::snprintf(buf, sizeof buf, " pages in %.3f seconds (%.3f MB/sec).", elapsed, rate);
+  return std::to_string(pages) + buf;
+}
 
 std::string Request::terminating(const Restore& r) {
   switch (r.kind) {
@@ -399,13 +402,8 @@ void Request::progress_and_finish(const Restore& r, const Backup& b, const std::
                      "Processed " + std::to_string(f.pages) + " pages for database '" + dbname +
                          "', file '" + f.logical + "' on file " + std::to_string(r.file) + "."));
   }
-  double elapsed =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  elapsed = std::max(elapsed, 0.001);
-  double rate = static_cast<double>(pages) * 8192.0 / 1048576.0 / elapsed;
   emit(sql_message(3014, 0, 1,
-                   "RESTORE DATABASE successfully processed " + std::to_string(pages) +
-                       " pages in " + fmt3(elapsed) + " seconds (" + fmt3(rate) + " MB/sec)."));
+                   "RESTORE DATABASE successfully processed " + pages_in_time(pages, started)));
   std::lock_guard<std::mutex> lock(st_.mutex);
   set_status(dbname, r.recovery ? "ONLINE" : "RESTORING");
   if (Database* db = st_.find_database(dbname)) db->rollforward_ready = !r.recovery;

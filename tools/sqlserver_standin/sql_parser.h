@@ -101,6 +101,7 @@ class Parser {
   FileSpec filespec();
   DropDatabase drop_database();
   std::string disk_value();
+  std::string devices();
   Restore restore();
   BackupDatabase backup();
   CreateLogin create_login();

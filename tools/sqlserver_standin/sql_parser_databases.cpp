@@ -123,6 +123,25 @@ std::string Parser::disk_value() {
   fail();
 }
 
+// The backup devices of BACKUP and RESTORE: the first one's disk file, ""
+// when it is a tape, a URL or a logical device.
+std::string Parser::devices() {
+  std::string first;
+  bool first_device = true;
+  do {
+    if (accept_word("DISK")) {
+      std::string d = disk_value();
+      if (first_device) first = d;
+    } else if (accept_word("TAPE") || accept_word("URL")) {
+      disk_value();
+    } else {
+      name();  // a logical backup device
+    }
+    first_device = false;
+  } while (accept_symbol(","));
+  return first;
+}
+
 Restore Parser::restore() {
   expect_word("RESTORE");
   Restore r;
@@ -139,18 +158,7 @@ Restore Parser::restore() {
     fail();
   }
   expect_word("FROM");
-  bool first_device = true;
-  do {
-    if (accept_word("DISK")) {
-      std::string d = disk_value();
-      if (first_device) r.disk = d;
-    } else if (accept_word("TAPE") || accept_word("URL")) {
-      disk_value();
-    } else {
-      name();  // a logical backup device
-    }
-    first_device = false;
-  } while (accept_symbol(","));
+  r.disk = devices();
   if (accept_word("WITH")) {
     do {
       const auto& t = peek();
@@ -203,18 +211,7 @@ BackupDatabase Parser::backup() {
   BackupDatabase b;
   b.database = name();
   expect_word("TO");
-  bool first_device = true;
-  do {
-    if (accept_word("DISK")) {
-      std::string d = disk_value();
-      if (first_device) b.disk = d;
-    } else if (accept_word("TAPE") || accept_word("URL")) {
-      disk_value();
-    } else {
-      name();  // a logical backup device
-    }
-    first_device = false;
-  } while (accept_symbol(","));
+  b.disk = devices();
   if (accept_word("WITH")) {
     do {
       const auto& t = peek();
