@@ -43,14 +43,7 @@ Result Request::run(const BackupDatabase& bk, const Params& params) {
     emit(sql_message(3013, 16, 1, "BACKUP DATABASE is terminating abnormally."));
     return Result{};
   };
-  std::string disk = bk.disk;
-  if (!disk.empty() && disk[0] == '@') {
-    auto it = params.find(sql_lower(disk));
-    if (it == params.end())
-      throw SqlError(
-          {sql_message(137, 15, 2, "Must declare the scalar variable \"" + disk + "\".")});
-    disk = it->second.value_or("");
-  }
+  const std::string disk = device_path(bk.disk, params);
   const Profile& profile = st_.settings().profile;
   Backup backup;
   std::optional<Shortfall> short_of;

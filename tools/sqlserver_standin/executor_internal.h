@@ -16,10 +16,6 @@
 
 namespace standin::detail {
 
-// "N pages in S seconds (R MB/sec).", the end of BACKUP's and RESTORE's 3014
-// message, for the time since `started`.
-std::string pages_in_time(int64_t pages, std::chrono::steady_clock::time_point started);
-
 constexpr uint16_t kCmdSelect = 0xC1;
 constexpr uint16_t kCmdExecute = 0xE0;
 
@@ -39,6 +35,12 @@ struct Result {
 struct Cancelled {};
 
 using Params = std::map<std::string, std::optional<std::string>>;  // lower-case name -> value
+
+// A backup device's path as written, or the value of the parameter it names.
+std::string device_path(const std::string& disk, const Params& params);
+// "N pages in S seconds (R MB/sec).", the end of BACKUP's and RESTORE's 3014
+// message, for the time since `started`.
+std::string pages_in_time(int64_t pages, std::chrono::steady_clock::time_point started);
 
 // A table that SELECT can read.
 struct Table {

@@ -35,6 +35,14 @@ bool service_may_read(const std::string& local) {
 
 }  // namespace
 
+std::string device_path(const std::string& disk, const Params& params) {
+  if (disk.empty() || disk[0] != '@') return disk;
+  auto it = params.find(sql_lower(disk));
+  if (it == params.end())
+    throw SqlError({sql_message(137, 15, 2, "Must declare the scalar variable \"" + disk + "\".")});
+  return it->second.value_or("");
+}
+
 std::string pages_in_time(int64_t pages, std::chrono::steady_clock::time_point started) {
   const double elapsed = std::max(
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), 0.001);
@@ -60,14 +68,7 @@ std::string Request::terminating(const Restore& r) {
 
 // Opens the backup; emits 3201/3241 + 3013 and returns nullopt when it cannot.
 std::optional<Backup> Request::open_backup(const Restore& r, const Params& params) {
-  std::string disk = r.disk;
-  if (!disk.empty() && disk[0] == '@') {
-    auto it = params.find(sql_lower(disk));
-    if (it == params.end())
-      throw SqlError(
-          {sql_message(137, 15, 2, "Must declare the scalar variable \"" + disk + "\".")});
-    disk = it->second.value_or("");
-  }
+  const std::string disk = device_path(r.disk, params);
   std::string local, text;
   std::optional<std::string> recorded;
   bool missing_drive = false;
