@@ -185,13 +185,6 @@ const std::vector<Case>& cases() {
       r.push_back({kind, target, x, x});
     };
 
-    // Past the drop the box also names the copy of the old database.
-    auto past_drop = [&](Kind kind, Step target, const Ending& e, const std::string& detail,
-                         Step last = None) {
-      same(kind, target, e, detail, last);
-      r.back().mss2000.names_copy = r.back().mss7.names_copy = true;
-    };
-
     // A check the server refuses to answer is skipped: it never refuses on
     // its own account.
     for (Step check :
@@ -220,13 +213,6 @@ const std::vector<Case>& cases() {
     const Expect refused{kConnect, Injected, None};
     r.push_back({E, AdminLogon, refused, refused});
     same(E, InstallLogon, kRelogon, Injected, GrantServeradmin);
-    past_drop(E, Create, kCreate, Injected);
-    past_drop(E, DefaultDb, kRights, Injected);
-    past_drop(E, Restore, kLoad, Injected);
-    past_drop(E, AllowOn, config(1), Injected);
-    past_drop(E, Reconfigure2, config(2), Injected);
-    past_drop(E, AllowOff, config(5), Injected);
-    past_drop(E, Reconfigure6, config(6), Injected);
     // The backup is checked before anything changes.
     same(E, HeaderList, kLoad, Injected);
     same(E, FileList, kLoad, Injected);
@@ -254,16 +240,23 @@ const std::vector<Case>& cases() {
     const Expect lost{kConnect, LostAtLogon + kUnreachableHint, None};
     r.push_back({D, AdminLogon, lost, lost});
     same(D, InstallLogon, kRelogon, LostAtLogon, GrantServeradmin);
-    past_drop(D, Create, kCreate, LostHere);
-    past_drop(D, DefaultDb, kRights, LostHere);
-    past_drop(D, Restore, kLoad, LostHere);
-    past_drop(D, AllowOn, config(1), LostHere);
-    past_drop(D, Reconfigure2, config(2), LostHere);
-    past_drop(D, AllowOff, config(5), LostHere);
-    past_drop(D, Reconfigure6, config(6), LostHere);
     same(D, HeaderList, kLoad, LostHere);
     same(D, FileList, kLoad, LostHere);
     same(D, WindowsOnly, kLoad, LostBefore, WindowsOnly);
+
+    // Past the drop the box also names the copy of the old database.
+    for (const auto& [kind, detail] : {std::pair{E, Injected}, std::pair{D, LostHere}}) {
+      for (const auto& [step, ending] : {std::pair{Create, kCreate},
+                                         {DefaultDb, kRights},
+                                         {Restore, kLoad},
+                                         {AllowOn, config(1)},
+                                         {Reconfigure2, config(2)},
+                                         {AllowOff, config(5)},
+                                         {Reconfigure6, config(6)}}) {
+        same(kind, step, ending, detail);
+        r.back().mss2000.names_copy = r.back().mss7.names_copy = true;
+      }
+    }
 
     // Under a password policy sp_addlogin is refused and CREATE LOGIN takes
     // its place; its failure, too, shows only at the last grant, after the

@@ -64,8 +64,8 @@ struct ServerRun : Install {
 
 // A full install onto `server`: what it holds, the statements and the logons.
 void expect_full_install(ServerRun& in, const Server& s, const StandinServer& server) {
-  Inputs want = inputs(in, ServerRun::names(in.seven ? Page::mss7 : Page::mss2000),
-                       server.files_root());
+  Inputs want =
+      inputs(in, ServerRun::names(in.seven ? Page::mss7 : Page::mss2000), server.files_root());
   want.policy = s.policy_error != 0;
   want.large_model = s.large_model;
   EXPECT_EQ(in.run(), 0) << in.failure_text();
@@ -153,73 +153,6 @@ TEST(EndToEnd, AnExistingDatabaseIsOverwrittenAfterYesAndKeptAfterNo) {
     EXPECT_TRUE(find(in.server, "logins", "zq").is_null());
     EXPECT_EQ(in.ui.statuses().back(), "取消数据库安装!");
   }
-}
-
-// A backup the check refuses leaves the server as it was: the older
-// database, the logins, everything.
-TEST(EndToEnd, ABackupTheCheckRefusesLeavesTheServerAsItWas) {
-  Server unreadable = k2022;
-  unreadable.args.push_back("--unreadable-backups");
-  Server unreadable_linux = k2022Linux;
-  unreadable_linux.args.push_back("--unreadable-backups");
-  Server old_backup = k2022;
-  old_backup.backup_version = "8.0";
-  struct Case {
-    const char* name;
-    const Server& server;
-    Page edition;
-    const char* backup;     // under the stand-in's disk; empty: the usual one
-    const char* dataname;   // dbinstall.ini's, 2000 only; empty: the usual one
-    const char* explained;  // part of the box's text
-  };
-  const char* kAbnormal = "RESTORE HEADERONLY is terminating abnormally.";
-  const char* kDenied = "Operating system error 5(Access is denied.)";
-  const char* kTooOld = "不能直接还原。请先在 SQL Server 2005 至 2008 R2 上还原该备份并重新备份。";
-  const char* kNotThere = "备份文件中没有逻辑文件“nuvex_Dat”";
-  const std::vector<Case> cases = {
-      {"mistyped backup path", k2000, Page::mss2000, "/nuvx.bak", "", kAbnormal},
-      {"mistyped backup path", k2000, Page::mss7, "/nuvx.bak", "", "nuvx.bak"},
-      {"mistyped backup path", k2022Linux, Page::mss2000, "/nuvx.bak", "", kAbnormal},
-      {"unreadable backup", unreadable, Page::mss2000, "", "", kDenied},
-      {"unreadable backup", unreadable_linux, Page::mss7, "", "", kDenied},
-      {"backup of SQL Server 2000", old_backup, Page::mss2000, "", "", kTooOld},
-      {"backup of SQL Server 2000", old_backup, Page::mss7, "", "", kTooOld},
-      {"logical name not in the backup", k2000, Page::mss2000, "", "nuvex_Dat", kNotThere},
-      {"logical name not in the backup", k2022Domain, Page::mss2000, "", "nuvex_Dat", kNotThere},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.name) + " on " + c.server.name + ", " + page_name(c.edition));
-    ServerRun in(c.edition, c.server, {"--database", ServerRun::names(c.edition).db});
-    if (*c.backup) in.fields().backup = in.server.files_root() + c.backup;
-    if (*c.dataname) in.gs.gs_database_data = c.dataname;
-    const json before = in.server.state();
-    ASSERT_TRUE(find(in.server, "databases", ServerRun::names(c.edition).db).is_object());
-    EXPECT_EQ(in.run(), -10);
-    EXPECT_EQ(in.server.state(), before);
-    const std::string text = in.failure_text();
-    EXPECT_EQ(text.rfind("装载数据失败!\r\n\n错误信息:", 0), 0u) << text;
-    EXPECT_NE(text.find(c.explained), std::string::npos) << text;
-    EXPECT_EQ(in.ui.statuses().back(), "装载数据失败!");
-    const auto sent = in.server.statements();
-    ASSERT_FALSE(sent.empty());
-    // The file list is judged only once the header list has passed and the
-    // server has said how it compares names.
-    const std::string last = *c.dataname ? "SELECT SERVERPROPERTY" : "RESTORE HEADERONLY";
-    EXPECT_EQ(sent.back().rfind(last, 0), 0u) << sent.back();
-    EXPECT_FALSE(in.sqlca.connected());
-  }
-}
-
-TEST(EndToEnd, AnOlderInstallLoginThatCannotBeDroppedFailsTheRelogon) {
-  Install in(Page::mss2000,
-             {"--login", "sa:SECRET:sysadmin", "--login", "zq:other", "--fail",
-              "^sp_droplogin:15434:Could not drop login 'zq' as the user is currently logged in."});
-  EXPECT_EQ(in.run(), -7);
-  EXPECT_EQ(in.failure_text().rfind("重新登录数据库失败!\r\n\n错误信息:", 0), 0u);
-  EXPECT_EQ(find(in.server, "logins", "zq")["password"], "other");
-  EXPECT_EQ(find(in.server, "logins", "zq")["roles"],
-            json({"securityadmin", "serveradmin", "sysadmin"}));
-  EXPECT_EQ(in.ui.statuses().back(), "重新登录数据库失败!");
 }
 
 }  // namespace

@@ -69,6 +69,7 @@ TEST(EndToEndSafety, EveryRefusalLeavesTheOldDatabaseAsItWas) {
     std::vector<std::string> args;
     std::function<void(Overwrite&, const Profile&)> arrange;
     int code;
+    std::string explained = "";      // part of the failure box
     bool only_2000_edition = false;  // the 7.0 edition takes the names from the backup
   };
   const auto backup = [](std::function<void(StandinServer::BackupOptions&)> set) {
@@ -95,6 +96,26 @@ TEST(EndToEndSafety, EveryRefusalLeavesTheOldDatabaseAsItWas) {
        {},
        [](Overwrite& in, const Profile&) { in.fields().data_folder = in.backup; },
        -8},
+      {"mistyped backup path",
+       {&k2000, &kLinux},
+       {},
+       [](Overwrite& in, const Profile&) {
+         in.fields().backup = in.server.files_root() + "/nuvx.bak";
+       },
+       -10,
+       "nuvx.bak"},
+      {"unreadable backup",
+       {&k2022, &kLinux},
+       {"--unreadable-backups"},
+       nullptr,
+       -10,
+       "Operating system error 5(Access is denied.)"},
+      {"backup of SQL Server 2000",
+       {&k2022},
+       {},
+       backup([](StandinServer::BackupOptions& o) { o.version = "8.0"; }),
+       -10,
+       "不能直接还原。请先在 SQL Server 2005 至 2008 R2 上还原该备份并重新备份。"},
       {"backup cut short",
        {&k2000, &k2022, &kLinux},
        {},
@@ -128,6 +149,7 @@ TEST(EndToEndSafety, EveryRefusalLeavesTheOldDatabaseAsItWas) {
        {"--case-sensitive"},
        [](Overwrite& in, const Profile&) { in.gs.gs_database_data = "NUVEX_DATA"; },
        -10,
+       "",
        true},
       {"an install login that cannot be replaced",
        {&k2000, &k2022},
@@ -145,6 +167,7 @@ TEST(EndToEndSafety, EveryRefusalLeavesTheOldDatabaseAsItWas) {
         if (row.arrange) row.arrange(in, *p);
         const json before = holdings(in.server);
         EXPECT_EQ(in.run(), row.code) << in.failure_text();
+        EXPECT_NE(in.failure_text().find(row.explained), std::string::npos) << in.failure_text();
         EXPECT_EQ(holdings(in.server)[0], before[0]);
         EXPECT_FALSE(dropped_anything(in.server));
         EXPECT_TRUE(in.ui.install_enabled());

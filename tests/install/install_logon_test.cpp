@@ -160,60 +160,51 @@ TEST(InstallLogon, ALocalServerThatCannotBeReachedIsHelpedOnceEachWay) {
   EXPECT_TRUE(remote.fake.services.calls.empty());
 }
 
+// Windows logins only until the service starts again: the mode is switched
+// only on Yes, and the service restarted only where it runs on this machine.
 TEST(InstallLogon, AWindowsOnlyServerIsSwitchedToMixedModeOnlyOnYes) {
-  const std::string regwrite =
-      "EXEC master.dbo.xp_instance_regwrite N'HKEY_LOCAL_MACHINE', "
-      "N'Software\\Microsoft\\MSSQLServer\\MSSQLServer', N'LoginMode', REG_DWORD, 2";
   struct Case {
-    const char* name;
-    bool yes;
-    std::string server;
-    std::function<void(Rig&)> arrange;
+    const char* server;  // nullptr: the question answered No
     int code;
     std::string reason;  // part of the failure box
     std::vector<std::string> services = {};
+    std::function<void(Rig&)> arrange = nullptr;
   };
   const std::vector<Case> cases = {
-      {"No", false, "127.0.0.1", nullptr, -7, "服务器上没有作任何更改"},
-      {"Yes, a remote server", true, "shopserver", nullptr, -7,
+      {nullptr, -7, "服务器上没有作任何更改"},
+      {"shopserver", -7,
        "请在“SQL Server 配置管理器”（或“服务”）中重新启动服务 MSSQLSERVER 或 MSSQL$实例名"},
-      {"Yes, the service restarted here",
-       true,
-       "127.0.0.1",
-       nullptr,
-       0,
-       "",
-       {"stop MSSQLSERVER", "start MSSQLSERVER", "start SQLSERVERAGENT"}},
-      {"Yes, the restart refused",
-       true,
-       "127.0.0.1",
-       [](Rig& r) { r.fake.services.refusal = "Access is denied."; },
+      {"127.0.0.1", 0, "", {"stop MSSQLSERVER", "start MSSQLSERVER", "start SQLSERVERAGENT"}},
+      {"127.0.0.1",
        -7,
        "重新启动服务 MSSQLSERVER，然后再次安装。服务器上没有作其他更改。\n\n重新启动服务失败："
        "Access is denied.",
-       {"stop MSSQLSERVER"}},
+       {"stop MSSQLSERVER"},
+       [](Rig& r) { r.fake.services.refusal = "Access is denied."; }},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.code == 0 ? "restarted" : c.reason);
     Rig rig(false);
-    rig.answer_all(c.yes ? kYes : kNo);
-    rig.form.mss2000.server = c.server;
+    rig.answer_all(c.server ? kYes : kNo);
+    rig.form.mss2000.server = c.server ? c.server : "127.0.0.1";
     rig.fake.services.states = {{"MSSQLSERVER", ServiceState::Running},
                                 {"SQLSERVERAGENT", ServiceState::Running}};
     rig.fake.services.dependants["MSSQLSERVER"] = {"SQLSERVERAGENT"};
-    // Windows logins only until the service starts again.
     rig.fake.rows("IsIntegratedSecurityOnly", {""}, {{"1"}}).once = true;
     if (c.arrange) c.arrange(rig);
     EXPECT_EQ(rig.run(), c.code);
     const auto trace = rig.trace();
-    EXPECT_EQ(std::count(trace.begin(), trace.end(), regwrite), c.yes ? 1 : 0);
+    const auto count = [&](const std::string& call) {
+      return std::count(trace.begin(), trace.end(), call);
+    };
+    EXPECT_EQ(count("EXEC master.dbo.xp_instance_regwrite N'HKEY_LOCAL_MACHINE', N'Software\\"
+                    "Microsoft\\MSSQLServer\\MSSQLServer', N'LoginMode', REG_DWORD, 2"),
+              c.server ? 1 : 0);
     EXPECT_EQ(rig.fake.services.calls, c.services);
     if (c.code == 0) {
       // Logged on again after the restart, and the mode asked once more.
       EXPECT_THAT(logons(rig), ElementsAre("sa@127.0.0.1", "sa@127.0.0.1", "zq@127.0.0.1"));
-      EXPECT_EQ(std::count(trace.begin(), trace.end(),
-                           "ROWS SELECT SERVERPROPERTY('IsIntegratedSecurityOnly')"),
-                2);
+      EXPECT_EQ(count("ROWS SELECT SERVERPROPERTY('IsIntegratedSecurityOnly')"), 2);
       continue;
     }
     EXPECT_EQ(rig.ui.statuses().back(), "重新登录数据库失败!");
