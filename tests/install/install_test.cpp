@@ -1,5 +1,7 @@
 #include <filesystem>
+#include <regex>
 
+#include "e2e_install/expected_install.h"
 #include "install/install_rig.h"
 #include "support/temp_files.h"
 
@@ -11,65 +13,40 @@ using ::testing::StartsWith;
 
 // The calls of a whole install on a server that answers every check, as the
 // 2000 edition on D:\Data sends them (fresh) and as the 7.0 edition on
-// C:\MSSQL7\Data sends them over an existing database.
-std::vector<std::string> full_install(bool seven, bool overwrite) {
-  const std::string driver = seven ? "MSS Microsoft SQL Server 6.x" : "MSS Microsoft SQL Server";
-  const std::string db = seven ? "tavox" : "nuvex";
-  const std::string folder = seven ? "C:\\MSSQL7\\Data" : "D:\\Data";
-  const std::string backup = seven ? "C:\\MSSQL7\\Backup\\tavox.bak" : "D:\\bak\\nuvex.bak";
-  const std::string data = folder + "\\" + db + "_Data.MDF", log = folder + "\\" + db + "_Log.LDF";
-  const std::string dataname = seven ? "tavox_dat" : "nuvex_Data";
-  const std::string logname = seven ? "tavox_lg" : "nuvex_Log";
-  const std::string password = seven ? "Zq7" : "zq";
-  std::vector<std::string> calls = {
-      "CONNECT " + driver + "|127.0.0.1,1433|master|sa|SECRET|autocommit|",
-      "ROWS SELECT SERVERPROPERTY('IsIntegratedSecurityOnly')",
-      "ROWS RESTORE HEADERONLY FROM DISK = N'" + backup + "'",
-      "ROWS RESTORE FILELISTONLY FROM DISK = N'" + backup + "'",
-      "ROWS SELECT SERVERPROPERTY('Collation')",
-      "ROWS SELECT IS_SRVROLEMEMBER('sysadmin')",
-      "QUERY SELECT name FROM sysdatabases WHERE LOWER ( name ) = LOWER ( ? ) <- " + db,
-      "ROWS EXEC master.dbo.xp_fileexist N'" + folder + "'",
-      "ROWS SELECT DB_NAME(dbid), filename, size, status FROM master.dbo.sysaltfiles",
+// C:\MSSQL7\Data sends them over an existing database: the statements the
+// server must receive, with the administrator's logon first and the install
+// login's after the last grant.
+std::vector<std::string> full_install(Rig& rig, bool overwrite) {
+  const bool seven = rig.seven;
+  const std::string folder = rig.folder().substr(0, rig.folder().size() - 1);
+  testing::Inputs in{rig.db(), folder, rig.fields().backup, rig.backup_data, rig.backup_log, seven};
+  in.exists = in.targets_held = overwrite;  // the old database's own files are no strangers
+  if (overwrite) in.copy = rig.folder() + rig.db() + "_20260309_180507.bak";
+  const std::string password = seven ? "Zq7" : "zq";  // 2000 uses "zq" regardless
+  const auto connect = [&](const std::string& logon) {
+    return "CONNECT " +
+           std::string(seven ? "MSS Microsoft SQL Server 6.x" : "MSS Microsoft SQL Server") +
+           "|127.0.0.1,1433|master|" + logon + "|autocommit|";
   };
-  // The 7.0 edition looks for leftover files on this machine itself; the
-  // old database's own files are no strangers.
-  if (!seven && !overwrite)
-    for (const std::string& file : {data, log})
-      calls.push_back("ROWS EXEC master.dbo.xp_fileexist N'" + file + "'");
-  calls.push_back("ROWS EXEC master.dbo.xp_fixeddrives");
-  const std::vector<std::string> login = {
-      "sp_droplogin zq",
-      "sp_addlogin 'zq','" + password + "'",
-      "sp_addsrvrolemember N'zq', sysadmin",
-      "sp_addsrvrolemember N'zq', securityadmin",
-      "sp_addsrvrolemember N'zq', serveradmin",
-      "DISCONNECT",
-      "CONNECT " + driver + "|127.0.0.1,1433|master|zq|" + password + "|autocommit|",
-  };
-  if (overwrite) {
-    calls.push_back("RESTORE VERIFYONLY FROM DISK = N'" + backup + "' WITH FILE = 1, STATS = 10");
-    calls.push_back("BACKUP DATABASE [" + db + "] TO DISK = N'" + folder + "\\" + db +
-                    "_20260309_180507.bak' WITH INIT, STATS = 10");
+  std::vector<std::string> calls = {connect("sa|SECRET")};
+  for (testing::Statement s : testing::expected_statements(in)) {
+    if (s.shape.rfind("sp_addlogin", 0) == 0) s.values[1] = password;
+    calls.push_back(fill(s) + (s.parameter ? " <- " + *s.parameter : ""));
+    if (calls.back().ends_with(", serveradmin"))
+      calls.insert(calls.end(), {"DISCONNECT", connect("zq|" + password)});
   }
-  calls.insert(calls.end(), login.begin(), login.end());
-  if (overwrite) calls.push_back("Drop DATABASE [" + db + "]");
-  const std::vector<std::string> rest = {
-      "CREATE DATABASE [" + db + "]  ON PRIMARY (NAME = N'" + dataname + "', FILENAME = N'" + data +
-          "' , SIZE = 1, FILEGROWTH = 10%) LOG ON (NAME = N'" + logname + "', FILENAME = N'" + log +
-          "' , SIZE = 1, FILEGROWTH = 10%)",
-      "exec sp_defaultdb N'zq', N'" + db + "'",
-      "RESTORE DATABASE [" + db + "] FROM  DISK = N'" + backup +
-          "' WITH  FILE = 1,  NOUNLOAD ,  STATS = 10,  RECOVERY ,  REPLACE " + (seven ? "" : " ") +
-          ", MOVE N'" + dataname + "' TO N'" + data + "', MOVE N'" + logname + "' TO N'" + log +
-          "'",
-      "sp_configure 'allow updates',1",
-      "RECONFIGURE WITH OVERRIDE",
-      "sp_configure 'allow updates',0",
-      "RECONFIGURE WITH OVERRIDE",
-      "DISCONNECT",
-  };
-  calls.insert(calls.end(), rest.begin(), rest.end());
+  calls.push_back("DISCONNECT");
+  return calls;
+}
+
+// The calls the fake received as the server would see them: queries' markers
+// numbered as the driver numbers them.
+std::vector<std::string> received(const Rig& rig) {
+  std::vector<std::string> calls = rig.trace();
+  for (std::string& c : calls) {
+    if (c.rfind("ROWS ", 0) == 0) c.erase(0, 5);
+    if (c.rfind("QUERY ", 0) == 0) c = std::regex_replace(c.substr(6), std::regex("\\?"), "@P1");
+  }
   return calls;
 }
 
@@ -98,7 +75,7 @@ TEST(Install, FullInstallSendsExactlyTheseCallsAndTexts) {
       rig.fake.on("^sp_configure 'allow updates',1", DbResult::ok()).messages = {
           {3211, 10, "20 percent processed."}};
       EXPECT_EQ(rig.run(), 0);
-      EXPECT_EQ(rig.trace(), full_install(seven, overwrite));
+      EXPECT_EQ(received(rig), full_install(rig, overwrite));
 
       const std::string copy = rig.folder() + rig.db() + "_20260309_180507.bak";
       std::vector<std::string> statuses = {"准备连接数据库...", "数据库连接成功!"};
