@@ -31,7 +31,6 @@ inline constexpr const char* kUnreachableHint =
     "并确认 SQL Server 服务已启动、已启用 TCP/IP 协议；命名实例还需要 SQL Server Browser "
     "服务在运行。";
 
-
 // Blocking calls run on a worker thread, as in the Qt window.
 struct WorkerUi : MemoryUi {
   void run_blocking(const std::function<void()>& work) override { std::thread(work).join(); }
