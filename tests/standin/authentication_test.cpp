@@ -77,7 +77,7 @@ TEST(Ntlm, Ntlmv2ResponseOfTheSpecificationIsVerified) {
 }
 
 // A server on a given profile with an administrator, a securityadmin, a
-// plain login and a Windows login (sysadmin) of the specification's account.
+// plain login and a Windows login (sysadmin) of the account in the NTLM test vectors.
 class AuthenticationTest : public harness::ExecutorHarness {
  protected:
   void make(const std::string& profile, const std::function<void(StateOptions&)>& adjust = {}) {
