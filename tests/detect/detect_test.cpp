@@ -26,6 +26,9 @@ constexpr const char* kMss7Setup = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\MSS
 constexpr const char* kMss7Server =
     "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\MSSQLServer\\MSSQLServer";
 constexpr const char* kIni = "D:\\setup\\dbinstall.ini";
+const std::string kDefaultSetup = std::string(kDefault) + "\\Setup";
+const std::string kDefaultServer = std::string(kDefault) + "\\MSSQLServer";
+const std::string kShop = std::string(kSql) + "\\SHOP";
 
 const std::string kNoInstallation =
     "不能获得SQL Server 2000 的安装参数，请检查是否正确的安装了MS SQL Server 2000！";
@@ -103,14 +106,15 @@ class Detect : public ::testing::Test {
   }
   void install_2000(Strings instances) {
     fake.registry.set_multi(kSql, "InstalledInstances", std::move(instances));
-    fake.registry.set_string(std::string(kDefault) + "\\Setup", "SQLDataRoot", "C:\\MSSQL");
-    fake.registry.set_string(std::string(kDefault) + "\\MSSQLServer", "DefaultDomain", "SHOPPC");
-    fake.registry.set_string(std::string(kSql) + "\\SHOP\\Setup", "SQLDataRoot", "D:\\MSSQL$SHOP");
-    fake.registry.set_string(std::string(kSql) + "\\SHOP\\MSSQLServer", "DefaultDomain", "SHOPPC");
+    fake.registry.set_string(kDefaultSetup, "SQLDataRoot", "C:\\MSSQL");
+    fake.registry.set_string(kDefaultServer, "DefaultDomain", "SHOPPC");
+    fake.registry.set_string(kShop + "\\Setup", "SQLDataRoot", "D:\\MSSQL$SHOP");
+    fake.registry.set_string(kShop + "\\MSSQLServer", "DefaultDomain", "SHOPPC");
   }
   // Detection of `code` in a window opened afresh on the machine as it is now.
-  std::unique_ptr<Window> check(const char* code, int want) {
+  std::unique_ptr<Window> check(const char* code, int want, const char* database = "") {
     auto win = std::make_unique<Window>(fake.platform);
+    win->gs.gs_database_name = database;
     EXPECT_EQ(wf_check_dbsetup(win->ctx, code), want) << code;
     return win;
   }
@@ -125,11 +129,10 @@ TEST_F(Detect, UnsupportedEditionCodesChangeNothing) {
 }
 
 TEST_F(Detect, SqlServer7ReadsItsTwoEntriesAndFillsThePathsInOrder) {
-  w.gs.gs_database_name = "SHOP7";
   // No data root at all.
-  EXPECT_EQ(wf_check_dbsetup(w.ctx, "mss7"), -2);
-  EXPECT_EQ(w.log, Strings{"box: 不能获得SQL Server 7.0 的数据安装路径，请检查是否正确的安装"
-                           "了MS SQL Server 7.0！"});
+  EXPECT_EQ(check("mss7", -2)->log,
+            Strings{"box: 不能获得SQL Server 7.0 的数据安装路径，请检查是否正确的安装了MS SQL "
+                    "Server 7.0！"});
 
   // Data root but no server entry: the paths are already filled.
   fake.registry.set_string(kMss7Setup, "SQLDataRoot", "C:\\MSSQL7");
@@ -141,17 +144,15 @@ TEST_F(Detect, SqlServer7ReadsItsTwoEntriesAndFillsThePathsInOrder) {
 
   fake.registry.set_string(kMss7Server, "DefaultDomain", "SHOPPC");
   fake.registry.reads.clear();
-  Window third(fake.platform);
-  third.gs.gs_database_name = "SHOP7";
-  EXPECT_EQ(wf_check_dbsetup(third.ctx, "MSS7"), 1);
+  auto win = check("MSS7", 1, "SHOP7");
   EXPECT_EQ(fake.registry.reads,
             (std::vector<Read>{{kMss7Setup, "SQLDataRoot"}, {kMss7Server, "DefaultDomain"}}));
-  EXPECT_EQ(third.log,
+  EXPECT_EQ(win->log,
             (Strings{"mss7.default_data_folder=C:\\MSSQL7\\Data",
                      "mss7.data_folder=C:\\MSSQL7\\Data", "mss7.backup=D:\\setup\\SHOP7.dat"}));
   // No settings file, no instance list on this branch.
-  EXPECT_EQ(third.gs.gs_database_data, "");
-  EXPECT_TRUE(third.ui.instances().empty());
+  EXPECT_EQ(win->gs.gs_database_data, "");
+  EXPECT_TRUE(win->ui.instances().empty());
 }
 
 TEST_F(Detect, SqlServer2000ListsInstancesPicksTheFirstAndReadsTheSettings) {
@@ -160,10 +161,9 @@ TEST_F(Detect, SqlServer2000ListsInstancesPicksTheFirstAndReadsTheSettings) {
   EXPECT_EQ(w.ui.instances(), (Strings{"默认实例", "SHOP"}));
   EXPECT_EQ(w.ui.selected_instance(), 1);
   EXPECT_EQ(w.form.is_mss2000_instance, "默认实例");
-  EXPECT_EQ(fake.registry.reads,
-            (std::vector<Read>{{kSql, "InstalledInstances"},
-                               {std::string(kDefault) + "\\Setup", "SQLDataRoot"},
-                               {std::string(kDefault) + "\\MSSQLServer", "DefaultDomain"}}));
+  EXPECT_EQ(fake.registry.reads, (std::vector<Read>{{kSql, "InstalledInstances"},
+                                                    {kDefaultSetup, "SQLDataRoot"},
+                                                    {kDefaultServer, "DefaultDomain"}}));
   EXPECT_EQ(w.names(), "SHOPDB|shop_Data|shop_Log");
   EXPECT_EQ(w.log, (Strings{"mss2000.default_data_folder=C:\\MSSQL\\Data",
                             "mss2000.data_folder=C:\\MSSQL\\Data",
@@ -179,10 +179,9 @@ TEST_F(Detect, SqlServer2000ListsInstancesPicksTheFirstAndReadsTheSettings) {
   EXPECT_EQ(named->ui.instances(), Strings{"SHOP"});
   EXPECT_EQ(named->form.is_mss2000_instance, "SHOP");
   EXPECT_EQ(named->form.mss2000.data_folder, "D:\\MSSQL$SHOP\\Data");
-  EXPECT_EQ(fake.registry.reads,
-            (std::vector<Read>{{kSql, "InstalledInstances"},
-                               {std::string(kSql) + "\\SHOP\\Setup", "SQLDataRoot"},
-                               {std::string(kSql) + "\\SHOP\\MSSQLServer", "DefaultDomain"}}));
+  EXPECT_EQ(fake.registry.reads, (std::vector<Read>{{kSql, "InstalledInstances"},
+                                                    {kShop + "\\Setup", "SQLDataRoot"},
+                                                    {kShop + "\\MSSQLServer", "DefaultDomain"}}));
 }
 
 TEST_F(Detect, SqlServer2000WithoutInstances) {
@@ -289,7 +288,7 @@ TEST_F(Detect, HandlerReportsBothEntriesAndStillFillsTheDataFields) {
   // A default instance whose data root is there but not its server entry.
   fake.registry = {};
   fake.registry.set_multi(kSql, "InstalledInstances", {"MSSQLSERVER"});
-  fake.registry.set_string(std::string(kDefault) + "\\Setup", "SQLDataRoot", "C:\\MSSQL");
+  fake.registry.set_string(kDefaultSetup, "SQLDataRoot", "C:\\MSSQL");
   EXPECT_EQ(check("mss2000", 1)->log,
             (Strings{"mss2000.default_data_folder=C:\\MSSQL\\Data",
                      "mss2000.data_folder=C:\\MSSQL\\Data", "box: " + no_server("默认实例"),
@@ -314,7 +313,7 @@ TEST_F(Detect, CurrentVersionsAreFoundThroughTheInstanceNameMapping) {
   EXPECT_EQ(
       fake.registry.reads,
       (std::vector<Read>{{kSql, "InstalledInstances"},
-                         {std::string(kDefault) + "\\Setup", "SQLDataRoot"},
+                         {kDefaultSetup, "SQLDataRoot"},
                          {names, "MSSQLSERVER"},
                          {std::string(kSql) + "\\MSSQL15.MSSQLSERVER\\Setup", "SQLDataRoot"},
                          {std::string(kSql) + "\\MSSQL15.MSSQLSERVER\\MSSQLServer\\CurrentVersion",

@@ -170,13 +170,6 @@ TEST_F(WineCli, Mss7InstallsTheNamedDatabaseForAWindowsAdministrator) {
   expect_installed(server, "零售库", "\\MSSQL7\\Data", "retail");
 }
 
-// No SQL Server 2000 in the registry: detection code -4, nothing sent.
-TEST_F(WineCli, AFailedDetectionEndsWithItsExitStatus) {
-  StandinServer server;
-  Finished none = run_cli({"--server", server.address(), "--yes"}, "SECRET");
-  EXPECT_EQ(none.status, 32 + 4) << none.out << none.err;
-  for (const auto& entry : server.log()) EXPECT_NE(entry.value("type", ""), "login");
-}
 // The window installs through Wine's odbc32; during a restore spread over
 // three seconds it keeps handling its timer (and so its painting) at least every
 // 100 ms on average, the progress bar moves and the install button is greyed. A failed restore: the
