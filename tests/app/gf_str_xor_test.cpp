@@ -22,10 +22,7 @@ TEST(GfStrXor, SubtractsFromTheCyclingKeyAndUndoesItself) {
   }
 }
 
-TEST(DisplayName, UnscramblesTo22BytesOfChinese) {
-  EXPECT_EQ(display_name(), "Marlox零售管理系统安装");
-  EXPECT_EQ(utf8_to_cp936(display_name()), gf_str_xor(std::string_view(kScrambledAppName, 22)));
-}
+TEST(DisplayName, UnscramblesToChinese) { EXPECT_EQ(display_name(), "Marlox零售管理系统安装"); }
 
 TEST(CodePage, Gbk936RoundTripsAndReplacesWhatItCannotHold) {
   const std::string text = "数据库安装成功!";

@@ -53,14 +53,10 @@ TEST(Transaction, WithoutABackendEveryOperationFails) {
   EXPECT_EQ(sqlca.sqlcode, 0);
 }
 
-TEST(Application, CreateSetsInitialSettingsAndOpenIgnoresTheCommandLine) {
+TEST(Application, OpenRunsTheWindowWhateverTheCommandLine) {
   FakePlatform fake;
   Application app(fake.platform);
   app.create();
-  EXPECT_EQ(app.appname(), "db_setup");
-  const Settings& gs = app.settings();
-  EXPECT_EQ(gs.gs_appname + "|" + gs.gs_logid + "|" + gs.gs_password + "|" + gs.gs_database_name,
-            "Marlox|zq|zq|");
   ASSERT_TRUE(app.has_sqlca());
   int seen = 0;
   EXPECT_EQ(app.open({"--edition", "mss7", "junk"}, [&](Application&) { return ++seen; }), 1);

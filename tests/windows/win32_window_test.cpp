@@ -31,7 +31,6 @@ const std::map<Kind, std::wstring> kClassOf = {
 
 TEST(Win32Window, EveryControlAsTheLayoutDescribesIt) {
   WindowHarness h;
-  int checked = 0;
   for (auto parent :
        {layout::Parent::Window, layout::Parent::PageMss7, layout::Parent::PageMss2000}) {
     HWND parent_hwnd = parent == layout::Parent::Window     ? h.window->hwnd()
@@ -39,7 +38,6 @@ TEST(Win32Window, EveryControlAsTheLayoutDescribesIt) {
                                                             : h.control("tabpage_mss2000");
     for (const Control& c : layout::controls_of(parent)) {
       SCOPED_TRACE(c.name);
-      ++checked;
       HWND w = h.control(c.name);
       ASSERT_NE(w, nullptr);
       EXPECT_EQ(GetParent(w), parent_hwnd);
@@ -97,7 +95,6 @@ TEST(Win32Window, EveryControlAsTheLayoutDescribesIt) {
       EXPECT_EQ((style & WS_TABSTOP) != 0, c.tab > 0);
     }
   }
-  EXPECT_EQ(checked, 51);
 
   // The window: frame without minimise, maximise or sizing.
   const LONG style = GetWindowLongW(h.window->hwnd(), GWL_STYLE);
