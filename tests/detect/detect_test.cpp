@@ -72,21 +72,19 @@ struct Window {
   PageFields seen[2];
 
   void shown_fields() {
-    static constexpr std::pair<Field, const char*> kOrder[] = {
-        {Field::default_data_folder, "default_data_folder"},
-        {Field::data_folder, "data_folder"},
-        {Field::backup, "backup"},
-        {Field::database, "database"},
-        {Field::server, "server"},
-        {Field::login, "login"},
-        {Field::password, "password"}};
+    using enum Field;
+    static constexpr Field kOrder[] = {
+        default_data_folder, data_folder, backup, database, server, login, password};
+    static constexpr const char* kNames[] = {
+        "default_data_folder", "data_folder", "backup", "database", "server", "login", "password"};
     for (Page p : {Page::mss7, Page::mss2000})
-      for (const auto& [f, name] : kOrder) {
+      for (int i = 0; i < 7; ++i) {
+        const Field f = kOrder[i];
         std::string& before = seen[p == Page::mss7][f];
         const std::string& now = form.page(p)[f];
         if (before == now) continue;
         before = now;
-        log.push_back(std::string(page_name(p)) + "." + name + "=" + now);
+        log.push_back(std::string(page_name(p)) + "." + kNames[i] + "=" + now);
       }
   }
   // The names dbinstall.ini gave: database, data file, log file.

@@ -62,16 +62,15 @@ TEST(Pickers, ChoiceReplacesOnlyTheFieldBesideTheButtonAndCancelNothing) {
     SetupContext ctx{gs, sqlca, ui, form, fake.platform};
     ui.choose_file = [&](const std::string&) { return file; };
     ui.choose_folder = [&](const std::string&) { return folder; };
-    std::map<std::pair<Page, Field>, std::string> typed;
     for (Page p : {Page::mss7, Page::mss2000})
-      for (Field f : fields)
-        form.page(p)[f] = typed[{p, f}] = "typed " + std::to_string(static_cast<int>(f));
+      for (Field f : fields) form.page(p)[f] = "typed " + std::to_string(static_cast<int>(f));
     const auto now = [&] {
       std::map<std::pair<Page, Field>, std::string> out;
       for (Page p : {Page::mss7, Page::mss2000})
         for (Field f : fields) out[{p, f}] = form.page(p)[f];
       return out;
     };
+    auto typed = now();
 
     file = folder = "";
     c.handler(ctx);
