@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <set>
 
+#include "layout_walk.h"
 #include "window_harness.h"
 
 namespace dbsetup {
@@ -35,27 +36,23 @@ TEST(WindowScale, TextsFitAndPicturesMatchTheScale) {
   const qreal ratio = h.window->devicePixelRatioF();
   SCOPED_TRACE("scale " + std::to_string(ratio));
   EXPECT_EQ(h.window->size(), client_size());
-  for (auto parent :
-       {layout::Parent::Window, layout::Parent::PageMss7, layout::Parent::PageMss2000}) {
-    for (const layout::Control& c : layout::controls_of(parent)) {
-      SCOPED_TRACE(c.name);
-      QWidget* w = h.control(c.name);
-      const QFontMetrics fm(w->font());
-      if (auto* label = qobject_cast<QLabel*>(w)) {
-        EXPECT_LE(fm.horizontalAdvance(label->text()), label->contentsRect().width());
-      } else if (auto* button = qobject_cast<QPushButton*>(w)) {
-        EXPECT_LE(fm.horizontalAdvance(button->text().remove('&')) + 8, button->width());
-      } else if (auto* group = qobject_cast<QGroupBox*>(w)) {
-        EXPECT_LE(fm.horizontalAdvance(group->title()) + 16, group->width());
-      } else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
-        EXPECT_LE(fm.horizontalAdvance(edit->displayText()) + 8, edit->width());
-      }
-      // The window holds its own controls (the rule runs to its edge), a
-      // page the controls on it other than texts.
-      EXPECT_TRUE((c.flags & layout::kRule) || c.kind == layout::Kind::Static ||
-                  w->parentWidget()->rect().contains(w->geometry()));
+  testing::for_each_control([&](const char*, const layout::Control& c) {
+    QWidget* w = h.control(c.name);
+    const QFontMetrics fm(w->font());
+    if (auto* label = qobject_cast<QLabel*>(w)) {
+      EXPECT_LE(fm.horizontalAdvance(label->text()), label->contentsRect().width());
+    } else if (auto* button = qobject_cast<QPushButton*>(w)) {
+      EXPECT_LE(fm.horizontalAdvance(button->text().remove('&')) + 8, button->width());
+    } else if (auto* group = qobject_cast<QGroupBox*>(w)) {
+      EXPECT_LE(fm.horizontalAdvance(group->title()) + 16, group->width());
+    } else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+      EXPECT_LE(fm.horizontalAdvance(edit->displayText()) + 8, edit->width());
     }
-  }
+    // The window holds its own controls (the rule runs to its edge), a
+    // page the controls on it other than texts.
+    EXPECT_TRUE((c.flags & layout::kRule) || c.kind == layout::Kind::Static ||
+                w->parentWidget()->rect().contains(w->geometry()));
+  });
   const int percent = layout::picture_scale(static_cast<int>(std::lround(96 * ratio)));
   const QPixmap logo = h.control<QLabel>("p_2")->pixmap();
   EXPECT_EQ(logo.size(), QSize(side(143, percent), side(50, percent)));

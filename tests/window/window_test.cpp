@@ -15,7 +15,7 @@
 
 #include "app/application.h"
 #include "detect/opening.h"
-#include "window/w_createdb_form.h"
+#include "layout_walk.h"
 #include "window_harness.h"
 
 namespace dbsetup {
@@ -45,66 +45,56 @@ const std::map<layout::Kind, std::string> kQtClassOf = {
 TEST(WindowLayout, EveryControlHasItsKindTextFontAndPlace) {
   using layout::Kind;
   WindowHarness h;
-  for (auto parent :
-       {layout::Parent::Window, layout::Parent::PageMss7, layout::Parent::PageMss2000}) {
-    QWidget* parent_widget = parent == layout::Parent::Window     ? h.window.get()
-                             : parent == layout::Parent::PageMss7 ? h.control("tabpage_mss7")
-                                                                  : h.control("tabpage_mss2000");
-    for (const layout::Control& c : layout::controls_of(parent)) {
-      SCOPED_TRACE(c.name);
-      QWidget* w = h.control(c.name);
-      ASSERT_NE(w, nullptr);
-      EXPECT_EQ(w->metaObject()->className(), kQtClassOf.at(c.kind));
-      EXPECT_EQ(w->parentWidget(), parent_widget);
-      if (auto* label = qobject_cast<QLabel*>(w)) {
-        EXPECT_EQ(label->pixmap().isNull(), c.kind != Kind::Picture);
-      }
-      if (auto* button = qobject_cast<QToolButton*>(w)) {
-        EXPECT_FALSE(button->icon().isNull());
-      }
-      std::string text = c.text;
-      for (const layout::FieldBinding& b : layout::kFieldBindings)
-        if (std::string_view(b.control) == c.name) text = InstallForm().page(b.page)[b.field];
-      if (c.kind == Kind::Static || c.kind == Kind::Group || c.kind == Kind::Edit ||
-          c.kind == Kind::Button) {
-        EXPECT_EQ(shown_text(w).toStdString(), text);
-      }
-      if (c.face != layout::Face::None && c.kind != Kind::Picture) {
-        EXPECT_EQ(w->font().families().value(0).toStdString(), layout::face_spec(c.face).name);
-        EXPECT_EQ(w->font().pointSize(), c.points);
-        EXPECT_EQ(w->font().bold(), (c.flags & layout::kBold) != 0);
-      }
-      EXPECT_EQ(w->isEnabled(), (c.flags & layout::kDisabled) == 0);
-      if (auto* edit = qobject_cast<QLineEdit*>(w)) {
-        const bool display = c.flags & layout::kDisplay;
-        EXPECT_EQ(edit->echoMode(),
-                  c.flags & layout::kMasked ? QLineEdit::Password : QLineEdit::Normal);
-        EXPECT_EQ(edit->isReadOnly(), display || (c.flags & layout::kNotTypeable));
-        EXPECT_EQ(edit->hasFrame(), !display);
-        const QPalette& p = w->palette();
-        EXPECT_EQ(p.color(QPalette::Active, QPalette::Base) ==
-                      p.color(QPalette::Active, QPalette::Button),
-                  display);
-      }
-      if (c.kind == Kind::Progress) continue;  // hidden until a restore
-      const QRect g = w->geometry();
-      if (c.flags & layout::kFieldLabel) {
-        // A field label holds its place, grown where its text line (on its
-        // field's line) needs it.
-        EXPECT_TRUE(g.contains(layout_rect(c.x, c.y, c.width, c.height)))
-            << g.y() << " " << g.height();
-        EXPECT_LE(g.height(), c.height / 4 + w->fontMetrics().height());
-        continue;
-      }
-      EXPECT_LE(std::abs(g.x() - c.x / 4.57), 1.0) << g.x();
-      EXPECT_LE(std::abs(g.y() - c.y / 4.0), 1.0) << g.y();
-      EXPECT_LE(std::abs(g.width() - c.width / 4.57), 1.0) << g.width();
-      // The closed list is as high as its style wants.
-      if (c.kind != Kind::DropDown && c.kind != Kind::Tab) {
-        EXPECT_LE(std::abs(g.height() - c.height / 4.0), 1.0) << g.height();
-      }
+  testing::for_each_control([&](const char* page, const layout::Control& c) {
+    QWidget* w = h.control(c.name);
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->metaObject()->className(), kQtClassOf.at(c.kind));
+    EXPECT_EQ(w->parentWidget(), page ? h.control(page) : h.window.get());
+    if (auto* label = qobject_cast<QLabel*>(w)) {
+      EXPECT_EQ(label->pixmap().isNull(), c.kind != Kind::Picture);
     }
-  }
+    if (auto* button = qobject_cast<QToolButton*>(w)) {
+      EXPECT_FALSE(button->icon().isNull());
+    }
+    if (c.kind == Kind::Static || c.kind == Kind::Group || c.kind == Kind::Edit ||
+        c.kind == Kind::Button) {
+      EXPECT_EQ(shown_text(w).toStdString(), testing::initial_text(c));
+    }
+    if (c.face != layout::Face::None && c.kind != Kind::Picture) {
+      EXPECT_EQ(w->font().families().value(0).toStdString(), layout::face_spec(c.face).name);
+      EXPECT_EQ(w->font().pointSize(), c.points);
+      EXPECT_EQ(w->font().bold(), (c.flags & layout::kBold) != 0);
+    }
+    EXPECT_EQ(w->isEnabled(), (c.flags & layout::kDisabled) == 0);
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+      const bool display = c.flags & layout::kDisplay;
+      EXPECT_EQ(edit->echoMode(),
+                c.flags & layout::kMasked ? QLineEdit::Password : QLineEdit::Normal);
+      EXPECT_EQ(edit->isReadOnly(), display || (c.flags & layout::kNotTypeable));
+      EXPECT_EQ(edit->hasFrame(), !display);
+      const QPalette& p = w->palette();
+      EXPECT_EQ(
+          p.color(QPalette::Active, QPalette::Base) == p.color(QPalette::Active, QPalette::Button),
+          display);
+    }
+    if (c.kind == Kind::Progress) return;  // hidden until a restore
+    const QRect g = w->geometry();
+    if (c.flags & layout::kFieldLabel) {
+      // A field label holds its place, grown where its text line (on its
+      // field's line) needs it.
+      EXPECT_TRUE(g.contains(layout_rect(c.x, c.y, c.width, c.height)))
+          << g.y() << " " << g.height();
+      EXPECT_LE(g.height(), c.height / 4 + w->fontMetrics().height());
+      return;
+    }
+    EXPECT_LE(std::abs(g.x() - c.x / 4.57), 1.0) << g.x();
+    EXPECT_LE(std::abs(g.y() - c.y / 4.0), 1.0) << g.y();
+    EXPECT_LE(std::abs(g.width() - c.width / 4.57), 1.0) << g.width();
+    // The closed list is as high as its style wants.
+    if (c.kind != Kind::DropDown && c.kind != Kind::Tab) {
+      EXPECT_LE(std::abs(g.height() - c.height / 4.0), 1.0) << g.height();
+    }
+  });
 
   // The pictures' sizes: window_scale_test; the picture button's 19 by 19.
   EXPECT_EQ(h.control<QToolButton>("pb_mss2000data_backupfile")->iconSize(), QSize(19, 19));
@@ -184,13 +174,14 @@ TEST(WindowLayout, EarlierCreatedControlsLieInFront) {
   h.window->hide();
 }
 
-std::vector<std::string> tab_walk(QWidget* window, QWidget* start, int steps) {
+// The Tab key pressed from the round's first control as often as the round is
+// long (the tab control takes the focus on its tab bar).
+std::vector<std::string> tab_walk(WindowHarness& h, const std::vector<std::string>& round) {
   std::vector<std::string> seen;
-  start->setFocus(Qt::TabFocusReason);
-  for (int i = 0; i < steps; ++i) {
-    QWidget* f = window->focusWidget();
+  h.control(round.front().c_str())->setFocus(Qt::TabFocusReason);
+  for (size_t i = 0; i < round.size(); ++i) {
+    QWidget* f = h.window->focusWidget();
     if (!f) break;
-    // The tab control takes focus on its tab bar.
     if (qobject_cast<QTabBar*>(f)) f = f->parentWidget();
     seen.push_back(f->objectName().toStdString());
     QTest::keyClick(f, Qt::Key_Tab);
@@ -201,22 +192,12 @@ std::vector<std::string> tab_walk(QWidget* window, QWidget* start, int steps) {
 TEST(WindowLayout, TabKeyVisitsTheInputControlsInTheirOrder) {
   WindowHarness h;
   ASSERT_TRUE(h.show());
-
-  EXPECT_EQ(
-      tab_walk(h.window.get(), h.control("ddplb_mss2000_instances"), 13),
-      (std::vector<std::string>{
-          "ddplb_mss2000_instances", "sle_mss2000data_defaultpath", "sle_mss2000data_setuppath",
-          "pb_mss2000data_setuppath", "sle_mss2000data_backupfile", "pb_mss2000data_backupfile",
-          "sle_mss2000_servername", "sle_mss2000_userid", "sle_mss2000_password", "cb_dbsetup",
-          "cb_exit", "tab_1", "ddplb_mss2000_instances"}));
-
-  h.window->ui().show_page(Page::mss7);
-  EXPECT_EQ(
-      tab_walk(h.window.get(), h.control("sle_mss7data_setuppath"), 12),
-      (std::vector<std::string>{"sle_mss7data_setuppath", "sle_dbname", "pb_mss7data_setuppath",
-                                "sle_mss7data_backupfile", "pb_mss7data_backupfile",
-                                "sle_mss7_servername", "sle_mss7_userid", "sle_mss7_password",
-                                "cb_dbsetup", "cb_exit", "tab_1", "sle_mss7data_setuppath"}));
+  for (auto [page, parent] : {std::pair{Page::mss2000, layout::Parent::PageMss2000},
+                              {Page::mss7, layout::Parent::PageMss7}}) {
+    h.window->ui().show_page(page);
+    const std::vector<std::string> round = testing::tab_round(parent);
+    EXPECT_EQ(tab_walk(h, round), round);
+  }
   h.window->hide();
 }
 

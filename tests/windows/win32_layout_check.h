@@ -11,6 +11,7 @@
 #include <string>
 
 #include "win32_window_harness.h"
+#include "window/layout_walk.h"
 
 namespace dbsetup::testing {
 
@@ -51,63 +52,58 @@ inline void expect_laid_out(Win32Window& window, int dpi) {
   RECT display;
   GetClientRect(tab, &display);
   SendMessageW(tab, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&display));
-  for (auto parent :
-       {layout::Parent::Window, layout::Parent::PageMss7, layout::Parent::PageMss2000}) {
-    HWND parent_hwnd = parent == layout::Parent::Window     ? window.hwnd()
-                       : parent == layout::Parent::PageMss7 ? window.control("tabpage_mss7")
-                                                            : window.control("tabpage_mss2000");
+  // The pages inside the tab control's display area.
+  for (const char* page : {"tabpage_mss7", "tabpage_mss2000"})
+    EXPECT_TRUE(inside(rect_in(window.control(page), tab), display)) << page;
+  for_each_control([&](const char* page, const layout::Control& c) {
+    HWND parent_hwnd = page ? window.control(page) : window.hwnd();
     RECT parent_client;
     GetClientRect(parent_hwnd, &parent_client);
-    // A page inside the tab control's display area.
-    EXPECT_TRUE(parent_hwnd == window.hwnd() || inside(rect_in(parent_hwnd, tab), display));
-    for (const layout::Control& c : layout::controls_of(parent)) {
-      SCOPED_TRACE(c.name);
-      HWND w = window.control(c.name);
-      const RECT r = rect_in(w, parent_hwnd);
-      const layout::PixelRect want = layout::to_pixels(c, dpi);
-      const std::wstring text = window_text(w);
-      const SIZE box = text_size(w, text, c.kind == layout::Kind::Button);
-      const int width = r.right - r.left;
-      if (c.kind == layout::Kind::Static) {
-        // A static text holds its place, grown where its text line needs it.
-        const RECT place{want.x + 1, want.y + 1, want.x + want.width - 1, want.y + want.height - 1};
-        EXPECT_TRUE(inside(place, r)) << r.left << "," << r.top << " " << width;
-        EXPECT_LE(box.cx, width) << narrow(text);
-        EXPECT_LE(box.cy, r.bottom - r.top);
-      } else {
-        EXPECT_LE(std::abs(r.left - want.x), 1) << r.left;
-        EXPECT_LE(std::abs(r.top - want.y), 1) << r.top;
-        EXPECT_LE(std::abs(width - want.width), 1) << width;
-        EXPECT_LE(std::abs(r.bottom - r.top - want.height), 1) << r.bottom - r.top;
-        // The window's own controls inside its client area (the rule runs to
-        // its edge), a page's inside the page.
-        EXPECT_TRUE((c.flags & layout::kRule) || inside(r, parent_client));
-      }
-      HWND inner = c.kind == layout::Kind::DropDown
-                       ? reinterpret_cast<HWND>(SendMessageW(w, CBEM_GETCOMBOCONTROL, 0, 0))
-                       : w;
-      if (c.face != layout::Face::None) {
-        LOGFONTW lf{};
-        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(inner, WM_GETFONT, 0, 0)), sizeof(lf), &lf);
-        EXPECT_EQ(lf.lfHeight, -MulDiv(c.points, dpi, 72));
-      }
-      if (c.kind == layout::Kind::DropDown) {
-        RECT dropped{};
-        SendMessageW(inner, CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&dropped));
-        EXPECT_LE(std::abs(dropped.bottom - dropped.top -
-                           layout::to_pixels_v(layout::kDroppedListUnits, dpi)),
-                  1);
-      } else if (c.kind == layout::Kind::Button) {
-        EXPECT_LE(box.cx + 2 * GetSystemMetrics(SM_CXEDGE), width);
-      } else if (c.kind == layout::Kind::Group) {
-        EXPECT_LE(box.cx + 2 * layout::scaled(8, dpi), width);
-      } else if (c.kind == layout::Kind::Edit && !(c.flags & layout::kMasked)) {
-        RECT format{};
-        SendMessageW(w, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&format));
-        EXPECT_LE(box.cx, format.right - format.left) << narrow(text);
-      }
+    HWND w = window.control(c.name);
+    const RECT r = rect_in(w, parent_hwnd);
+    const layout::PixelRect want = layout::to_pixels(c, dpi);
+    const std::wstring text = window_text(w);
+    const SIZE box = text_size(w, text, c.kind == layout::Kind::Button);
+    const int width = r.right - r.left;
+    if (c.kind == layout::Kind::Static) {
+      // A static text holds its place, grown where its text line needs it.
+      const RECT place{want.x + 1, want.y + 1, want.x + want.width - 1, want.y + want.height - 1};
+      EXPECT_TRUE(inside(place, r)) << r.left << "," << r.top << " " << width;
+      EXPECT_LE(box.cx, width) << narrow(text);
+      EXPECT_LE(box.cy, r.bottom - r.top);
+    } else {
+      EXPECT_LE(std::abs(r.left - want.x), 1) << r.left;
+      EXPECT_LE(std::abs(r.top - want.y), 1) << r.top;
+      EXPECT_LE(std::abs(width - want.width), 1) << width;
+      EXPECT_LE(std::abs(r.bottom - r.top - want.height), 1) << r.bottom - r.top;
+      // The window's own controls inside its client area (the rule runs to
+      // its edge), a page's inside the page.
+      EXPECT_TRUE((c.flags & layout::kRule) || inside(r, parent_client));
     }
-  }
+    HWND inner = c.kind == layout::Kind::DropDown
+                     ? reinterpret_cast<HWND>(SendMessageW(w, CBEM_GETCOMBOCONTROL, 0, 0))
+                     : w;
+    if (c.face != layout::Face::None) {
+      LOGFONTW lf{};
+      GetObjectW(reinterpret_cast<HFONT>(SendMessageW(inner, WM_GETFONT, 0, 0)), sizeof(lf), &lf);
+      EXPECT_EQ(lf.lfHeight, -MulDiv(c.points, dpi, 72));
+    }
+    if (c.kind == layout::Kind::DropDown) {
+      RECT dropped{};
+      SendMessageW(inner, CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&dropped));
+      EXPECT_LE(std::abs(dropped.bottom - dropped.top -
+                         layout::to_pixels_v(layout::kDroppedListUnits, dpi)),
+                1);
+    } else if (c.kind == layout::Kind::Button) {
+      EXPECT_LE(box.cx + 2 * GetSystemMetrics(SM_CXEDGE), width);
+    } else if (c.kind == layout::Kind::Group) {
+      EXPECT_LE(box.cx + 2 * layout::scaled(8, dpi), width);
+    } else if (c.kind == layout::Kind::Edit && !(c.flags & layout::kMasked)) {
+      RECT format{};
+      SendMessageW(w, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&format));
+      EXPECT_LE(box.cx, format.right - format.left) << narrow(text);
+    }
+  });
 }
 
 }  // namespace dbsetup::testing

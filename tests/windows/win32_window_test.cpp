@@ -10,7 +10,7 @@
 #include "detect/opening.h"
 #include "win32_layout_check.h"
 #include "win32_window_harness.h"
-#include "window/w_createdb_form.h"
+#include "window/layout_walk.h"
 
 namespace dbsetup {
 namespace {
@@ -31,70 +31,57 @@ const std::map<Kind, std::wstring> kClassOf = {
 
 TEST(Win32Window, EveryControlAsTheLayoutDescribesIt) {
   WindowHarness h;
-  for (auto parent :
-       {layout::Parent::Window, layout::Parent::PageMss7, layout::Parent::PageMss2000}) {
-    HWND parent_hwnd = parent == layout::Parent::Window     ? h.window->hwnd()
-                       : parent == layout::Parent::PageMss7 ? h.control("tabpage_mss7")
-                                                            : h.control("tabpage_mss2000");
-    for (const Control& c : layout::controls_of(parent)) {
-      SCOPED_TRACE(c.name);
-      HWND w = h.control(c.name);
-      ASSERT_NE(w, nullptr);
-      EXPECT_EQ(GetParent(w), parent_hwnd);
-      EXPECT_EQ(class_name(w), kClassOf.at(c.kind));
-      const LONG style = GetWindowLongW(w, GWL_STYLE);
-      const LONG ex = GetWindowLongW(w, GWL_EXSTYLE);
-      const bool has_text = c.kind == Kind::Static || c.kind == Kind::Group ||
-                            c.kind == Kind::Edit || c.kind == Kind::Button;
-      if (has_text) {
-        // A field bound to the form shows the form's stored text.
-        std::string text = c.text;
-        for (const layout::FieldBinding& b : layout::kFieldBindings)
-          if (std::string_view(b.control) == c.name) text = InstallForm().page(b.page)[b.field];
-        EXPECT_EQ(narrow(window_text(w)), text);
-      }
-
-      // Kind details: group boxes, pictures, the default button.
-      if (c.kind == Kind::Group) {
-        EXPECT_EQ(style & BS_TYPEMASK, BS_GROUPBOX);
-      } else if (c.kind == Kind::Picture) {
-        EXPECT_NE(SendMessageW(w, STM_GETIMAGE, IMAGE_BITMAP, 0), 0);
-      } else if (c.kind == Kind::PictureButton) {
-        EXPECT_NE(SendMessageW(w, BM_GETIMAGE, IMAGE_BITMAP, 0), 0);
-      } else if (c.kind == Kind::Button) {
-        EXPECT_EQ(style & BS_TYPEMASK,
-                  (c.flags & layout::kDefaultButton) ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
-      }
-
-      // Font: face, character set and weight (a drop-down's on its inner
-      // combo box, which also holds its list); size and place at every DPI
-      // below.
-      HWND inner = c.kind == Kind::DropDown
-                       ? reinterpret_cast<HWND>(SendMessageW(w, CBEM_GETCOMBOCONTROL, 0, 0))
-                       : w;
-      if (c.face != layout::Face::None) {
-        LOGFONTW lf{};
-        auto font = reinterpret_cast<HFONT>(SendMessageW(inner, WM_GETFONT, 0, 0));
-        ASSERT_NE(font, nullptr);
-        GetObjectW(font, sizeof(lf), &lf);
-        const layout::FaceSpec& face = layout::face_spec(c.face);
-        EXPECT_EQ(narrow(lf.lfFaceName), face.name);
-        EXPECT_EQ(lf.lfCharSet, static_cast<BYTE>(face.charset));
-        EXPECT_EQ(lf.lfWeight, (c.flags & layout::kBold) ? FW_BOLD : FW_NORMAL);
-      }
-
-      EXPECT_EQ((style & ES_PASSWORD) != 0 && c.kind == Kind::Edit,
-                (c.flags & layout::kMasked) != 0);
-      if (c.kind == Kind::Edit) {
-        EXPECT_EQ((style & ES_READONLY) != 0,
-                  (c.flags & (layout::kDisplay | layout::kNotTypeable)) != 0);
-        EXPECT_EQ((ex & WS_EX_CLIENTEDGE) == 0, (c.flags & layout::kDisplay) != 0);
-      }
-      EXPECT_EQ(IsWindowEnabled(w) == FALSE, (c.flags & layout::kDisabled) != 0);
-      EXPECT_EQ((style & WS_VISIBLE) == 0, (c.flags & layout::kHidden) != 0);
-      EXPECT_EQ((style & WS_TABSTOP) != 0, c.tab > 0);
+  testing::for_each_control([&](const char* page, const Control& c) {
+    HWND w = h.control(c.name);
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(GetParent(w), page ? h.control(page) : h.window->hwnd());
+    EXPECT_EQ(class_name(w), kClassOf.at(c.kind));
+    const LONG style = GetWindowLongW(w, GWL_STYLE);
+    const LONG ex = GetWindowLongW(w, GWL_EXSTYLE);
+    if (c.kind == Kind::Static || c.kind == Kind::Group || c.kind == Kind::Edit ||
+        c.kind == Kind::Button) {
+      EXPECT_EQ(narrow(window_text(w)), testing::initial_text(c));
     }
-  }
+
+    // Kind details: group boxes, pictures, the default button.
+    if (c.kind == Kind::Group) {
+      EXPECT_EQ(style & BS_TYPEMASK, BS_GROUPBOX);
+    } else if (c.kind == Kind::Picture) {
+      EXPECT_NE(SendMessageW(w, STM_GETIMAGE, IMAGE_BITMAP, 0), 0);
+    } else if (c.kind == Kind::PictureButton) {
+      EXPECT_NE(SendMessageW(w, BM_GETIMAGE, IMAGE_BITMAP, 0), 0);
+    } else if (c.kind == Kind::Button) {
+      EXPECT_EQ(style & BS_TYPEMASK,
+                (c.flags & layout::kDefaultButton) ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
+    }
+
+    // Font: face, character set and weight (a drop-down's on its inner
+    // combo box, which also holds its list); size and place at every DPI
+    // below.
+    HWND inner = c.kind == Kind::DropDown
+                     ? reinterpret_cast<HWND>(SendMessageW(w, CBEM_GETCOMBOCONTROL, 0, 0))
+                     : w;
+    if (c.face != layout::Face::None) {
+      LOGFONTW lf{};
+      auto font = reinterpret_cast<HFONT>(SendMessageW(inner, WM_GETFONT, 0, 0));
+      ASSERT_NE(font, nullptr);
+      GetObjectW(font, sizeof(lf), &lf);
+      const layout::FaceSpec& face = layout::face_spec(c.face);
+      EXPECT_EQ(narrow(lf.lfFaceName), face.name);
+      EXPECT_EQ(lf.lfCharSet, static_cast<BYTE>(face.charset));
+      EXPECT_EQ(lf.lfWeight, (c.flags & layout::kBold) ? FW_BOLD : FW_NORMAL);
+    }
+
+    EXPECT_EQ((style & ES_PASSWORD) != 0 && c.kind == Kind::Edit, (c.flags & layout::kMasked) != 0);
+    if (c.kind == Kind::Edit) {
+      EXPECT_EQ((style & ES_READONLY) != 0,
+                (c.flags & (layout::kDisplay | layout::kNotTypeable)) != 0);
+      EXPECT_EQ((ex & WS_EX_CLIENTEDGE) == 0, (c.flags & layout::kDisplay) != 0);
+    }
+    EXPECT_EQ(IsWindowEnabled(w) == FALSE, (c.flags & layout::kDisabled) != 0);
+    EXPECT_EQ((style & WS_VISIBLE) == 0, (c.flags & layout::kHidden) != 0);
+    EXPECT_EQ((style & WS_TABSTOP) != 0, c.tab > 0);
+  });
 
   // The window: frame without minimise, maximise or sizing.
   const LONG style = GetWindowLongW(h.window->hwnd(), GWL_STYLE);
@@ -147,9 +134,7 @@ TEST(Win32Window, TheInstallButtonIsGreyedWhileTheProcedureRuns) {
   EXPECT_EQ(h.window->name_of(GetFocus()), "sle_mss2000data_backupfile");
 }
 
-// The order itself is checked on the Qt window; here that the Tab key keeps
-// to the layout's: the page's enabled controls, the command buttons, the tab
-// control.
+// The Tab key keeps to the layout's round (layout_walk.h), as on the Qt window.
 TEST(Win32Window, EachEditionShowsOnlyItsPageAndTabsInItsOrder) {
   struct Case {
     const char *edition, *page, *hidden, *caption;
@@ -170,10 +155,7 @@ TEST(Win32Window, EachEditionShowsOnlyItsPageAndTabsInItsOrder) {
     EXPECT_FALSE(GetWindowLongW(h.control(e.hidden), GWL_STYLE) & WS_VISIBLE);
     EXPECT_EQ(narrow(window_text(h.window->hwnd())).rfind(display_name(), 0), 0u);
 
-    std::vector<std::string> want;
-    for (const Control* c : layout::tab_sequence(e.parent))
-      if (!(c->flags & layout::kDisabled)) want.push_back(c->name);
-    want.insert(want.end(), {"cb_dbsetup", "cb_exit", "tab_1", want.front()});
+    const std::vector<std::string> want = testing::tab_round(e.parent);
     SetFocus(h.control(want.front().c_str()));
     std::vector<std::string> seen;
     for (size_t i = 0; i < want.size(); ++i) {
