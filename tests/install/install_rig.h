@@ -91,7 +91,7 @@ struct Rig {
   std::string db() const { return seven ? "tavox" : "nuvex"; }
   // What xp_fileexist sees at `path`.
   void path_is(const std::string& path, bool file, bool directory) {
-    fake.rows("^EXEC master\\.dbo\\.xp_fileexist N'" + pattern_of(path) + "'$",
+    fake.rows("^EXEC master\\.dbo\\.xp_fileexist N'" + testing::regex_literal(path) + "'$",
               {"File Exists", "File is a Directory", "Parent Directory Exists"},
               {{file ? "1" : "0", directory ? "1" : "0", "1"}});
   }
@@ -111,14 +111,6 @@ struct Rig {
   // xp_fixeddrives: drive letter and free megabytes.
   void drives(std::vector<std::vector<std::string>> rows) {
     fake.rows("xp_fixeddrives$", {"drive", "MB free"}, std::move(rows));
-  }
-  static std::string pattern_of(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-      if (std::string_view("\\^$.|?*+()[]{}").find(c) != std::string_view::npos) out += '\\';
-      out += c;
-    }
-    return out;
   }
 
   // Every call as one line: logons with all their settings.

@@ -167,6 +167,8 @@ TEST(Install, EveryFailureShowsItsBoxThenItsStatusThenLogsOff) {
   const std::vector<FailureCase> cases = {
       {"7.0 overwrite refused", true, [](Rig& r) { r.database_found("tavox"); }, -2,
        "取消数据库安装!", "", "数据库连接成功!", "ROWS EXEC master.dbo.xp_fixeddrives"},
+      {"2000 overwrite refused", false, [](Rig& r) { r.old_database(); }, -2, "取消数据库安装!", "",
+       "数据库连接成功!", "ROWS EXEC master.dbo.xp_fixeddrives"},
       // 1803 is retried once without the sizes, any other error is not.
       {"2000 create, 1803 twice", false, create_fails({too_small}), -8, "创建数据库失败!",
        too_small.text, "开始创建数据库...", create_without_size},
