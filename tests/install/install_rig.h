@@ -170,10 +170,10 @@ std::string shown(const Event& e) {
 [[maybe_unused]] std::string ok_box(const std::string& text, const std::string& title = kAppName) {
   return title + " [Ok 1 icon 0] " + text;
 }
-std::string question(const std::string& text) { return kAppName + (" [YesNo 1 icon 1] " + text); }
-const std::string kNameQuestion = question(
+const std::string kNameQuestion =
+    kAppName + std::string(" [YesNo 1 icon 1] ") +
     "是否确认本次安装的数据库名称为“tavox”？\n\n系统提示：系统允许安装多个数据库，"
-    "但需要和程序安装向导一致，否则可能造成数据库连接错误！");
+    "但需要和程序安装向导一致，否则可能造成数据库连接错误！";
 [[maybe_unused]] std::string warning(const std::string& text) {
   return "系统严重警告 [YesNo 2 icon 2] " + text;
 }
