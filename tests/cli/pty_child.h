@@ -37,7 +37,7 @@ inline bool restore_ended(const StandinServer& server, const char* how) {
   return false;
 }
 
-class PtyChild {
+class PtyChild : public Child {
  public:
   // Starts `args` in `dir` with `env` (see exec_child), leading a session on
   // the new terminal.
@@ -49,10 +49,7 @@ class PtyChild {
     if (pid == 0) exec_child(argv, dir, env);
   }
   ~PtyChild() {
-    if (running()) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, nullptr, 0);
-    }
+    kill_if_running();
     hang_up();
   }
   PtyChild(const PtyChild&) = delete;
@@ -76,12 +73,6 @@ class PtyChild {
   }
   bool wait(std::chrono::milliseconds limit) { return read_until({}, limit); }
   bool shows(const std::string& text) const { return seen.find(text) != std::string::npos; }
-  bool running() {
-    if (!reaped_ && ::waitpid(pid, &status, WNOHANG) == pid) reaped_ = true;
-    return !reaped_;
-  }
-  // -1 unless it ended by exit()
-  int exit_status() const { return reaped_ && WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
   int master() const { return master_; }
 
   void type(const std::string& keys) {
@@ -94,13 +85,10 @@ class PtyChild {
     master_ = -1;
   }
 
-  pid_t pid = -1;
   std::string seen;  // everything the terminal has shown
-  int status = 0;    // as waitpid() gives it
 
  private:
   int master_ = -1;
-  bool reaped_ = false;
 };
 
 }  // namespace dbsetup::testing

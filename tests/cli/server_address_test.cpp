@@ -7,18 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "app/memory_ui.h"
 #include "cli/cli.h"
-#include "install/install.h"
-#include "support/fake_machine.h"
+#include "install/install_rig.h"
 
 namespace dbsetup {
 namespace {
-
-using testing::DbCall;
-using testing::FakePlatform;
-
-constexpr const char* kAppName = "Marlox零售管理系统安装";
 
 struct Address {
   std::string text;
@@ -43,28 +36,6 @@ const std::vector<Address> kAddresses = {
 };
 // clang-format on
 
-// The procedure of either edition on a scripted server, as far as it gets.
-struct Procedure {
-  explicit Procedure(bool mss7, const std::string& address) : seven(mss7) {
-    gs.gs_appname = kAppName;
-    PageFields& fields = form.page(seven ? Page::mss7 : Page::mss2000);
-    fields.database = "nuvex";
-    fields.server = address;
-    fields.login = "sa";
-    fields.data_folder = "D:\\Data";
-    ui.answer = [](const std::string&, const std::string&, int) { return kYes; };
-  }
-  int run() { return seven ? wf_mss7_setup(ctx) : wf_mss2000_setup(ctx); }
-
-  bool seven;
-  FakePlatform fake;
-  MemoryUi ui;
-  Settings gs;
-  Transaction sqlca{fake.platform.make_db_client()};
-  InstallForm form;
-  SetupContext ctx{gs, sqlca, ui, form, fake.platform};
-};
-
 TEST(ServerAddress, OnlyTheFormsOfSqlServersClientsReachTheLogon) {
   for (const Address& a : kAddresses) {
     SCOPED_TRACE("[" + a.text + "]");
@@ -84,7 +55,9 @@ TEST(ServerAddress, OnlyTheFormsOfSqlServersClientsReachTheLogon) {
     // The window's procedure, both editions.
     for (bool seven : {false, true}) {
       SCOPED_TRACE(seven ? "mss7" : "mss2000");
-      Procedure p(seven, a.text);
+      Rig p(seven);
+      p.answer_all(kYes);
+      p.fields().server = a.text;
       const int code = p.run();
       const std::vector<DbCall>& calls = p.fake.script->calls;
       ASSERT_FALSE(calls.empty());

@@ -19,12 +19,6 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-size_t count_statements(const StandinServer& server, const std::string& prefix) {
-  size_t n = 0;
-  for (const auto& s : server.statements()) n += s.rfind(prefix, 0) == 0;
-  return n;
-}
-
 bool in_order(const std::string& text, const std::vector<std::string>& parts) {
   std::size_t at = 0;
   for (const auto& p : parts) {
@@ -37,7 +31,7 @@ bool in_order(const std::string& text, const std::vector<std::string>& parts) {
 // What the server saw: how many RECONFIGUREs, and the database's status
 // ("ONLINE", "RESTORING"; empty: none, and nothing was executed at all).
 void expect_server(const StandinServer& server, size_t reconfigures, const std::string& status) {
-  EXPECT_EQ(count_statements(server, "RECONFIGURE"), reconfigures);
+  EXPECT_EQ(server.count("RECONFIGURE"), reconfigures);
   std::string have;
   for (const auto& db : server.state().value("databases", nlohmann::json::array()))
     if (db.value("name", "") == "nuvex") have = db.value("status", "");
@@ -79,7 +73,7 @@ void interrupt_at(const Moment& m, const ProgramFolder& folder) {
     if (m.stop_output) {
       cli.type("\x13");
       for (const auto until = Clock::now() + 60s;
-           Clock::now() < until && count_statements(server, "RECONFIGURE") < 2;)
+           Clock::now() < until && server.count("RECONFIGURE") < 2;)
         std::this_thread::sleep_for(20ms);
       cli.read_until({}, 300ms);
       // Too late when the success status came before the output stopped.

@@ -130,6 +130,13 @@ inline nlohmann::json find(const StandinServer& server, const char* list, const 
   return nlohmann::json();
 }
 
+// The server's databases, whether a connection is still being closed or not.
+inline nlohmann::json databases(const StandinServer& server) {
+  nlohmann::json d = server.state()["databases"];
+  for (nlohmann::json& db : d) db.erase("in_use");
+  return d;
+}
+
 // The database and the install login as a successful run leaves them.
 inline void expect_installed(const StandinServer& server, const Inputs& in) {
   const nlohmann::json db = find(server, "databases", in.dbname), zq = find(server, "logins", "zq");

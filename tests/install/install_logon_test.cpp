@@ -15,15 +15,6 @@ constexpr const char* kVersioned =
     "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Microsoft SQL Server\\MSSQL16.SHOP\\MSSQLServer\\"
     "SuperSocketNetLib\\Tcp";
 
-// Points a 2000-edition rig at the named instance SHOP on this machine, as
-// the registry of SQL Server 2022 describes it.
-void point_at_shop(Rig& rig) {
-  rig.form.mss2000.server = "127.0.0.1\\SHOP";
-  rig.fake.registry.set_string(
-      "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Microsoft SQL Server\\Instance Names\\SQL", "SHOP",
-      "MSSQL16.SHOP");
-}
-
 std::vector<std::string> logons(const Rig& rig) {
   std::vector<std::string> out;
   for (const DbCall& c : rig.fake.script->calls)
@@ -143,7 +134,12 @@ TEST(InstallLogon, ALocalServerThatCannotBeReachedIsHelpedOnceEachWay) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Rig rig(false);
-    point_at_shop(rig);
+    // The named instance SHOP on this machine, as SQL Server 2022's registry
+    // describes it.
+    rig.form.mss2000.server = "127.0.0.1\\SHOP";
+    rig.fake.registry.set_string(
+        "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Microsoft SQL Server\\Instance Names\\SQL",
+        "SHOP", "MSSQL16.SHOP");
     rig.answer_all(kYes);
     rig.fake.services.states.emplace("MSSQL$SHOP", ServiceState::Running);
     c.arrange(rig);

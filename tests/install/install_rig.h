@@ -91,7 +91,7 @@ struct Rig {
   std::string db() const { return seven ? "tavox" : "nuvex"; }
   // What xp_fileexist sees at `path`.
   void path_is(const std::string& path, bool file, bool directory) {
-    fake.rows("^EXEC master\\.dbo\\.xp_fileexist N'" + pattern_of(path) + "'$",
+    fake.rows("^EXEC master\\.dbo\\.xp_fileexist N'" + testing::regex_literal(path) + "'$",
               {"File Exists", "File is a Directory", "Parent Directory Exists"},
               {{file ? "1" : "0", directory ? "1" : "0", "1"}});
   }
@@ -111,14 +111,6 @@ struct Rig {
   // xp_fixeddrives: drive letter and free megabytes.
   void drives(std::vector<std::vector<std::string>> rows) {
     fake.rows("xp_fixeddrives$", {"drive", "MB free"}, std::move(rows));
-  }
-  static std::string pattern_of(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-      if (std::string_view("\\^$.|?*+()[]{}").find(c) != std::string_view::npos) out += '\\';
-      out += c;
-    }
-    return out;
   }
 
   // Every call as one line: logons with all their settings.
@@ -178,10 +170,10 @@ std::string shown(const Event& e) {
 [[maybe_unused]] std::string ok_box(const std::string& text, const std::string& title = kAppName) {
   return title + " [Ok 1 icon 0] " + text;
 }
-std::string question(const std::string& text) { return kAppName + (" [YesNo 1 icon 1] " + text); }
-const std::string kNameQuestion = question(
+const std::string kNameQuestion =
+    kAppName + std::string(" [YesNo 1 icon 1] ") +
     "是否确认本次安装的数据库名称为“tavox”？\n\n系统提示：系统允许安装多个数据库，"
-    "但需要和程序安装向导一致，否则可能造成数据库连接错误！");
+    "但需要和程序安装向导一致，否则可能造成数据库连接错误！";
 [[maybe_unused]] std::string warning(const std::string& text) {
   return "系统严重警告 [YesNo 2 icon 2] " + text;
 }

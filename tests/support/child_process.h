@@ -71,7 +71,27 @@ enum class Streams {
   none,    // all three closed
 };
 
-class ChildProcess {
+// A child this process started: its pid and, once reaped, its wait status.
+struct Child {
+  pid_t pid = -1;
+  int status = 0;  // as waitpid() gives it
+  bool reaped = false;
+
+  bool running() {
+    if (!reaped && ::waitpid(pid, &status, WNOHANG) == pid) reaped = true;
+    return !reaped;
+  }
+  // -1 unless it ended by exit()
+  int exit_status() const { return reaped && WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+  void kill_if_running() {
+    if (pid > 0 && running()) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+  }
+};
+
+class ChildProcess : public Child {
  public:
   // Starts `args` in `dir` with `env` (see exec_child) over the rest of this
   // process's environment.
@@ -104,11 +124,8 @@ class ChildProcess {
       out_ = err_ = -1;
     }
   }
-  ~ChildProcess() {  // kills the child if it still runs
-    if (!reaped && pid > 0) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, nullptr, 0);
-    }
+  ~ChildProcess() {
+    kill_if_running();
     for (int fd : {out_, err_})
       if (fd >= 0) ::close(fd);
   }
@@ -141,17 +158,7 @@ class ChildProcess {
     }
     return false;
   }
-  bool running() {
-    if (!reaped && ::waitpid(pid, &status, WNOHANG) == pid) reaped = true;
-    return !reaped;
-  }
-  // -1 unless it ended by exit()
-  int exit_status() const { return reaped && WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
-
-  pid_t pid = -1;
   std::string out_text, err_text;
-  int status = 0;  // as waitpid() gives it
-  bool reaped = false;
 
  private:
   int out_ = -1, err_ = -1;  // read ends when piped

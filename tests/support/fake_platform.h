@@ -6,11 +6,22 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/platform.h"
 
 namespace dbsetup::testing {
+
+// `text` as an ECMAScript regular expression that matches it literally.
+inline std::string regex_literal(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (std::string_view("\\^$.|?*+()[]{}").find(c) != std::string_view::npos) out += '\\';
+    out += c;
+  }
+  return out;
+}
 
 // Registry held in a map; key and value names compare without letter case.
 class FakeRegistry : public Registry {

@@ -43,16 +43,27 @@ struct DbNames {
   std::string log = "nuvex_Log";
 };
 
+// The stand-in's arguments, one list after the other.
+inline std::vector<std::string> joined(std::vector<std::string> a,
+                                       const std::vector<std::string>& b,
+                                       const std::vector<std::string>& c = {}) {
+  a.insert(a.end(), b.begin(), b.end());
+  a.insert(a.end(), c.begin(), c.end());
+  return a;
+}
+
 // The window of one edition with every field filled in, pointed at a fresh
-// stand-in started with `server_args`. Every question is answered Yes.
+// stand-in started with `server_args` and a backup it can restore: SQL Server
+// 2022's where a --profile names today's server, else SQL Server 2000's.
+// Every question is answered Yes.
 struct InstallRun {
   InstallRun(Page edition, std::vector<std::string> server_args = {}, DbNames names = {},
              RunSettings run_settings = {})
-      : seven(edition == Page::mss7),
-        settings(std::move(run_settings)),
-        server(std::move(server_args)) {
+      : seven(edition == Page::mss7), settings(std::move(run_settings)), server(server_args) {
     gs.gs_appname = kAppName;
-    backup = server.make_backup(names.db, names.data, names.log);
+    const bool today =
+        std::find(server_args.begin(), server_args.end(), "--profile") != server_args.end();
+    backup = server.make_backup(names.db, names.data, names.log, today ? "16.0" : "");
     fields().database = names.db;
     fields().server = server.address();
     fields().login = "sa";
@@ -103,13 +114,6 @@ struct InstallRun {
   // test clock's moment.
   std::string copy_of(const std::string& db, const std::string& folder) const {
     return folder + "\\" + db + "_20260309_180507.bak";
-  }
-
-  // How many statements the server received that begin with `prefix`.
-  size_t count(const std::string& prefix) const {
-    const auto all = server.statements();
-    return static_cast<size_t>(std::count_if(
-        all.begin(), all.end(), [&](const std::string& s) { return s.rfind(prefix, 0) == 0; }));
   }
 
   bool seven;

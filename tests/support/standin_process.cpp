@@ -140,6 +140,12 @@ std::vector<std::string> StandinServer::statements() const {
   return out;
 }
 
+std::size_t StandinServer::count(const std::string& prefix) const {
+  const auto all = statements();
+  return static_cast<std::size_t>(std::count_if(
+      all.begin(), all.end(), [&](const std::string& s) { return s.rfind(prefix, 0) == 0; }));
+}
+
 std::vector<nlohmann::json> StandinServer::logons() const {
   std::vector<nlohmann::json> out;
   for (auto& e : log())

@@ -42,6 +42,8 @@ class StandinServer {
   // Statement texts from the log (SQL batches and the statement of each
   // sp_executesql), in order.
   std::vector<std::string> statements() const;
+  // How many of them begin with `prefix`.
+  std::size_t count(const std::string& prefix) const;
   // The logon records of the log, in order; "encrypted" tells whether the
   // login packet came in TLS, "ok" whether the logon succeeded.
   std::vector<nlohmann::json> logons() const;
