@@ -140,21 +140,5 @@ TEST(StandinE2E, BackupThenRestoreOfTheCopyRoundTrips) {
   EXPECT_EQ(srv.state()["backups"][0]["path"], copy);
 }
 
-// (Backup lists through the driver on each kind of server: tests/e2e_install.)
-TEST(StandinE2E, TodaysServerReportsItsVersionAndMayRefuseSqlLogins) {
-  StandinServer today({"--profile", "2022"});
-  OdbcClient c;
-  ASSERT_TRUE(c.connect(today.port(), "sa", "SECRET"));
-  char version[64] = {};
-  SQLGetInfo(c.dbc(), SQL_DBMS_VER, version, sizeof version, nullptr);
-  EXPECT_STREQ(version, "16.00.1000");
-
-  StandinServer windows_only({"--profile", "2022", "--windows-auth-only"});
-  OdbcClient refused;
-  EXPECT_FALSE(refused.connect(windows_only.port(), "sa", "SECRET"));
-  EXPECT_THAT(refused.messages,
-              ::testing::Contains(std::pair(18456, std::string("Login failed for user 'sa'."))));
-}
-
 }  // namespace
 }  // namespace dbsetup::testing
