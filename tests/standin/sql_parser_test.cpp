@@ -56,12 +56,9 @@ TEST(SqlParser, StatementsAsTheInstallerAndTheServerWriteThem) {
       only<Exec>(parse_batch("EXEC sp_configure @configname = 'allow updates', @configvalue = -1"));
   EXPECT_EQ(std::tie(named.args[0].name, named.args[1].text),
             std::make_tuple(std::string("@configname"), std::string("-1")));
-  EXPECT_EQ(parse_batch("exec sp_droplogin a; exec sp_droplogin b").size(), 2u);
 
   EXPECT_EQ(only<DropDatabase>(parse_batch("DROP DATABASE [my db]")).names,
             std::vector<std::string>{"my db"});
-  EXPECT_EQ(only<Select>(parse_batch("select * from master.dbo.sysdatabases")).from,
-            "sysdatabases");
   EXPECT_EQ(only<Select>(parse_batch("select name from sys.databases d where d.name = N'x'")).from,
             "sys.databases");
 }
@@ -161,8 +158,6 @@ TEST(SqlParser, ConnectionChatterAndBatches) {
   EXPECT_EQ(std::get<Use>(stmts[6].body).database, "master");
 
   EXPECT_TRUE(parse_batch("  ;; -- nothing\n").empty());
-  EXPECT_EQ(syntax_errors("/* open"), std::vector<int>{113});
-  EXPECT_EQ(syntax_errors("select [open"), (std::vector<int>{105, 102}));
   EXPECT_EQ(parse_param_declarations("@P1 nvarchar(4000), @P2 decimal(10,2),@P3 int"),
             (std::vector<std::string>{"@P1", "@P2", "@P3"}));
 }
