@@ -304,6 +304,9 @@ TEST_F(ExecutorTest, ControlsAndSyntaxErrors) {
   EXPECT_TRUE(state_->find_login("zq")->roles.empty());  // the failed statement did nothing
   EXPECT_TRUE(run("sp_addsrvrolemember N'zq', serveradmin").errors().empty());  // used up
   EXPECT_THROW(controls_.add_failure("no number here"), std::invalid_argument);
+  controls_.add_drop("^RESTORE");  // without regard to letter case, as failures
+  EXPECT_TRUE(controls_.should_drop("restore database x"));
+  EXPECT_FALSE(controls_.should_drop("select 1 -- RESTORE"));
 
   play({{"hello world", {2812}},
         {"select from", {156}},
