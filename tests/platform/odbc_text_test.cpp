@@ -94,12 +94,11 @@ TEST(OdbcConnectionString, BracedValuesSurviveAndMicrosoftDriversTakeTheServerAs
   }
 
   // The style follows the release the driver reports; doubling came with 1.4.
-  EXPECT_EQ(freetds_style("01.03.0017"), FreeTdsBraces::verbatim);
-  EXPECT_EQ(freetds_style("00.91.0000"), FreeTdsBraces::verbatim);
-  EXPECT_EQ(freetds_style("01.04.0001"), FreeTdsBraces::doubled);
-  EXPECT_EQ(freetds_style("02.00.0000"), FreeTdsBraces::doubled);
-  EXPECT_EQ(freetds_style("freetds"), std::nullopt);
-  EXPECT_EQ(freetds_style(""), std::nullopt);
+  for (const char* version : {"01.03.0017", "00.91.0000"})
+    EXPECT_EQ(freetds_style(version), FreeTdsBraces::verbatim) << version;
+  for (const char* version : {"01.04.0001", "02.00.0000"})
+    EXPECT_EQ(freetds_style(version), FreeTdsBraces::doubled) << version;
+  for (const char* version : {"freetds", ""}) EXPECT_EQ(freetds_style(version), std::nullopt);
 }
 
 // Windows authentication: the signed-in user through Microsoft's drivers, a

@@ -78,7 +78,6 @@ class OdbcClient {
   }
 
   SQLHSTMT stmt() const { return stmt_; }
-  SQLHDBC dbc() const { return dbc_; }
   std::vector<Message> messages;
 
  private:

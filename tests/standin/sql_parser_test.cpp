@@ -40,14 +40,8 @@ TEST(SqlParser, StatementsAsTheInstallerAndTheServerWriteThem) {
                                   "FILE = 1,  NOUNLOAD ,  STATS = 10,  RECOVERY ,  REPLACE" +
                                   std::string(blanks) + " MOVE N'd' TO N'C:\\d.MDF'"))
             .replace);
-  const auto& f = only<Restore>(parse_batch("restore filelistonly from disk = 'x.bak'"));
-  EXPECT_EQ(std::pair(f.kind, f.disk), std::pair(Restore::FileListOnly, std::string("x.bak")));
-  // An empty backup path still parses; the server then cannot open it.
-  EXPECT_EQ(
-      only<Restore>(parse_batch("RESTORE DATABASE [x] FROM  DISK = N'' WITH  NORECOVERY")).disk,
-      "");
-
-  // (The installer's own calls are run through the executor's tests.)
+  // (RESTORE FILELISTONLY and an empty backup path, which the server then
+  // cannot open: the executor's tests. So are the installer's own calls.)
   EXPECT_EQ(only<Exec>(parse_batch("exec sp_defaultdb N'zq', N'ta''vox'")).args[1].text, "ta'vox");
   const auto& cfg = only<Exec>(parse_batch("EXECUTE master.dbo.sp_configure 'allow updates',1;"));
   EXPECT_EQ(std::tie(cfg.proc, cfg.args[1].kind, cfg.args[1].text),
@@ -56,12 +50,9 @@ TEST(SqlParser, StatementsAsTheInstallerAndTheServerWriteThem) {
       only<Exec>(parse_batch("EXEC sp_configure @configname = 'allow updates', @configvalue = -1"));
   EXPECT_EQ(std::tie(named.args[0].name, named.args[1].text),
             std::make_tuple(std::string("@configname"), std::string("-1")));
-  EXPECT_EQ(parse_batch("exec sp_droplogin a; exec sp_droplogin b").size(), 2u);
 
   EXPECT_EQ(only<DropDatabase>(parse_batch("DROP DATABASE [my db]")).names,
             std::vector<std::string>{"my db"});
-  EXPECT_EQ(only<Select>(parse_batch("select * from master.dbo.sysdatabases")).from,
-            "sysdatabases");
   EXPECT_EQ(only<Select>(parse_batch("select name from sys.databases d where d.name = N'x'")).from,
             "sys.databases");
 }
@@ -161,8 +152,6 @@ TEST(SqlParser, ConnectionChatterAndBatches) {
   EXPECT_EQ(std::get<Use>(stmts[6].body).database, "master");
 
   EXPECT_TRUE(parse_batch("  ;; -- nothing\n").empty());
-  EXPECT_EQ(syntax_errors("/* open"), std::vector<int>{113});
-  EXPECT_EQ(syntax_errors("select [open"), (std::vector<int>{105, 102}));
   EXPECT_EQ(parse_param_declarations("@P1 nvarchar(4000), @P2 decimal(10,2),@P3 int"),
             (std::vector<std::string>{"@P1", "@P2", "@P3"}));
 }

@@ -1,6 +1,6 @@
-// Windows logons and the authentication mode through the FreeTDS ODBC driver:
-// NTLM as FreeTDS does it for UID=DOMAIN\user, and LoginMode written with
-// xp_instance_regwrite taking effect when the server starts again.
+// Windows logons through the FreeTDS ODBC driver: NTLM as FreeTDS does it for
+// UID=DOMAIN\user. (LoginMode taking effect when the service starts again:
+// EndToEndExpress.AWindowsOnlyServerIsSwitchedToMixedMode, tests/e2e_install.)
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -61,33 +61,6 @@ TEST(StandinWindowsE2E, NtlmLogonsThroughTheOdbcDriver) {
       EXPECT_THAT(client.messages, Contains(want));
     }
   }
-}
-
-TEST(StandinWindowsE2E, LoginModeTakesEffectWhenTheServiceStartsAgain) {
-  StandinServer srv({"--profile", "2022", "--windows-auth-only", "--windows-login",
-                     "SHOP\\admin:Adm1n:sysadmin", "--database", "shop"});
-  const int port = srv.port();
-  OdbcClient admin;
-  ASSERT_TRUE(admin.connect(port, "SHOP\\admin", "Adm1n"));
-  EXPECT_EQ(admin.value("CREATE LOGIN zq WITH PASSWORD = N'zq', CHECK_POLICY = OFF"), "<no rows>");
-  EXPECT_EQ(admin.value("EXEC master.dbo.xp_instance_regwrite N'HKEY_LOCAL_MACHINE', "
-                        "N'Software\\Microsoft\\MSSQLServer\\MSSQLServer', N'LoginMode', "
-                        "N'REG_DWORD', 2"),
-            "<no rows>");
-  // Written, not yet in effect.
-  EXPECT_EQ(admin.value("SELECT SERVERPROPERTY('IsIntegratedSecurityOnly')"), "1");
-  EXPECT_EQ(srv.state()["login_mode"]["pending"], 2);
-
-  srv.stop();  // the service stopped: nothing answers on the port
-  EXPECT_FALSE(srv.running());
-  OdbcClient none;
-  EXPECT_FALSE(none.connect(port, "SHOP\\admin", "Adm1n"));
-  srv.start();
-  EXPECT_EQ(srv.port(), port);
-  OdbcClient zq;
-  ASSERT_TRUE(zq.connect(port, "zq", "zq"));
-  EXPECT_EQ(zq.value("SELECT SERVERPROPERTY('IsIntegratedSecurityOnly')"), "0");
-  EXPECT_EQ(zq.value("SELECT DB_NAME(DB_ID('shop'))"), "shop");
 }
 
 }  // namespace
