@@ -102,6 +102,9 @@ class Parser {
   DropDatabase drop_database();
   std::string disk_value();
   std::string devices();
+  template <class Option>
+  void with_options(const char* statement, Option&& option);
+  int stats_option();
   Restore restore();
   BackupDatabase backup();
   CreateLogin create_login();

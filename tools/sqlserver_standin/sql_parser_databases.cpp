@@ -3,7 +3,9 @@
 
 #include "sql_parser.h"
 
+#include <algorithm>
 #include <climits>
+#include <initializer_list>
 
 namespace standin {
 
@@ -142,6 +144,39 @@ std::string Parser::devices() {
   return first;
 }
 
+// "[WITH option [, option]...]" of BACKUP and RESTORE: `option` is called
+// with each option's name in capitals, once the name is read, and takes its
+// value if it has one; it returns false for an option it does not know.
+template <class Option>
+void Parser::with_options(const char* statement, Option&& option) {
+  if (!accept_word("WITH")) return;
+  do {
+    const SqlToken& t = peek();
+    if (t.kind != Tok::Ident) fail();
+    ++i_;
+    if (!option(ascii_upper(t.text))) {
+      throw SqlError(
+          {syntax_message(155, line_of(sql_, t.pos),
+                          "'" + t.text + "' is not a recognized " + statement + " option.")});
+    }
+  } while (accept_symbol(","));
+}
+
+// STATS [= percentage]: 10 % when no value is given.
+int Parser::stats_option() {
+  if (!accept_symbol("=")) return 10;
+  if (peek().kind != Tok::Number) fail();
+  return static_cast<int>(number(next(), INT32_MAX));
+}
+
+namespace {
+
+bool one_of(const std::string& opt, std::initializer_list<const char*> list) {
+  return std::any_of(list.begin(), list.end(), [&](const char* o) { return opt == o; });
+}
+
+}  // namespace
+
 Restore Parser::restore() {
   expect_word("RESTORE");
   Restore r;
@@ -159,48 +194,32 @@ Restore Parser::restore() {
   }
   expect_word("FROM");
   r.disk = devices();
-  if (accept_word("WITH")) {
-    do {
-      const auto& t = peek();
-      if (t.kind != Tok::Ident) fail();
-      std::string opt = ascii_upper(t.text);
-      ++i_;
-      if (opt == "FILE") {
-        expect_symbol("=");
-        if (peek().kind != Tok::Number) fail();
-        r.file = static_cast<int>(number(next(), INT32_MAX));
-      } else if (opt == "STATS") {
-        r.stats = 10;
-        if (accept_symbol("=")) {
-          if (peek().kind != Tok::Number) fail();
-          r.stats = static_cast<int>(number(next(), INT32_MAX));
-        }
-      } else if (opt == "RECOVERY") {
-        r.recovery = true;
-      } else if (opt == "NORECOVERY") {
-        r.recovery = false;
-      } else if (opt == "REPLACE") {
-        r.replace = true;
-      } else if (opt == "MOVE") {
-        std::string logical = string_value();
-        expect_word("TO");
-        r.moves.emplace_back(logical, string_value());
-      } else if (opt == "NOUNLOAD" || opt == "UNLOAD" || opt == "RESTART" || opt == "CHECKSUM" ||
-                 opt == "NO_CHECKSUM" || opt == "CONTINUE_AFTER_ERROR" || opt == "STOP_ON_ERROR" ||
-                 opt == "KEEP_REPLICATION" || opt == "REWIND" || opt == "NOREWIND" ||
-                 opt == "PARTIAL" || opt == "RESTRICTED_USER") {
-      } else if (opt == "STANDBY" || opt == "PASSWORD" || opt == "MEDIANAME" ||
-                 opt == "MEDIAPASSWORD" || opt == "BLOCKSIZE" || opt == "BUFFERCOUNT" ||
-                 opt == "MAXTRANSFERSIZE") {
-        expect_symbol("=");
-        next();
-      } else {
-        ServerMessage m = syntax_message(155, line_of(sql_, t.pos),
-                                         "'" + t.text + "' is not a recognized RESTORE option.");
-        throw SqlError({m});
-      }
-    } while (accept_symbol(","));
-  }
+  with_options("RESTORE", [&](const std::string& opt) {
+    if (opt == "FILE") {
+      expect_symbol("=");
+      if (peek().kind != Tok::Number) fail();
+      r.file = static_cast<int>(number(next(), INT32_MAX));
+    } else if (opt == "STATS") {
+      r.stats = stats_option();
+    } else if (opt == "RECOVERY" || opt == "NORECOVERY") {
+      r.recovery = opt == "RECOVERY";
+    } else if (opt == "REPLACE") {
+      r.replace = true;
+    } else if (opt == "MOVE") {
+      std::string logical = string_value();
+      expect_word("TO");
+      r.moves.emplace_back(logical, string_value());
+    } else if (one_of(opt, {"STANDBY", "PASSWORD", "MEDIANAME", "MEDIAPASSWORD", "BLOCKSIZE",
+                            "BUFFERCOUNT", "MAXTRANSFERSIZE"})) {
+      expect_symbol("=");
+      next();
+    } else {
+      return one_of(opt, {"NOUNLOAD", "UNLOAD", "RESTART", "CHECKSUM", "NO_CHECKSUM",
+                          "CONTINUE_AFTER_ERROR", "STOP_ON_ERROR", "KEEP_REPLICATION", "REWIND",
+                          "NOREWIND", "PARTIAL", "RESTRICTED_USER"});
+    }
+    return true;
+  });
   return r;
 }
 
@@ -212,57 +231,26 @@ BackupDatabase Parser::backup() {
   b.database = name();
   expect_word("TO");
   b.disk = devices();
-  if (accept_word("WITH")) {
-    do {
-      const auto& t = peek();
-      if (t.kind != Tok::Ident) fail();
-      std::string opt = ascii_upper(t.text);
-      ++i_;
-      static const char* flags[] = {"NOINIT",
-                                    "FORMAT",
-                                    "NOFORMAT",
-                                    "SKIP",
-                                    "NOSKIP",
-                                    "COPY_ONLY",
-                                    "COMPRESSION",
-                                    "NO_COMPRESSION",
-                                    "CHECKSUM",
-                                    "NO_CHECKSUM",
-                                    "NOUNLOAD",
-                                    "UNLOAD",
-                                    "REWIND",
-                                    "NOREWIND",
-                                    "RESTART",
-                                    "STOP_ON_ERROR",
-                                    "CONTINUE_AFTER_ERROR"};
-      static const char* valued[] = {
-          "NAME",       "DESCRIPTION", "MEDIANAME",       "MEDIADESCRIPTION",
-          "BLOCKSIZE",  "BUFFERCOUNT", "MAXTRANSFERSIZE", "RETAINDAYS",
-          "EXPIREDATE", "PASSWORD",    "MEDIAPASSWORD"};
-      auto in = [&](const auto& list) {
-        return std::any_of(std::begin(list), std::end(list),
-                           [&](const char* o) { return opt == o; });
-      };
-      if (opt == "INIT") {
-        b.init = true;
-      } else if (opt == "DIFFERENTIAL") {
-        b.differential = true;
-      } else if (opt == "STATS") {
-        b.stats = 10;
-        if (accept_symbol("=")) {
-          if (peek().kind != Tok::Number) fail();
-          b.stats = static_cast<int>(number(next(), INT32_MAX));
-        }
-      } else if (in(valued)) {
-        expect_symbol("=");
-        next();
-      } else if (!in(flags)) {
-        ServerMessage m = syntax_message(155, line_of(sql_, t.pos),
-                                         "'" + t.text + "' is not a recognized BACKUP option.");
-        throw SqlError({m});
-      }
-    } while (accept_symbol(","));
-  }
+  with_options("BACKUP", [&](const std::string& opt) {
+    if (opt == "INIT") {
+      b.init = true;
+    } else if (opt == "DIFFERENTIAL") {
+      b.differential = true;
+    } else if (opt == "STATS") {
+      b.stats = stats_option();
+    } else if (one_of(opt, {"NAME", "DESCRIPTION", "MEDIANAME", "MEDIADESCRIPTION", "BLOCKSIZE",
+                            "BUFFERCOUNT", "MAXTRANSFERSIZE", "RETAINDAYS", "EXPIREDATE",
+                            "PASSWORD", "MEDIAPASSWORD"})) {
+      expect_symbol("=");
+      next();
+    } else {
+      return one_of(opt,
+                    {"NOINIT", "FORMAT", "NOFORMAT", "SKIP", "NOSKIP", "COPY_ONLY", "COMPRESSION",
+                     "NO_COMPRESSION", "CHECKSUM", "NO_CHECKSUM", "NOUNLOAD", "UNLOAD", "REWIND",
+                     "NOREWIND", "RESTART", "STOP_ON_ERROR", "CONTINUE_AFTER_ERROR"});
+    }
+    return true;
+  });
   return b;
 }
 
