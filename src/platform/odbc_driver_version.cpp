@@ -88,14 +88,30 @@ std::string driver_library_version(const std::string& driver) {
 
 #else
 
+namespace {
+
+// unixODBC's installer library, whose SQLGetPrivateProfileString reads
+// odbcinst.ini. It is opened only here, when a driver is named: linked in, it
+// would lie in the process' global scope, ahead of the C library, and make
+// every symbol the driver's own libraries bind at each logon a little dearer
+// to look up. The driver manager loads the same copy for itself.
+using GetPrivateProfileString = int (*)(LPCSTR, LPCSTR, LPCSTR, LPSTR, int, LPCSTR);
+
+std::string driver_file(const std::string& driver) {
+  void* installer = dlopen("libodbcinst.so.2", RTLD_NOW | RTLD_LOCAL);
+  if (!installer) return {};
+  const auto read =
+      reinterpret_cast<GetPrivateProfileString>(dlsym(installer, "SQLGetPrivateProfileString"));
+  char buffer[4096] = {};
+  if (read) read(driver.c_str(), "Driver", "", buffer, sizeof(buffer), "ODBCINST.INI");
+  dlclose(installer);
+  return buffer;
+}
+
+}  // namespace
+
 std::string driver_library_version(const std::string& driver) {
-  std::string path = driver;
-  if (driver.find('/') == std::string::npos) {
-    char buffer[4096] = {};
-    SQLGetPrivateProfileString(driver.c_str(), "Driver", "", buffer, sizeof(buffer),
-                               "ODBCINST.INI");
-    path = buffer;
-  }
+  const std::string path = driver.find('/') == std::string::npos ? driver_file(driver) : driver;
   if (path.empty()) return {};
   void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   // unixODBC looks a bare file name up in its own driver folder, which
