@@ -95,7 +95,7 @@ namespace {
 // would lie in the process' global scope, ahead of the C library, and make
 // every symbol the driver's own libraries bind at each logon a little dearer
 // to look up. The driver manager loads the same copy for itself.
-using GetPrivateProfileString = int (*)(LPCSTR, LPCSTR, LPCSTR, LPSTR, int, LPCSTR);
+using GetPrivateProfileString = decltype(&SQLGetPrivateProfileString);
 
 std::string driver_file(const std::string& driver) {
   void* installer = dlopen("libodbcinst.so.2", RTLD_NOW | RTLD_LOCAL);
